@@ -1,0 +1,28 @@
+// GIF: one frame into or out of a bitmap, and multi-frame file operations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vexa/core/bitmap.h"
+#include "vexa/core/streams.h"
+#include "vexa/io/ioparams.h"
+
+namespace vexa {
+
+void ReadGif(const std::string& name, TBitmap& bitmap, int32_t& imageCount, TIOParamsVals& params,
+             TProgressRec& progress);
+/// Reads frame GIF_ImageIndex; imageCount receives the number of image descriptors.
+void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOParamsVals& params,
+                   TProgressRec& progress, bool paramsOnly);
+void WriteGif(const std::string& name, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress);
+void WriteGifStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress);
+int _InsertGifIm(const std::string& name, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress);
+/// Inserts the bitmap as frame GIF_ImageIndex; frames afterwards (0 when not GIF).
+int _InsertGifImStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress);
+/// Frames other than `index`; rewrites the file only when save is true.
+int _DeleteGifIm(const std::string& name, int32_t index, bool save);
+bool _CheckGifAnimate(const std::string& name);
+void _GifMakeAnimate(const std::string& name, uint16_t loopCount, int32_t screenWidth, int32_t screenHeight);
+
+}  // namespace vexa
