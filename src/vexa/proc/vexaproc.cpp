@@ -4,6 +4,7 @@
 #include "vexa/core/raster.h"
 #include "vexa/proc/bitmaputil.h"
 #include "vexa/proc/coloradjust.h"
+#include "vexa/proc/colordepth.h"
 #include "vexa/proc/dib.h"
 
 namespace vexa {
@@ -454,6 +455,68 @@ void TVexaProc::ApplyFilter(const TGraphFilter& filter) {
 void TVexaProc::ApplyFilterPreset(TVXFilterPresets preset) {
   if (preset < fpNone || preset > LowPass2) return;
   ApplyFilter(VXFiltPres[preset]);
+}
+
+TProgressRec TVexaProc::MakeProgress() {
+  TProgressRec rec;
+  rec.OnProgress = OnProgress;
+  rec.Sender = this;
+  return rec;
+}
+
+void TVexaProc::ConvertTo(int nColors) {
+  VX_REQUIRE_24BIT();
+  if (AutoUndo) SaveUndo();
+  if (nColors > 2) {
+    _ConvertTo(*FBitmap, nColors, nullptr, OnProgress, this);
+  } else {
+    TProgressRec rec = MakeProgress();
+    _ConvertToBWOrdered(*FBitmap, rec);
+  }
+  Update();
+}
+
+void TVexaProc::ConvertToPalette(int nColors, std::vector<TRGB>& palette) {
+  VX_REQUIRE_24BIT();
+  if (AutoUndo) SaveUndo();
+  if (nColors > 2) {
+    _ConvertTo(*FBitmap, nColors, &palette, OnProgress, this);
+  } else {
+    TProgressRec rec = MakeProgress();
+    _ConvertToBWOrdered(*FBitmap, rec);
+    palette = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
+  }
+  Update();
+}
+
+void TVexaProc::ConvertToBWOrdered() {
+  VX_REQUIRE_24BIT();
+  if (AutoUndo) SaveUndo();
+  TProgressRec rec = MakeProgress();
+  _ConvertToBWOrdered(*FBitmap, rec);
+  Update();
+}
+
+void TVexaProc::ConvertToBWThreshold(int threshold) {
+  VX_REQUIRE_24BIT();
+  if (AutoUndo) SaveUndo();
+  TProgressRec rec = MakeProgress();
+  _ConvertToBWThreshold(*FBitmap, threshold, rec);
+  Update();
+}
+
+void TVexaProc::ConvertTo24Bit() {
+  if (!FBitmap || FBitmap->PixelFormat() != pf1bit) return;
+  if (AutoUndo) SaveUndo();
+  const TBitmap copy = *FBitmap;
+  TProgressRec rec = MakeProgress();
+  _Conv1to24(copy, *FBitmap, rec);
+  Update();
+}
+
+void TVexaProc::CalcImagePalette(std::vector<TRGB>& palette, int nColors) {
+  VX_REQUIRE_24BIT();
+  TVXQuantizer quantizer(*FBitmap, palette, nColors, -1, 0);
 }
 
 }  // namespace vexa

@@ -15,6 +15,8 @@
 // (TVXView::Selection), otherwise from the rectangle given to Select.
 #pragma once
 
+#include <vector>
+
 #include "vexa/core/component.h"
 #include "vexa/core/messages.h"
 #include "vexa/proc/filters.h"
@@ -116,6 +118,20 @@ class TVexaProc : public TComponent {
   void ApplyFilter(const TGraphFilter& filter);
   void ApplyFilterPreset(TVXFilterPresets preset);
 
+  // Colour depth. These work on the whole bitmap, not the selection.
+  /// 24-bit only. More than 2 colours: reduced in place (stays 24-bit); 2 or
+  /// fewer: ordered dither to 1-bit.
+  void ConvertTo(int nColors);
+  /// As ConvertTo, also returning the palette; black and white for 2 or fewer.
+  void ConvertToPalette(int nColors, std::vector<TRGB>& palette);
+  void ConvertToBWOrdered();
+  /// Threshold -1 derives it from the channel reference levels.
+  void ConvertToBWThreshold(int threshold);
+  /// 1-bit only: expands to 24-bit (set bits white).
+  void ConvertTo24Bit();
+  /// 24-bit only: fills the palette the quantizer builds; the image is unchanged.
+  void CalcImagePalette(std::vector<TRGB>& palette, int nColors);
+
  protected:
   void Notification(TComponent* component, TOperation operation) override;
 
@@ -127,6 +143,7 @@ class TVexaProc : public TComponent {
   bool HasSelectionView() const;
   void PutDIBOnClipboard(const TBitmap& bmp, int x1, int y1, int x2, int y2);
   bool ClipboardBitmap(TBitmap& out);
+  TProgressRec MakeProgress();
 
   TVXView* FView = nullptr;
   TImage* FTImage = nullptr;
