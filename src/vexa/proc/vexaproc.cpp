@@ -39,11 +39,12 @@ TVexaProc::TVexaProc(TComponent* owner) : TComponent(owner) {}
 TVexaProc::~TVexaProc() { Detach(); }
 
 void TVexaProc::Detach() {
-  if (FView) {
-    FView->RemoveBitmapChangeEvent(this);
-    RemoveFreeNotification(FView);
-  }
-  if (FTImage) RemoveFreeNotification(FTImage);
+  if (FView) FView->RemoveBitmapChangeEvent(this);
+}
+
+void TVexaProc::SetBitmapOwner(TComponent* owner) {
+  FBitmapOwner = owner;
+  if (owner) FreeNotification(owner);
 }
 
 void TVexaProc::SetAttachedVexa(TVXView* view) {
@@ -51,7 +52,7 @@ void TVexaProc::SetAttachedVexa(TVXView* view) {
   FView = view;
   if (!view) return;
   FBitmap = view->GetFBitmap();
-  FreeNotification(view);
+  SetBitmapOwner(view);
   FTImage = nullptr;
   view->RegisterBitmapChangeEvent(this, [this](TObject* sender) { OnBitmapChange(sender); });
 }
@@ -61,7 +62,7 @@ void TVexaProc::SetAttachedTImage(TImage* image) {
   FTImage = image;
   if (!image) return;
   FBitmap = &image->PictureBitmap();
-  FreeNotification(image);
+  SetBitmapOwner(image);
   FView = nullptr;
 }
 
@@ -69,6 +70,7 @@ void TVexaProc::SetAttachedBitmap(TBitmap* bitmap) {
   if (FView) FView->RemoveBitmapChangeEvent(this);
   if (!bitmap && (FView || FTImage)) return;
   FBitmap = bitmap;
+  FBitmapOwner = nullptr;
   if (bitmap) {
     FView = nullptr;
     FTImage = nullptr;
@@ -82,16 +84,15 @@ void TVexaProc::OnBitmapChange(TObject*) {
 void TVexaProc::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   if (operation != opRemove) return;
-  // The bitmap belonged to the leaving component; keeping the pointer would leave
-  // every later operation writing into freed memory.
-  if (component == FView) {
-    FView->RemoveBitmapChangeEvent(this);
-    if (FBitmap == FView->GetFBitmap()) FBitmap = nullptr;
-    FView = nullptr;
-  }
-  if (component == FTImage) {
-    if (FBitmap == &FTImage->PictureBitmap()) FBitmap = nullptr;
-    FTImage = nullptr;
+  // The leaving component is already half destroyed: only forget it. Its
+  // bitmap-change registrations go with it.
+  if (component == FView) FView = nullptr;
+  if (component == FTImage) FTImage = nullptr;
+  // The bitmap belonged to it; keeping the pointer would let the next operation
+  // write into freed memory.
+  if (component == FBitmapOwner) {
+    FBitmap = nullptr;
+    FBitmapOwner = nullptr;
   }
 }
 

@@ -140,6 +140,7 @@ class TVexaProc : public TComponent {
   template <typename Fn>
   void Confined(bool rectTest, Fn fn);
   void Detach();
+  void SetBitmapOwner(TComponent* owner);
   bool HasSelectionView() const;
   void PutDIBOnClipboard(const TBitmap& bmp, int x1, int y1, int x2, int y2);
   bool ClipboardBitmap(TBitmap& out);
@@ -148,6 +149,7 @@ class TVexaProc : public TComponent {
   TVXView* FView = nullptr;
   TImage* FTImage = nullptr;
   TBitmap* FBitmap = nullptr;
+  TComponent* FBitmapOwner = nullptr;  // the view or image holder FBitmap belongs to
   TBitmap FUndo;
   int FSelX1 = -1, FSelY1 = -1, FSelX2 = -1, FSelY2 = -1;
   TColor FBackground = clBlack;
