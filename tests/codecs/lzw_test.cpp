@@ -72,7 +72,11 @@ std::vector<uint8_t> TiffDecode(const std::vector<uint8_t>& data, int rowLen, in
   return out;
 }
 
-bool HavePillow() { return std::system("python3 -c 'import PIL' >/dev/null 2>&1") == 0; }
+std::string Python() {
+  for (const char* py : {"/usr/bin/python3", "python3"})
+    if (std::system((std::string(py) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0) return py;
+  return "";
+}
 
 std::vector<uint8_t> ReadAll(const std::string& name) {
   std::ifstream f(name, std::ios::binary);
@@ -169,6 +173,12 @@ TEST(GifLzwMalformed, TruncatedOrCorruptDataKeepsWhatDecodedAndZeroesTheRest) {
   for (size_t i = same; i < out.size(); ++i) ASSERT_LE(out[i], 15) << i;
   EXPECT_EQ(out.back(), 0);
 
+  // Nothing decodable at all: 3-bit codes Clear, 7.
+  const uint8_t none[] = {0x02, 0x01, 0x3C, 0x00};
+  TMemoryStream nothing(none, sizeof none);
+  GifLzwDecode(nothing, 2, 2, true, out.data());
+  EXPECT_EQ(nothing.Position(), 0);
+
   // A code beyond the table right after the first pixel: 3-bit codes Clear, 1, 7.
   const uint8_t bad[] = {0x02, 0x02, 0xCC, 0x01, 0x00};
   TMemoryStream corrupt(bad, sizeof bad);
@@ -246,7 +256,8 @@ TEST(TiffLzw, InstallAssignsAllFourHooks) {
 
 // A strip written by an independent encoder (libtiff behind Pillow) decodes to its pixels.
 TEST(TiffLzwInterop, DecodesAStripWrittenByAnotherEncoder) {
-  if (!HavePillow()) GTEST_SKIP() << "python3-pil not installed";
+  const std::string py = Python();
+  if (py.empty()) GTEST_SKIP() << "python3-pil not installed";
   const std::string dir = ::testing::TempDir();
   const std::string script = R"(
 import sys, random
@@ -266,7 +277,7 @@ open(d + '/strip.lzw', 'wb').write(data)
 open(d + '/strip.raw', 'wb').write(px)
 )";
   std::ofstream(dir + "/mkstrip.py") << script;
-  ASSERT_EQ(std::system(("python3 " + dir + "/mkstrip.py " + dir).c_str()), 0);
+  ASSERT_EQ(std::system((py + " " + dir + "/mkstrip.py " + dir).c_str()), 0);
   const auto data = ReadAll(dir + "/strip.lzw");
   const auto raw = ReadAll(dir + "/strip.raw");
   ASSERT_EQ(raw.size(), 173u * 90u);

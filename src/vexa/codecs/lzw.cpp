@@ -162,13 +162,19 @@ void GifLzwDecode(TStream& stream, int32_t height, int32_t width, bool interlace
   }
   if (width <= 0 || height <= 0 || !dest) return;
   const size_t total = static_cast<size_t>(width) * static_cast<size_t>(height);
+  // Data that yields not a single pixel is no image: report it as unreadable.
   if (!interlaced || height == 1) {
     const size_t n = GifDecodeCodes(data.data(), data.size(), minSize, dest, total);
     std::memset(dest + n, 0, total - n);
+    if (n == 0) stream.SetPosition(start);
     return;
   }
   std::vector<uint8_t> stored(total, 0);
-  GifDecodeCodes(data.data(), data.size(), minSize, stored.data(), total);
+  if (GifDecodeCodes(data.data(), data.size(), minSize, stored.data(), total) == 0) {
+    std::memset(dest, 0, total);
+    stream.SetPosition(start);
+    return;
+  }
   const std::vector<int32_t> order = InterlacedRowOrder(height);
   for (int32_t i = 0; i < height; ++i)
     std::memcpy(dest + static_cast<size_t>(order[i]) * width, stored.data() + static_cast<size_t>(i) * width, width);

@@ -24,7 +24,8 @@ namespace vexa {
 void VXInstallLZWCoders();
 
 /// Reads the whole image data block. Pixels the data does not reach are 0. A code
-/// size byte outside 1..11 leaves the stream where it was (the caller's failure signal).
+/// size byte outside 1..11, or data that yields no pixel at all, leaves the stream
+/// where it was (the caller's failure signal).
 void GifLzwDecode(TStream& stream, int32_t height, int32_t width, bool interlaced, uint8_t* dest);
 /// Writes the image data block; indices are masked to the code size
 /// (max(2, bitsPerPixel)).
