@@ -206,6 +206,10 @@ void TVexaProc::Confined(bool rectTest, Fn fn) {
   Update();
 }
 
+void TVexaProc::ConfinedCall(bool rectTest, const std::function<void(TBitmap&, int, int, int, int)>& fn) {
+  Confined(rectTest, fn);
+}
+
 void TVexaProc::Clear() {
   if (!FBitmap) return;
   if (AutoUndo) SaveUndo();

@@ -15,12 +15,18 @@
 // (TVXView::Selection), otherwise from the rectangle given to Select.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "vexa/core/component.h"
 #include "vexa/core/messages.h"
+#include "vexa/proc/effects.h"
+#include "vexa/proc/fft.h"
 #include "vexa/proc/filters.h"
+#include "vexa/proc/geometry.h"
 #include "vexa/proc/histogram.h"
+#include "vexa/proc/resample.h"
 #include "vexa/view/vxview.h"
 
 namespace vexa {
@@ -132,6 +138,46 @@ class TVexaProc : public TComponent {
   /// 24-bit only: fills the palette the quantizer builds; the image is unchanged.
   void CalcImagePalette(std::vector<TRGB>& palette, int nColors);
 
+  // Geometry. These work on the whole bitmap, not the selection.
+  /// A negative side follows from the other by the aspect ratio; both negative
+  /// changes nothing. 1-bit images and rfNone use the plain stretch.
+  void Resample(int newWidth, int newHeight, TResampleFilter filter);
+  /// Degrees, counter-clockwise; the image grows to hold the turned picture and the
+  /// corners take Background. AntiAlias applies to 24-bit images.
+  void Rotate(int angle, bool antiAlias);
+  void Flip(TFlipDir dir);
+
+  // Effects (24-bit). Bump mapping keeps to the selection's rectangle; lens and wave
+  // cover the whole image unless the selection is a polygon.
+  void BumpMapping(int lightX, int lightY, int radiusX, int radiusY, int level, TRGB lightColor);
+  void Lens(int x, int y, int width, int height, double refraction);
+  void Wave(int amplitude, int waveLength, int phase, bool reflective);
+  void Maximum(int winSize);
+  void Minimum(int winSize);
+  void Opening(int winSize);
+  void Closing(int winSize);
+  /// Keeps percent of the current image and blends in the rest from `other`,
+  /// stretched to the selection.
+  void Merge(const TBitmap& other, int percent);
+
+  // Hidden data (24-bit; 0 otherwise). See hiddendata.h for the layout.
+  /// Returns the payload bytes stored, fewer than length when the image is too small.
+  int WriteHiddenData(const void* buffer, int length);
+  int WriteHiddenText(const std::string& text);
+  /// Returns the stored length; copies at most `length` bytes.
+  int ReadHiddenData(void* buffer, int length);
+  std::string ReadHiddenText();
+  int GetHiddenDataSpace();
+
+  // Frequency domain.
+  /// A new transform of the current 24-bit bitmap (null otherwise), which the caller
+  /// owns. Sizes >= 0 first stretch the image (a negative one keeps the aspect).
+  TVXFtImage* FTCreateImage(TVXFtImageType type, int width, int height);
+  /// The inverse transform replaces the bitmap (no undo snapshot).
+  void FTConvertFrom(const TVXFtImage& ft);
+  /// The spectrum picture replaces the bitmap (no undo snapshot).
+  void FTDisplayFrom(const TVXFtImage& ft);
+
  protected:
   void Notification(TComponent* component, TOperation operation) override;
 
@@ -139,6 +185,13 @@ class TVexaProc : public TComponent {
   /// Runs fn(bitmap, x1, y1, x2, y2) under the selection rules above.
   template <typename Fn>
   void Confined(bool rectTest, Fn fn);
+  /// Confined for the operations defined in other files.
+  void ConfinedCall(bool rectTest, const std::function<void(TBitmap&, int, int, int, int)>& fn);
+  /// Lens and wave: the whole bitmap, or the polygon's bounding box written back
+  /// through the polygon.
+  template <typename Fn>
+  void WholeOrPolygon(Fn fn);
+  void Morph(int winSize, int op);
   void Detach();
   void SetBitmapOwner(TComponent* owner);
   bool HasSelectionView() const;
