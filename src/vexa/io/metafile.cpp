@@ -370,7 +370,7 @@ void Player::Rectangle(double l, double t, double r, double b) {
 
 void Player::Ellipse(double l, double t, double r, double b) {
   double cx = (l + r) / 2, cy = (t + b) / 2, rx = (r - l) / 2, ry = (b - t) / 2;
-  int n = FDst ? std::clamp(static_cast<int>(MapLength(std::abs(rx)) + MapLength(std::abs(ry))), 16, 256) : 4;
+  int n = FDst ? static_cast<int>(std::clamp(MapLength(std::abs(rx)) + MapLength(std::abs(ry)), 16.0, 256.0)) : 4;
   std::vector<DPoint> poly;
   for (int k = 0; k < n; ++k) {
     double a = 2 * std::numbers::pi * k / n;
