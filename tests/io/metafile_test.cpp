@@ -181,3 +181,9 @@ TEST(MetafileMalformed, ShapesMappedFarBeyondTheCanvasStillFillIt) {
   mf.Draw(bmp, TRect{0, 0, 96, 96});
   EXPECT_EQ(bmp.GetPixel(50, 50), kRed);
 }
+
+TEST(MetafileDraw, NewObjectsTakeTheLowestFreeSlot) {
+  auto bmp = Play(MakeWmf({SolidBrush(0x00FF00), PenRec(5, 0, 0), Select(1), WmfRec(0x01F0, {0}),
+                           SolidBrush(0x0000FF), Select(0), Rect(10, 10, 50, 50)}));
+  EXPECT_EQ(bmp.GetPixel(20, 20), kRed);
+}
