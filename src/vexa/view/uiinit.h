@@ -1,0 +1,11 @@
+// What the Qt layer sets up once, when the first widget is created: the screen's
+// resolution and depth into gSystemDPIX/Y and gSystemColors, the system colours
+// from the desktop palette, and the desktop clipboard as the library's clipboard.
+#pragma once
+
+namespace vexa {
+
+/// Safe to call repeatedly; does nothing before a QGuiApplication exists.
+void VXInitUI();
+
+}  // namespace vexa

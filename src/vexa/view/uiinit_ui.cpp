@@ -1,0 +1,106 @@
+#include "vexa/view/uiinit.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+#include <QPalette>
+#include <QScreen>
+#include <cmath>
+#include <cstring>
+
+#include "vexa/core/clipboard.h"
+#include "vexa/view/vxview.h"
+
+namespace vexa {
+
+namespace {
+
+const char* const kDibMime = "application/x-vexa-dib";
+
+// CF_DIB travels as our own MIME type for exact round trips, and as an image so
+// that other programs can paste it.
+class TVXQtClipboard : public TVXClipboard {
+ public:
+  bool Open() override {
+    if (FOpen) return false;
+    FOpen = true;
+    return true;
+  }
+  void Close() override { FOpen = false; }
+  void Empty() override { QGuiApplication::clipboard()->clear(); }
+  void SetData(unsigned format, std::vector<uint8_t> data) override {
+    if (format != CF_DIB) return;
+    auto* mime = new QMimeData;
+    const QByteArray dib(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+    mime->setData(kDibMime, dib);
+    const QImage img = DibToImage(dib);
+    if (!img.isNull()) mime->setImageData(img);
+    QGuiApplication::clipboard()->setMimeData(mime);
+  }
+  bool HasFormat(unsigned format) const override {
+    if (format != CF_DIB) return false;
+    const QMimeData* m = QGuiApplication::clipboard()->mimeData();
+    return m && (m->hasFormat(kDibMime) || m->hasImage());
+  }
+  std::vector<uint8_t> GetData(unsigned format) const override {
+    if (format != CF_DIB) return {};
+    const QMimeData* m = QGuiApplication::clipboard()->mimeData();
+    if (!m) return {};
+    QByteArray bytes;
+    if (m->hasFormat(kDibMime)) {
+      bytes = m->data(kDibMime);
+    } else if (m->hasImage()) {
+      // A BMP file is a 14-byte file header followed by the DIB.
+      QBuffer buf;
+      buf.open(QIODevice::WriteOnly);
+      qvariant_cast<QImage>(m->imageData()).convertToFormat(QImage::Format_RGB888).save(&buf, "BMP");
+      bytes = buf.data().mid(14);
+    }
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  }
+
+ private:
+  static QImage DibToImage(const QByteArray& dib) {
+    if (dib.size() < 40) return {};
+    uint32_t headerSize;
+    std::memcpy(&headerSize, dib.constData(), 4);
+    uint16_t bits;
+    std::memcpy(&bits, dib.constData() + 14, 2);
+    const uint32_t palette = bits <= 8 ? (4u << bits) : 0;
+    QByteArray file("BM", 2);
+    auto put32 = [&](uint32_t v) { file.append(reinterpret_cast<const char*>(&v), 4); };
+    put32(static_cast<uint32_t>(14 + dib.size()));
+    put32(0);
+    put32(14 + headerSize + palette);
+    file.append(dib);
+    return QImage::fromData(file, "BMP");
+  }
+  bool FOpen = false;
+};
+
+}  // namespace
+
+void VXInitUI() {
+  static bool done = false;
+  if (done || !QGuiApplication::instance()) return;
+  done = true;
+  if (const QScreen* s = QGuiApplication::primaryScreen()) {
+    gSystemDPIX = static_cast<int>(std::lround(s->logicalDotsPerInchX()));
+    gSystemDPIY = static_cast<int>(std::lround(s->logicalDotsPerInchY()));
+    gSystemColors = s->depth();
+  }
+  const QPalette pal = QGuiApplication::palette();
+  auto set = [](int index, const QColor& c) { VXSetSystemColor(index, RGB2TColor(c.red(), c.green(), c.blue())); };
+  set(5, pal.color(QPalette::Base));
+  set(8, pal.color(QPalette::Text));
+  set(13, pal.color(QPalette::Highlight));
+  set(14, pal.color(QPalette::HighlightedText));
+  set(15, pal.color(QPalette::Button));
+  set(18, pal.color(QPalette::ButtonText));
+  static TVXQtClipboard clipboard;
+  VXSetClipboard(&clipboard);
+}
+
+}  // namespace vexa
