@@ -1,0 +1,34 @@
+// The studio's main window: one image view with an I/O and a processing
+// component attached, menus for every processing operation, and a status bar.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <string>
+
+#include "vexa/io/vexaio.h"
+#include "vexa/proc/vexaproc.h"
+#include "vexa/view/vexaview.h"
+
+class StudioWindow : public QMainWindow {
+ public:
+  StudioWindow();
+  /// Loads a file into the view; false (with the reason in `error`) when it cannot be read.
+  bool OpenFile(const std::string& name, std::string& error);
+  vexa::TVexaView& View() { return *FView; }
+
+ private:
+  void BuildMenus();
+  void RunOperation(const std::string& name);
+  void ShowZoom();
+  void ShowSelection();
+  void Refresh();
+
+  vexa::TVexaView* FView;
+  vexa::TVexaIO FIO;
+  vexa::TVexaProc FProc;
+  QLabel* FZoomLabel;
+  QLabel* FPixelLabel;
+  QLabel* FSelLabel;
+  std::string FFileName;
+};
