@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QWidget>
 #include <cstdlib>
 
 namespace vexa::test {
