@@ -19,8 +19,9 @@ QApplication& App() {
   static char name[] = "view_bench";
   static char* argv[] = {name, nullptr};
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's input devices must not be torn down by static destructors.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 const TBitmap& Photo() {

@@ -14,8 +14,9 @@ inline QApplication& App() {
   static char name[] = "test_view_ui";
   static char* argv[] = {name, nullptr};
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's input devices must not be torn down by static destructors.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 inline void SendMouse(QWidget& w, QEvent::Type type, int x, int y, Qt::MouseButton button,
