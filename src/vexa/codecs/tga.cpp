@@ -344,6 +344,8 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
     pal[0] = TRGB{0, 0, 0};
     pal[1] = TRGB{255, 255, 255};
     params.SetColorMap(pal, 2);
+  } else {
+    params.FreeColorMap();
   }
 
   params.TGA_Compressed = h.imageType >= 9;
