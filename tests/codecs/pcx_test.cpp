@@ -61,17 +61,6 @@ TIOParamsVals Depth(int bps, int spp, TIOPCXCompression c) {
   return p;
 }
 
-// A picture of few colours, each a multiple of 8 so that palette building can keep them.
-TBitmap FewColours(int w, int h, int count) {
-  TBitmap b(w, h, pf24bit);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const int k = (x / 3 + y) % count;
-      b.SetPixel(x, y, CreateRGB(static_cast<uint8_t>(k * 40 % 256), static_cast<uint8_t>(k * 16), 200));
-    }
-  return b;
-}
-
 }  // namespace
 
 class PcxValidFile : public ::testing::TestWithParam<const char*> {};
@@ -204,9 +193,7 @@ TEST(PcxMalformed, TruncatedDataKeepsTheRowsDecoded) {
 
 TEST(PcxRoundTrip, LosslessDepthsSurviveWriteThenRead) {
   TBitmap photo = VXMakeSampleImage(37, 21);
-  TBitmap mono(29, 7, pf1bit);
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 29; ++x) _SetPixelbw(mono.ScanLine(y), x, (x * y + x) % 3 == 0);
+  TBitmap mono = MonoPattern(29, 7);
   for (TIOPCXCompression c : {ioPCX_RLE, ioPCX_UNCOMPRESSED}) {
     TIOParamsVals p24 = Depth(8, 3, c), p1 = Depth(1, 1, c);
     Decoded d = DecodeBytes(Encode(photo, p24));

@@ -85,6 +85,25 @@ inline bool SamePixels(const TBitmap& a, const TBitmap& b) {
   return true;
 }
 
+/// A picture of `count` colours in diagonal stripes (colours chosen so palette building can keep them).
+inline TBitmap FewColours(int w, int h, int count) {
+  TBitmap b(w, h, pf24bit);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int k = (x / 3 + y) % count;
+      b.SetPixel(x, y, CreateRGB(static_cast<uint8_t>(k * 40 % 256), static_cast<uint8_t>(k * 16), 200));
+    }
+  return b;
+}
+
+/// A 1-bit pattern with no symmetry.
+inline TBitmap MonoPattern(int w, int h) {
+  TBitmap b(w, h, pf1bit);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) _SetPixelbw(b.ScanLine(y), x, (x * y + x) % 3 == 0);
+  return b;
+}
+
 inline std::string TempPath(const std::string& name) {
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir && *dir ? dir : "/tmp") + "/vexa_" + std::to_string(::getpid()) + "_" + name;

@@ -63,16 +63,6 @@ TIOParamsVals Depth(int bps, int spp, bool compressed) {
   return p;
 }
 
-TBitmap FewColours(int w, int h, int count) {
-  TBitmap b(w, h, pf24bit);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const int k = (x / 3 + y) % count;
-      b.SetPixel(x, y, CreateRGB(static_cast<uint8_t>(k * 40 % 256), static_cast<uint8_t>(k * 16), 200));
-    }
-  return b;
-}
-
 }  // namespace
 
 class TgaValidFile : public ::testing::TestWithParam<const char*> {};
@@ -242,9 +232,7 @@ TEST(TgaDetect, TypeAndDepthDecideAndNetpbmIsRefused) {
 
 TEST(TgaRoundTrip, LosslessDepthsSurviveWriteThenRead) {
   TBitmap photo = VXMakeSampleImage(37, 21);
-  TBitmap mono(29, 7, pf1bit);
-  for (int y = 0; y < 7; ++y)
-    for (int x = 0; x < 29; ++x) _SetPixelbw(mono.ScanLine(y), x, (x * y + x) % 3 == 0);
+  TBitmap mono = MonoPattern(29, 7);
   TBitmap greys(40, 9, pf24bit);
   for (int y = 0; y < 9; ++y)
     for (int x = 0; x < 40; ++x) {
