@@ -158,6 +158,9 @@ TEST(PcxMalformed, BadHeadersAbortAndLeaveTheBitmapAlone) {
   h = Header(3000, 3000, 8, 1, 3000);                        // far more pixels than data
   h.resize(148, 0xFF);
   cases.push_back(h);
+  h = Header(8000, 8000, 8, 2, 8000);                        // the same in a layout not decoded
+  h.resize(148, 0xFF);
+  cases.push_back(h);
   for (const char* f : {"pcx/bad/pillow/ossfuzz-4836216264589312.pcx", "pcx/pillow/01r_00.pcx"}) {
     TMemoryStream m;
     if (!FileExists(TestData(f))) continue;

@@ -299,10 +299,10 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   const bool mono = layout == Layout::Mono;
   const int64_t rowBytes = static_cast<int64_t>(planes) * bpl;
   // Refuse before allocating when even the densest run-length data (63 bytes from
-  // every 2) could not fill the declared picture.
+  // every 2) could not fill the declared picture at one bit per pixel or more.
   const int64_t maxDecodable = (static_cast<int64_t>(data.size()) + 2) * 32;
-  if (!VXCheckBitmapSize(width, height, mono ? 1 : 24) ||
-      (layout != Layout::Unsupported && rowBytes * height > maxDecodable)) {
+  const int64_t minRowBytes = std::max<int64_t>(rowBytes, (width + 7) / 8);
+  if (!VXCheckBitmapSize(width, height, mono ? 1 : 24) || minRowBytes * height > maxDecodable) {
     progress.Abort();
     return;
   }
