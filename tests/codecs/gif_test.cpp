@@ -643,8 +643,10 @@ TEST(GifFrames, InsertLeavesStreamAloneWhenItCannotInsert) {
     bool encoder;
   };
   std::vector<uint8_t> cut(before.begin(), before.end() - 40);
+  std::vector<uint8_t> shortTable(before.begin(), before.begin() + 100);
   for (const TCase& c : {TCase{"past the end", before, 4, true}, TCase{"negative", before, -1, true},
-                         TCase{"no encoder", before, 1, false}, TCase{"truncated frame", cut, 3, true}}) {
+                         TCase{"no encoder", before, 1, false}, TCase{"truncated frame", cut, 3, true},
+                         TCase{"short global table", shortTable, 0, true}}) {
     SCOPED_TRACE(c.what);
     aborted = false;
     p.GIF_ImageIndex = c.index;

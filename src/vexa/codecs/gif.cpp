@@ -278,17 +278,22 @@ void WriteLocalFrame(TStream& out, const TIOParamsVals& params, const TGifFrame&
   encode(out, f.Height, f.Width, params.GIF_Interlaced, f.Indices.data(), f.Bits);
 }
 
+enum TCopyHead { chNotGif, chBroken, chCopied };
+
 // Header with the version forced to 89a, then the global table as stored.
-bool CopyHeaderAndGlobalTable(TStream& in, TStream& out, TGifHeader& h) {
-  if (!ReadHeader(in, h)) return false;
+TCopyHead CopyHeaderAndGlobalTable(TStream& in, TStream& out, TGifHeader& h) {
+  if (!ReadHeader(in, h)) return chNotGif;
   std::memcpy(h.raw + 3, "89a", 3);
   out.WriteBuffer(h.raw, 13);
   if (h.HasGlobalTable()) {
     uint8_t table[768];
     const int64_t n = 3 * (int64_t{1} << h.GlobalBits());
-    out.WriteBuffer(table, in.Read(table, n));
+    const int64_t got = in.Read(table, n);
+    out.WriteBuffer(table, got);
+    // Blocks written after a short table would be read as the rest of it.
+    if (got < n) return chBroken;
   }
-  return true;
+  return chCopied;
 }
 
 // Copies an extension after its introducer; false when the stream ended inside it.
@@ -542,12 +547,13 @@ int _InsertGifImStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, 
   int32_t target = params.GIF_ImageIndex;
   TMemoryStream out;
   TGifHeader h;
-  if (!CopyHeaderAndGlobalTable(stream, out, h)) {
+  const TCopyHead head = CopyHeaderAndGlobalTable(stream, out, h);
+  if (head == chNotGif) {
     stream.SetPosition(start);
     return 0;
   }
   const GifLzwEncodeProc encode = EncoderOf(params);
-  if (!encode || !WritableSize(bitmap) || target < 0) {
+  if (head == chBroken || !encode || !WritableSize(bitmap) || target < 0) {
     stream.SetPosition(start);
     progress.Abort();
     return 0;
@@ -618,7 +624,7 @@ int _DeleteGifIm(const std::string& name, int32_t index, bool save) {
   in.LoadFromFile(name);
   TMemoryStream out;
   TGifHeader h;
-  if (!CopyHeaderAndGlobalTable(in, out, h)) return 0;
+  if (CopyHeaderAndGlobalTable(in, out, h) != chCopied) return 0;
   int32_t i = 0, kept = 0;
   for (;;) {
     const int b = ReadByte(in);
@@ -663,7 +669,7 @@ void _GifMakeAnimate(const std::string& name, uint16_t loopCount, int32_t screen
   in.LoadFromFile(name);
   TMemoryStream out;
   TGifHeader h;
-  if (!CopyHeaderAndGlobalTable(in, out, h)) return;
+  if (CopyHeaderAndGlobalTable(in, out, h) != chCopied) return;
   out.SetPosition(6);
   out.WriteU16(static_cast<uint16_t>(screenWidth));
   out.WriteU16(static_cast<uint16_t>(screenHeight));
