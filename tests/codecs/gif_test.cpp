@@ -724,6 +724,23 @@ TEST(GifFrames, MakeAnimateAddsOneLoopBlockAndSetsTheScreen) {
   EXPECT_FALSE(_CheckGifAnimate(text));
 }
 
+namespace {
+
+// R, G, B of every pixel, top row first, in lower-case hex.
+std::string Hex(const TBitmap& b) {
+  std::string s;
+  char px[7];
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      const TRGB c = b.GetPixel(x, y);
+      std::snprintf(px, sizeof px, "%02x%02x%02x", c.r, c.g, c.b);
+      s += px;
+    }
+  return s;
+}
+
+}  // namespace
+
 // Our files open in an independent reader with the same frames, pixels and timing.
 TEST(GifInterop, AnimationWeWriteOpensInAnIndependentReader) {
   std::vector<TBitmap> f;
@@ -753,23 +770,9 @@ for name in sys.argv[1:]:
   lines >> frames >> loop >> duration >> hex;
   EXPECT_EQ(frames, 3);
   EXPECT_EQ(loop, 3);
-  ASSERT_EQ(hex.size(), 30u * 20 * 6);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 30; ++x) {
-      const TRGB c = f[0].GetPixel(x, y);
-      char want[7];
-      std::snprintf(want, sizeof want, "%02x%02x%02x", c.r, c.g, c.b);
-      ASSERT_EQ(hex.substr((y * 30 + x) * 6, 6), want) << x << "," << y;
-    }
+  EXPECT_EQ(Hex(f[0]), hex);
   lines >> frames >> loop >> duration >> hex;
   EXPECT_EQ(frames, 1);
   EXPECT_EQ(duration, 120);
-  ASSERT_EQ(hex.size(), 300u * 200 * 6);
-  for (int y = 0; y < 200; ++y)
-    for (int x = 0; x < 300; ++x) {
-      const TRGB c = big.GetPixel(x, y);
-      char want[7];
-      std::snprintf(want, sizeof want, "%02x%02x%02x", c.r, c.g, c.b);
-      ASSERT_EQ(hex.substr((y * 300 + x) * 6, 6), want) << x << "," << y;
-    }
+  EXPECT_EQ(Hex(big), hex);
 }
