@@ -82,7 +82,11 @@ struct TQuiet {
   TQuiet() { Rec.Aborting = &Flag; }
 };
 
-std::string TempName(const std::string& base) { return ::testing::TempDir() + "/vexa_gif_" + base; }
+// Per test, since CTest runs the tests of this program in parallel processes.
+std::string TempName(const std::string& base) {
+  return ::testing::TempDir() + "/vexa_gif_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+         "_" + base;
+}
 
 // A picture with few colours, with edges and noise. The quantizer works on 5 bits
 // per channel, so only multiples of 8 come back exactly.
