@@ -112,6 +112,24 @@ struct TLookup {
   }
 };
 
+// Fills n pixels by doubling memcpy: runs are long in the files RLE suits.
+void FillRGB(TRGB* dst, int n, TRGB c) {
+  if (n <= 0) return;
+  if (n < 8) {
+    for (int i = 0; i < n; ++i) dst[i] = c;
+    return;
+  }
+  uint8_t* p = reinterpret_cast<uint8_t*>(dst);
+  const size_t total = static_cast<size_t>(n) * 3;
+  std::memcpy(p, &c, 3);
+  size_t done = 3;
+  while (done < total) {
+    const size_t k = std::min(done, total - done);
+    std::memcpy(p + done, p, k);
+    done += k;
+  }
+}
+
 // Decodes RLE8 (bits 8) or RLE4 (bits 4) into a pf24bit bitmap. Rows advance upwards from the bottom.
 void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TBitmap& bitmap,
                TProgressRec& progress) {
@@ -135,7 +153,7 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
       if (bits == 8) {
         int n = std::min<int>(count, width - x);
         TRGB* dst = reinterpret_cast<TRGB*>(bitmap.ScanLine(row)) + x;
-        std::fill(dst, dst + n, pal.Entries[value]);
+        FillRGB(dst, n, pal.Entries[value]);
         x += count;
       } else {
         for (int i = 0; i < count; ++i) put((i & 1) ? (value & 15) : (value >> 4));
