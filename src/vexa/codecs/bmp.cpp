@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "vexa/proc/colorhelpers.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/view/vxview.h"
 
@@ -444,8 +445,6 @@ constexpr uint8_t kDither[8][8] = {
     {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
     {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
 
-inline int Grey(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
-
 // A 24-bit copy of anything that is not already 24-bit; set bits of pf1bit become white.
 const TBitmap& As24(const TBitmap& src, TBitmap& scratch) {
   if (src.PixelFormat() == pf24bit) return src;
@@ -495,7 +494,7 @@ void DitherToBW(const TBitmap& src, TBitmap& out) {
     const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
     uint8_t* d = out.ScanLine(y);
     for (int x = 0; x < w; ++x)
-      if (Grey(s[x]) / 4 > kDither[x & 7][y & 7]) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+      if (_RGBToGray(s[x]) / 4 > kDither[x & 7][y & 7]) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
   }
 }
 
