@@ -143,6 +143,9 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
     ++x;
   };
   while (p + 1 < len) {
+    // Past the right edge nothing is drawn until the next line: pinning x there keeps long streams
+    // of runs and deltas from overflowing it.
+    if (x > width) x = width;
     uint8_t count = data[p], value = data[p + 1];
     p += 2;
     if (count > 0) {
@@ -174,6 +177,8 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
       x += data[p];
       row -= data[p + 1];
       p += 2;
+      // Rows only move up, so nothing more can land in the bitmap.
+      if (row < 0) return;
     } else {
       int n = value;
       size_t bytes = bits == 8 ? n : (n + 1) / 2;
