@@ -319,20 +319,16 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
       height = -height;
     }
     info.Height = height;
+    // Masks of a header too short to hold them follow it, before the palette.
+    if (info.Compression == kBI_BITFIELDS && headerSize < 52 && !ReadExact(stream, h + 40, 12)) {
+      progress.Abort();
+      return;
+    }
     uint32_t colorsUsed = GetU32(h + 32);
     if (colorsUsed == 0 && info.Bits <= 8) colorsUsed = 1u << info.Bits;
     if (colorsUsed) {
-      uint32_t n = std::min<uint32_t>(colorsUsed, 256);
+      const uint32_t n = std::min<uint32_t>(colorsUsed, 256);
       std::vector<uint8_t> raw(static_cast<size_t>(n) * 4);
-      // Masks of a 40-byte header sit before the palette.
-      if (info.Compression == kBI_BITFIELDS && headerSize < 52) {
-        uint8_t m[12];
-        if (!ReadExact(stream, m, 12)) {
-          progress.Abort();
-          return;
-        }
-        std::memcpy(h + 40, m, 12);
-      }
       if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
         progress.Abort();
         return;
@@ -341,13 +337,6 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
       for (uint32_t i = 0; i < n; ++i) palette[i] = TRGB{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
       // Without a data offset the pixels follow the palette, however long it claims to be.
       if (colorsUsed > n && dataOffset == 0) stream.Seek(static_cast<int64_t>(colorsUsed - n) * 4, soCurrent);
-    } else if (info.Compression == kBI_BITFIELDS && headerSize < 52) {
-      uint8_t m[12];
-      if (!ReadExact(stream, m, 12)) {
-        progress.Abort();
-        return;
-      }
-      std::memcpy(h + 40, m, 12);
     }
     if (info.Compression == kBI_BITFIELDS)
       for (int i = 0; i < 3; ++i) info.Masks[i] = GetU32(h + 40 + 4 * i);
