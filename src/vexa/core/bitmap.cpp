@@ -242,6 +242,9 @@ void TBitmap::SetSize(int width, int height) {
   if (width < 0) width = 0;
   if (height < 0) height = 0;
   if (width == FWidth && height == FHeight) return;
+  if (!VXCheckBitmapSize(width, height, StorageBits(FPixelFormat)))
+    throw EVXBitmapTooLarge("bitmap of " + std::to_string(width) + " x " + std::to_string(height) +
+                            " pixels exceeds the size limit");
   TBitmap old(std::move(*this));
   FPalette = old.FPalette;
   Reset(width, height, old.FPixelFormat);
