@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPainter>
 
 #include "ui_test_util.h"
@@ -584,4 +586,37 @@ TEST(ViewQImage, ConversionKeepsColoursBothWays) {
   VXQImageToBitmap(img, back);
   EXPECT_EQ(back.GetPixel(2, 1), CreateRGB(1, 2, 3));
   EXPECT_TRUE(VXBitmapToQImage(b, {2, 0, 2, 2}, 4, 4).isNull());  // reaches past the edge
+}
+
+TEST_F(ViewSelect, PaletteHas256ColoursOfTheImage) {
+  TVexaView v;
+  TBitmap two(32, 32);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) two.SetPixel(x, y, x < 16 ? CreateRGB(250, 0, 0) : CreateRGB(0, 0, 250));
+  Show(v, two, 50, 50);
+  const std::vector<TRGB> pal = v._CreatePalette();
+  ASSERT_EQ(pal.size(), 256u);
+  int nearRed = 0;
+  for (const TRGB& c : pal) nearRed += c.r > 200 && c.g < 40 && c.b < 40;
+  EXPECT_GT(nearRed, 0);
+}
+
+TEST_F(ViewSelect, ClipboardGoesThroughTheDesktopClipboard) {
+  TVexaView v;  // the first view installs the desktop clipboard
+  Show(v, Coded(8, 6), 50, 50);
+  TVexaProc proc;
+  proc.SetAttachedVexa(&v);
+  proc.CopyToClipboard();
+  const QImage img = QGuiApplication::clipboard()->image();
+  ASSERT_EQ(img.width(), 8);
+  ASSERT_EQ(img.height(), 6);
+  EXPECT_EQ(SrcX(img.pixel(5, 4)), 5);
+  EXPECT_EQ(SrcY(img.pixel(5, 4)), 4);
+  // An image another program put there pastes into the view.
+  QImage other(3, 2, QImage::Format_RGB32);
+  other.fill(qRgb(10, 200, 30));
+  QGuiApplication::clipboard()->setImage(other);
+  proc.PasteFromClipboard();
+  EXPECT_EQ(v.Bitmap().Width(), 3);
+  EXPECT_EQ(v.Bitmap().GetPixel(2, 1), CreateRGB(10, 200, 30));
 }

@@ -169,6 +169,10 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   void CopyFromPolygon(const TBitmap& bitmap, const TPoint* points, int count, TPoint point);
   void CopyToPolygon(TBitmap& bitmap, const TPoint* points, int count, TPoint point);
 
+  /// 256 colours for the image from the neural-net quantizer, in its order (for
+  /// saving or showing on palette devices; painting here never needs one).
+  std::vector<TRGB> _CreatePalette() const;
+
   // --- cursors
   void SaveCursor(int id);
   void RestoreCursor();

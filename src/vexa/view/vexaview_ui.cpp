@@ -11,6 +11,7 @@
 #include "vexa/core/raster.h"
 #include "vexa/proc/bitmaputil.h"
 #include "vexa/proc/magicwand.h"
+#include "vexa/quant/neuquant.h"
 #include "vexa/view/qtbitmap.h"
 #include "vexa/view/uiinit.h"
 
@@ -247,7 +248,20 @@ void TVexaView::UpdateLayout(int depth) {
 
 void TVexaView::resizeEvent(QResizeEvent*) {
   FFrameStale = true;
+  // While designed or loaded, the bitmap follows the control so it shows its background.
+  if ((HasState(csDesigning) || HasState(csLoading)) && width() > 0 && height() > 0) {
+    FBitmap.Allocate(width(), height(), FBitmap.PixelFormat() == pf1bit ? pf1bit : pf24bit);
+    Clear();
+  }
   Update();
+}
+
+std::vector<TRGB> TVexaView::_CreatePalette() const {
+  std::vector<TRGB> palette;
+  if (FBitmap.Empty()) return palette;
+  TNeuQuant* q = CreateNeuQuant(FBitmap, palette, 256, NeuQuantSampleFactor(FBitmap.Width(), FBitmap.Height(), -1));
+  FreeNeuQuant(q);
+  return palette;
 }
 
 int TVexaView::GetIdealComponentWidth() const {
