@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 
 #include "ui_test_util.h"
 #include "vexa/core/vxhint.h"
@@ -619,4 +620,24 @@ TEST_F(ViewSelect, ClipboardGoesThroughTheDesktopClipboard) {
   proc.PasteFromClipboard();
   EXPECT_EQ(v.Bitmap().Width(), 3);
   EXPECT_EQ(v.Bitmap().GetPixel(2, 1), CreateRGB(10, 200, 30));
+}
+
+TEST_F(ViewLayout, ComponentsForgetAViewDestroyedBeforeThem) {
+  TVexaProc proc;
+  {
+    TVexaView v;
+    Show(v, TBitmap(10, 10), 20, 20);
+    proc.SetAttachedVexa(&v);
+  }
+  EXPECT_EQ(proc.AttachedVexa(), nullptr);
+  proc.Negative();  // nothing attached: nothing to do, nothing touched
+}
+
+TEST_F(ViewLayout, FirstViewReadsTheScreenResolution) {
+  TVexaView v;
+  const QScreen* s = QGuiApplication::primaryScreen();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(gSystemDPIX, qRound(s->logicalDotsPerInchX()));
+  EXPECT_EQ(v.DPIX(), gSystemDPIX);
+  EXPECT_EQ(gSystemColors, s->depth());
 }
