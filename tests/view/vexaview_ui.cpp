@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollBar>
 
 #include "ui_test_util.h"
 #include "vexa/core/vxhint.h"
@@ -640,4 +641,37 @@ TEST_F(ViewLayout, FirstViewReadsTheScreenResolution) {
   EXPECT_EQ(gSystemDPIX, qRound(s->logicalDotsPerInchX()));
   EXPECT_EQ(v.DPIX(), gSystemDPIX);
   EXPECT_EQ(gSystemColors, s->depth());
+}
+
+TEST_F(ViewMouse, ZoomRectangleDragZoomsToTheDraggedBox) {
+  TVexaView v;
+  Show(v, TBitmap(400, 400), 100, 100);
+  v.SetMouseInteract(VXMI(miSelectZoom));
+  EXPECT_EQ(v.MouseInteract(), VXMI(miSelectZoom));
+  Press(v, 10, 10);
+  Drag(v, 34, 59);
+  Release(v, 34, 59);
+  EXPECT_EQ(v.Zoom(), 200);  // a 25 x 50 box in a 100 x 100 control
+  EXPECT_FALSE(v.SelectionExists());
+  EXPECT_EQ(v.ViewY(), 20);
+}
+
+TEST_F(ViewLayout, ScrollBarsFollowTheViewAndMoveIt) {
+  TVexaView v;
+  v.SetScrollBars(ssBoth);
+  Show(v, TBitmap(400, 300), 100, 100);
+  QScrollBar* h = nullptr;
+  for (QScrollBar* bar : v.findChildren<QScrollBar*>())
+    if (bar->orientation() == Qt::Horizontal) h = bar;
+  ASSERT_NE(h, nullptr);
+  EXPECT_FALSE(h->isHidden());
+  EXPECT_EQ(h->maximum(), 400 - v.ClientWidth());
+  EXPECT_EQ(h->pageStep(), v.ClientWidth());
+  h->setValue(30);
+  EXPECT_EQ(v.ViewX(), 30);
+  v.SetViewX(50);
+  EXPECT_EQ(h->value(), 50);
+  v.SetScrollBars(ssVertical);
+  EXPECT_TRUE(h->isHidden());
+  EXPECT_EQ(v.ClientHeight(), 100);
 }
