@@ -237,3 +237,20 @@ TEST(ProcChannels, ProgressIsReportedBeforeEachRow) {
   std::unique_ptr<TBitmap> c(_GetRGBChannel(b, 1, [&](TObject*, int per) { seen.push_back(per); }));
   EXPECT_EQ(seen, (std::vector<int>{0, 25, 50, 75}));
 }
+
+TEST(ProcHSL, VariationEqualsTheConversionOfEachPixel) {
+  // Repeated colours (served from the colour cache) and random ones alike.
+  TBitmap b = vexatest::RandomBitmap(300, 200, 21);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 300; ++x) vexatest::SetPx(b, x, y, Rgb((x % 7) * 30, (y % 5) * 50, 90));
+  const TBitmap orig = b;
+  _HSLvar(b, 25, -8, 6, 0, 0, 299, 199);
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 300; ++x) {
+      double h, s, l;
+      RGB2HSL(Px(orig, x, y), h, s, l);
+      TRGB expect;
+      HSL2RGB(expect, h + 25 / 360.0, s - 0.08, l + 0.06);
+      ASSERT_EQ(Px(b, x, y), expect) << x << "," << y;
+    }
+}

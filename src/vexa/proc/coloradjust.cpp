@@ -154,13 +154,26 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
              const TProgressEvent& onProgress, TObject* sender) {
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   const double dh = hue / 360.0, ds = sat / 100.0, dl = lum / 100.0;
+  // Pictures repeat colours a lot, and each conversion costs a few divisions: a
+  // direct-mapped cache of recent colours (key = colour + 1, 0 = empty) skips most.
+  constexpr int kCacheBits = 16;
+  std::vector<uint32_t> keys(size_t(1) << kCacheBits, 0);
+  std::vector<TRGB> values(size_t(1) << kCacheBits);
   TRowProgress progress(onProgress, sender, y1, y2);
   for (int y = y1; y <= y2; ++y) {
     TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
     for (int x = x1; x <= x2; ++x, ++p) {
+      const uint32_t c = p->b | (p->g << 8) | (uint32_t(p->r) << 16);
+      const uint32_t slot = (c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1);
+      if (keys[slot] == c + 1) {
+        *p = values[slot];
+        continue;
+      }
       double h, s, l;
       RGB2HSL(*p, h, s, l);
       HSL2RGB(*p, h + dh, s + ds, l + dl);
+      keys[slot] = c + 1;
+      values[slot] = *p;
     }
     progress.Row(y);
   }
