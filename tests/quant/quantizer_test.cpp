@@ -226,3 +226,22 @@ TEST(NeuQuant, PaletteRegressionGuard) {
     for (uint8_t v : {c.b, c.g, c.r}) h = (h ^ v) * 16777619u;
   EXPECT_EQ(h, 3237745992u);
 }
+
+TEST(MedianCut, UnseenColoursMapToTheBoxHoldingTheirCellElseZero) {
+  // Black alone, and a light cluster whose box spans red cells 29..31.
+  TBitmap bmp = Uniform(6, 1, CreateRGB(0, 0, 0));
+  bmp.SetPixel(3, 0, CreateRGB(239, 255, 255));
+  bmp.SetPixel(4, 0, CreateRGB(255, 255, 255));
+  bmp.SetPixel(5, 0, CreateRGB(255, 255, 255));
+  std::vector<TRGB> pal;
+  TVXQuantizer q(bmp, pal, 2);
+  const int black = q.GetRGBIndex(CreateRGB(0, 0, 0)), light = q.GetRGBIndex(CreateRGB(255, 255, 255));
+  ASSERT_EQ(black, 0);
+  ASSERT_EQ(light, 1);
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(239, 255, 255)), 1);
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(247, 250, 251)), 1) << "inside the light box, never seen";
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(247, 0, 0)), 0) << "in no box";
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(128, 128, 128)), 0) << "in no box";
+  // Means 30.33 and 31 round to 30 and 31.
+  EXPECT_EQ(pal[1], CreateRGB(240, 248, 248));
+}
