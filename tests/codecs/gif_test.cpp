@@ -1,0 +1,782 @@
+#include "vexa/codecs/gif.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vexa/codecs/lzw.h"
+#include "vexa/core/streams.h"
+#include "vexa/io/ioparams.h"
+
+using namespace vexa;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kGifDir = std::string(VEXA_TESTDATA_DIR) + "/gif";
+
+TIOParamsVals CoderParams() {
+  VXInstallLZWCoders();
+  return TIOParamsVals();
+}
+
+struct TLoad {
+  TBitmap bitmap;
+  TIOParamsVals params = CoderParams();
+  int32_t count = -1;
+  bool aborted = false;
+};
+
+TLoad LoadStream(TStream& s, int index, bool paramsOnly = false) {
+  TLoad r;
+  r.params.GIF_ImageIndex = index;
+  TProgressRec progress;
+  progress.Aborting = &r.aborted;
+  ReadGifStream(s, r.bitmap, r.count, r.params, progress, paramsOnly);
+  return r;
+}
+
+TLoad LoadBytes(const std::vector<uint8_t>& bytes, int index) {
+  TMemoryStream ms(bytes.data(), bytes.size());
+  return LoadStream(ms, index);
+}
+
+TLoad LoadFile(const std::string& name, int index) {
+  TMemoryStream ms;
+  ms.LoadFromFile(name);
+  return LoadStream(ms, index);
+}
+
+std::vector<uint8_t> Save(TBitmap& bmp, TIOParamsVals& params, bool* aborted = nullptr) {
+  TMemoryStream ms;
+  bool flag = false;
+  TProgressRec progress;
+  progress.Aborting = &flag;
+  WriteGifStream(ms, bmp, params, progress);
+  if (aborted) *aborted = flag;
+  return ms.Data();
+}
+
+std::vector<uint8_t> ReadAll(const std::string& name) {
+  std::ifstream f(name, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteAll(const std::string& name, const std::vector<uint8_t>& bytes) {
+  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A progress record of its own, so that no earlier failure leaks in through a shared flag.
+struct TQuiet {
+  bool Flag = false;
+  TProgressRec Rec;
+  TQuiet() { Rec.Aborting = &Flag; }
+};
+
+// Per test, since CTest runs the tests of this program in parallel processes.
+std::string TempName(const std::string& base) {
+  return ::testing::TempDir() + "/vexa_gif_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+         "_" + base;
+}
+
+// A picture with few colours, with edges and noise. The quantizer works on 5 bits
+// per channel, so only multiples of 8 come back exactly.
+TBitmap FewColours(int w, int h, int colours, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<TRGB> pal(colours);
+  for (int i = 0; i < colours; ++i)
+    pal[i] = TRGB{uint8_t((i * 8) & 0xF8), uint8_t((rng() << 3) & 0xF8), uint8_t((i * 40 + (rng() & 7) * 8) & 0xF8)};
+  TBitmap b(w, h, pf24bit);
+  for (int y = 0; y < h; ++y) {
+    TRGB* row = reinterpret_cast<TRGB*>(b.ScanLine(y));
+    for (int x = 0; x < w; ++x) row[x] = pal[((x / 3) + (y / 5) * 7 + (rng() % 4 == 0 ? rng() : 0)) % colours];
+  }
+  return b;
+}
+
+TBitmap Photo(int w, int h) {
+  TBitmap b(w, h, pf24bit);
+  for (int y = 0; y < h; ++y) {
+    TRGB* row = reinterpret_cast<TRGB*>(b.ScanLine(y));
+    for (int x = 0; x < w; ++x)
+      row[x] = TRGB{uint8_t(x * 255 / w), uint8_t((x + y) * 127 / (w + h) + 64), uint8_t(y * 255 / h)};
+  }
+  return b;
+}
+
+bool SamePixels(const TBitmap& a, const TBitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x)
+      if (!(a.GetPixel(x, y) == b.GetPixel(x, y))) return false;
+  return true;
+}
+
+std::string Python() {
+  for (const char* py : {"/usr/bin/python3", "python3"})
+    if (std::system((std::string(py) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0) return py;
+  return "";
+}
+
+// Runs a Pillow script with the arguments; returns its standard output.
+bool RunPillow(const std::string& script, const std::string& args, std::string& output) {
+  const std::string py = Python();
+  if (py.empty()) return false;
+  const std::string file = TempName("script.py"), out = TempName("script.out");
+  std::ofstream(file) << script;
+  if (std::system((py + " " + file + " " + args + " > " + out).c_str()) != 0) return false;
+  std::ifstream f(out);
+  output.assign(std::istreambuf_iterator<char>(f), {});
+  return true;
+}
+
+// Minimal reader of the suite's .conf files: section -> key -> value.
+std::map<std::string, std::map<std::string, std::string>> ReadConf(const std::string& name) {
+  std::map<std::string, std::map<std::string, std::string>> conf;
+  std::ifstream f(name);
+  std::string line, section;
+  while (std::getline(f, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '[') {
+      section = line.substr(1, line.find(']') - 1);
+      continue;
+    }
+    const size_t eq = line.find(" = ");
+    if (eq != std::string::npos) conf[section][line.substr(0, eq)] = line.substr(eq + 3);
+    else if (line.back() == '=') conf[section][line.substr(0, line.find(' '))] = "";
+  }
+  return conf;
+}
+
+std::vector<std::string> Split(const std::string& s) {
+  std::vector<std::string> parts;
+  std::stringstream ss(s);
+  for (std::string p; std::getline(ss, p, ',');)
+    if (!p.empty()) parts.push_back(p);
+  return parts;
+}
+
+}  // namespace
+
+// Each test of the conformance suite names the frames a decoder must produce, as
+// the composited logical screen (RGBA). Our bitmap is the frame alone, so the
+// comparison covers opaque pixels of frames that fill the screen.
+TEST(GifRead, ConformanceSuiteFramesCountsAndPixels) {
+  const std::string dir = kGifDir + "/pygif-suite";
+  std::ifstream list(dir + "/TESTS");
+  if (!list) GTEST_SKIP() << "conformance suite missing";
+  int compared = 0;
+  for (std::string test; std::getline(list, test);) {
+    if (test.empty()) continue;
+    SCOPED_TRACE(test);
+    auto conf = ReadConf(dir + "/" + test + ".conf");
+    const auto frames = Split(conf["config"]["frames"]);
+    const std::string file = dir + "/" + conf["config"]["input"];
+    // The suite rejects text blocks; the file's ordinary image after one is shown here.
+    if (test == "plain-text") continue;
+    if (frames.empty()) {
+      // No frame a decoder could show: either an error or no image at all.
+      TLoad r = LoadFile(file, 0);
+      EXPECT_TRUE(r.aborted || r.count == 0);
+      continue;
+    }
+    for (size_t k = 0; k < frames.size(); ++k) {
+      SCOPED_TRACE("frame " + std::to_string(k));
+      TLoad r = LoadFile(file, int(k));
+      const int sw = std::stoi(conf["config"]["width"]), sh = std::stoi(conf["config"]["height"]);
+      if (r.params.Width == 0 || r.params.Height == 0) {
+        EXPECT_TRUE(r.aborted);  // a frame of no area
+        continue;
+      }
+      ASSERT_FALSE(r.aborted);
+      // Images without a delay between them make one displayed frame.
+      EXPECT_GE(r.count, int(frames.size()));
+      if (r.count != int(frames.size())) continue;
+      auto& fc = conf[frames[k]];
+      if (fc.count("delay")) {
+        EXPECT_EQ(r.params.GIF_DelayTime, std::stoi(fc["delay"]));
+      }
+      if (r.params.GIF_XPos != 0 || r.params.GIF_YPos != 0 || r.params.Width != sw || r.params.Height != sh)
+        continue;
+      const auto rgba = ReadAll(dir + "/" + fc["pixels"]);
+      ASSERT_EQ(rgba.size(), size_t(sw) * sh * 4);
+      for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x) {
+          const uint8_t* e = &rgba[(size_t(y) * sw + x) * 4];
+          const TRGB got = r.bitmap.GetPixel(x, y);
+          if (e[3] != 255 || (r.params.GIF_FlagTranspColor && got == r.params.GIF_TranspColor)) continue;
+          ASSERT_EQ(got, (TRGB{e[2], e[1], e[0]})) << x << "," << y;
+        }
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 40);
+}
+
+// Frame 0 of every public sample against an independent decoder, plus the frame count.
+TEST(GifRead, PublicSamplesMatchAnIndependentDecoder) {
+  const std::string script = R"(
+import sys
+from PIL import Image
+for name in sys.argv[1:]:
+    try:
+        im = Image.open(name)
+        box = im.tile[0][1]
+        n = getattr(im, 'n_frames', 1)
+        im.load()
+        px = im.crop(box).convert('RGB').tobytes()
+        print(name, n, box[0], box[1], box[2] - box[0], box[3] - box[1], px.hex())
+    except Exception as e:
+        print(name, 'error')
+)";
+  std::string files;
+  for (const char* sub : {"pillow", "image-rs"})
+    if (fs::exists(kGifDir + "/" + sub))
+      for (auto& e : fs::directory_iterator(kGifDir + "/" + sub)) files += " " + e.path().string();
+  if (files.empty()) GTEST_SKIP() << "samples missing";
+  std::string out;
+  if (!RunPillow(script, files, out)) GTEST_SKIP() << "python3-pil not installed";
+  std::istringstream lines(out);
+  int compared = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream f(line);
+    std::string name, n;
+    f >> name >> n;
+    if (n == "error") continue;
+    SCOPED_TRACE(name);
+    int x, y, w, h;
+    std::string hex;
+    f >> x >> y >> w >> h >> hex;
+    TLoad r = LoadFile(name, 0);
+    ASSERT_FALSE(r.aborted);
+    EXPECT_EQ(r.count, std::stoi(n));
+    EXPECT_EQ(r.params.GIF_XPos, x);
+    EXPECT_EQ(r.params.GIF_YPos, y);
+    ASSERT_EQ(r.bitmap.Width(), w);
+    ASSERT_EQ(r.bitmap.Height(), h);
+    ASSERT_EQ(hex.size(), size_t(w) * h * 6);
+    int mismatches = 0;
+    for (int yy = 0; yy < h; ++yy)
+      for (int xx = 0; xx < w; ++xx) {
+        const size_t p = (size_t(yy) * w + xx) * 6;
+        const TRGB e{uint8_t(std::stoi(hex.substr(p + 4, 2), nullptr, 16)),
+                     uint8_t(std::stoi(hex.substr(p + 2, 2), nullptr, 16)),
+                     uint8_t(std::stoi(hex.substr(p, 2), nullptr, 16))};
+        if (!(r.bitmap.GetPixel(xx, yy) == e)) ++mismatches;
+      }
+    EXPECT_EQ(mismatches, 0);
+    ++compared;
+  }
+  EXPECT_GT(compared, 30);
+}
+
+TEST(GifRead, WantedFrameWithoutControlExtensionHasNoDelayOrTransparency) {
+  // Frame 0 has no control block; frame 1 has delay 9 and a transparent index.
+  std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+  auto image = [&](uint8_t first) {
+    const uint8_t d[] = {0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0};
+    gif.insert(gif.end(), std::begin(d), std::end(d));
+    TMemoryStream ms;
+    const uint8_t px[2] = {first, uint8_t(1 - first)};
+    GifLzwEncode(ms, 1, 2, false, px, 1);
+    gif.insert(gif.end(), ms.Data().begin(), ms.Data().end());
+  };
+  image(0);
+  const uint8_t gce[] = {0x21, 0xF9, 4, 1, 9, 0, 1, 0};
+  gif.insert(gif.end(), std::begin(gce), std::end(gce));
+  image(1);
+  gif.push_back(0x3B);
+
+  TLoad f0 = LoadBytes(gif, 0);
+  ASSERT_FALSE(f0.aborted);
+  EXPECT_EQ(f0.count, 2);
+  EXPECT_EQ(f0.params.GIF_DelayTime, 0);
+  EXPECT_FALSE(f0.params.GIF_FlagTranspColor);
+  EXPECT_EQ(f0.bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(f0.bitmap.GetPixel(1, 0), (TRGB{255, 255, 255}));
+
+  TLoad f1 = LoadBytes(gif, 1);
+  ASSERT_FALSE(f1.aborted);
+  EXPECT_EQ(f1.params.GIF_DelayTime, 9);
+  EXPECT_TRUE(f1.params.GIF_FlagTranspColor);
+  EXPECT_EQ(f1.params.GIF_TranspColor, (TRGB{255, 255, 255}));
+  EXPECT_EQ(f1.bitmap.GetPixel(0, 0), (TRGB{255, 255, 255}));
+
+  // No such frame: a failure, not an untouched success.
+  EXPECT_TRUE(LoadBytes(gif, 2).aborted);
+  EXPECT_TRUE(LoadBytes(gif, -1).aborted);
+}
+
+TEST(GifRead, BlackWhitePaletteGivesOneBitAndWhiteBlackGivesTwentyFourBit) {
+  TBitmap bw(13, 5, pf1bit);
+  for (int x = 0; x < 13; ++x) bw.SetPixel(x, x % 5, TRGB{255, 255, 255});
+  TIOParamsVals p = CoderParams();
+  p.BitsPerSample = 1;
+  auto gif = Save(bw, p);
+  TLoad r = LoadBytes(gif, 0);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_EQ(r.bitmap.PixelFormat(), pf1bit);
+  EXPECT_TRUE(SamePixels(r.bitmap, bw));
+  EXPECT_EQ(r.params.BitsPerSample, 1);
+  EXPECT_EQ(r.params.ColorMapCount, 2);
+
+  // Swap the two global table entries: same bits, opposite colours.
+  ASSERT_EQ(gif[10] & 0x87, 0x80);
+  std::swap_ranges(gif.begin() + 13, gif.begin() + 16, gif.begin() + 16);
+  TLoad s = LoadBytes(gif, 0);
+  ASSERT_FALSE(s.aborted);
+  EXPECT_EQ(s.bitmap.PixelFormat(), pf24bit);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 13; ++x) {
+      const uint8_t v = bw.GetPixel(x, y).r ? 0 : 255;
+      ASSERT_EQ(s.bitmap.GetPixel(x, y), (TRGB{v, v, v}));
+    }
+}
+
+TEST(GifRead, ParametersOnlyFillsTheRecordAndLeavesTheBitmap) {
+  TBitmap src = FewColours(40, 30, 16, 1);
+  TIOParamsVals p = CoderParams();
+  p.BitsPerSample = 4;
+  p.GIF_XPos = 5;
+  p.GIF_DelayTime = 25;
+  auto gif = Save(src, p);
+  TMemoryStream ms(gif.data(), gif.size());
+  TLoad r = LoadStream(ms, 0, true);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_EQ(r.bitmap.Width(), 0);
+  EXPECT_EQ(r.count, 1);
+  EXPECT_EQ(r.params.Width, 40);
+  EXPECT_EQ(r.params.Height, 30);
+  EXPECT_EQ(r.params.GIF_XPos, 5);
+  EXPECT_EQ(r.params.GIF_DelayTime, 25);
+  EXPECT_EQ(r.params.BitsPerSample, 4);
+  EXPECT_EQ(r.params.ColorMapCount, 16);
+  EXPECT_EQ(r.params.GIF_Version, "GIF89a");
+  EXPECT_EQ(r.params.SamplesPerPixel, 1);
+}
+
+TEST(GifRead, ProgressReportsTheFourSteps) {
+  TBitmap src = FewColours(10, 10, 4, 2);
+  TIOParamsVals p = CoderParams();
+  auto gif = Save(src, p);
+  std::vector<int> seen;
+  bool aborted = false;
+  TProgressRec progress;
+  progress.Aborting = &aborted;
+  progress.OnProgress = [&](TObject*, int per) { seen.push_back(per); };
+  TMemoryStream ms(gif.data(), gif.size());
+  TBitmap bmp;
+  int32_t count = 0;
+  ReadGifStream(ms, bmp, count, p, progress, false);
+  EXPECT_EQ(seen, (std::vector<int>{0, 30, 70, 100}));
+  seen.clear();
+  TMemoryStream out;
+  WriteGifStream(out, src, p, progress);
+  EXPECT_EQ(seen, (std::vector<int>{0, 30, 70, 100}));
+
+  // Stopping from the event at 30 leaves the bitmap as it was.
+  progress.OnProgress = [&](TObject*, int per) { aborted = per == 30; };
+  TBitmap kept(3, 3, pf24bit);
+  ms.SetPosition(0);
+  ReadGifStream(ms, kept, count, p, progress, false);
+  EXPECT_TRUE(aborted);
+  EXPECT_EQ(kept.Width(), 3);
+}
+
+TEST(GifMalformed, BrokenInputSetsAbortingWithoutCrashing) {
+  for (const char* name : {"decompression_bomb.gif", "zero_width.gif"}) {
+    const std::string file = kGifDir + "/bad/pillow/" + name;
+    if (!fs::exists(file)) continue;
+    SCOPED_TRACE(name);
+    TLoad r = LoadFile(file, 0);
+    EXPECT_TRUE(r.aborted);
+    EXPECT_EQ(r.bitmap.Width(), 0);
+  }
+  const std::vector<uint8_t> notGif = {'G', 'I', 'X', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B};
+  EXPECT_TRUE(LoadBytes(notGif, 0).aborted);
+  EXPECT_TRUE(LoadBytes({'G', 'I', 'F'}, 0).aborted);
+
+  // Without a decoder the frame cannot be read and the bitmap keeps what it had.
+  TBitmap src = FewColours(8, 8, 4, 3);
+  TIOParamsVals p = CoderParams();
+  auto gif = Save(src, p);
+  TLoad r;
+  r.params.GIF_LZWDecompFunc = nullptr;
+  DefGIF_LZWDECOMPFUNC = nullptr;
+  r.bitmap = TBitmap(2, 2, pf24bit);
+  TMemoryStream ms(gif.data(), gif.size());
+  TProgressRec progress;
+  progress.Aborting = &r.aborted;
+  ReadGifStream(ms, r.bitmap, r.count, r.params, progress, false);
+  VXInstallLZWCoders();
+  EXPECT_TRUE(r.aborted);
+  EXPECT_EQ(r.bitmap.Width(), 2);
+}
+
+TEST(GifMalformed, EveryTruncationAndRandomCorruptionIsSafe) {
+  const std::string file = kGifDir + "/pillow/hopper.gif";
+  if (!fs::exists(file)) GTEST_SKIP();
+  const auto bytes = ReadAll(file);
+  for (size_t n = 0; n < bytes.size(); n += 37) {
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
+    TLoad r = LoadBytes(cut, 0);
+    if (!r.aborted) {
+      // Short image data keeps the picture's size; the rest is palette entry 0.
+      EXPECT_EQ(r.bitmap.Width(), r.params.Width);
+    }
+  }
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    auto bad = bytes;
+    for (int k = 0; k < 8; ++k) bad[13 + rng() % (bad.size() - 13)] = uint8_t(rng());
+    TLoad r = LoadBytes(bad, int(rng() % 3));
+    if (!r.aborted) {
+      EXPECT_FALSE(r.bitmap.Empty());
+    }
+  }
+}
+
+TEST(GifRoundTrip, PaletteImageSurvivesWithAndWithoutTransparencyAndInterlace) {
+  for (bool interlaced : {false, true})
+    for (bool transparent : {false, true}) {
+      SCOPED_TRACE(std::string(interlaced ? "interlaced" : "progressive") + (transparent ? " transparent" : ""));
+      TBitmap src = FewColours(97, 61, 200, 4);
+      TIOParamsVals p = CoderParams();
+      p.GIF_Interlaced = interlaced;
+      p.GIF_FlagTranspColor = transparent;
+      p.GIF_TranspColor = src.GetPixel(10, 10);
+      p.GIF_DelayTime = 33;
+      p.GIF_XPos = 4;
+      p.GIF_YPos = 6;
+      auto gif = Save(src, p);
+      TLoad r = LoadBytes(gif, 0);
+      ASSERT_FALSE(r.aborted);
+      EXPECT_TRUE(SamePixels(r.bitmap, src));
+      EXPECT_EQ(r.params.GIF_Interlaced, interlaced);
+      EXPECT_EQ(r.params.GIF_FlagTranspColor, transparent);
+      EXPECT_EQ(r.params.GIF_TranspColor, src.GetPixel(10, 10));
+      EXPECT_EQ(r.params.GIF_DelayTime, 33);
+      EXPECT_EQ(r.params.GIF_XPos, 4);
+      EXPECT_EQ(r.params.GIF_YPos, 6);
+      EXPECT_EQ(r.params.GIF_WinWidth, 97);
+      EXPECT_EQ(r.params.BitsPerSample, 8);
+    }
+}
+
+TEST(GifRoundTrip, OneBitSourceAndLowDepthsKeepTheirPixels) {
+  TBitmap bw(77, 33, pf1bit);
+  std::mt19937 rng(5);
+  for (int y = 0; y < 33; ++y)
+    for (int x = 0; x < 77; ++x)
+      if (rng() & 1) bw.SetPixel(x, y, TRGB{255, 255, 255});
+  for (int bits : {1, 2, 8}) {
+    SCOPED_TRACE(bits);
+    TIOParamsVals p = CoderParams();
+    p.BitsPerSample = bits;
+    p.GIF_Interlaced = bits == 2;
+    TLoad r = LoadBytes(Save(bw, p), 0);
+    ASSERT_FALSE(r.aborted);
+    EXPECT_EQ(r.bitmap.PixelFormat(), bits == 1 ? pf1bit : pf24bit);
+    // Through the quantizer white comes back as 248 (5 bits per channel).
+    for (int y = 0; y < 33; ++y)
+      for (int x = 0; x < 77; ++x) {
+        const TRGB got = r.bitmap.GetPixel(x, y);
+        if (bw.GetPixel(x, y).r)
+          ASSERT_TRUE(got.r >= 248 && got.g >= 248 && got.b >= 248) << x << "," << y;
+        else
+          ASSERT_EQ(got, (TRGB{0, 0, 0})) << x << "," << y;
+      }
+  }
+  TBitmap four = FewColours(20, 20, 4, 6);
+  TIOParamsVals p = CoderParams();
+  p.BitsPerSample = 2;
+  TLoad r = LoadBytes(Save(four, p), 0);
+  EXPECT_TRUE(SamePixels(r.bitmap, four));
+  EXPECT_EQ(r.params.ColorMapCount, 4);
+}
+
+TEST(GifRoundTrip, TwentyFourBitPhotoIsQuantizedClosely) {
+  TBitmap src = Photo(120, 90);
+  TIOParamsVals p = CoderParams();
+  TLoad r = LoadBytes(Save(src, p), 0);
+  ASSERT_FALSE(r.aborted);
+  double err = 0;
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 120; ++x) {
+      const TRGB a = src.GetPixel(x, y), b = r.bitmap.GetPixel(x, y);
+      err += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+    }
+  EXPECT_LT(err / (120 * 90 * 3), 8.0);
+}
+
+TEST(GifRoundTrip, OneBitRequestDithersPhotosAndKeepsTwoColourPictures) {
+  TBitmap photo = Photo(64, 64);
+  TIOParamsVals p = CoderParams();
+  p.BitsPerSample = 1;
+  auto gif = Save(photo, p);
+  // Palette black, white in the file.
+  EXPECT_EQ(std::vector<uint8_t>(gif.begin() + 13, gif.begin() + 19), (std::vector<uint8_t>{0, 0, 0, 255, 255, 255}));
+  TLoad r = LoadBytes(gif, 0);
+  ASSERT_EQ(r.bitmap.PixelFormat(), pf1bit);
+  // Dithering keeps the mean brightness of each 8 x 8 block roughly.
+  int white = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) white += r.bitmap.GetPixel(x, y).r ? 1 : 0;
+  EXPECT_GT(white, 64 * 64 / 4);
+  EXPECT_LT(white, 64 * 64 * 3 / 4);
+
+  TBitmap two(9, 9, pf24bit);
+  two.Fill(TRGB{200, 40, 10});
+  for (int i = 0; i < 9; ++i) two.SetPixel(i, i, TRGB{5, 5, 90});
+  TLoad t = LoadBytes(Save(two, p), 0);
+  ASSERT_FALSE(t.aborted);
+  EXPECT_EQ(t.params.BitsPerSample, 1);
+  EXPECT_TRUE(SamePixels(t.bitmap, two));
+}
+
+TEST(GifWrite, RefusesWhatItCannotWriteAndWritesNothing) {
+  TIOParamsVals p = CoderParams();
+  p.GIF_LZWCompFunc = nullptr;
+  DefGIF_LZWCOMPFUNC = nullptr;
+  TBitmap src = FewColours(4, 4, 4, 7);
+  bool aborted = false;
+  EXPECT_TRUE(Save(src, p, &aborted).empty());
+  EXPECT_TRUE(aborted);
+  VXInstallLZWCoders();
+  p = CoderParams();
+  TBitmap empty;
+  EXPECT_TRUE(Save(empty, p, &aborted).empty());
+  EXPECT_TRUE(aborted);
+  TBitmap wide(70000, 1, pf1bit);
+  EXPECT_TRUE(Save(wide, p, &aborted).empty());
+  EXPECT_TRUE(aborted);
+}
+
+namespace {
+
+std::string MultiFrameFile(std::vector<TBitmap>& frames) {
+  const std::string name = TempName("multi.gif");
+  frames = {FewColours(30, 20, 50, 10), FewColours(25, 15, 3, 11), FewColours(30, 20, 200, 12)};
+  TIOParamsVals p = CoderParams();
+  TProgressRec progress;
+  bool aborted = false;
+  progress.Aborting = &aborted;
+  WriteGif(name, frames[0], p, progress);
+  for (int i = 1; i < 3; ++i) {
+    p.GIF_ImageIndex = i;
+    EXPECT_EQ(_InsertGifIm(name, frames[i], p, progress), i + 1);
+  }
+  EXPECT_FALSE(aborted);
+  return name;
+}
+
+void ExpectFrames(const std::string& name, const std::vector<const TBitmap*>& frames) {
+  for (size_t i = 0; i < frames.size(); ++i) {
+    TLoad r = LoadFile(name, int(i));
+    ASSERT_FALSE(r.aborted) << i;
+    EXPECT_EQ(r.count, int(frames.size()));
+    EXPECT_TRUE(SamePixels(r.bitmap, *frames[i])) << "frame " << i;
+  }
+}
+
+}  // namespace
+
+TEST(GifFrames, InsertAppendsAndPlacesFramesByIndex) {
+  std::vector<TBitmap> f;
+  const std::string name = MultiFrameFile(f);
+  ExpectFrames(name, {&f[0], &f[1], &f[2]});
+  EXPECT_EQ(_DeleteGifIm(name, -1, false), 3);
+
+  TBitmap first = FewColours(8, 8, 2, 13);
+  TIOParamsVals p = CoderParams();
+  p.GIF_ImageIndex = 0;
+  p.GIF_DelayTime = 40;
+  TQuiet q;
+  EXPECT_EQ(_InsertGifIm(name, first, p, q.Rec), 4);
+  TBitmap middle = FewColours(8, 8, 5, 14);
+  p.GIF_ImageIndex = 2;
+  EXPECT_EQ(_InsertGifIm(name, middle, p, q.Rec), 5);
+  ExpectFrames(name, {&first, &f[0], &middle, &f[1], &f[2]});
+  EXPECT_EQ(LoadFile(name, 0).params.GIF_DelayTime, 40);
+}
+
+TEST(GifFrames, InsertOneBitRequestKeepsColoursWhenNotTwoColoured) {
+  std::vector<TBitmap> f;
+  const std::string name = MultiFrameFile(f);
+  TIOParamsVals p = CoderParams();
+  p.BitsPerSample = 1;
+  p.GIF_ImageIndex = 3;
+  TQuiet q;
+  EXPECT_EQ(_InsertGifIm(name, f[2], p, q.Rec), 4);
+  TLoad r = LoadFile(name, 3);
+  EXPECT_EQ(r.params.BitsPerSample, 8);
+  EXPECT_TRUE(SamePixels(r.bitmap, f[2]));
+}
+
+TEST(GifFrames, InsertLeavesStreamAloneWhenItCannotInsert) {
+  std::vector<TBitmap> f;
+  const std::string name = MultiFrameFile(f);
+  const auto before = ReadAll(name);
+  TIOParamsVals p = CoderParams();
+  TBitmap frame = FewColours(5, 5, 3, 15);
+  bool aborted = false;
+  TProgressRec progress;
+  progress.Aborting = &aborted;
+
+  // Not a GIF: 0, and the flag stays clear.
+  const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 0, 0, 0};
+  TMemoryStream notGif(png.data(), png.size());
+  EXPECT_EQ(_InsertGifImStream(notGif, frame, p, progress), 0);
+  EXPECT_FALSE(aborted);
+  EXPECT_EQ(notGif.Data(), png);
+  EXPECT_EQ(notGif.Position(), 0);
+
+  struct TCase {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    int index;
+    bool encoder;
+  };
+  std::vector<uint8_t> cut(before.begin(), before.end() - 40);
+  std::vector<uint8_t> shortTable(before.begin(), before.begin() + 100);
+  for (const TCase& c : {TCase{"past the end", before, 4, true}, TCase{"negative", before, -1, true},
+                         TCase{"no encoder", before, 1, false}, TCase{"truncated frame", cut, 3, true},
+                         TCase{"short global table", shortTable, 0, true}}) {
+    SCOPED_TRACE(c.what);
+    aborted = false;
+    p.GIF_ImageIndex = c.index;
+    p.GIF_LZWCompFunc = c.encoder ? &GifLzwEncode : nullptr;
+    DefGIF_LZWCOMPFUNC = p.GIF_LZWCompFunc;
+    TMemoryStream ms(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(_InsertGifImStream(ms, frame, p, progress), 0);
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(ms.Data(), c.bytes);
+  }
+  VXInstallLZWCoders();
+}
+
+TEST(GifFrames, InsertIntoAStreamAtAnOffsetRewritesOnlyFromThere) {
+  TBitmap a = FewColours(6, 6, 3, 16), b = FewColours(7, 5, 3, 17);
+  TIOParamsVals p = CoderParams();
+  auto gif = Save(a, p);
+  TMemoryStream ms;
+  ms.WriteBuffer("prefix", 6);
+  ms.WriteBuffer(gif.data(), int64_t(gif.size()));
+  ms.WriteBuffer("tail after the file", 19);
+  ms.SetPosition(6);
+  p.GIF_ImageIndex = 1;
+  TQuiet q;
+  EXPECT_EQ(_InsertGifImStream(ms, b, p, q.Rec), 2);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ms.Memory()), 6), "prefix");
+  EXPECT_EQ(ms.Memory()[ms.Size() - 1], 0x3B);
+  ms.SetPosition(6);
+  TLoad r = LoadStream(ms, 1);
+  EXPECT_EQ(r.count, 2);
+  EXPECT_TRUE(SamePixels(r.bitmap, b));
+}
+
+TEST(GifFrames, DeleteDropsOneFrameAndItsControlBlock) {
+  std::vector<TBitmap> f;
+  const std::string name = MultiFrameFile(f);
+  const auto before = ReadAll(name);
+  EXPECT_EQ(_DeleteGifIm(name, -1, false), 3);
+  EXPECT_EQ(_DeleteGifIm(name, 1, false), 2);
+  EXPECT_EQ(ReadAll(name), before);
+  EXPECT_EQ(_DeleteGifIm(name, 1, true), 2);
+  ExpectFrames(name, {&f[0], &f[2]});
+  EXPECT_EQ(_DeleteGifIm(name, 0, true), 1);
+  ExpectFrames(name, {&f[2]});
+  const std::string text = TempName("not.gif");
+  WriteAll(text, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!'});
+  EXPECT_EQ(_DeleteGifIm(text, 0, true), 0);
+  EXPECT_EQ(ReadAll(text).size(), 14u);
+}
+
+TEST(GifFrames, MakeAnimateAddsOneLoopBlockAndSetsTheScreen) {
+  std::vector<TBitmap> f;
+  const std::string name = MultiFrameFile(f);
+  EXPECT_FALSE(_CheckGifAnimate(name));
+  _GifMakeAnimate(name, 0, 40, 30);
+  EXPECT_TRUE(_CheckGifAnimate(name));
+  _GifMakeAnimate(name, 7, 50, 35);
+  EXPECT_TRUE(_CheckGifAnimate(name));
+  const auto bytes = ReadAll(name);
+  const std::string s(bytes.begin(), bytes.end());
+  EXPECT_EQ(s.find("NETSCAPE2.0"), s.rfind("NETSCAPE2.0"));
+  const size_t at = s.find("NETSCAPE2.0");
+  EXPECT_EQ(bytes[at + 13] | bytes[at + 14] << 8, 7);
+  TLoad r = LoadFile(name, 2);
+  EXPECT_EQ(r.count, 3);
+  EXPECT_EQ(r.params.GIF_WinWidth, 50);
+  EXPECT_EQ(r.params.GIF_WinHeight, 35);
+  EXPECT_TRUE(SamePixels(r.bitmap, f[2]));
+  EXPECT_EQ(_DeleteGifIm(name, -1, false), 3);
+
+  const std::string text = TempName("plain.txt");
+  WriteAll(text, std::vector<uint8_t>(20, 'x'));
+  _GifMakeAnimate(text, 0, 1, 1);
+  EXPECT_EQ(ReadAll(text), std::vector<uint8_t>(20, 'x'));
+  EXPECT_FALSE(_CheckGifAnimate(text));
+}
+
+namespace {
+
+// R, G, B of every pixel, top row first, in lower-case hex.
+std::string Hex(const TBitmap& b) {
+  std::string s;
+  char px[7];
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      const TRGB c = b.GetPixel(x, y);
+      std::snprintf(px, sizeof px, "%02x%02x%02x", c.r, c.g, c.b);
+      s += px;
+    }
+  return s;
+}
+
+}  // namespace
+
+// Our files open in an independent reader with the same frames, pixels and timing.
+TEST(GifInterop, AnimationWeWriteOpensInAnIndependentReader) {
+  std::vector<TBitmap> f;
+  const std::string name = MultiFrameFile(f);
+  _GifMakeAnimate(name, 3, 30, 20);
+  const std::string interlacedName = TempName("interlaced.gif");
+  TIOParamsVals p = CoderParams();
+  p.GIF_Interlaced = true;
+  p.GIF_DelayTime = 12;
+  TQuiet q;
+  // Large and noisy enough that the code table fills and restarts.
+  TBitmap big = FewColours(300, 200, 256, 20);
+  WriteGif(interlacedName, big, p, q.Rec);
+  const std::string script = R"(
+import sys
+from PIL import Image
+for name in sys.argv[1:]:
+    im = Image.open(name)
+    print(getattr(im, 'n_frames', 1), im.info.get('loop', -1), im.info.get('duration', -1),
+          im.convert('RGB').tobytes().hex())
+)";
+  std::string out;
+  if (!RunPillow(script, name + " " + interlacedName, out)) GTEST_SKIP() << "python3-pil not installed";
+  std::istringstream lines(out);
+  int frames, loop, duration;
+  std::string hex;
+  lines >> frames >> loop >> duration >> hex;
+  EXPECT_EQ(frames, 3);
+  EXPECT_EQ(loop, 3);
+  EXPECT_EQ(Hex(f[0]), hex);
+  lines >> frames >> loop >> duration >> hex;
+  EXPECT_EQ(frames, 1);
+  EXPECT_EQ(duration, 120);
+  EXPECT_EQ(Hex(big), hex);
+}
