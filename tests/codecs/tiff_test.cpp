@@ -381,6 +381,21 @@ TEST(TiffRead, ResolutionPerCentimetreBecomesDpi) {
   EXPECT_EQ(r.Params.DpiY, 127);
 }
 
+// Found by fuzzing: values with a count of zero (an empty inline value).
+TEST(TiffMalformed, EmptyValuesReadAsAbsent) {
+  TTiffBuilder b(false);
+  b.Add(256, 4, {2});
+  b.Add(257, 4, {1});
+  b.Add(258, 3, {});
+  b.Add(269, 2, {});
+  b.Add(282, 5, {});
+  const TReadResult r = ReadBytes(b.Build({0x80}));
+  EXPECT_FALSE(r.Aborting);
+  EXPECT_EQ(r.Params.BitsPerSample, 1);
+  EXPECT_EQ(r.Params.TIFF_DocumentName, "");
+  EXPECT_EQ(r.Bitmap.PixelFormat(), pf1bit);
+}
+
 TEST(TiffMalformed, UnequalBitsPerSampleSetsAborting) {
   TTiffBuilder b(false);
   b.Add(256, 4, {1});
