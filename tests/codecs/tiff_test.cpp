@@ -389,6 +389,7 @@ TEST(TiffMalformed, EmptyValuesReadAsAbsent) {
   b.Add(258, 3, {});
   b.Add(269, 2, {});
   b.Add(282, 5, {});
+  b.Add(262, 3, {1});
   const TReadResult r = ReadBytes(b.Build({0x80}));
   EXPECT_FALSE(r.Aborting);
   EXPECT_EQ(r.Params.BitsPerSample, 1);
