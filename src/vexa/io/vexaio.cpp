@@ -186,8 +186,9 @@ void TVexaIO::ReadJpegStream(TStream& stream, TBitmap& bmp, bool preview, TProgr
   StreamHeader h = ReadHeader(stream);
   bool framed = h.Complete && std::memcmp(h.Tag(), "JFIF", 5) == 0;
   stream.SetPosition(framed ? start + kHeaderSize : start);
+  int64_t size = framed ? ClampLength(stream, h.Length) : 0;
   ReadJPegStream(stream, bmp, Params, preview, pr);
-  if (framed) stream.SetPosition(start + kHeaderSize + std::max<int32_t>(h.Length, 0));
+  if (framed) stream.SetPosition(start + kHeaderSize + size);
 }
 
 void TVexaIO::ReadPcxStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr) {
