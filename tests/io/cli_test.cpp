@@ -167,3 +167,16 @@ TEST(Cli, MultiImageFilesReportTheirCountAndConvertPicksOne) {
   EXPECT_EQ(Vexa("convert --index 7 " + Q(gif) + " " + Q(dir / "frame7.gif"), dir).Code, 1);
   EXPECT_EQ(Vexa("convert --index 1 " + Q(tif) + " " + Q(dir / "page1.png"), dir).Code, 0);
 }
+
+TEST(Cli, MetafilesAreDescribedAndConverted) {
+  ScratchDir dir;
+  std::string wmf = dir / "plain.wmf";
+  // A plain metafile whose first records could pass for a TGA header.
+  WriteFile(wmf, MakeWmf({WmfRec(0x020B, {0, 0}), WmfRec(0x020C, {50, 80}), WmfRec(0x041B, {40, 70, 10, 10})}, false));
+  CliRun info = Vexa("info " + Q(wmf), dir);
+  EXPECT_EQ(info.Code, 0) << info.Err;
+  EXPECT_NE(info.Out.find("type: Windows Metafile (WMF)\nwidth: 80\nheight: 50\n"), std::string::npos) << info.Out;
+  CliRun r = Vexa("convert " + Q(wmf) + " " + Q(dir / "plain.png"), dir);
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(Vexa("info " + Q(dir / "plain.png"), dir).Out.find("width: 79\nheight: 49\n"), std::string::npos);
+}
