@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     if (const Command* c = Find(args[1])) {
-      std::printf("usage: %s\n", c->Usage);
+      std::printf("usage: %s\n", c->UsageText ? c->UsageText().c_str() : c->Usage);
       return kExitOk;
     }
     std::fprintf(stderr, "vexa: unknown command '%s'\n", args[1].c_str());

@@ -206,6 +206,20 @@ TEST(PcxRoundTrip, LosslessDepthsSurviveWriteThenRead) {
     EXPECT_EQ(d.Bmp.PixelFormat(), pf1bit);
     EXPECT_TRUE(SamePixels(d.Bmp, mono)) << "1-bit, compression " << c;
   }
+
+  // The file entry points: the writer empties an existing file first.
+  const std::string path = TempPath("roundtrip.pcx");
+  TMemoryStream(std::vector<uint8_t>(100000, 0xAB).data(), 100000).SaveToFile(path);
+  TIOParamsVals p = Depth(8, 3, ioPCX_RLE);
+  TProgressRec pr;
+  WritePcx(path, photo, p, pr);
+  EXPECT_EQ(static_cast<size_t>(_getfilesize(path.c_str())), Encode(photo, p).size());
+  Decoded d;
+  pr.Aborting = &d.Aborting;
+  ReadPcx(path, d.Bmp, d.Params, pr);
+  std::remove(path.c_str());
+  EXPECT_FALSE(d.Aborting);
+  EXPECT_TRUE(SamePixels(d.Bmp, photo));
 }
 
 TEST(PcxRoundTrip, PaletteDepthsMapEveryPixelToTheWrittenPalette) {

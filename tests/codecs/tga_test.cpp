@@ -145,7 +145,10 @@ TEST(TgaRead, RowOrderColumnOrderAndPackedDepths) {
   // 2 x 2 true colour stored bottom-up: the first stored row is the bottom one.
   std::vector<uint8_t> b = Header(2, 24, 2, 2, 0);
   b.insert(b.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-  Decoded d = DecodeBytes(b);
+  Decoded d = DecodeBytes(b, true);
+  EXPECT_EQ(d.Params.Width, 2);
+  EXPECT_EQ(d.Bmp.Width(), 3) << "preview must not touch the bitmap";
+  d = DecodeBytes(b);
   EXPECT_EQ(d.Bmp.GetPixel(0, 1), CreateRGB(3, 2, 1));
   EXPECT_EQ(d.Bmp.GetPixel(1, 0), CreateRGB(12, 11, 10));
   // Same bytes stored right to left.

@@ -123,8 +123,9 @@ class PcxDecoder {
         continue;
       }
       // Literal stretches are the common case in busy images: copy them in one go.
+      const uint8_t* limit = FPos + std::min(n - i, static_cast<size_t>(FEnd - FPos));
       const uint8_t* lit = FPos;
-      while (lit < FEnd && i + static_cast<size_t>(lit - FPos) < n && *lit < 192) ++lit;
+      while (lit < limit && *lit < 192) ++lit;
       if (lit != FPos) {
         const size_t k = static_cast<size_t>(lit - FPos);
         std::memcpy(dst + i, FPos, k);
