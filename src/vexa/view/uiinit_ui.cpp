@@ -7,8 +7,8 @@
 #include <QMimeData>
 #include <QPalette>
 #include <QScreen>
+#include <QtEndian>
 #include <cmath>
-#include <cstring>
 
 #include "vexa/core/clipboard.h"
 #include "vexa/view/vxview.h"
@@ -64,11 +64,14 @@ class TVXQtClipboard : public TVXClipboard {
  private:
   static QImage DibToImage(const QByteArray& dib) {
     if (dib.size() < 40) return {};
-    uint32_t headerSize;
-    std::memcpy(&headerSize, dib.constData(), 4);
-    uint16_t bits;
-    std::memcpy(&bits, dib.constData() + 14, 2);
-    const uint32_t palette = bits <= 8 ? (4u << bits) : 0;
+    const auto* d = reinterpret_cast<const uchar*>(dib.constData());
+    const uint32_t headerSize = qFromLittleEndian<quint32>(d);
+    const uint16_t bits = qFromLittleEndian<quint16>(d + 14);
+    const uint32_t compression = qFromLittleEndian<quint32>(d + 16);
+    const uint32_t used = qFromLittleEndian<quint32>(d + 32);
+    // The pixels start after the header, the palette and (for bit fields) three masks.
+    uint32_t palette = bits <= 8 ? 4u * (used ? used : (1u << bits)) : 4u * used;
+    if (compression == 3 && headerSize == 40) palette += 12;
     QByteArray file("BM", 2);
     auto put32 = [&](uint32_t v) { file.append(reinterpret_cast<const char*>(&v), 4); };
     put32(static_cast<uint32_t>(14 + dib.size()));
