@@ -71,6 +71,9 @@ bool StudioWindow::OpenFile(const std::string& name, std::string& error) {
     error = "the file could not be read completely";
     return false;
   }
+  // Large pictures open fitted; small ones at their own size.
+  const TBitmap& b = FView->Bitmap();
+  if (b.Width() > FView->ClientWidth() || b.Height() > FView->ClientHeight()) FView->Fit();
   FFileName = name;
   setWindowTitle(QString("Vexa Studio - %1").arg(QString::fromStdString(name)));
   return true;

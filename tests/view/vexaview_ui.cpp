@@ -675,3 +675,16 @@ TEST_F(ViewLayout, ScrollBarsFollowTheViewAndMoveIt) {
   EXPECT_TRUE(h->isHidden());
   EXPECT_EQ(v.ClientHeight(), 100);
 }
+
+TEST_F(ViewLayout, ThirteenCursorsAndTheIdleOne) {
+  for (int id = crZoomOut; id <= crMove; ++id) {
+    const QCursor c = VXCursor(id);
+    const bool drawn = c.shape() == Qt::BitmapCursor && !c.pixmap().isNull();
+    EXPECT_TRUE(drawn || c.shape() != Qt::ArrowCursor) << id;
+  }
+  EXPECT_NE(VXCursor(crZoomIn).pixmap().toImage(), VXCursor(crZoomOut).pixmap().toImage());
+  TVexaView v;
+  EXPECT_EQ(v.Cursor(), crCross2);
+  v.SetCursor(crHand);
+  EXPECT_EQ(v.cursor().shape(), Qt::OpenHandCursor);
+}
