@@ -184,8 +184,8 @@ void StudioWindow::BuildMenus() {
     Refresh();
   });
 
-  // Every operation of the processing component, grouped by its first letter range
-  // would be arbitrary; one flat menu in name order keeps them findable.
+  // One entry per registered processing operation, in name order, so the menu
+  // grows with the operation table.
   QMenu* image = menuBar()->addMenu("&Image");
   for (const vexacli::ProcOp& op : vexacli::AllProcOps()) {
     const std::string name = op.Name;

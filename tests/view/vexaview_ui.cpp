@@ -32,7 +32,9 @@ int SrcY(QRgb c) { return (qGreen(c) - 7) / 16; }
 struct ViewFixture : ::testing::Test {
   void SetUp() override { App(); }
   // A view of the given outer size showing bmp.
+  // Without the border, client and widget coordinates coincide.
   void Show(TVexaView& v, const TBitmap& bmp, int w, int h) {
+    v.SetBorderStyle(bsNone);
     v.resize(w, h);
     v.Bitmap() = bmp;
     v.Update();
@@ -687,4 +689,29 @@ TEST_F(ViewLayout, ThirteenCursorsAndTheIdleOne) {
   EXPECT_EQ(v.Cursor(), crCross2);
   v.SetCursor(crHand);
   EXPECT_EQ(v.cursor().shape(), Qt::OpenHandCursor);
+}
+
+TEST_F(ViewMouse, TheSingleBorderFramesTheClientArea) {
+  TVexaView v;
+  EXPECT_EQ(v.BorderStyle(), bsSingle);
+  v.resize(104, 104);
+  v.Bitmap() = TBitmap(400, 400);
+  v.Bitmap().Fill(CreateRGB(0, 200, 0));
+  v.Update();
+  EXPECT_EQ(v.ClientWidth(), 100);
+  EXPECT_EQ(v.ClientHeight(), 100);
+  // Mouse positions count from inside the edge.
+  v.SetMouseInteract(VXMI(miSelect));
+  Press(v, 12, 12);
+  Drag(v, 32, 42);
+  Release(v, 32, 42);
+  EXPECT_EQ(v.SelX1(), 10);
+  EXPECT_EQ(v.SelY2(), 40);
+  v.DeSelect();
+  const QImage shot = v.grab().toImage();
+  EXPECT_NE(shot.pixel(0, 50), qRgb(0, 200, 0));
+  EXPECT_NE(shot.pixel(1, 50), qRgb(0, 200, 0));
+  EXPECT_EQ(shot.pixel(2, 50), qRgb(0, 200, 0));
+  EXPECT_EQ(shot.pixel(101, 101), qRgb(0, 200, 0));
+  EXPECT_NE(shot.pixel(102, 101), qRgb(0, 200, 0));
 }

@@ -22,6 +22,7 @@
 #include "vexa/view/vxview.h"
 
 class QScrollBar;
+class QMouseEvent;
 
 namespace vexa {
 
@@ -105,7 +106,9 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   void SetCenter(bool on);
   bool AutoFit = false;    ///< applied by the next Update
   bool DoubleBuffer = false;
-  TBorderStyle BorderStyle = bsSingle;
+  TBorderStyle BorderStyle() const { return FBorderStyle; }
+  /// bsSingle draws a sunken two-pixel edge; the client area lies inside it.
+  void SetBorderStyle(TBorderStyle s);
   TVXBackgroundStyle BackgroundStyle() const { return FBackgroundStyle; }
   void SetBackgroundStyle(TVXBackgroundStyle s);
   TVXMouseInteract MouseInteract() const { return FMouseInteract; }
@@ -252,6 +255,9 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   TVXViewGeometry FGeom;
   TResampleFilter FZoomFilter = rfNone, FSavedZoomFilter = rfNone;
   TScrollStyle FScrollBars = ssNone;
+  TBorderStyle FBorderStyle = bsSingle;
+  int Border() const { return FBorderStyle == bsSingle ? 2 : 0; }
+  QPoint ClientPos(const QMouseEvent* e) const;
   TVXBackgroundStyle FBackgroundStyle = vxbsSolid;
   TVXMouseInteract FMouseInteract = 0;
   TVXSelectionOptions FSelectionOptions = kVXAllSelectionOptions;

@@ -118,6 +118,16 @@ void TVexaView::SetScrollBars(TScrollStyle s) {
   Update();
 }
 
+void TVexaView::SetBorderStyle(TBorderStyle s) {
+  if (s == FBorderStyle) return;
+  FBorderStyle = s;
+  Update();
+}
+
+QPoint TVexaView::ClientPos(const QMouseEvent* e) const {
+  return {static_cast<int>(e->position().x()) - Border(), static_cast<int>(e->position().y()) - Border()};
+}
+
 void TVexaView::SetCenter(bool on) {
   if (on == FGeom.Center) return;
   FGeom.Center = on;
@@ -166,10 +176,11 @@ void TVexaView::RestoreCursor() {
 
 void TVexaView::ReadClientSize() {
   const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const int b = 2 * Border();
   FGeom.OuterW = width();
   FGeom.OuterH = height();
-  FGeom.ClientW = imax(0, width() - (FVBarShown ? extent : 0));
-  FGeom.ClientH = imax(0, height() - (FHBarShown ? extent : 0));
+  FGeom.ClientW = imax(0, width() - b - (FVBarShown ? extent : 0));
+  FGeom.ClientH = imax(0, height() - b - (FHBarShown ? extent : 0));
 }
 
 void TVexaView::SyncScrollBars() {
@@ -186,7 +197,7 @@ void TVexaView::SyncScrollBars() {
     FHBar->setPageStep(imax(1, FGeom.ClientW));
     FHBar->setSingleStep(1);
     FHBar->setValue(FGeom.ViewX);
-    FHBar->setGeometry(0, height() - extent, width() - (wantV ? extent : 0), extent);
+    FHBar->setGeometry(Border(), height() - Border() - extent, width() - 2 * Border() - (wantV ? extent : 0), extent);
     FHBar->show();
   } else {
     FHBar->hide();
@@ -196,7 +207,7 @@ void TVexaView::SyncScrollBars() {
     FVBar->setPageStep(imax(1, FGeom.ClientH));
     FVBar->setSingleStep(1);
     FVBar->setValue(FGeom.ViewY);
-    FVBar->setGeometry(width() - extent, 0, extent, height() - (wantH ? extent : 0));
+    FVBar->setGeometry(width() - Border() - extent, Border(), extent, height() - 2 * Border() - (wantH ? extent : 0));
     FVBar->show();
   } else {
     FVBar->hide();
@@ -430,6 +441,28 @@ void TVexaView::paintEvent(QPaintEvent*) {
     }
   }
   QPainter p(this);
+  if (Border() > 0) {
+    // Sunken edge: dark outside line top-left, light bottom-right, then the inner pair.
+    const QPalette& pal = palette();
+    const int w = width() - 1, h = height() - 1;
+    p.setPen(pal.color(QPalette::Mid));
+    p.drawLine(0, 0, w - 1, 0);
+    p.drawLine(0, 0, 0, h - 1);
+    p.setPen(pal.color(QPalette::Light));
+    p.drawLine(w, 0, w, h);
+    p.drawLine(0, h, w, h);
+    p.setPen(pal.color(QPalette::Shadow));
+    p.drawLine(1, 1, w - 2, 1);
+    p.drawLine(1, 1, 1, h - 2);
+    p.setPen(pal.color(QPalette::Midlight));
+    p.drawLine(w - 1, 1, w - 1, h - 1);
+    p.drawLine(1, h - 1, w - 1, h - 1);
+    if (FHBarShown && FVBarShown) p.fillRect(FVBar->x(), FHBar->y(), FVBar->width(), FHBar->height(), pal.color(QPalette::Window));
+    p.translate(Border(), Border());
+    p.setClipRect(0, 0, FGeom.ClientW, FGeom.ClientH);
+  } else if (FHBarShown && FVBarShown) {
+    p.fillRect(FVBar->x(), FHBar->y(), FVBar->width(), FHBar->height(), palette().color(QPalette::Window));
+  }
   p.drawImage(0, 0, FFrame);
   if (FPaintLock > 0) return;
   DrawOutlines(p);
@@ -497,7 +530,7 @@ void TVexaView::AniPolyFunc(bool fromTimer) {
   if (FFilterCountdown >= 1 && --FFilterCountdown == 0) Update();
   // Keep scrolling while a drag holds the pointer outside the image.
   if (FButtonHeld && (FRectSelecting || FPolyDrawing || FCircleSelecting || FResizeGrip >= 0 || FMoveGrip >= 0)) {
-    const QPoint pos = mapFromGlobal(QCursor::pos());
+    const QPoint pos = mapFromGlobal(QCursor::pos()) - QPoint(Border(), Border());
     if (pos.x() < FGeom.OffX || pos.y() < FGeom.OffY || pos.x() >= FGeom.OffX + FGeom.DrawW ||
         pos.y() >= FGeom.OffY + FGeom.DrawH)
       MouseMoveAt(pos.x(), pos.y(), QGuiApplication::mouseButtons(), QGuiApplication::keyboardModifiers());
@@ -797,7 +830,8 @@ void TVexaView::mousePressEvent(QMouseEvent* e) {
   FZoomFilter = rfNone;
   const TVXSelectionBase savedBase = SelectionBase;
   SelectionBase = vxsbClientArea;
-  int x = static_cast<int>(e->position().x()), y = static_cast<int>(e->position().y());
+  const QPoint at = ClientPos(e);
+  int x = at.x(), y = at.y();
   FGeom.ClampToDrawRect(x, y);
   FPressX = FLastX = FRubberX = x;
   FPressY = FLastY = FRubberY = y;
@@ -832,15 +866,13 @@ void TVexaView::mousePressEvent(QMouseEvent* e) {
   }
   SelectionBase = savedBase;
   if (OnMouseDown)
-    OnMouseDown(this, ButtonOf(e->button()), ShiftOf(mods, e->buttons()), static_cast<int>(e->position().x()),
-                static_cast<int>(e->position().y()));
+    OnMouseDown(this, ButtonOf(e->button()), ShiftOf(mods, e->buttons()), at.x(), at.y());
 }
 
 void TVexaView::mouseMoveEvent(QMouseEvent* e) {
-  MouseMoveAt(static_cast<int>(e->position().x()), static_cast<int>(e->position().y()), e->buttons(), e->modifiers());
-  if (OnMouseMove)
-    OnMouseMove(this, ShiftOf(e->modifiers(), e->buttons()), static_cast<int>(e->position().x()),
-                static_cast<int>(e->position().y()));
+  const QPoint at = ClientPos(e);
+  MouseMoveAt(at.x(), at.y(), e->buttons(), e->modifiers());
+  if (OnMouseMove) OnMouseMove(this, ShiftOf(e->modifiers(), e->buttons()), at.x(), at.y());
 }
 
 void TVexaView::MouseMoveAt(int ux, int uy, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
@@ -923,7 +955,8 @@ void TVexaView::MouseMoveAt(int ux, int uy, Qt::MouseButtons buttons, Qt::Keyboa
 }
 
 void TVexaView::mouseReleaseEvent(QMouseEvent* e) {
-  const int x = static_cast<int>(e->position().x()), y = static_cast<int>(e->position().y());
+  const QPoint at = ClientPos(e);
+  const int x = at.x(), y = at.y();
   const Qt::MouseButton button = e->button();
   const TVXSelectionBase savedBase = SelectionBase;
   SelectionBase = vxsbClientArea;
