@@ -988,6 +988,11 @@ void TVexaView::mouseReleaseEvent(QMouseEvent* e) {
   FResizeGrip = FMoveGrip = -1;
   SelectionBase = savedBase;
   FZoomFilter = FSavedZoomFilter;
+  if (FZoomFilter != rfNone) {
+    // The drag painted unfiltered; the cached picture must pick the filter up again.
+    FFrameStale = true;
+    update();
+  }
   FButtonHeld = false;
   if (OnMouseUp) OnMouseUp(this, ButtonOf(button), ShiftOf(e->modifiers(), e->buttons()), x, y);
 }
