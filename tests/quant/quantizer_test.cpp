@@ -188,3 +188,60 @@ TEST(ColorHelpers, RedBlueSwaps) {
   EXPECT_EQ(a[0], b[0]);
   EXPECT_EQ(a[1], b[1]);
 }
+
+TEST(MedianCut, ImagesWiderThanSixteenBitsAreCountedWhole) {
+  // The colour that appears only beyond column 65535 must still get its entry.
+  TBitmap bmp = Uniform(70000, 2, CreateRGB(0, 0, 0));
+  for (int y = 0; y < 2; ++y)
+    for (int x = 66000; x < 70000; ++x) bmp.SetPixel(x, y, CreateRGB(255, 255, 255));
+  std::vector<TRGB> pal;
+  TVXQuantizer q(bmp, pal, 256);
+  const int black = q.GetRGBIndex(CreateRGB(0, 0, 0)), white = q.GetRGBIndex(CreateRGB(255, 255, 255));
+  EXPECT_NE(black, white);
+  EXPECT_EQ(pal[black], CreateRGB(0, 0, 0));
+  EXPECT_EQ(pal[white], CreateRGB(248, 248, 248));
+}
+
+TEST(MedianCut, PaletteRegressionGuard) {
+  // A checksum of our own output on the sample image: a regression guard, not a
+  // proof of agreement with any other implementation.
+  TBitmap bmp = VXMakeSampleImage(256, 192, 1);
+  std::vector<TRGB> pal;
+  TVXQuantizer q(bmp, pal, 256);
+  uint32_t h = 2166136261u;
+  for (const TRGB& c : pal)
+    for (uint8_t v : {c.b, c.g, c.r}) h = (h ^ v) * 16777619u;
+  RecordProperty("checksum", std::to_string(h));
+  EXPECT_EQ(h, 3787887365u);
+}
+
+TEST(NeuQuant, PaletteRegressionGuard) {
+  // Regression guard on our own output (the learning is integer-exact, so any
+  // change in arithmetic or sampling order shows up here).
+  TBitmap bmp = VXMakeSampleImage(256, 192, 1);
+  std::vector<TRGB> pal;
+  TVXQuantizer q(bmp, pal, 400);
+  uint32_t h = 2166136261u;
+  for (const TRGB& c : pal)
+    for (uint8_t v : {c.b, c.g, c.r}) h = (h ^ v) * 16777619u;
+  EXPECT_EQ(h, 3237745992u);
+}
+
+TEST(MedianCut, UnseenColoursMapToTheBoxHoldingTheirCellElseZero) {
+  // Black alone, and a light cluster whose box spans red cells 29..31.
+  TBitmap bmp = Uniform(6, 1, CreateRGB(0, 0, 0));
+  bmp.SetPixel(3, 0, CreateRGB(239, 255, 255));
+  bmp.SetPixel(4, 0, CreateRGB(255, 255, 255));
+  bmp.SetPixel(5, 0, CreateRGB(255, 255, 255));
+  std::vector<TRGB> pal;
+  TVXQuantizer q(bmp, pal, 2);
+  const int black = q.GetRGBIndex(CreateRGB(0, 0, 0)), light = q.GetRGBIndex(CreateRGB(255, 255, 255));
+  ASSERT_EQ(black, 0);
+  ASSERT_EQ(light, 1);
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(239, 255, 255)), 1);
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(247, 250, 251)), 1) << "inside the light box, never seen";
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(247, 0, 0)), 0) << "in no box";
+  EXPECT_EQ(q.GetRGBIndex(CreateRGB(128, 128, 128)), 0) << "in no box";
+  // Means 30.33 and 31 round to 30 and 31.
+  EXPECT_EQ(pal[1], CreateRGB(240, 248, 248));
+}

@@ -31,11 +31,9 @@ struct TNeuQuant {
   int64_t width = 0, height = 0;
   int64_t lengthcount = 0;
   int32_t samplefac = 1;
-  // Per neuron: blue, green, red, colour index.
+  // Per neuron: blue, green, red, colour index (filled once learning is over).
   std::vector<int32_t> network;
   int32_t netindex[256] = {};
-  std::vector<int32_t> bias;
-  std::vector<int32_t> freq;
   std::vector<int64_t> radpower;
 };
 
@@ -43,47 +41,69 @@ namespace {
 
 inline int32_t Abs32(int32_t v) { return v < 0 ? -v : v; }
 
+constexpr int kBlock = 8;
+// Padding neurons sit far outside the colour cube so they never win a contest.
+constexpr int32_t kFarAway = 1 << 20;
+
+// The network while learning: one array per channel, padded to whole blocks of
+// kBlock so the competition loop runs on fixed-size blocks the compiler vectorises.
+struct TLearnState {
+  int netsize = 0, padded = 0;
+  std::vector<int32_t> nb, ng, nr, bias, freq, dist, biasdist;
+};
+
 // Finds the winner (nearest after bias) and updates the frequency and bias terms.
-int Contest(TNeuQuant& q, int32_t b, int32_t g, int32_t r) {
+int Contest(TLearnState& s, int32_t b, int32_t g, int32_t r) {
+  int32_t* nb = s.nb.data();
+  int32_t* ng = s.ng.data();
+  int32_t* nr = s.nr.data();
+  int32_t* bias = s.bias.data();
+  int32_t* freq = s.freq.data();
+  int32_t* dist = s.dist.data();
+  int32_t* biasdist = s.biasdist.data();
   int32_t bestd = INT32_MAX, bestbiasd = INT32_MAX;
-  int bestpos = -1, bestbiaspos = -1;
-  int32_t* n = q.network.data();
-  int32_t* bias = q.bias.data();
-  int32_t* freq = q.freq.data();
-  for (int i = 0; i < q.netsize; ++i, n += 4) {
-    const int32_t dist = Abs32(n[0] - b) + Abs32(n[1] - g) + Abs32(n[2] - r);
-    if (dist < bestd) {
-      bestd = dist;
-      bestpos = i;
+  for (int blk = 0; blk < s.padded; blk += kBlock) {
+    int32_t bd[kBlock], bb[kBlock];
+    for (int k = 0; k < kBlock; ++k) {
+      const int i = blk + k;
+      const int32_t d = Abs32(nb[i] - b) + Abs32(ng[i] - g) + Abs32(nr[i] - r);
+      dist[i] = d;
+      const int32_t bdist = d - (bias[i] >> (kIntBiasShift - kNetBiasShift));
+      biasdist[i] = bdist;
+      const int32_t betafreq = freq[i] >> kBetaShift;
+      freq[i] -= betafreq;
+      bias[i] += betafreq << kGammaShift;
+      bd[k] = d;
+      bb[k] = bdist;
     }
-    const int32_t biasdist = dist - (bias[i] >> (kIntBiasShift - kNetBiasShift));
-    if (biasdist < bestbiasd) {
-      bestbiasd = biasdist;
-      bestbiaspos = i;
+    for (int k = 0; k < kBlock; ++k) {
+      bestd = bd[k] < bestd ? bd[k] : bestd;
+      bestbiasd = bb[k] < bestbiasd ? bb[k] : bestbiasd;
     }
-    const int32_t betafreq = freq[i] >> kBetaShift;
-    freq[i] -= betafreq;
-    bias[i] += betafreq << kGammaShift;
   }
+  // The first neuron reaching each minimum, as a sequential scan would pick.
+  int bestpos = 0, bestbiaspos = 0;
+  while (dist[bestpos] != bestd) ++bestpos;
+  while (biasdist[bestbiaspos] != bestbiasd) ++bestbiaspos;
   freq[bestpos] += kBeta;
   bias[bestpos] -= kBetaGamma;
   return bestbiaspos;
 }
 
-inline void Move(int32_t* n, int64_t a, int64_t div, int32_t b, int32_t g, int32_t r) {
-  n[0] -= static_cast<int32_t>(a * (n[0] - b) / div);
-  n[1] -= static_cast<int32_t>(a * (n[1] - g) / div);
-  n[2] -= static_cast<int32_t>(a * (n[2] - r) / div);
+inline void Move(TLearnState& s, int i, int64_t a, int64_t div, int32_t b, int32_t g, int32_t r) {
+  s.nb[i] -= static_cast<int32_t>(a * (s.nb[i] - b) / div);
+  s.ng[i] -= static_cast<int32_t>(a * (s.ng[i] - g) / div);
+  s.nr[i] -= static_cast<int32_t>(a * (s.nr[i] - r) / div);
 }
 
-void AlterNeighbours(TNeuQuant& q, int rad, int i, int32_t b, int32_t g, int32_t r) {
+void AlterNeighbours(TLearnState& s, const TNeuQuant& q, int rad, int i, int32_t b, int32_t g, int32_t r) {
   const int lo = imax(i - rad, -1);
-  const int hi = imin(i + rad, q.netsize);
+  const int hi = imin(i + rad, s.netsize);
   int j = i + 1, k = i - 1, d = 1;
   while (j < hi || k > lo) {
     const int64_t a = q.radpower[d++];
-    if (j < hi) Move(&q.network[static_cast<size_t>(j++) * 4], a, kAlphaRadBias, b, g, r);
-    if (k > lo) Move(&q.network[static_cast<size_t>(k--) * 4], a, kAlphaRadBias, b, g, r);
+    if (j < hi) Move(s, j++, a, kAlphaRadBias, b, g, r);
+    if (k > lo) Move(s, k--, a, kAlphaRadBias, b, g, r);
   }
 }
 
@@ -92,7 +112,7 @@ void SetRadPower(TNeuQuant& q, int rad, int64_t alpha) {
   for (int k = 0; k < rad; ++k) q.radpower[k] = alpha * (((rr - static_cast<int64_t>(k) * k) * kRadBias) / rr);
 }
 
-void Learn(TNeuQuant& q, const TBitmap& bmp) {
+void Learn(TNeuQuant& q, TLearnState& s, const TBitmap& bmp) {
   const int64_t pixels = q.width * q.height;
   q.alphadec = 30 + (q.samplefac - 1) / 3;
   const int64_t samplepixels = q.lengthcount / (3 * static_cast<int64_t>(q.samplefac));
@@ -121,9 +141,9 @@ void Learn(TNeuQuant& q, const TBitmap& bmp) {
   for (int64_t i = 0; i < samplepixels;) {
     const uint8_t* p = bmp.ScanLine(static_cast<int>(pos / w)) + (pos % w) * 3;
     const int32_t b = p[0] << kNetBiasShift, g = p[1] << kNetBiasShift, r = p[2] << kNetBiasShift;
-    const int j = Contest(q, b, g, r);
-    Move(&q.network[static_cast<size_t>(j) * 4], alpha, kInitAlpha, b, g, r);
-    if (rad > 0) AlterNeighbours(q, rad, j, b, g, r);
+    const int j = Contest(s, b, g, r);
+    Move(s, j, alpha, kInitAlpha, b, g, r);
+    if (rad > 0) AlterNeighbours(s, q, rad, j, b, g, r);
     pos += step;
     if (pos >= pixels) pos -= pixels;
     ++i;
@@ -191,24 +211,32 @@ TNeuQuant* CreateNeuQuant(const TBitmap& bitmap, std::vector<TRGB>& colorMap, in
   q->height = bitmap.Empty() ? 0 : bitmap.Height();
   q->lengthcount = q->width * q->height * 3;
   q->samplefac = ilimit(sampleFactor, 1, 30);
-  q->network.resize(static_cast<size_t>(netsize) * 4);
-  q->bias.assign(netsize, 0);
-  q->freq.assign(netsize, (1 << kIntBiasShift) / netsize);
   q->radpower.assign(static_cast<size_t>(q->initrad) + 1, 0);
+
+  TLearnState s;
+  s.netsize = netsize;
+  s.padded = (netsize + kBlock - 1) / kBlock * kBlock;
+  s.nb.assign(s.padded, kFarAway);
+  s.ng.assign(s.padded, kFarAway);
+  s.nr.assign(s.padded, kFarAway);
+  s.bias.assign(s.padded, 0);
+  s.freq.assign(s.padded, 0);
+  s.dist.assign(s.padded, 0);
+  s.biasdist.assign(s.padded, 0);
   for (int i = 0; i < netsize; ++i) {
     const int32_t v = static_cast<int32_t>((static_cast<int64_t>(i) << (kNetBiasShift + 8)) / netsize);
-    q->network[static_cast<size_t>(i) * 4 + 0] = v;
-    q->network[static_cast<size_t>(i) * 4 + 1] = v;
-    q->network[static_cast<size_t>(i) * 4 + 2] = v;
+    s.nb[i] = s.ng[i] = s.nr[i] = v;
+    s.freq[i] = (1 << kIntBiasShift) / netsize;
   }
 
-  Learn(*q, bitmap);
+  Learn(*q, s, bitmap);
 
+  q->network.resize(static_cast<size_t>(netsize) * 4);
   for (int i = 0; i < netsize; ++i) {
     int32_t* n = &q->network[static_cast<size_t>(i) * 4];
-    n[0] /= 1 << kNetBiasShift;
-    n[1] /= 1 << kNetBiasShift;
-    n[2] /= 1 << kNetBiasShift;
+    n[0] = s.nb[i] / (1 << kNetBiasShift);
+    n[1] = s.ng[i] / (1 << kNetBiasShift);
+    n[2] = s.nr[i] / (1 << kNetBiasShift);
     n[3] = i;
   }
   colorMap.resize(netsize);

@@ -1,0 +1,508 @@
+#include <gtest/gtest.h>
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "vexa/codecs/png.h"
+#include "vexa/core/sample.h"
+
+using namespace vexa;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kPngDir = fs::path(VEXA_TESTDATA_DIR) / "png";
+
+std::vector<uint8_t> ReadFileBytes(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+std::vector<fs::path> FilesIn(const fs::path& dir) {
+  std::vector<fs::path> out;
+  if (!fs::exists(dir)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file() && e.path().extension() == ".png") out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<fs::path> ValidFiles() {
+  std::vector<fs::path> out = FilesIn(kPngDir / "pngsuite");
+  for (const auto& p : FilesIn(kPngDir / "image-rs")) out.push_back(p);
+  return out;
+}
+
+// The reference decoder converts colours to sRGB when a file states its gamma or
+// colour space, which our adapter deliberately does not; without those chunks it
+// passes samples through.
+std::vector<uint8_t> WithoutColourChunks(const std::vector<uint8_t>& in) {
+  std::vector<uint8_t> out(in.begin(), in.begin() + 8);
+  size_t pos = 8;
+  while (pos + 12 <= in.size()) {
+    const uint32_t len = (uint32_t{in[pos]} << 24) | (uint32_t{in[pos + 1]} << 16) | (uint32_t{in[pos + 2]} << 8) | in[pos + 3];
+    const size_t total = 12 + static_cast<size_t>(len);
+    if (pos + total > in.size()) break;
+    const std::string type(reinterpret_cast<const char*>(&in[pos + 4]), 4);
+    if (type != "gAMA" && type != "cHRM" && type != "sRGB" && type != "iCCP")
+      out.insert(out.end(), in.begin() + static_cast<long>(pos), in.begin() + static_cast<long>(pos + total));
+    pos += total;
+  }
+  return out;
+}
+
+struct Reference {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+// libpng's simplified API as the independent decoder.
+bool DecodeReference(const std::vector<uint8_t>& file, Reference& ref) {
+  const std::vector<uint8_t> data = WithoutColourChunks(file);
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&img, data.data(), data.size())) return false;
+  img.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
+  img.format = PNG_FORMAT_RGBA;
+  ref.width = static_cast<int>(img.width);
+  ref.height = static_cast<int>(img.height);
+  ref.rgba.resize(PNG_IMAGE_SIZE(img));
+  if (!png_image_finish_read(&img, nullptr, ref.rgba.data(), 0, nullptr)) {
+    png_image_free(&img);
+    return false;
+  }
+  return true;
+}
+
+TRGB Composed(const Reference& ref, int x, int y, TRGB bg) {
+  const uint8_t* p = &ref.rgba[(static_cast<size_t>(y) * ref.width + x) * 4];
+  const int a = p[3];
+  auto mix = [a](int c, int b) { return static_cast<uint8_t>((c * a + b * (255 - a) + 127) / 255); };
+  return CreateRGB(mix(p[0], bg.r), mix(p[1], bg.g), mix(p[2], bg.b));
+}
+
+struct Loaded {
+  TBitmap bitmap;
+  TIOParamsVals params;
+  bool aborting = false;
+};
+
+Loaded LoadPng(const std::vector<uint8_t>& bytes, TRGB background = {}) {
+  Loaded l;
+  l.params.PNG_Background = background;
+  TMemoryStream s(bytes.data(), bytes.size());
+  TProgressRec pr;
+  pr.Aborting = &l.aborting;
+  ReadPNGStream(s, l.bitmap, l.params, false, pr);
+  return l;
+}
+
+std::vector<uint8_t> SavePng(TBitmap& bmp, TIOParamsVals& params) {
+  TMemoryStream s;
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  WritePNGStream(s, bmp, params, pr);
+  EXPECT_FALSE(aborting);
+  return s.Data();
+}
+
+// Largest per-channel difference between our bitmap and the composed reference.
+int MaxDifference(const TBitmap& bmp, const Reference& ref, TRGB bg) {
+  int worst = 0;
+  for (int y = 0; y < ref.height; ++y)
+    for (int x = 0; x < ref.width; ++x) {
+      const TRGB a = bmp.GetPixel(x, y), b = Composed(ref, x, y, bg);
+      worst = std::max({worst, std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+    }
+  return worst;
+}
+
+// Chunk data of the first chunk of a type, empty when absent.
+std::vector<uint8_t> ChunkData(const std::vector<uint8_t>& file, const char* type) {
+  size_t pos = 8;
+  while (pos + 12 <= file.size()) {
+    const uint32_t len = (uint32_t{file[pos]} << 24) | (uint32_t{file[pos + 1]} << 16) | (uint32_t{file[pos + 2]} << 8) | file[pos + 3];
+    if (std::memcmp(&file[pos + 4], type, 4) == 0 && pos + 12 + len <= file.size())
+      return std::vector<uint8_t>(file.begin() + static_cast<long>(pos + 8), file.begin() + static_cast<long>(pos + 8 + len));
+    pos += 12 + static_cast<size_t>(len);
+  }
+  return {};
+}
+
+uint32_t BigEndian32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]; }
+
+class PngSuiteRead : public ::testing::TestWithParam<fs::path> {};
+
+}  // namespace
+
+TEST_P(PngSuiteRead, PixelsMatchTheReferenceDecoder) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(GetParam());
+  Reference ref;
+  // The simplified API of libpng 1.6 garbles interlaced 16-bit files; PngSuite's
+  // non-interlaced twin (basi -> basn) holds the same pixels.
+  fs::path refFile = GetParam();
+  const bool interlaced16 = bytes.size() > 28 && bytes[24] == 16 && bytes[28] == 1;
+  if (interlaced16) {
+    std::string name = refFile.filename().string();
+    name[3] = 'n';
+    refFile = refFile.parent_path() / name;
+    if (!fs::exists(refFile)) GTEST_SKIP() << "no non-interlaced twin to compare with";
+  }
+  ASSERT_TRUE(DecodeReference(ReadFileBytes(refFile), ref));
+  // A background no file uses, so composition shows in every transparent pixel.
+  const TRGB requested = CreateRGB(40, 120, 200);
+  Loaded l = LoadPng(bytes, requested);
+  ASSERT_FALSE(l.aborting);
+  ASSERT_EQ(l.bitmap.Width(), ref.width);
+  ASSERT_EQ(l.bitmap.Height(), ref.height);
+  EXPECT_EQ(l.params.Width, ref.width);
+  EXPECT_EQ(l.params.Height, ref.height);
+  // PNG_Background now holds the file's background chunk when there is one.
+  const bool sixteen = l.params.BitsPerSample == 16;
+  const bool alpha = l.params.SamplesPerPixel == 2 || l.params.SamplesPerPixel == 4;
+  // 16-bit samples are truncated by us and rounded by the reference; alpha adds one
+  // more rounding step.
+  const int tolerance = (sixteen ? 1 : 0) + (alpha ? 1 : 0);
+  EXPECT_LE(MaxDifference(l.bitmap, ref, l.params.PNG_Background), tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllValidFiles, PngSuiteRead, ::testing::ValuesIn(ValidFiles()),
+                         [](const auto& info) {
+                           std::string n = info.param.stem().string();
+                           for (char& ch : n)
+                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return n + "_" + std::to_string(info.index);
+                         });
+
+TEST(PngMalformed, EveryCorruptFileSetsAborting) {
+  const auto files = FilesIn(kPngDir / "bad");
+  if (files.empty()) GTEST_SKIP() << "no corrupt PNG files";
+  for (const auto& p : files) {
+    Loaded l = LoadPng(ReadFileBytes(p));
+    EXPECT_TRUE(l.aborting) << p.filename();
+  }
+}
+
+TEST(PngMalformed, TruncatedFileKeepsTheRowsReadAndSetsAborting) {
+  TBitmap bmp = VXMakeSampleImage(300, 200, 4);
+  TIOParamsVals params;
+  params.PNG_Compression = 0;
+  const std::vector<uint8_t> full = SavePng(bmp, params);
+  const std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<long>(full.size() / 2));
+  Loaded l = LoadPng(cut);
+  EXPECT_TRUE(l.aborting);
+  ASSERT_EQ(l.bitmap.Height(), 200);
+  // Stored (level 0) deflate data puts the top rows in the first half.
+  for (int y = 0; y < 40; ++y) ASSERT_EQ(std::memcmp(l.bitmap.ScanLine(y), bmp.ScanLine(y), 300 * 3), 0) << "row " << y;
+  // Nothing beyond the cut was invented.
+  const TBitmap blank(300, 1);
+  EXPECT_EQ(std::memcmp(l.bitmap.ScanLine(199), blank.ScanLine(0), 300 * 3), 0);
+}
+
+TEST(PngMalformed, AbsurdSizeIsRefusedBeforeAllocating) {
+  // A valid header for 60000 x 60000 RGB, then nothing.
+  TBitmap small(8, 8);
+  TIOParamsVals params;
+  std::vector<uint8_t> bytes = SavePng(small, params);
+  const std::vector<uint8_t> ihdr = ChunkData(bytes, "IHDR");
+  ASSERT_EQ(ihdr.size(), 13u);
+  uint8_t* h = &bytes[16];
+  for (int i = 0; i < 2; ++i) {
+    h[i * 4] = 0, h[i * 4 + 1] = 0, h[i * 4 + 2] = 0xEA, h[i * 4 + 3] = 0x60;
+  }
+  const uint32_t crc = static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), &bytes[12], 17));
+  bytes[29] = static_cast<uint8_t>(crc >> 24), bytes[30] = static_cast<uint8_t>(crc >> 16);
+  bytes[31] = static_cast<uint8_t>(crc >> 8), bytes[32] = static_cast<uint8_t>(crc);
+  const uint64_t oldLimit = VXGetMaxBitmapBytes();
+  VXSetMaxBitmapBytes(64u << 20);
+  Loaded l = LoadPng(bytes);
+  VXSetMaxBitmapBytes(oldLimit);
+  EXPECT_TRUE(l.aborting);
+  EXPECT_TRUE(l.bitmap.Empty());
+}
+
+TEST(PngRead, OneBitGreyStaysPackedAndColouredOneBitDoesNot) {
+  const fs::path grey = kPngDir / "pngsuite" / "basn0g01.png";
+  const fs::path pal = kPngDir / "pngsuite" / "basn3p01.png";
+  if (!fs::exists(grey) || !fs::exists(pal)) GTEST_SKIP();
+  Loaded g = LoadPng(ReadFileBytes(grey));
+  EXPECT_EQ(g.bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(g.params.BitsPerSample, 1);
+  EXPECT_EQ(g.params.SamplesPerPixel, 1);
+  // basn3p01 has a two-entry palette of colours, which pf1bit could not show.
+  Loaded p = LoadPng(ReadFileBytes(pal));
+  EXPECT_EQ(p.bitmap.PixelFormat(), pf24bit);
+  ASSERT_EQ(p.params.ColorMapCount, 2);
+  const TRGB c = p.bitmap.GetPixel(0, 0);
+  EXPECT_TRUE(c == p.params.ColorMap[0] || c == p.params.ColorMap[1]);
+}
+
+TEST(PngRead, SixteenBitRgbReportsItsDepth) {
+  const fs::path f = kPngDir / "pngsuite" / "basn2c16.png";
+  if (!fs::exists(f)) GTEST_SKIP();
+  Loaded l = LoadPng(ReadFileBytes(f));
+  EXPECT_EQ(l.bitmap.PixelFormat(), pf24bit);
+  EXPECT_EQ(l.params.BitsPerSample, 16);
+  EXPECT_EQ(l.params.SamplesPerPixel, 3);
+}
+
+TEST(PngRead, BackgroundChunkBecomesPngBackgroundAtEightBits) {
+  struct Case {
+    const char* file;
+    TRGB expected;
+  };
+  // White and black at 8 bits, yellow and grey at 16 bits (PngSuite's bg* files).
+  const Case cases[] = {{"bgwn6a08.png", CreateRGB(255, 255, 255)},
+                        {"bgbn4a08.png", CreateRGB(0, 0, 0)},
+                        {"bgyn6a16.png", CreateRGB(255, 255, 0)},
+                        {"bggn4a16.png", CreateRGB(171, 171, 171)}};
+  for (const Case& c : cases) {
+    const fs::path f = kPngDir / "pngsuite" / c.file;
+    if (!fs::exists(f)) continue;
+    Loaded l = LoadPng(ReadFileBytes(f), CreateRGB(1, 2, 3));
+    EXPECT_EQ(l.params.PNG_Background, c.expected) << c.file;
+  }
+}
+
+TEST(PngRead, AlphaWithoutBackgroundChunkIsComposedOverPngBackground) {
+  const fs::path f = kPngDir / "pngsuite" / "basn6a08.png";
+  if (!fs::exists(f)) GTEST_SKIP();
+  const std::vector<uint8_t> bytes = ReadFileBytes(f);
+  Reference ref;
+  ASSERT_TRUE(DecodeReference(bytes, ref));
+  const TRGB red = CreateRGB(255, 0, 0);
+  Loaded l = LoadPng(bytes, red);
+  EXPECT_EQ(l.params.PNG_Background, red);
+  EXPECT_LE(MaxDifference(l.bitmap, ref, red), 1);
+  // The top-left pixel is fully transparent in this file.
+  EXPECT_EQ(ref.rgba[3], 0);
+  EXPECT_EQ(l.bitmap.GetPixel(0, 0), red);
+}
+
+TEST(PngRead, InterlacedFileReportsProgressOverSevenPasses) {
+  const fs::path f = kPngDir / "pngsuite" / "basi0g08.png";
+  if (!fs::exists(f)) GTEST_SKIP();
+  const std::vector<uint8_t> bytes = ReadFileBytes(f);
+  TMemoryStream s(bytes.data(), bytes.size());
+  TBitmap bmp;
+  TIOParamsVals params;
+  bool aborting = false;
+  std::vector<int> seen;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  pr.OnProgress = [&](TObject*, int per) { seen.push_back(per); };
+  ReadPNGStream(s, bmp, params, false, pr);
+  EXPECT_FALSE(aborting);
+  EXPECT_TRUE(params.PNG_Interlaced);
+  EXPECT_EQ(seen.size(), 7u * 32u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), 100);
+}
+
+TEST(PngRead, AbortFromTheProgressEventStopsReading) {
+  const fs::path f = kPngDir / "pngsuite" / "basn2c08.png";
+  if (!fs::exists(f)) GTEST_SKIP();
+  const std::vector<uint8_t> bytes = ReadFileBytes(f);
+  TMemoryStream s(bytes.data(), bytes.size());
+  TBitmap bmp;
+  TIOParamsVals params;
+  bool aborting = false;
+  int calls = 0;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  pr.OnProgress = [&](TObject*, int) {
+    ++calls;
+    aborting = true;
+  };
+  ReadPNGStream(s, bmp, params, false, pr);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(bmp.Height(), 32);
+}
+
+TEST(PngRead, PreviewFillsParametersAndLeavesTheBitmap) {
+  const fs::path f = kPngDir / "pngsuite" / "basi3p08.png";
+  if (!fs::exists(f)) GTEST_SKIP();
+  const std::vector<uint8_t> bytes = ReadFileBytes(f);
+  TMemoryStream s(bytes.data(), bytes.size());
+  TBitmap bmp(3, 2);
+  bmp.Fill(CreateRGB(9, 8, 7));
+  TIOParamsVals params;
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  ReadPNGStream(s, bmp, params, true, pr);
+  EXPECT_FALSE(aborting);
+  EXPECT_EQ(params.Width, 32);
+  EXPECT_EQ(params.Height, 32);
+  EXPECT_TRUE(params.PNG_Interlaced);
+  EXPECT_EQ(params.ColorMapCount, 256);
+  EXPECT_EQ(bmp.Width(), 3);
+  EXPECT_EQ(bmp.GetPixel(2, 1), CreateRGB(9, 8, 7));
+}
+
+TEST(PngSniff, SignatureIsRecognisedAndThePositionRestored) {
+  const uint8_t sig[] = {137, 80, 78, 71, 13, 10, 26, 10, 0};
+  TMemoryStream good(sig, sizeof sig);
+  EXPECT_TRUE(IsPNGStream(good));
+  EXPECT_EQ(good.Position(), 0);
+  TMemoryStream shortStream(sig, 5);
+  shortStream.SetPosition(2);
+  EXPECT_FALSE(IsPNGStream(shortStream));
+  EXPECT_EQ(shortStream.Position(), 2);
+}
+
+TEST(PngRoundTrip, TwentyFourBitSurvivesWriteThenReadWithEveryFilterAndInterlace) {
+  TBitmap bmp = VXMakeSampleImage(67, 45, 3);
+  for (TIOPNGFilter filter : {ioPNG_FILTER_NONE, ioPNG_FILTER_SUB, ioPNG_FILTER_PAETH})
+    for (bool interlaced : {false, true}) {
+      TIOParamsVals params;
+      params.PNG_Filter = filter;
+      params.PNG_Interlaced = interlaced;
+      Loaded l = LoadPng(SavePng(bmp, params));
+      ASSERT_FALSE(l.aborting);
+      EXPECT_EQ(l.params.PNG_Interlaced, interlaced);
+      ASSERT_EQ(l.bitmap.Width(), 67);
+      ASSERT_EQ(l.bitmap.Height(), 45);
+      for (int y = 0; y < 45; ++y)
+        ASSERT_EQ(std::memcmp(l.bitmap.ScanLine(y), bmp.ScanLine(y), 67 * 3), 0) << "row " << y;
+    }
+}
+
+TEST(PngRoundTrip, OneBitBitmapSurvivesExactly) {
+  TBitmap bmp(29, 7, pf1bit);
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 29; ++x)
+      if ((x * y + x) % 3 == 0) _SetPixelbw(bmp.ScanLine(y), x, 1);
+  TIOParamsVals params;
+  params.BitsPerSample = 1;
+  params.SamplesPerPixel = 1;
+  Loaded l = LoadPng(SavePng(bmp, params));
+  ASSERT_EQ(l.bitmap.PixelFormat(), pf1bit);
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 29; ++x)
+      EXPECT_EQ(!!_GetPixelbw(l.bitmap.ScanLine(y), x), !!_GetPixelbw(bmp.ScanLine(y), x));
+}
+
+TEST(PngWrite, TwoColourBitmapBecomesOneBitWithTheDarkerColourBlack) {
+  TBitmap bmp(10, 4);
+  bmp.Fill(CreateRGB(250, 250, 10));  // light
+  bmp.SetPixel(3, 1, CreateRGB(0, 0, 120));
+  TIOParamsVals params;
+  params.BitsPerSample = 1;
+  params.SamplesPerPixel = 1;
+  Loaded l = LoadPng(SavePng(bmp, params));
+  ASSERT_EQ(l.bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(l.bitmap.GetPixel(3, 1), CreateRGB(0, 0, 0));
+  EXPECT_EQ(l.bitmap.GetPixel(0, 0), CreateRGB(255, 255, 255));
+}
+
+TEST(PngWrite, ManyColoursAreDitheredToBlackAndWhite) {
+  TBitmap bmp(16, 8);
+  for (int x = 0; x < 16; ++x)
+    for (int y = 0; y < 8; ++y) bmp.SetPixel(x, y, x < 8 ? CreateRGB(10, 20, 30) : CreateRGB(240, 250, 230 + y));
+  TIOParamsVals params;
+  params.BitsPerSample = 1;
+  params.SamplesPerPixel = 1;
+  Loaded l = LoadPng(SavePng(bmp, params));
+  ASSERT_EQ(l.bitmap.PixelFormat(), pf1bit);
+  int whiteLeft = 0, whiteRight = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      whiteLeft += !!_GetPixelbw(l.bitmap.ScanLine(y), x);
+      whiteRight += !!_GetPixelbw(l.bitmap.ScanLine(y), x + 8);
+    }
+  EXPECT_LT(whiteLeft, 8);
+  EXPECT_GT(whiteRight, 56);
+}
+
+TEST(PngWrite, OneSamplePerPixelFromTwentyFourBitsGivesAFullPalette) {
+  TBitmap bmp = VXMakeSampleImage(64, 48, 5);
+  TIOParamsVals params;
+  params.BitsPerSample = 8;
+  params.SamplesPerPixel = 1;
+  const std::vector<uint8_t> bytes = SavePng(bmp, params);
+  EXPECT_EQ(ChunkData(bytes, "PLTE").size(), 256u * 3);
+  EXPECT_EQ(ChunkData(bytes, "bKGD").size(), 1u);
+  Loaded l = LoadPng(bytes);
+  ASSERT_FALSE(l.aborting);
+  EXPECT_EQ(l.params.ColorMapCount, 256);
+  EXPECT_EQ(l.params.SamplesPerPixel, 1);
+  // Every pixel is a palette colour close to the original.
+  long total = 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const TRGB a = l.bitmap.GetPixel(x, y), b = bmp.GetPixel(x, y);
+      total += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+      ASSERT_NE(std::find(l.params.ColorMap.begin(), l.params.ColorMap.end(), a), l.params.ColorMap.end());
+    }
+  EXPECT_LT(total / (64 * 48), 30);
+}
+
+TEST(PngWrite, ResolutionAndBackgroundChunksReadBack) {
+  TBitmap bmp(5, 5);
+  TIOParamsVals params;
+  params.DpiX = 96;
+  params.DpiY = 300;
+  params.PNG_Background = CreateRGB(200, 100, 50);
+  const std::vector<uint8_t> bytes = SavePng(bmp, params);
+  const std::vector<uint8_t> phys = ChunkData(bytes, "pHYs");
+  ASSERT_EQ(phys.size(), 9u);
+  EXPECT_EQ(BigEndian32(&phys[0]), 3780u);
+  EXPECT_EQ(BigEndian32(&phys[4]), 11811u);
+  EXPECT_EQ(phys[8], 1);
+  Loaded l = LoadPng(bytes);
+  EXPECT_EQ(l.params.DpiX, 96);
+  EXPECT_EQ(l.params.DpiY, 300);
+  EXPECT_EQ(l.params.PNG_Background, CreateRGB(200, 100, 50));
+}
+
+TEST(PngWrite, HigherCompressionLevelIsNotLarger) {
+  TBitmap bmp = VXMakeSampleImage(128, 96, 2);
+  TIOParamsVals fast, best;
+  fast.PNG_Compression = 0;
+  best.PNG_Compression = 9;
+  EXPECT_LT(SavePng(bmp, best).size(), SavePng(bmp, fast).size());
+}
+
+TEST(PngWrite, EmptyBitmapRaisesInvalidGraphic) {
+  TBitmap bmp;
+  TIOParamsVals params;
+  TMemoryStream s;
+  try {
+    WritePNGStream(s, bmp, params, nullpr);
+    FAIL() << "no exception";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_STREQ(e.what(), "Error on creating PNG");
+  }
+}
+
+namespace {
+// A stream that fails after a few bytes, as a full disk would.
+class FailingStream : public TMemoryStream {
+ public:
+  explicit FailingStream(int64_t budget) : FBudget(budget) {}
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (Size() + count > FBudget) throw EWriteError("disk full");
+    return TMemoryStream::Write(buffer, count);
+  }
+
+ private:
+  int64_t FBudget;
+};
+}  // namespace
+
+TEST(PngWrite, StreamErrorReachesTheCallerAsItself) {
+  TBitmap bmp = VXMakeSampleImage(64, 64, 1);
+  TIOParamsVals params;
+  FailingStream s(100);
+  EXPECT_THROW(WritePNGStream(s, bmp, params, nullpr), EWriteError);
+}
