@@ -7,17 +7,34 @@
 #include "vexa/core/containers.h"
 #include "vexa/core/sample.h"
 #include "vexa/io/ioparams.h"
+#include "vexa/io/vexaio.h"
 
 namespace vexacli {
 namespace {
 
-int RunDemo(const std::vector<std::string>& args) {
+const Command kSelf{"demo", "generate a sample picture and report on it", "vexa demo [--out FILE.bmp] [WIDTH HEIGHT]",
+                    nullptr};
+
+int RunDemo(const std::vector<std::string>& allArgs) {
   int width = 640, height = 480;
+  std::string out;
+  std::vector<std::string> args;
+  for (size_t i = 0; i < allArgs.size(); ++i) {
+    if (allArgs[i] == "--out") {
+      if (i + 1 >= allArgs.size()) return UsageError(kSelf, "--out needs a file name");
+      out = allArgs[++i];
+    } else {
+      args.push_back(allArgs[i]);
+    }
+  }
   if (args.size() == 2) {
-    width = std::stoi(args[0]), height = std::stoi(args[1]);
+    try {
+      width = std::stoi(args[0]), height = std::stoi(args[1]);
+    } catch (const std::exception&) {
+      return UsageError(kSelf, "WIDTH and HEIGHT must be numbers");
+    }
   } else if (!args.empty()) {
-    static const Command self{"demo", "", "vexa demo [WIDTH HEIGHT]", nullptr};
-    return UsageError(self, "expected no arguments or WIDTH HEIGHT");
+    return UsageError(kSelf, "expected no arguments or WIDTH HEIGHT");
   }
   auto t0 = std::chrono::steady_clock::now();
   vexa::TBitmap bmp = vexa::VXMakeSampleImage(width, height);
@@ -40,11 +57,21 @@ int RunDemo(const std::vector<std::string>& args) {
   params.SaveToStream(paramsFile);
   std::printf("parameter record: %s, %lld bytes when saved\n", params.FileTypeStr().c_str(),
               static_cast<long long>(paramsFile.Size()));
+
+  if (!out.empty()) {
+    vexa::TVexaIO io;
+    io.SetAttachedBitmap(&bmp);
+    io.SaveToFileBMP(out);
+    if (io.Aborting) {
+      std::fprintf(stderr, "vexa demo: %s: cannot write the image\n", out.c_str());
+      return kExitAborted;
+    }
+    std::printf("saved %s (BMP, %lld bytes)\n", out.c_str(), static_cast<long long>(vexa::_getfilesize(out.c_str())));
+  }
   return kExitOk;
 }
 
-const VexaCommand kDemo({"demo", "generate a sample picture and report on it",
-                         "vexa demo [WIDTH HEIGHT]", RunDemo});
+const VexaCommand kDemo({"demo", kSelf.Summary, kSelf.Usage, RunDemo});
 
 }  // namespace
 }  // namespace vexacli

@@ -16,6 +16,9 @@ struct Command {
   /// Full help text shown by `vexa help NAME`.
   const char* Usage;
   int (*Run)(const std::vector<std::string>& args);
+  /// When set, builds the full help text instead of Usage (for commands whose
+  /// operations are registered from several files).
+  std::string (*UsageText)() = nullptr;
 };
 
 /// Registers a command at static-initialisation time.

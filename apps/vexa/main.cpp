@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "vexa/codecs/lzw.h"
 
 namespace vexacli {
 
@@ -45,6 +46,8 @@ void PrintHelp() {
 
 int main(int argc, char** argv) {
   using namespace vexacli;
+  // GIF and LZW-compressed TIFF work out of the box.
+  vexa::VXInstallLZWCoders();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     PrintHelp();
@@ -60,7 +63,7 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     if (const Command* c = Find(args[1])) {
-      std::printf("usage: %s\n", c->Usage);
+      std::printf("usage: %s\n", c->UsageText ? c->UsageText().c_str() : c->Usage);
       return kExitOk;
     }
     std::fprintf(stderr, "vexa: unknown command '%s'\n", args[1].c_str());

@@ -31,6 +31,8 @@ class TVXSelectionSource {
   /// Selects a rectangle given in bitmap coordinates.
   virtual void VXSelectBitmap(int x1, int y1, int x2, int y2, TVXSelOp op) = 0;
   virtual void VXDeSelect() = 0;
+  /// Maps a point in control coordinates to bitmap coordinates (zoom and scroll).
+  virtual TPoint VXClientToBitmap(TPoint p) const { return p; }
 };
 
 using TVXBitmapChangeEvent = std::function<void(TObject* sender)>;

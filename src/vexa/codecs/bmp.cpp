@@ -1,0 +1,827 @@
+#include "vexa/codecs/bmp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "vexa/proc/colordepth.h"
+#include "vexa/quant/quantizer.h"
+#include "vexa/view/vxview.h"
+
+namespace vexa {
+
+namespace {
+
+// File header (14 bytes):
+//   0  "BM"
+//   2  file size (u32)        unreliable in the wild; only a fallback for the stream size
+//   6  reserved (2 x u16)
+//  10  pixel data offset (u32) from the file header's first byte; 0 = data follows the palette
+constexpr int kFileHeaderSize = 14;
+
+// Info header, identified by its leading size field:
+//   12  OS/2 1.x core: size, width u16, height u16, planes u16, bit count u16
+//   40  Windows 3: size, width i32, height i32 (negative = top-down), planes u16, bit count u16,
+//       compression u32, image size u32 (may be 0 when uncompressed), X/Y pixels per metre i32,
+//       colours used u32, colours important u32
+//   64  OS/2 2.x: the Windows 3 layout plus 24 bytes we ignore
+//  108/124 (v4/v5) keep the red, green, blue masks at bytes 40..51 of the header itself
+constexpr int kCoreHeaderSize = 12;
+constexpr int kInfoHeaderSize = 40;
+constexpr int kOS2V2HeaderSize = 64;
+
+constexpr uint32_t kBI_RGB = 0, kBI_RLE8 = 1, kBI_RLE4 = 2, kBI_BITFIELDS = 3;
+
+inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t GetU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+inline int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
+inline void PutU16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Truncated input is bad data, not a stream failure: the caller aborts and keeps what it decoded.
+bool ReadExact(TStream& stream, void* buffer, int64_t count) {
+  return count <= 0 || stream.Read(buffer, count) == count;
+}
+
+int PpmToDpi(int32_t ppm, int screen) {
+  if (ppm < 1) return screen;
+  int dpi = static_cast<int>(std::lround(ppm / 100.0 * 2.54));
+  return dpi < 1 ? screen : dpi;
+}
+
+// Turns a masked field into an 8-bit sample whose top bit is the field's top bit (low bits zero),
+// which for packed masks is exactly the classic "shift by the sum of the widths" arithmetic.
+struct TMaskShift {
+  uint32_t Mask = 0;
+  int Down = 0;  // shift right to bring the field to bit 0
+  int Up = 0;    // then shift left (field narrower than 8 bits) ...
+  int Trim = 0;  // ... or right (wider than 8 bits)
+  explicit TMaskShift(uint32_t mask = 0) : Mask(mask) {
+    if (!mask) return;
+    Down = __builtin_ctz(mask);
+    int width = _GetBitCount(mask);
+    if (width < 8)
+      Up = 8 - width;
+    else
+      Trim = width - 8;
+  }
+  uint8_t Apply(uint32_t v) const { return static_cast<uint8_t>((((v & Mask) >> Down) << Up) >> Trim); }
+};
+
+struct TBmpInfo {
+  int32_t Width = 0, Height = 0;
+  bool TopDown = false;
+  int Bits = 0;
+  uint32_t Compression = kBI_RGB;
+  uint32_t ImageSize = 0;
+  uint32_t Masks[3] = {0, 0, 0};
+};
+
+void SetSamples(TIOParamsVals& params, int bits) {
+  switch (bits) {
+    case 16:
+      params.BitsPerSample = 5;
+      params.SamplesPerPixel = 3;
+      break;
+    case 24:
+    case 32:
+      params.BitsPerSample = 8;
+      params.SamplesPerPixel = 3;
+      break;
+    default:
+      params.BitsPerSample = bits;
+      params.SamplesPerPixel = 1;
+  }
+}
+
+// Palette lookups go through a full 256-entry table so that indices past a short palette read black.
+struct TLookup {
+  TRGB Entries[256];
+  explicit TLookup(const std::vector<TRGB>& map) {
+    size_t n = std::min<size_t>(map.size(), 256);
+    std::copy(map.begin(), map.begin() + static_cast<std::ptrdiff_t>(n), Entries);
+  }
+};
+
+// Fills n pixels by doubling memcpy: runs are long in the files RLE suits.
+void FillRGB(TRGB* dst, int n, TRGB c) {
+  if (n <= 0) return;
+  if (n < 8) {
+    for (int i = 0; i < n; ++i) dst[i] = c;
+    return;
+  }
+  uint8_t* p = reinterpret_cast<uint8_t*>(dst);
+  const size_t total = static_cast<size_t>(n) * 3;
+  std::memcpy(p, &c, 3);
+  size_t done = 3;
+  while (done < total) {
+    const size_t k = std::min(done, total - done);
+    std::memcpy(p + done, p, k);
+    done += k;
+  }
+}
+
+// Decodes RLE8 (bits 8) or RLE4 (bits 4) into a pf24bit bitmap. Rows advance upwards from the bottom.
+void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TBitmap& bitmap,
+               TProgressRec& progress) {
+  const int width = bitmap.Width(), height = bitmap.Height();
+  int x = 0, row = height - 1;
+  size_t p = 0;
+  auto put = [&](uint8_t index) {
+    if (x >= 0 && x < width && row >= 0 && row < height)
+      reinterpret_cast<TRGB*>(bitmap.ScanLine(row))[x] = pal.Entries[index];
+    ++x;
+  };
+  while (p + 1 < len) {
+    // Past the right edge nothing is drawn until the next line: pinning x there keeps long streams
+    // of runs and deltas from overflowing it.
+    if (x > width) x = width;
+    uint8_t count = data[p], value = data[p + 1];
+    p += 2;
+    if (count > 0) {
+      // Clip the run once rather than testing every pixel.
+      if (row < 0 || row >= height || x >= width) {
+        x += count;
+        continue;
+      }
+      if (bits == 8) {
+        int n = std::min<int>(count, width - x);
+        TRGB* dst = reinterpret_cast<TRGB*>(bitmap.ScanLine(row)) + x;
+        FillRGB(dst, n, pal.Entries[value]);
+        x += count;
+      } else {
+        for (int i = 0; i < count; ++i) put((i & 1) ? (value & 15) : (value >> 4));
+      }
+      continue;
+    }
+    if (value == 0) {
+      x = 0;
+      --row;
+      if (row < 0) return;
+      progress.Report(height - row);
+      if (progress.Aborted()) return;
+    } else if (value == 1) {
+      return;
+    } else if (value == 2) {
+      if (p + 1 >= len) return;
+      x += data[p];
+      row -= data[p + 1];
+      p += 2;
+      // Rows only move up, so nothing more can land in the bitmap.
+      if (row < 0) return;
+    } else {
+      int n = value;
+      size_t bytes = bits == 8 ? n : (n + 1) / 2;
+      size_t avail = std::min(bytes, len - p);
+      if (bits == 8) {
+        for (size_t i = 0; i < avail; ++i) put(data[p + i]);
+      } else {
+        for (int i = 0; i < n && static_cast<size_t>(i / 2) < avail; ++i) {
+          uint8_t b = data[p + i / 2];
+          put((i & 1) ? (b & 15) : (b >> 4));
+        }
+      }
+      p += bytes + (bytes & 1);
+    }
+  }
+}
+
+// Decodes one uncompressed file row into bitmap row `row`.
+void DecodeRow(const uint8_t* src, uint8_t* dst, const TBmpInfo& info, const TLookup& pal,
+               const TMaskShift* masks) {
+  const int width = info.Width;
+  TRGB* out = reinterpret_cast<TRGB*>(dst);
+  switch (info.Bits) {
+    case 4: {
+      int pairs = width / 2;
+      for (int i = 0; i < pairs; ++i) {
+        out[2 * i] = pal.Entries[src[i] >> 4];
+        out[2 * i + 1] = pal.Entries[src[i] & 15];
+      }
+      if (width & 1) out[width - 1] = pal.Entries[src[pairs] >> 4];
+      break;
+    }
+    case 8:
+      for (int i = 0; i < width; ++i) out[i] = pal.Entries[src[i]];
+      break;
+    case 16:
+      for (int i = 0; i < width; ++i) {
+        uint32_t v = GetU16(src + 2 * i);
+        out[i].r = masks[0].Apply(v);
+        out[i].g = masks[1].Apply(v);
+        out[i].b = masks[2].Apply(v);
+      }
+      break;
+    case 32:
+      if (masks) {
+        for (int i = 0; i < width; ++i) {
+          uint32_t v = GetU32(src + 4 * i);
+          out[i].r = masks[0].Apply(v);
+          out[i].g = masks[1].Apply(v);
+          out[i].b = masks[2].Apply(v);
+        }
+      } else {
+        for (int i = 0; i < width; ++i) {
+          out[i].b = src[4 * i];
+          out[i].g = src[4 * i + 1];
+          out[i].r = src[4 * i + 2];
+        }
+      }
+      break;
+  }
+}
+
+bool IsDecodableBits(int bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+}  // namespace
+
+void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview, TProgressRec& progress,
+                   TIOParamsVals& params) {
+  const int64_t start = stream.Position();
+  uint8_t fh[kFileHeaderSize];
+  if (!ReadExact(stream, fh, kFileHeaderSize) || fh[0] != 'B' || fh[1] != 'M') {
+    progress.Abort();
+    return;
+  }
+  if (size < 1 && GetU32(fh + 2) != 0) size = GetU32(fh + 2);
+  const uint32_t dataOffset = GetU32(fh + 10);
+
+  params.FreeColorMap();
+  uint8_t hsize[4];
+  if (!ReadExact(stream, hsize, 4)) {
+    progress.Abort();
+    return;
+  }
+  const uint32_t headerSize = GetU32(hsize);
+  TBmpInfo info;
+  std::vector<TRGB> palette;
+
+  if (headerSize == kCoreHeaderSize) {
+    uint8_t h[8];
+    if (!ReadExact(stream, h, 8)) {
+      progress.Abort();
+      return;
+    }
+    params.BMP_Version = ioBMP_BMOS2V1;
+    info.Width = GetU16(h);
+    info.Height = GetU16(h + 2);
+    info.Bits = GetU16(h + 6);
+    params.DpiX = gSystemDPIX;
+    params.DpiY = gSystemDPIY;
+    if (info.Bits <= 8) {
+      int n = 1 << info.Bits;
+      std::vector<uint8_t> raw(static_cast<size_t>(n) * 3);
+      if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
+        progress.Abort();
+        return;
+      }
+      palette.resize(n);
+      for (int i = 0; i < n; ++i) palette[i] = TRGB{raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    }
+  } else {
+    uint8_t h[64] = {};
+    std::memcpy(h, hsize, 4);
+    const uint32_t take = std::min<uint32_t>(headerSize, 64);
+    if (take < 16 || !ReadExact(stream, h + 4, take - 4)) {
+      progress.Abort();
+      return;
+    }
+    if (headerSize > 64) stream.Seek(headerSize - 64, soCurrent);
+    params.BMP_Version = headerSize == kInfoHeaderSize    ? ioBMP_BM3
+                         : headerSize == kOS2V2HeaderSize ? ioBMP_BMOS2V2
+                                                          : ioBMP_BM;
+    info.Width = GetI32(h + 4);
+    int32_t height = GetI32(h + 8);
+    info.Bits = GetU16(h + 14);
+    info.Compression = GetU32(h + 16);
+    info.ImageSize = GetU32(h + 20);
+    params.DpiX = PpmToDpi(GetI32(h + 24), gSystemDPIX);
+    params.DpiY = PpmToDpi(GetI32(h + 28), gSystemDPIY);
+    if (height < 0) {
+      // INT32_MIN has no positive counterpart; it is no image anyway.
+      if (height == INT32_MIN) {
+        progress.Abort();
+        return;
+      }
+      info.TopDown = true;
+      height = -height;
+    }
+    info.Height = height;
+    // Masks of a header too short to hold them follow it, before the palette.
+    if (info.Compression == kBI_BITFIELDS && headerSize < 52 && !ReadExact(stream, h + 40, 12)) {
+      progress.Abort();
+      return;
+    }
+    uint32_t colorsUsed = GetU32(h + 32);
+    if (colorsUsed == 0 && info.Bits <= 8) colorsUsed = 1u << info.Bits;
+    if (colorsUsed) {
+      const uint32_t n = std::min<uint32_t>(colorsUsed, 256);
+      std::vector<uint8_t> raw(static_cast<size_t>(n) * 4);
+      if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
+        progress.Abort();
+        return;
+      }
+      palette.resize(n);
+      for (uint32_t i = 0; i < n; ++i) palette[i] = TRGB{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
+      // Without a data offset the pixels follow the palette, however long it claims to be.
+      if (colorsUsed > n && dataOffset == 0) stream.Seek(static_cast<int64_t>(colorsUsed - n) * 4, soCurrent);
+    }
+    if (info.Compression == kBI_BITFIELDS)
+      for (int i = 0; i < 3; ++i) info.Masks[i] = GetU32(h + 40 + 4 * i);
+  }
+  if (!palette.empty()) params.SetColorMap(palette.data(), static_cast<int>(palette.size()));
+  params.BMP_Compression =
+      (info.Compression == kBI_RLE8 || info.Compression == kBI_RLE4) ? ioBMP_RLE : ioBMP_UNCOMPRESSED;
+  params.Width = info.Width;
+  params.Height = info.Height;
+
+  if (dataOffset != 0) stream.SetPosition(start + dataOffset);
+  const int64_t here = stream.Position();
+  int64_t dataLen = size > 0 ? size - (here - start) : static_cast<int64_t>(info.ImageSize);
+  // A declared length is only a claim: never buffer more than the stream holds.
+  const int64_t remaining = stream.Remaining();
+  if (dataLen <= 0 || dataLen > remaining) dataLen = remaining;
+
+  if (!IsDecodableBits(info.Bits) || info.Width <= 0 || info.Height <= 0 ||
+      (info.TopDown && info.Compression != kBI_RGB && info.Compression != kBI_BITFIELDS)) {
+    progress.Abort();
+    return;
+  }
+  SetSamples(params, info.Bits);
+  if (preview) return;
+
+  const TPixelFormat pf = info.Bits == 1 ? pf1bit : pf24bit;
+  if (!VXCheckBitmapSize(info.Width, info.Height, pf == pf1bit ? 1 : 24)) {
+    progress.Abort();
+    return;
+  }
+  bitmap.Allocate(info.Width, info.Height, pf);
+  const int height = info.Height;
+  progress.PerUnit = 100.0 / height;
+
+  const bool rle = info.Compression == kBI_RLE8 || info.Compression == kBI_RLE4;
+  const bool knownLayout = info.Compression == kBI_RGB || info.Compression == kBI_BITFIELDS ||
+                           (rle && (info.Bits == 4 || info.Bits == 8));
+  if (!knownLayout || (rle && info.Bits != 4 && info.Bits != 8)) {
+    // Data we cannot decode: the zeroed bitmap stays, the caller learns it failed.
+    progress.Abort();
+    return;
+  }
+  const TLookup lookup(palette);
+
+  if (rle) {
+    std::vector<uint8_t> data(static_cast<size_t>(dataLen));
+    int64_t got = stream.Read(data.data(), dataLen);
+    DecodeRLE(data.data(), static_cast<size_t>(got), info.Bits, lookup, bitmap, progress);
+    return;
+  }
+
+  const int fileRowLen = _BitmapRowLen(info.Width, info.Bits);
+  TMaskShift masks[3];
+  const TMaskShift* maskPtr = nullptr;
+  if (info.Bits == 16) {
+    const uint32_t def[3] = {0x7C00, 0x03E0, 0x001F};
+    for (int i = 0; i < 3; ++i)
+      masks[i] = TMaskShift(info.Compression == kBI_BITFIELDS ? info.Masks[i] : def[i]);
+    maskPtr = masks;
+  } else if (info.Bits == 32 && info.Compression == kBI_BITFIELDS) {
+    for (int i = 0; i < 3; ++i) masks[i] = TMaskShift(info.Masks[i]);
+    maskPtr = masks;
+  }
+  const bool direct = info.Bits == 1 || info.Bits == 24;
+  std::vector<uint8_t> rowBuf(direct ? 0 : static_cast<size_t>(fileRowLen));
+  for (int i = 0; i < height; ++i) {
+    progress.Report(i);
+    if (progress.Aborted()) return;
+    const int row = info.TopDown ? i : height - 1 - i;
+    uint8_t* dst = bitmap.ScanLine(row);
+    if (direct) {
+      // File rows and bitmap rows share the 4-byte padding, so they land in place.
+      if (!ReadExact(stream, dst, fileRowLen)) {
+        progress.Abort();
+        return;
+      }
+    } else {
+      if (!ReadExact(stream, rowBuf.data(), fileRowLen)) {
+        progress.Abort();
+        return;
+      }
+      DecodeRow(rowBuf.data(), dst, info, lookup, maskPtr);
+    }
+  }
+  if (info.Bits == 1 && palette.size() == 2 && palette[0] == TRGB{255, 255, 255} && palette[1] == TRGB{0, 0, 0}) {
+    uint8_t* bits = bitmap.Bits();
+    const size_t n = bitmap.ImageSize();
+    for (size_t k = 0; k < n; ++k) bits[k] = static_cast<uint8_t>(~bits[k]);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+namespace {
+
+// A 24-bit view of the source: the bitmap itself, or a converted copy (set bits of pf1bit become white).
+const TBitmap& As24(const TBitmap& src, TBitmap& scratch) {
+  if (src.PixelFormat() == pf24bit) return src;
+  TProgressRec quiet;
+  if (src.PixelFormat() == pf1bit) {
+    _Conv1to24(src, scratch, quiet);
+  } else {
+    scratch = src;
+    scratch.SetPixelFormat(pf24bit);
+  }
+  return scratch;
+}
+
+// One row of palette indices as RLE8 / RLE4 codes, ending with the end-of-line code.
+void EncodeRLERow(const uint8_t* idx, int width, int bits, std::vector<uint8_t>& out) {
+  auto flush = [&](int from, int to) {
+    const int n = to - from;
+    if (n <= 0) return;
+    if (n == 1) {
+      out.push_back(1);
+      out.push_back(bits == 8 ? idx[from] : static_cast<uint8_t>(idx[from] << 4));
+    } else if (n == 2) {
+      if (bits == 8) {
+        out.insert(out.end(), {1, idx[from], 1, idx[from + 1]});
+      } else {
+        out.push_back(2);
+        out.push_back(static_cast<uint8_t>((idx[from] << 4) | idx[from + 1]));
+      }
+    } else {
+      out.push_back(0);
+      out.push_back(static_cast<uint8_t>(n));
+      size_t bytes;
+      if (bits == 8) {
+        out.insert(out.end(), idx + from, idx + to);
+        bytes = n;
+      } else {
+        for (int i = from; i < to; i += 2)
+          out.push_back(static_cast<uint8_t>((idx[i] << 4) | (i + 1 < to ? idx[i + 1] : 0)));
+        bytes = (n + 1) / 2;
+      }
+      if (bytes & 1) out.push_back(0);
+    }
+  };
+  int i = 0, lit = 0;
+  while (i < width) {
+    int j = i + 1;
+    while (j < width && idx[j] == idx[i] && j - i < 255) ++j;
+    if (j - i >= 2) {
+      flush(lit, i);
+      out.push_back(static_cast<uint8_t>(j - i));
+      out.push_back(bits == 8 ? idx[i] : static_cast<uint8_t>(idx[i] * 17));
+      i = j;
+      lit = i;
+    } else {
+      ++i;
+      if (i - lit == 255) {
+        flush(lit, i);
+        lit = i;
+      }
+    }
+  }
+  flush(lit, width);
+  out.push_back(0);
+  out.push_back(0);
+}
+
+}  // namespace
+
+void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
+  const int width = bitmap.Width(), height = bitmap.Height();
+  const bool core = params.BMP_Version == ioBMP_BMOS2V1;
+  // An empty image has no file form, and the core header cannot hold sizes above 16 bits.
+  if (bitmap.Empty() || (core && (width > 0xFFFF || height > 0xFFFF))) {
+    progress.Abort();
+    return;
+  }
+  int bits = (params.BitsPerSample == 1 || params.BitsPerSample == 4) ? params.BitsPerSample
+             : params.SamplesPerPixel == 1                             ? 8
+                                                                       : 24;
+  const bool rle = !core && params.BMP_Compression == ioBMP_RLE && (bits == 4 || bits == 8);
+  const uint32_t headerSize = core ? kCoreHeaderSize
+                              : params.BMP_Version == ioBMP_BMOS2V2 ? kOS2V2HeaderSize
+                                                                    : kInfoHeaderSize;
+  const int64_t start = stream.Position();
+
+  // Pixel source and palette.
+  TBitmap scratch;
+  std::unique_ptr<TBitmap> oneBit;
+  const TBitmap* src1 = nullptr;  // 1-bit source
+  const TBitmap* src24 = nullptr;
+  std::vector<TRGB> pal;
+  if (bits == 1) {
+    if (bitmap.PixelFormat() == pf1bit) {
+      src1 = &bitmap;
+      pal = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
+    } else {
+      const TBitmap& s24 = As24(bitmap, scratch);
+      TRGB c0, c1;
+      oneBit = _ConvertTo1bit(s24, c0, c1);
+      if (oneBit) {
+        pal = {c0, c1};
+      } else {
+        oneBit = std::make_unique<TBitmap>(s24);
+        TProgressRec quiet;
+        _ConvertToBWOrdered(*oneBit, quiet);
+        pal = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
+      }
+      src1 = oneBit.get();
+    }
+  } else {
+    src24 = &As24(bitmap, scratch);
+  }
+  std::unique_ptr<TVXQuantizer> quant;
+  if (bits == 4 || bits == 8) {
+    pal.assign(static_cast<size_t>(1) << bits, TRGB{});
+    quant = std::make_unique<TVXQuantizer>(*src24, pal, 1 << bits, -1, 0);
+    pal.resize(static_cast<size_t>(1) << bits);
+  }
+  if (!pal.empty()) params.SetColorMap(pal.data(), static_cast<int>(pal.size()));
+
+  // Headers; sizes are patched once the pixels are out.
+  uint8_t fh[kFileHeaderSize] = {'B', 'M'};
+  stream.WriteBuffer(fh, kFileHeaderSize);
+  uint8_t ih[kOS2V2HeaderSize] = {};
+  const uint32_t ncol = bits <= 8 ? (1u << bits) : 0;
+  PutU32(ih, headerSize);
+  if (core) {
+    PutU16(ih + 4, width);
+    PutU16(ih + 6, height);
+    PutU16(ih + 8, 1);
+  } else {
+    PutU32(ih + 4, width);
+    PutU32(ih + 8, height);
+    PutU16(ih + 12, 1);
+    PutU32(ih + 16, rle ? (bits == 4 ? kBI_RLE4 : kBI_RLE8) : kBI_RGB);
+    PutU32(ih + 24, static_cast<uint32_t>(std::lround(params.DpiX / 2.54 * 100)));
+    PutU32(ih + 28, static_cast<uint32_t>(std::lround(params.DpiY / 2.54 * 100)));
+    PutU32(ih + 32, ncol);
+    PutU32(ih + 36, 1u << bits);
+  }
+  stream.WriteBuffer(ih, headerSize);
+  if (!pal.empty()) {
+    const int entry = core ? 3 : 4;
+    std::vector<uint8_t> raw(pal.size() * entry, 0);
+    for (size_t i = 0; i < pal.size(); ++i) {
+      raw[i * entry] = pal[i].b;
+      raw[i * entry + 1] = pal[i].g;
+      raw[i * entry + 2] = pal[i].r;
+    }
+    stream.WriteBuffer(raw.data(), static_cast<int64_t>(raw.size()));
+  }
+  const int64_t dataPos = stream.Position();
+
+  progress.PerUnit = 100.0 / height;
+  const int rowLen = _BitmapRowLen(width, bits);
+  std::vector<uint8_t> out(static_cast<size_t>(rowLen), 0);
+  std::vector<uint8_t> idx(bits == 4 || bits == 8 ? static_cast<size_t>(width) : 0);
+  std::vector<uint8_t> rleBuf;
+  for (int i = 0; i < height; ++i) {
+    progress.Report(i);
+    if (progress.Aborted()) break;
+    const int row = height - 1 - i;
+    if (bits == 1) {
+      stream.WriteBuffer(src1->ScanLine(row), rowLen);
+    } else if (bits == 24) {
+      stream.WriteBuffer(src24->ScanLine(row), rowLen);
+    } else {
+      const TRGB* s = reinterpret_cast<const TRGB*>(src24->ScanLine(row));
+      for (int x = 0; x < width; ++x) idx[x] = static_cast<uint8_t>(quant->GetRGBIndex(s[x]) & (bits == 4 ? 15 : 255));
+      if (rle) {
+        rleBuf.clear();
+        EncodeRLERow(idx.data(), width, bits, rleBuf);
+        stream.WriteBuffer(rleBuf.data(), static_cast<int64_t>(rleBuf.size()));
+      } else if (bits == 8) {
+        std::memcpy(out.data(), idx.data(), static_cast<size_t>(width));
+        stream.WriteBuffer(out.data(), rowLen);
+      } else {
+        for (int x = 0; x + 1 < width; x += 2) out[x / 2] = static_cast<uint8_t>((idx[x] << 4) | idx[x + 1]);
+        if (width & 1) out[width / 2] = static_cast<uint8_t>(idx[width - 1] << 4);
+        stream.WriteBuffer(out.data(), rowLen);
+      }
+    }
+  }
+  if (progress.Aborted()) return;
+  if (rle) {
+    const uint8_t eob[2] = {0, 1};
+    stream.WriteBuffer(eob, 2);
+  }
+  const int64_t end = stream.Position();
+  PutU32(fh + 2, static_cast<uint32_t>(end - start));
+  PutU32(fh + 10, static_cast<uint32_t>(dataPos - start));
+  if (core) {
+    PutU16(ih + 10, bits);
+  } else {
+    PutU16(ih + 14, bits);
+    PutU32(ih + 20, static_cast<uint32_t>(end - dataPos));
+  }
+  stream.SetPosition(start);
+  stream.WriteBuffer(fh, kFileHeaderSize);
+  stream.WriteBuffer(ih, headerSize);
+  stream.SetPosition(end);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Icons and cursors
+
+namespace {
+
+// Directory: reserved u16 = 0, type u16 (1 icon, 2 cursor), count u16; then per image 16 bytes:
+//   0 width u8 (0 = see header)  1 height u8  2 colour count u8 (0 = 256 or more)  3 reserved u8
+//   4 planes u16 (cursor: hot spot X)  6 bit count u16 (cursor: hot spot Y)
+//   8 data size u32  12 data offset u32 from the file start
+constexpr int kDirHeaderSize = 6, kDirEntrySize = 16;
+
+bool TryIconDir(TStream& stream, uint16_t type) {
+  const int64_t start = stream.Position();
+  bool ok = false;
+  if (stream.Size() - start > 22) {
+    uint8_t h[kDirHeaderSize];
+    if (ReadExact(stream, h, kDirHeaderSize) && GetU16(h) == 0 && GetU16(h + 2) == type && GetU16(h + 4) > 0) {
+      const int count = GetU16(h + 4);
+      ok = true;
+      for (int i = 0; i < count && ok; ++i) {
+        uint8_t e[kDirEntrySize];
+        if (!ReadExact(stream, e, kDirEntrySize)) {
+          ok = false;
+          break;
+        }
+        const uint32_t after = static_cast<uint32_t>(kDirHeaderSize + (i + 1) * kDirEntrySize);
+        ok = e[3] == 0 && GetU32(e + 8) != 0 && GetU32(e + 12) >= after;
+      }
+    }
+  }
+  stream.SetPosition(start);
+  return ok;
+}
+
+// Shared icon/cursor image reader; `cursor` selects the cursor rules.
+void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview,
+                   bool cursor) {
+  const int64_t start = stream.Position();
+  uint8_t dir[kDirHeaderSize];
+  if (!ReadExact(stream, dir, kDirHeaderSize)) {
+    progress.Abort();
+    return;
+  }
+  if (!cursor && dir[0] == 'B' && dir[1] == 'M') {
+    stream.SetPosition(start);
+    BMPReadStream(stream, bitmap, stream.Size() - start, preview, progress, params);
+    return;
+  }
+  const int count = GetU16(dir + 4);
+  const int index = cursor ? params.CUR_ImageIndex : params.ICO_ImageIndex;
+  if (index < 0 || index >= count) return;
+  uint8_t e[kDirEntrySize];
+  for (int i = 0; i <= index; ++i)
+    if (!ReadExact(stream, e, kDirEntrySize)) {
+      progress.Abort();
+      return;
+    }
+  if (cursor) {
+    params.CUR_XHotSpot = GetU16(e + 4);
+    params.CUR_YHotSpot = GetU16(e + 6);
+  }
+  stream.SetPosition(start + GetU32(e + 12));
+  uint8_t h[kInfoHeaderSize];
+  if (!ReadExact(stream, h, kInfoHeaderSize)) {
+    progress.Abort();
+    return;
+  }
+  // Longer headers (v4/v5) put the palette after their full length.
+  const uint32_t headerSize = GetU32(h);
+  if (headerSize > kInfoHeaderSize && headerSize <= 1024) stream.Seek(headerSize - kInfoHeaderSize, soCurrent);
+  params.DpiX = PpmToDpi(GetI32(h + 24), gSystemDPIX);
+  params.DpiY = PpmToDpi(GetI32(h + 28), gSystemDPIY);
+
+  const int headerBits = GetU16(h + 14);
+  const int entryColors = e[2];
+  int bits = headerBits;
+  if (!cursor && bits == 0) bits = GetU16(e + 6);
+  if (bits == 0) bits = _NColToBitsPixel(entryColors);
+  if (bits <= 0) {
+    progress.Abort();
+    return;
+  }
+  const int colors = entryColors ? entryColors : (bits <= 8 ? 1 << bits : 0);
+  if (cursor) {
+    params.BitsPerSample = bits;
+    params.SamplesPerPixel = 1;
+  } else if (bits > 8) {
+    params.BitsPerSample = 8;
+    params.SamplesPerPixel = 3;
+  } else {
+    params.BitsPerSample = bits;
+    params.SamplesPerPixel = 1;
+  }
+
+  const int32_t headerWidth = GetI32(h + 4);
+  const int32_t headerHalf = GetI32(h + 8) / 2;
+  int32_t width = e[0], height = e[1];
+  if (width == 0 || height == 0) {
+    width = headerWidth;
+    height = headerHalf;
+  } else if (!cursor && width != headerWidth && headerWidth > 0 && headerWidth < 2048 && headerHalf > 0 &&
+             headerHalf < 2048) {
+    width = headerWidth;
+    height = headerHalf;
+  }
+  params.Width = width;
+  params.Height = height;
+
+  std::vector<TRGB> palette;
+  params.FreeColorMap();
+  if (bits <= 8) {
+    const int n = std::min(colors, 256);
+    std::vector<uint8_t> raw(static_cast<size_t>(n) * 4);
+    if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
+      progress.Abort();
+      return;
+    }
+    palette.resize(n);
+    for (int i = 0; i < n; ++i) palette[i] = TRGB{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
+    params.SetColorMap(palette.data(), n);
+  }
+  if (preview) return;
+
+  // Only 1-bit data fits a 1-bit bitmap, whatever the colour count claims.
+  const TPixelFormat pf = bits == 1 ? pf1bit : pf24bit;
+  if (width <= 0 || height <= 0 || !VXCheckBitmapSize(width, height, pf == pf1bit ? 1 : 24)) {
+    progress.Abort();
+    return;
+  }
+  bitmap.Allocate(width, height, pf);
+  const bool decodable = bits == 1 || bits == 4 || bits == 8 || (!cursor && bits == 24);
+  if (!decodable) {
+    progress.Abort();
+    return;
+  }
+
+  const int colorRowLen = _BitmapRowLen(width, bits);
+  const int maskRowLen = _BitmapRowLen(width, 1);
+  // Buffers hold what the stream has, never what the header claims; rows past a short file stay zero.
+  const int64_t colorBytes = static_cast<int64_t>(colorRowLen) * height;
+  const int64_t maskBytes = static_cast<int64_t>(maskRowLen) * height;
+  std::vector<uint8_t> colorRows(static_cast<size_t>(std::min(colorBytes, stream.Remaining())));
+  const int64_t gotColor = stream.Read(colorRows.data(), static_cast<int64_t>(colorRows.size()));
+  std::vector<uint8_t> maskRows(static_cast<size_t>(std::min(maskBytes, stream.Remaining())));
+  const int64_t gotMask = stream.Read(maskRows.data(), static_cast<int64_t>(maskRows.size()));
+  const bool complete = gotColor == colorBytes && gotMask == maskBytes;
+  const int colorRowsRead = static_cast<int>(gotColor / colorRowLen);
+  const int maskRowsRead = static_cast<int>(gotMask / maskRowLen);
+  const std::vector<uint8_t> opaque(static_cast<size_t>(maskRowLen), 0);
+  const TRGB background = cursor ? params.CUR_Background : params.ICO_Background;
+  const uint8_t flip = background == TRGB{255, 255, 255} ? 0xFF : 0x00;
+  const TLookup lookup(palette);
+
+  for (int i = 0; i < colorRowsRead; ++i) {
+    const int row = height - 1 - i;
+    const uint8_t* c = colorRows.data() + static_cast<size_t>(i) * colorRowLen;
+    const uint8_t* m = i < maskRowsRead ? maskRows.data() + static_cast<size_t>(i) * maskRowLen : opaque.data();
+    uint8_t* dst = bitmap.ScanLine(row);
+    if (bits == 1) {
+      // Transparent pixels become (bit xor B): one byte operation covers eight of them.
+      for (int k = 0; k < maskRowLen; ++k) dst[k] = static_cast<uint8_t>((c[k] & ~m[k]) | ((c[k] ^ flip) & m[k]));
+    } else if (bits == 24) {
+      std::memcpy(dst, c, static_cast<size_t>(width) * 3);
+    } else {
+      TRGB* out = reinterpret_cast<TRGB*>(dst);
+      for (int x = 0; x < width; ++x) {
+        const int v = bits == 8 ? c[x] : ((x & 1) ? (c[x >> 1] & 15) : (c[x >> 1] >> 4));
+        out[x] = (m[x >> 3] & (0x80 >> (x & 7))) ? background : lookup.Entries[v];
+      }
+    }
+  }
+  if (!complete) progress.Abort();
+}
+
+}  // namespace
+
+void ICOReadStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview) {
+  ReadIconImage(stream, bitmap, params, progress, preview, false);
+}
+
+void CURReadStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview) {
+  ReadIconImage(stream, bitmap, params, progress, preview, true);
+}
+
+bool ICOTryStream(TStream& stream) { return TryIconDir(stream, 1); }
+
+bool CURTryStream(TStream& stream) { return TryIconDir(stream, 2); }
+
+}  // namespace vexa

@@ -1,0 +1,478 @@
+#include "vexa/proc/coloradjust.h"
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "vexa/proc/procrect.h"
+
+namespace vexa {
+
+using procdetail::ClampRect;
+using procdetail::Grey;
+using procdetail::TRowProgress;
+
+namespace {
+
+bool Prepare24(const TBitmap& bmp, int& x1, int& y1, int& x2, int& y2) {
+  return bmp.PixelFormat() == pf24bit && ClampRect(bmp, x1, y1, x2, y2);
+}
+
+// Applies one 256-entry table per channel (blue, green, red) to the rectangle.
+void ApplyTables(TBitmap& bmp, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr, int x1, int y1, int x2,
+                 int y2, const TProgressEvent& onProgress, TObject* sender) {
+  TRowProgress progress(onProgress, sender, y1, y2);
+  const int n = x2 - x1 + 1;
+  for (int y = y1; y <= y2; ++y) {
+    uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+    for (int i = 0; i < n; ++i, p += 3) {
+      p[0] = tb[p[0]];
+      p[1] = tg[p[1]];
+      p[2] = tr[p[2]];
+    }
+    progress.Row(y);
+  }
+}
+
+double HueToChannel(double m1, double m2, double h) {
+  if (h < 0)
+    h += 1;
+  else if (h > 1)
+    h -= 1;
+  if (6 * h < 1) return m1 + (m2 - m1) * 6 * h;
+  if (2 * h < 1) return m2;
+  if (3 * h < 2) return m1 + (m2 - m1) * (2.0 / 3 - h) * 6;
+  return m1;
+}
+
+uint8_t UnitToByte(double v) { return static_cast<uint8_t>(blimit(static_cast<int>(v * 255))); }
+
+// round(c / 255 * 99) and round(c / 99 * 255); neither quotient can land on a half.
+struct THsvScales {
+  std::array<uint8_t, 256> To99;
+  std::array<uint8_t, 100> To255;
+  THsvScales() {
+    for (int c = 0; c < 256; ++c) To99[c] = static_cast<uint8_t>(std::lround(c / 255.0 * 99));
+    for (int c = 0; c < 100; ++c) To255[c] = static_cast<uint8_t>(std::lround(c / 99.0 * 255));
+  }
+};
+const THsvScales& HsvScales() {
+  static const THsvScales s;
+  return s;
+}
+
+void RGB99ToHSV(int r, int g, int b, int& h, int& s, int& v) {
+  v = imax(r, imax(g, b));
+  int m = imin(r, imin(g, b));
+  s = v == 0 ? 0 : (v - m) * 99 / v;
+  if (s == 0) {
+    h = 0;
+    return;
+  }
+  int d = v - m;
+  if (r == v)
+    h = (g - b) * 60 / d;
+  else if (g == v)
+    h = (b - r) * 60 / d + 120;
+  else
+    h = (r - g) * 60 / d + 240;
+  if (h < 0) h += 360;
+}
+
+}  // namespace
+
+void RGB2HSL(TRGB rgb, double& h, double& s, double& l) {
+  double r = rgb.r / 255.0, g = rgb.g / 255.0, b = rgb.b / 255.0;
+  double mx = dmax(r, dmax(g, b)), mn = dmin(r, dmin(g, b));
+  l = (mx + mn) / 2;
+  if (mx == mn) {
+    s = 0;
+    h = 0;
+    return;
+  }
+  s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
+  double d = mx - mn;
+  if (mx == r)
+    h = (g - b) / d;
+  else if (mx == g)
+    h = 2 + (b - r) / d;
+  else
+    h = 4 + (r - g) / d;
+  h /= 6;
+  if (h < 0) h += 1;
+}
+
+void HSL2RGB(TRGB& rgb, double h, double s, double l) {
+  h = h < 0 ? 0 : (h > 1 ? 1 : h);
+  s = s < 0 ? 0 : (s > 1 ? 1 : s);
+  l = l < 0 ? 0 : (l > 1 ? 1 : l);
+  if (s == 0) {
+    rgb.r = rgb.g = rgb.b = UnitToByte(l);
+    return;
+  }
+  double m2 = l <= 0.5 ? l * (1 + s) : l + s - l * s;
+  double m1 = 2 * l - m2;
+  rgb.r = UnitToByte(HueToChannel(m1, m2, h + 1.0 / 3));
+  rgb.g = UnitToByte(HueToChannel(m1, m2, h));
+  rgb.b = UnitToByte(HueToChannel(m1, m2, h - 1.0 / 3));
+}
+
+void RGB2HSV(TRGB rgb, int& h, int& s, int& v) {
+  const auto& sc = HsvScales();
+  RGB99ToHSV(sc.To99[rgb.r], sc.To99[rgb.g], sc.To99[rgb.b], h, s, v);
+}
+
+void HSV2RGB(TRGB& rgb, int h, int s, int v) {
+  h = ilimit(h, 0, 359);
+  s = ilimit(s, 0, 99);
+  v = ilimit(v, 0, 99);
+  int r, g, b;
+  if (s == 0) {
+    r = g = b = v;
+  } else {
+    int f = h % 60;
+    int p = v - s * v / 99;
+    int q = v - s * v * f / 5940;
+    int t = v - s * v * (60 - f) / 5940;
+    switch (h / 60) {
+      case 0: r = v, g = t, b = p; break;
+      case 1: r = q, g = v, b = p; break;
+      case 2: r = p, g = v, b = t; break;
+      case 3: r = p, g = q, b = v; break;
+      case 4: r = t, g = p, b = v; break;
+      default: r = v, g = p, b = q; break;
+    }
+  }
+  const auto& sc = HsvScales();
+  rgb.r = sc.To255[r];
+  rgb.g = sc.To255[g];
+  rgb.b = sc.To255[b];
+}
+
+void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, int y2,
+             const TProgressEvent& onProgress, TObject* sender) {
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  const double dh = hue / 360.0, ds = sat / 100.0, dl = lum / 100.0;
+  // Pictures repeat colours a lot, and each conversion costs a few divisions: a
+  // direct-mapped cache of recent colours (key = colour + 1, 0 = empty) skips most.
+  constexpr int kCacheBits = 16;
+  std::vector<uint32_t> keys(size_t(1) << kCacheBits, 0);
+  std::vector<TRGB> values(size_t(1) << kCacheBits);
+  TRowProgress progress(onProgress, sender, y1, y2);
+  for (int y = y1; y <= y2; ++y) {
+    TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
+    for (int x = x1; x <= x2; ++x, ++p) {
+      const uint32_t c = p->b | (p->g << 8) | (uint32_t(p->r) << 16);
+      const uint32_t slot = (c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1);
+      if (keys[slot] == c + 1) {
+        *p = values[slot];
+        continue;
+      }
+      double h, s, l;
+      RGB2HSL(*p, h, s, l);
+      HSL2RGB(*p, h + dh, s + ds, l + dl);
+      keys[slot] = c + 1;
+      values[slot] = *p;
+    }
+    progress.Row(y);
+  }
+}
+
+void _HSVvar(TBitmap& bmp, int hue, int sat, int val, int x1, int y1, int x2, int y2,
+             const TProgressEvent& onProgress, TObject* sender) {
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  const auto& sc = HsvScales();
+  // The result depends only on the three channels scaled to 0..99: remember each
+  // of the 100^3 combinations once met (0 = not yet, else 0x1000000 | result).
+  int32_t ir[256], ig[256], ib[256];
+  for (int c = 0; c < 256; ++c) ir[c] = sc.To99[c] * 10000, ig[c] = sc.To99[c] * 100, ib[c] = sc.To99[c];
+  std::vector<uint32_t> memo(1000000, 0);
+  TRowProgress progress(onProgress, sender, y1, y2);
+  for (int y = y1; y <= y2; ++y) {
+    TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
+    for (int x = x1; x <= x2; ++x, ++p) {
+      const int idx = ir[p->r] + ig[p->g] + ib[p->b];
+      uint32_t m = memo[size_t(idx)];
+      if (!m) {
+        int h, s, v;
+        RGB99ToHSV(idx / 10000, idx / 100 % 100, idx % 100, h, s, v);
+        TRGB out;
+        HSV2RGB(out, h + hue, s + sat, v + val);
+        m = 0x1000000u | (uint32_t(out.r) << 16) | (uint32_t(out.g) << 8) | out.b;
+        memo[size_t(idx)] = m;
+      }
+      p->b = static_cast<uint8_t>(m), p->g = static_cast<uint8_t>(m >> 8), p->r = static_cast<uint8_t>(m >> 16);
+    }
+    progress.Row(y);
+  }
+}
+
+void _IntensityRGBall(TBitmap& bmp, int r, int g, int b, int x1, int y1, int x2, int y2,
+                      const TProgressEvent& onProgress, TObject* sender) {
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  uint8_t tr[256], tg[256], tb[256];
+  for (int v = 0; v < 256; ++v) {
+    tr[v] = static_cast<uint8_t>(blimit(v + r));
+    tg[v] = static_cast<uint8_t>(blimit(v + g));
+    tb[v] = static_cast<uint8_t>(blimit(v + b));
+  }
+  ApplyTables(bmp, tb, tg, tr, x1, y1, x2, y2, onProgress, sender);
+}
+
+void _GetMediaContrastRGB(const TBitmap& bmp, int& red, int& green, int& blue) {
+  red = green = blue = 0;
+  if (bmp.PixelFormat() != pf24bit || bmp.Empty()) return;
+  const int64_t div = int64_t(bmp.Width() - 1) * (bmp.Height() - 1);
+  if (div == 0) {
+    red = green = blue = 128;
+    return;
+  }
+  int64_t sr = 0, sg = 0, sb = 0;
+  for (int y = 0; y < bmp.Height(); ++y) {
+    const uint8_t* p = bmp.ScanLine(y);
+    uint64_t rb = 0, rg = 0, rr = 0;
+    for (int x = 0; x < bmp.Width(); ++x, p += 3) {
+      rb += p[0];
+      rg += p[1];
+      rr += p[2];
+    }
+    sb += rb, sg += rg, sr += rr;
+  }
+  red = static_cast<int>(sr / div);
+  green = static_cast<int>(sg / div);
+  blue = static_cast<int>(sb / div);
+}
+
+int _GetMediaContrast(const TBitmap& bmp) {
+  if (bmp.PixelFormat() != pf24bit || bmp.Empty()) return 0;
+  const int64_t div = int64_t(3 * int64_t(bmp.Width()) - 1) * (bmp.Height() - 1);
+  if (div == 0) return 128;
+  int64_t sum = 0;
+  const int n = 3 * bmp.Width();
+  for (int y = 0; y < bmp.Height(); ++y) {
+    const uint8_t* p = bmp.ScanLine(y);
+    uint64_t rs = 0;
+    for (int i = 0; i < n; ++i) rs += p[i];
+    sum += rs;
+  }
+  return static_cast<int>(sum / div);
+}
+
+namespace {
+
+double ContrastFactor(int c) { return c < 0 ? 1 - std::sqrt(double(-c)) / 10 : 1 + c / 10.0; }
+
+void ContrastTable(uint8_t* t, int level, double k) {
+  for (int v = 0; v < 256; ++v) t[v] = static_cast<uint8_t>(blimit(level + static_cast<int>((v - level) * k)));
+}
+
+}  // namespace
+
+void _ContrastRGB(TBitmap& bmp, int contrast, int levelR, int levelG, int levelB, int x1, int y1, int x2, int y2,
+                  const TProgressEvent& onProgress, TObject* sender) {
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  const double k = ContrastFactor(contrast);
+  uint8_t tr[256], tg[256], tb[256];
+  ContrastTable(tr, levelR, k);
+  ContrastTable(tg, levelG, k);
+  ContrastTable(tb, levelB, k);
+  ApplyTables(bmp, tb, tg, tr, x1, y1, x2, y2, onProgress, sender);
+}
+
+void _Contrast(TBitmap& bmp, int contrast, int level, int x1, int y1, int x2, int y2,
+               const TProgressEvent& onProgress, TObject* sender) {
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  uint8_t t[256];
+  ContrastTable(t, level, ContrastFactor(contrast));
+  ApplyTables(bmp, t, t, t, x1, y1, x2, y2, onProgress, sender);
+}
+
+void _Threshold(TBitmap& bmp, TRGB downLimit, TRGB upLimit, TRGB downValue, TRGB upValue, int x1, int y1, int x2,
+                int y2, const TProgressEvent& onProgress, TObject* sender) {
+  if (downLimit == TRGB{0, 0, 0} && upLimit == TRGB{255, 255, 255}) return;
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  // Each channel is tested on its own, so both passes fold into one table per channel.
+  auto build = [](uint8_t* t, int dl, int ul, int dv, int uv) {
+    for (int v = 0; v < 256; ++v) {
+      int w = v <= dl ? dv : v;
+      t[v] = static_cast<uint8_t>(w > ul ? uv : w);
+    }
+  };
+  uint8_t tr[256], tg[256], tb[256];
+  build(tr, downLimit.r, upLimit.r, downValue.r, upValue.r);
+  build(tg, downLimit.g, upLimit.g, downValue.g, upValue.g);
+  build(tb, downLimit.b, upLimit.b, downValue.b, upValue.b);
+  ApplyTables(bmp, tb, tg, tr, x1, y1, x2, y2, onProgress, sender);
+}
+
+void _CastColorRange(TBitmap& bmp, TRGB begin, TRGB end, TRGB cast, int x1, int y1, int x2, int y2,
+                     const TProgressEvent& onProgress, TObject* sender) {
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  TRowProgress progress(onProgress, sender, y1, y2);
+  for (int y = y1; y <= y2; ++y) {
+    TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
+    for (int x = x1; x <= x2; ++x, ++p) {
+      if (p->r >= begin.r && p->r <= end.r && p->g >= begin.g && p->g <= end.g && p->b >= begin.b &&
+          p->b <= end.b)
+        *p = cast;
+    }
+    progress.Row(y);
+  }
+}
+
+void _Negative(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress, TObject* sender) {
+  if (!ClampRect(bmp, x1, y1, x2, y2)) return;
+  if (bmp.PixelFormat() == pf24bit) {
+    TRowProgress progress(onProgress, sender, y1, y2);
+    const int n = 3 * (x2 - x1 + 1);
+    for (int y = y1; y <= y2; ++y) {
+      uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+      for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
+      progress.Row(y);
+    }
+  } else if (bmp.PixelFormat() == pf1bit) {
+    for (int y = y1; y <= y2; ++y) {
+      uint8_t* row = bmp.ScanLine(y);
+      for (int x = x1; x <= x2; ++x) row[x >> 3] ^= static_cast<uint8_t>(0x80 >> (x & 7));
+    }
+  }
+}
+
+void _Negative1Bit(TBitmap& bmp) {
+  if (bmp.PixelFormat() != pf1bit || bmp.Empty()) return;
+  uint8_t* p = bmp.Bits();
+  const size_t n = bmp.ImageSize();
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
+}
+
+void _ConvertToGray(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress,
+                    TObject* sender) {
+  if (!Prepare24(bmp, x1, y1, x2, y2)) return;
+  TRowProgress progress(onProgress, sender, y1, y2);
+  const int n = x2 - x1 + 1;
+  for (int y = y1; y <= y2; ++y) {
+    uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+    for (int i = 0; i < n; ++i, p += 3) {
+      // Multiply-shift form of div 100, exact for the range 0..25245.
+      uint32_t sum = 7u * p[0] + 71u * p[1] + 21u * p[2];
+      uint8_t g = static_cast<uint8_t>((sum * 5243u) >> 19);
+      p[0] = p[1] = p[2] = g;
+    }
+    progress.Row(y);
+  }
+}
+
+namespace {
+
+// Calls rowFn(srcRow, dstRows...) per row with the before-row progress of the extractors.
+template <typename RowFn>
+void ForEachRow(const TBitmap& bmp, const TProgressEvent& onProgress, TObject* sender, RowFn rowFn) {
+  const int h = bmp.Height();
+  for (int y = 0; y < h; ++y) {
+    if (onProgress) onProgress(sender, static_cast<int>(int64_t(y) * 100 / h));
+    rowFn(y);
+  }
+}
+
+inline void PutGrey(uint8_t* d, uint8_t v) { d[0] = d[1] = d[2] = v; }
+
+void Prepare(const TBitmap& src, TBitmap& dst) { dst.Allocate(src.Width(), src.Height(), pf24bit); }
+
+}  // namespace
+
+TBitmap* _GetRGBChannel(const TBitmap& bmp, int index, const TProgressEvent& onProgress, TObject* sender) {
+  if (bmp.PixelFormat() != pf24bit) return nullptr;
+  const int c = ilimit(index, 0, 2);
+  auto* dst = new TBitmap;
+  Prepare(bmp, *dst);
+  if (bmp.Empty()) return dst;
+  const int w = bmp.Width();
+  ForEachRow(bmp, onProgress, sender, [&](int y) {
+    const uint8_t* s = bmp.ScanLine(y) + c;
+    uint8_t* d = dst->ScanLine(y);
+    for (int x = 0; x < w; ++x, s += 3, d += 3) PutGrey(d, *s);
+  });
+  return dst;
+}
+
+namespace {
+
+// truncate(component / max x 255) for the three HSV components.
+struct THsvGreyScales {
+  std::array<uint8_t, 360> H;
+  std::array<uint8_t, 100> SV;
+  THsvGreyScales() {
+    for (int i = 0; i < 360; ++i) H[i] = static_cast<uint8_t>(blimit(static_cast<int>(i / 359.0 * 255)));
+    for (int i = 0; i < 100; ++i) SV[i] = static_cast<uint8_t>(blimit(static_cast<int>(i / 99.0 * 255)));
+  }
+};
+const THsvGreyScales& HsvGrey() {
+  static const THsvGreyScales s;
+  return s;
+}
+
+}  // namespace
+
+TBitmap* _GetHSVChannel(const TBitmap& bmp, int index, const TProgressEvent& onProgress, TObject* sender) {
+  if (bmp.PixelFormat() != pf24bit) return nullptr;
+  if (index != 1 && index != 2) index = 0;
+  auto* dst = new TBitmap;
+  Prepare(bmp, *dst);
+  if (bmp.Empty()) return dst;
+  const auto& gs = HsvGrey();
+  const int w = bmp.Width();
+  ForEachRow(bmp, onProgress, sender, [&](int y) {
+    const TRGB* s = reinterpret_cast<const TRGB*>(bmp.ScanLine(y));
+    uint8_t* d = dst->ScanLine(y);
+    for (int x = 0; x < w; ++x, d += 3) {
+      int h, sat, v;
+      RGB2HSV(s[x], h, sat, v);
+      PutGrey(d, index == 0 ? gs.H[h] : gs.SV[index == 1 ? sat : v]);
+    }
+  });
+  return dst;
+}
+
+void _GetRGBChannelAll(const TBitmap& bmp, TBitmap& dstR, TBitmap& dstG, TBitmap& dstB,
+                       const TProgressEvent& onProgress, TObject* sender) {
+  if (bmp.PixelFormat() != pf24bit) return;
+  Prepare(bmp, dstR);
+  Prepare(bmp, dstG);
+  Prepare(bmp, dstB);
+  if (bmp.Empty()) return;
+  const int w = bmp.Width();
+  ForEachRow(bmp, onProgress, sender, [&](int y) {
+    const uint8_t* s = bmp.ScanLine(y);
+    uint8_t *r = dstR.ScanLine(y), *g = dstG.ScanLine(y), *b = dstB.ScanLine(y);
+    for (int x = 0; x < w; ++x, s += 3, r += 3, g += 3, b += 3) {
+      PutGrey(b, s[0]);
+      PutGrey(g, s[1]);
+      PutGrey(r, s[2]);
+    }
+  });
+}
+
+void _GetHSVChannelAll(const TBitmap& bmp, TBitmap& dstH, TBitmap& dstS, TBitmap& dstV,
+                       const TProgressEvent& onProgress, TObject* sender) {
+  if (bmp.PixelFormat() != pf24bit) return;
+  Prepare(bmp, dstH);
+  Prepare(bmp, dstS);
+  Prepare(bmp, dstV);
+  if (bmp.Empty()) return;
+  const auto& gs = HsvGrey();
+  const int w = bmp.Width();
+  ForEachRow(bmp, onProgress, sender, [&](int y) {
+    const TRGB* s = reinterpret_cast<const TRGB*>(bmp.ScanLine(y));
+    uint8_t *hp = dstH.ScanLine(y), *sp = dstS.ScanLine(y), *vp = dstV.ScanLine(y);
+    for (int x = 0; x < w; ++x, hp += 3, sp += 3, vp += 3) {
+      int h, sat, v;
+      RGB2HSV(s[x], h, sat, v);
+      PutGrey(hp, gs.H[h]);
+      PutGrey(sp, gs.SV[sat]);
+      PutGrey(vp, gs.SV[v]);
+    }
+  });
+}
+
+}  // namespace vexa

@@ -1,0 +1,50 @@
+// Internal helpers shared by the pixel functions of this folder: rectangle
+// clamping and the row-wise progress formula.
+#pragma once
+
+#include "vexa/core/bitmap.h"
+
+namespace vexa::procdetail {
+
+/// Clamps an inclusive rectangle to the bitmap; false when nothing is left.
+/// X1 and Y1 are raised to 0 as well so that a negative origin never addresses
+/// memory before a row.
+inline bool ClampRect(const TBitmap& bmp, int& x1, int& y1, int& x2, int& y2) {
+  if (bmp.Empty()) return false;
+  if (x2 > bmp.Width() - 1) x2 = bmp.Width() - 1;
+  if (y2 > bmp.Height() - 1) y2 = bmp.Height() - 1;
+  if (x1 < 0) x1 = 0;
+  if (y1 < 0) y1 = 0;
+  return x1 <= x2 && y1 <= y2;
+}
+
+/// Reports after row y either truncate((y - y1 + 1) * factor) with factor =
+/// 100 / (y2 - y1 + 0.5), or, with `direct`, truncate((y - y1 + 1) * 100 / (y2 - y1 + 0.5)):
+/// the two orders of evaluation can differ by one where the quotient is whole. The
+/// half row in the divisor makes the last report exceed 100 slightly (10 rows: 105).
+class TRowProgress {
+ public:
+  TRowProgress(const TProgressEvent& ev, TObject* sender, int y1, int y2, bool direct = false)
+      : FEv(ev), FSender(sender), FY1(y1), FDiv(y2 - y1 + 0.5), FFactor(100.0 / FDiv), FDirect(direct) {}
+  void Row(int y) const {
+    if (!FEv) return;
+    double done = y - FY1 + 1;
+    FEv(FSender, static_cast<int>(FDirect ? done * 100 / FDiv : done * FFactor));
+  }
+
+ private:
+  const TProgressEvent& FEv;
+  TObject* FSender;
+  int FY1;
+  double FDiv, FFactor;
+  bool FDirect;
+};
+
+/// Grey level used throughout the processing functions; white gives 252.
+inline int Grey(int r, int g, int b) { return (21 * r + 71 * g + 7 * b) / 100; }
+
+/// Instruction set of the convolution rows: 0 portable, 1 SSE2, 2 AVX2. Chosen
+/// from the CPU at start-up; tests lower it to check every path.
+extern int gFilterSimd;
+
+}  // namespace vexa::procdetail

@@ -1,0 +1,156 @@
+// Shared helpers of the I/O tests: scratch files, test data paths, a minimal view,
+// and builders for small metafiles.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "vexa/core/bitmap.h"
+#include "vexa/view/vxview.h"
+
+namespace iotest {
+
+namespace fs = std::filesystem;
+
+inline std::string TestData(const std::string& rel) { return std::string(VEXA_TESTDATA_DIR) + "/" + rel; }
+
+/// A fresh directory per test, removed afterwards.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    FPath = fs::temp_directory_path() /
+            ("vexa-io-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" + std::to_string(::getpid()));
+    fs::remove_all(FPath);
+    fs::create_directories(FPath);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(FPath, ec);
+  }
+  std::string operator/(const std::string& name) const { return (FPath / name).string(); }
+  /// Copies a test-data file under a new name; empty when the source is missing.
+  std::string Copy(const std::string& rel, const std::string& name) const {
+    std::string src = TestData(rel);
+    if (!fs::exists(src)) return {};
+    fs::copy_file(src, FPath / name, fs::copy_options::overwrite_existing);
+    return (FPath / name).string();
+  }
+
+ private:
+  fs::path FPath;
+};
+
+#define IOTEST_REQUIRE(path) \
+  if ((path).empty() || !std::filesystem::exists(path)) GTEST_SKIP() << "missing test data " << (path)
+
+/// A view owning one bitmap; counts the refresh calls components make.
+class TestView : public vexa::TVXView {
+ public:
+  explicit TestView(vexa::TComponent* owner = nullptr) : TVXView(owner), FBitmap(new vexa::TBitmap(4, 4)) {}
+  ~TestView() override { delete FBitmap; }
+  vexa::TBitmap* GetFBitmap() override { return FBitmap; }
+  void Update() override { ++Updates; }
+  void ImageChange() override { ++ImageChanges; }
+  /// Replaces the bitmap object, as a view does when it is assigned another image.
+  void ReplaceBitmap() {
+    delete FBitmap;
+    FBitmap = new vexa::TBitmap(2, 2);
+    CallBitmapChangeEvents();
+  }
+  int Updates = 0, ImageChanges = 0;
+
+ private:
+  vexa::TBitmap* FBitmap;
+};
+
+/// Little-endian byte builder.
+struct Bytes {
+  std::vector<uint8_t> B;
+  Bytes& U16(uint32_t v) {
+    B.push_back(v & 0xFF), B.push_back((v >> 8) & 0xFF);
+    return *this;
+  }
+  Bytes& U32(uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
+  Bytes& I16(int v) { return U16(static_cast<uint16_t>(v)); }
+  Bytes& I32(int v) { return U32(static_cast<uint32_t>(v)); }
+  Bytes& Str(const char* s) {
+    while (*s) B.push_back(static_cast<uint8_t>(*s++));
+    return *this;
+  }
+  Bytes& Append(const std::vector<uint8_t>& v) {
+    B.insert(B.end(), v.begin(), v.end());
+    return *this;
+  }
+  size_t Size() const { return B.size(); }
+};
+
+/// A WMF record: size in 16-bit words, function, 16-bit parameters.
+inline std::vector<uint8_t> WmfRec(uint16_t fn, std::vector<int> params) {
+  Bytes b;
+  b.U32(static_cast<uint32_t>(3 + params.size())).U16(fn);
+  for (int p : params) b.I16(p);
+  return b.B;
+}
+/// A record whose parameters are raw bytes (colours and the like).
+inline std::vector<uint8_t> WmfRecRaw(uint16_t fn, const Bytes& params) {
+  Bytes b;
+  b.U32(static_cast<uint32_t>(3 + params.Size() / 2)).U16(fn).Append(params.B);
+  return b.B;
+}
+
+/// A Windows metafile: optional placeable header (bounding box, units per inch),
+/// the standard header, the records and the end record.
+inline std::vector<uint8_t> MakeWmf(const std::vector<std::vector<uint8_t>>& records, bool placeable = true,
+                                    int left = 0, int top = 0, int right = 100, int bottom = 100, int inch = 96,
+                                    int objects = 4) {
+  Bytes b;
+  if (placeable) {
+    b.U32(0x9AC6CDD7).U16(0).I16(left).I16(top).I16(right).I16(bottom).U16(static_cast<uint16_t>(inch)).U32(0).U16(0);
+  }
+  size_t words = 9 + 3;
+  for (const auto& r : records) words += r.size() / 2;
+  b.U16(1).U16(9).U16(0x0300).U32(static_cast<uint32_t>(words)).U16(static_cast<uint16_t>(objects)).U32(8).U16(0);
+  for (const auto& r : records) b.Append(r);
+  b.Append(WmfRec(0, {}));
+  return b.B;
+}
+
+/// An EMF record: type, size, 32-bit parameters.
+inline std::vector<uint8_t> EmfRec(uint32_t type, std::vector<int> params) {
+  Bytes b;
+  b.U32(type).U32(static_cast<uint32_t>(8 + 4 * params.size()));
+  for (int p : params) b.I32(p);
+  return b.B;
+}
+
+/// An enhanced metafile whose frame is frameW x frameH hundredths of a millimetre,
+/// on a reference device of 96 pixels per inch.
+inline std::vector<uint8_t> MakeEmf(const std::vector<std::vector<uint8_t>>& records, int frameW, int frameH,
+                                    int handles = 4) {
+  Bytes b;
+  size_t total = 88 + 20;
+  for (const auto& r : records) total += r.size();
+  // Device 960 x 960 pixels over 254 x 254 mm: 96 pixels per inch.
+  b.U32(1).U32(88).I32(0).I32(0).I32(0).I32(0).I32(0).I32(0).I32(frameW).I32(frameH);
+  b.U32(0x464D4520).U32(0x10000).U32(static_cast<uint32_t>(total)).U32(static_cast<uint32_t>(records.size() + 2));
+  b.U16(static_cast<uint16_t>(handles)).U16(0).U32(0).U32(0).U32(0).I32(960).I32(960).I32(254).I32(254);
+  for (const auto& r : records) b.Append(r);
+  b.Append(EmfRec(14, {0, 16, 20}));
+  return b.B;
+}
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(data.data(), 1, data.size(), f);
+  std::fclose(f);
+}
+
+}  // namespace iotest

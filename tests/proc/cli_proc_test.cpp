@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "proc_test_util.h"
+#include "vexa/core/sample.h"
+#include "vexa/io/vexaio.h"
+#include "vexa/proc/coloradjust.h"
+#include "vexa/proc/filters.h"
+
+using namespace vexa;
+
+namespace {
+
+std::string Temp(const std::string& name) { return (std::filesystem::temp_directory_path() / name).string(); }
+
+int RunCli(const std::string& args, std::string* out = nullptr) {
+  const std::string cmd = std::string(VEXA_CLI_PATH) + " " + args + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[512];
+  while (size_t n = fread(buf, 1, sizeof buf, p)) text.append(buf, n);
+  const int rc = pclose(p);
+  if (out) *out = text;
+  return WEXITSTATUS(rc);
+}
+
+TBitmap Load(const std::string& name) {
+  TBitmap b;
+  TVexaIO io;
+  io.SetAttachedBitmap(&b);
+  io.LoadFromFile(name);
+  return b;
+}
+
+class ProcCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(VEXA_CLI_PATH)) GTEST_SKIP() << "vexa tool not built";
+    FImage = VXMakeSampleImage(64, 48, 5);
+    TVexaIO io;
+    io.SetAttachedBitmap(&FImage);
+    io.SaveToFile(FIn);
+    ASSERT_FALSE(io.Aborting);
+  }
+  void TearDown() override {
+    std::filesystem::remove(FIn);
+    std::filesystem::remove(FOut);
+  }
+  TBitmap FImage;
+  std::string FIn = Temp("vexa_cli_proc_in.bmp"), FOut = Temp("vexa_cli_proc_out.bmp");
+};
+
+}  // namespace
+
+TEST_F(ProcCli, OperationOnARectangleMatchesTheLibrary) {
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " hsv 10 20 -5 --rect 3 4 40 30"), 0);
+  TBitmap expect = FImage;
+  _HSVvar(expect, 10, 20, -5, 3, 4, 40, 30);
+  TBitmap got = Load(FOut);
+  ASSERT_EQ(got.Width(), 64);
+  for (int y = 0; y < 48; ++y) ASSERT_EQ(0, std::memcmp(got.ScanLine(y), expect.ScanLine(y), 64 * 3)) << y;
+}
+
+TEST_F(ProcCli, FilterByNameAndByFile) {
+  const std::string flt = Temp("vexa_cli_proc.flt");
+  SaveFilterToFile(flt, VXFiltPres[fpEmboss]);
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " filter " + flt), 0);
+  TBitmap byFile = Load(FOut);
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " filter emboss"), 0);
+  TBitmap byName = Load(FOut);
+  TBitmap expect = FImage;
+  _ApplyFilter(expect, VXFiltPres[fpEmboss], 0, 0, 63, 47);
+  for (int y = 0; y < 48; ++y) {
+    ASSERT_EQ(0, std::memcmp(byFile.ScanLine(y), expect.ScanLine(y), 64 * 3));
+    ASSERT_EQ(0, std::memcmp(byName.ScanLine(y), expect.ScanLine(y), 64 * 3));
+  }
+  std::filesystem::remove(flt);
+}
+
+TEST_F(ProcCli, QueriesPrintAndBadArgumentsAreUsageErrors) {
+  std::string out;
+  ASSERT_EQ(RunCli("proc " + FIn + " - numcolors --rect 0 0 0 0", &out), 0);
+  EXPECT_EQ(out, "1\n");
+  ASSERT_EQ(RunCli("proc " + FIn + " - histogram", &out), 0);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 256);
+  EXPECT_EQ(RunCli("proc " + FIn + " " + FOut + " rgb 1 2", &out), 2);
+  EXPECT_EQ(RunCli("proc " + FIn + " " + FOut + " sharpen", &out), 2);
+  EXPECT_EQ(RunCli("proc " + FIn + " " + FOut + " contrast x", &out), 2);
+  EXPECT_FALSE(std::filesystem::exists(FOut));
+  ASSERT_EQ(RunCli("help proc", &out), 0);
+  EXPECT_NE(out.find("autoequalize"), std::string::npos);
+  ASSERT_EQ(RunCli("proc " + FIn + " - negative --repeat 3", &out), 0);
+  // A median in milliseconds; a tiny image may legitimately round to 0.000.
+  size_t used = 0;
+  EXPECT_GE(std::stod(out, &used), 0.0);
+  EXPECT_EQ(out.substr(used), "\n");
+}

@@ -1,0 +1,263 @@
+#include "vexa/proc/coloradjust.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "proc_test_util.h"
+
+using namespace vexa;
+using vexatest::Filled;
+using vexatest::Px;
+using vexatest::Rgb;
+
+TEST(ProcGray, WhiteIsTwoFiftyTwoAndEveryColourMatchesTheIntegerFormula) {
+  // Every 24-bit colour once: 4096 x 4096 pixels.
+  TBitmap b(4096, 4096, pf24bit);
+  for (int y = 0; y < 4096; ++y) {
+    uint8_t* p = b.ScanLine(y);
+    for (int x = 0; x < 4096; ++x) {
+      const uint32_t c = uint32_t(y) * 4096 + x;
+      p[3 * x] = c & 255, p[3 * x + 1] = (c >> 8) & 255, p[3 * x + 2] = c >> 16;
+    }
+  }
+  _ConvertToGray(b, 0, 0, b.Width() - 1, b.Height() - 1);
+  int bad = 0;
+  for (int y = 0; y < 4096; ++y) {
+    const uint8_t* p = b.ScanLine(y);
+    for (int x = 0; x < 4096; ++x) {
+      const uint32_t c = uint32_t(y) * 4096 + x;
+      const int expect = (21 * int(c >> 16) + 71 * int((c >> 8) & 255) + 7 * int(c & 255)) / 100;
+      bad += p[3 * x] != expect || p[3 * x + 1] != expect || p[3 * x + 2] != expect;
+    }
+  }
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(Px(b, 4095, 4095), Rgb(252, 252, 252));
+  EXPECT_EQ(Px(b, 0, 0), Rgb(0, 0, 0));
+}
+
+TEST(ProcHSL, ConversionsOfPrimariesAndGrey) {
+  double h, s, l;
+  RGB2HSL(Rgb(255, 0, 0), h, s, l);
+  EXPECT_DOUBLE_EQ(h, 0);
+  EXPECT_DOUBLE_EQ(s, 1);
+  EXPECT_DOUBLE_EQ(l, 0.5);
+  RGB2HSL(Rgb(0, 0, 255), h, s, l);
+  EXPECT_NEAR(h, 2.0 / 3, 1e-12);
+  TRGB c;
+  HSL2RGB(c, 0, 1, 0.5);
+  EXPECT_EQ(c, Rgb(255, 0, 0));
+  HSL2RGB(c, 0.3, 0, 0.5);
+  EXPECT_EQ(c, Rgb(127, 127, 127));  // truncate(0.5 x 255)
+}
+
+TEST(ProcHSL, OutOfRangeValuesAreClampedNotWrapped) {
+  TRGB a, b;
+  HSL2RGB(a, 1.3, 2, 0.5);
+  HSL2RGB(b, 1.0, 1, 0.5);
+  EXPECT_EQ(a, b);
+  HSL2RGB(a, -0.2, 1, -1);
+  EXPECT_EQ(a, Rgb(0, 0, 0));
+  // A hue pushed past a full turn by HSLvar stays at 1 (red), not wrapped round to green.
+  TBitmap bmp = Filled(1, 1, Rgb(255, 0, 0));
+  _HSLvar(bmp, 480, 0, 0, 0, 0, 0, 0);
+  EXPECT_EQ(Px(bmp, 0, 0), Rgb(255, 0, 0));
+}
+
+TEST(ProcHSL, RoundTripKeepsColoursWithinOneStep) {
+  TBitmap b = vexatest::RandomBitmap(64, 64, 7);
+  TBitmap orig = b;
+  _HSLvar(b, 0, 0, 0, 0, 0, 63, 63);
+  int worst = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      TRGB p = Px(b, x, y), q = Px(orig, x, y);
+      worst = std::max({worst, std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
+    }
+  EXPECT_LE(worst, 1);  // truncation on the way back may lose one level
+}
+
+TEST(ProcHSV, ConversionsUseZeroToNinetyNine) {
+  int h, s, v;
+  RGB2HSV(Rgb(255, 255, 255), h, s, v);
+  EXPECT_EQ(h, 0);
+  EXPECT_EQ(s, 0);
+  EXPECT_EQ(v, 99);
+  RGB2HSV(Rgb(0, 0, 255), h, s, v);
+  EXPECT_EQ(h, 240);
+  EXPECT_EQ(s, 99);
+  TRGB c;
+  HSV2RGB(c, 0, 0, 99);
+  EXPECT_EQ(c, Rgb(255, 255, 255));
+  HSV2RGB(c, 120, 99, 99);
+  EXPECT_EQ(c, Rgb(0, 255, 0));
+  HSV2RGB(c, 500, 150, -3);  // clamped to 359, 99, 0
+  EXPECT_EQ(c, Rgb(0, 0, 0));
+}
+
+TEST(ProcHSV, HueIsClampedAt359NotWrapped) {
+  // (255, 0, 44) scales to (99, 0, 17): hue (0 - 17) x 60 div 99 + 360 = 350.
+  int h, s, v;
+  RGB2HSV(Rgb(255, 0, 44), h, s, v);
+  ASSERT_EQ(h, 350);
+  TBitmap b = Filled(3, 3, Rgb(255, 0, 44));
+  _HSVvar(b, 30, 0, 0, 0, 0, 2, 2);
+  // Hue 359: (V, p, q) = (99, 0, 2) -> (255, 0, 5). Wrapping to 20 would give (255, 85, 0).
+  EXPECT_EQ(Px(b, 1, 1), Rgb(255, 0, 5));
+}
+
+TEST(ProcHSV, VariationEqualsTheConversionOfEachPixel) {
+  // Colours met again are served from memory; they must agree with a fresh conversion.
+  TBitmap b = vexatest::RandomBitmap(300, 200, 3);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 300; ++x) vexatest::SetPx(b, x, y, Rgb((x % 9) * 28, (y % 4) * 60, 200));
+  const TBitmap orig = b;
+  _HSVvar(b, 25, -10, 7, 0, 0, 299, 199);
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 300; ++x) {
+      int h, s, v;
+      RGB2HSV(Px(orig, x, y), h, s, v);
+      TRGB expect;
+      HSV2RGB(expect, h + 25, s - 10, v + 7);
+      ASSERT_EQ(Px(b, x, y), expect) << x << "," << y;
+    }
+}
+
+TEST(ProcContrast, ReferenceLevelsDivideByWidthMinusOneTimesHeightMinusOne) {
+  TBitmap b = Filled(3, 3, Rgb(100, 20, 0));
+  int r, g, bl;
+  _GetMediaContrastRGB(b, r, g, bl);
+  EXPECT_EQ(r, 225);  // 9 x 100 / (2 x 2)
+  EXPECT_EQ(g, 45);
+  EXPECT_EQ(bl, 0);
+  TBitmap line = Filled(5, 1, Rgb(1, 1, 1));
+  _GetMediaContrastRGB(line, r, g, bl);
+  EXPECT_EQ(r, 128);
+  EXPECT_EQ(_GetMediaContrast(b), 120 * 9 / (8 * 2));
+}
+
+TEST(ProcContrast, ZeroKeepsPixelsAndMinusHundredFlattensToTheLevels) {
+  TBitmap b = vexatest::RandomBitmap(9, 7, 11);
+  TBitmap orig = b;
+  _ContrastRGB(b, 0, 100, 120, 140, 0, 0, 8, 6);
+  EXPECT_EQ(0, std::memcmp(b.Bits(), orig.Bits(), b.ImageSize()));
+  _ContrastRGB(b, -100, 300, 120, 5, 0, 0, 8, 6);
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(Px(b, x, y), Rgb(255, 120, 5));
+}
+
+TEST(ProcContrast, PositiveContrastStretchesAroundTheLevelWithTruncation) {
+  TBitmap b = Filled(1, 1, Rgb(110, 90, 100));
+  _ContrastRGB(b, 5, 100, 100, 100, 0, 0, 0, 0);  // k = 1.5
+  EXPECT_EQ(Px(b, 0, 0), Rgb(115, 85, 100));
+  TBitmap c = Filled(1, 1, Rgb(103, 97, 0));
+  _ContrastRGB(c, -1, 100, 100, 100, 0, 0, 0, 0);  // k = 0.9: 3 x 0.9 = 2.7 -> 2, -2.7 -> -2
+  EXPECT_EQ(Px(c, 0, 0), Rgb(102, 98, 10));
+}
+
+TEST(ProcThreshold, SecondPassSeesTheFirstPassResult) {
+  TBitmap b(3, 1, pf24bit);
+  vexatest::SetPx(b, 0, 0, Rgb(50, 120, 200));
+  vexatest::SetPx(b, 1, 0, Rgb(100, 150, 151));
+  vexatest::SetPx(b, 2, 0, Rgb(255, 0, 101));
+  // Per channel: v <= 100 -> 200, then v > 150 -> 10.
+  _Threshold(b, Rgb(100, 100, 100), Rgb(150, 150, 150), Rgb(200, 200, 200), Rgb(10, 10, 10), 0, 0, 2, 0);
+  EXPECT_EQ(Px(b, 0, 0), Rgb(10, 120, 10));
+  EXPECT_EQ(Px(b, 1, 0), Rgb(10, 150, 10));
+  EXPECT_EQ(Px(b, 2, 0), Rgb(10, 10, 101));
+}
+
+TEST(ProcThreshold, FullRangeLimitsLeaveTheImageAlone) {
+  TBitmap b = vexatest::RandomBitmap(5, 5, 2);
+  TBitmap orig = b;
+  _Threshold(b, Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(9, 9, 9), Rgb(7, 7, 7), 0, 0, 4, 4);
+  EXPECT_EQ(0, std::memcmp(b.Bits(), orig.Bits(), b.ImageSize()));
+}
+
+TEST(ProcAdjust, IntensityCastAndNegativeStayInsideTheRectangle) {
+  TBitmap b = Filled(6, 6, Rgb(250, 10, 128));
+  _IntensityRGBall(b, 10, -20, 5, 1, 1, 3, 3);
+  EXPECT_EQ(Px(b, 1, 1), Rgb(255, 0, 133));
+  EXPECT_EQ(Px(b, 3, 3), Rgb(255, 0, 133));
+  EXPECT_EQ(Px(b, 4, 4), Rgb(250, 10, 128));
+  EXPECT_EQ(Px(b, 0, 2), Rgb(250, 10, 128));
+  _CastColorRange(b, Rgb(250, 0, 130), Rgb(255, 0, 140), Rgb(1, 2, 3), 0, 0, 99, 99);  // X2, Y2 clamped
+  EXPECT_EQ(Px(b, 2, 2), Rgb(1, 2, 3));
+  EXPECT_EQ(Px(b, 5, 5), Rgb(250, 10, 128));
+  _Negative(b, 2, 2, 2, 2);
+  EXPECT_EQ(Px(b, 2, 2), Rgb(254, 253, 252));
+}
+
+TEST(ProcAdjust, NegativeInvertsOneBitPixelsOfTheRectangleOnly) {
+  TBitmap b(20, 2, pf1bit);
+  _Negative(b, 3, 1, 12, 1);
+  for (int x = 0; x < 20; ++x) {
+    EXPECT_EQ(_GetPixelbw(b.ScanLine(0), x), 0);
+    EXPECT_EQ(_GetPixelbw(b.ScanLine(1), x) != 0, x >= 3 && x <= 12) << x;
+  }
+  _Negative1Bit(b);
+  EXPECT_EQ(_GetPixelbw(b.ScanLine(0), 19) != 0, true);
+  EXPECT_EQ(b.ScanLine(0)[3], 0xFF);  // padding inverted too
+}
+
+TEST(ProcAdjust, NonTwentyFourBitImagesAreLeftAlone) {
+  TBitmap b(4, 4, pf8bit);
+  b.Fill(Rgb(10, 10, 10));
+  TBitmap orig = b;
+  _ConvertToGray(b, 0, 0, 3, 3);
+  _IntensityRGBall(b, 50, 50, 50, 0, 0, 3, 3);
+  _Negative(b, 0, 0, 3, 3);
+  EXPECT_EQ(0, std::memcmp(b.Bits(), orig.Bits(), b.ImageSize()));
+  EXPECT_EQ(_GetRGBChannel(b, 0), nullptr);
+}
+
+TEST(ProcAdjust, NegativeRectangleOriginIsNotReadBeforeTheRow) {
+  TBitmap b = Filled(4, 4, Rgb(0, 0, 0));
+  _Negative(b, -5, -5, 1, 1);
+  EXPECT_EQ(Px(b, 0, 0), Rgb(255, 255, 255));
+  EXPECT_EQ(Px(b, 2, 2), Rgb(0, 0, 0));
+}
+
+TEST(ProcChannels, IndexSelectsStoredByteAndHsvComponent) {
+  TBitmap b = Filled(2, 2, Rgb(200, 100, 50));
+  std::unique_ptr<TBitmap> blue(_GetRGBChannel(b, 0)), red(_GetRGBChannel(b, 9));
+  EXPECT_EQ(Px(*blue, 1, 1), Rgb(50, 50, 50));
+  EXPECT_EQ(Px(*red, 1, 1), Rgb(200, 200, 200));
+  int h, s, v;
+  RGB2HSV(Rgb(200, 100, 50), h, s, v);
+  std::unique_ptr<TBitmap> hue(_GetHSVChannel(b, 7)), val(_GetHSVChannel(b, 2));
+  const int hg = static_cast<int>(h / 359.0 * 255), vg = static_cast<int>(v / 99.0 * 255);
+  EXPECT_EQ(Px(*hue, 0, 0), Rgb(hg, hg, hg));
+  EXPECT_EQ(Px(*val, 0, 0), Rgb(vg, vg, vg));
+  TBitmap r, g, bb, hh, ss, vv;
+  _GetRGBChannelAll(b, r, g, bb);
+  EXPECT_EQ(Px(g, 0, 1), Rgb(100, 100, 100));
+  _GetHSVChannelAll(b, hh, ss, vv);
+  EXPECT_EQ(Px(hh, 1, 0), Px(*hue, 1, 0));
+  EXPECT_EQ(Px(vv, 1, 0), Px(*val, 1, 0));
+}
+
+TEST(ProcChannels, ProgressIsReportedBeforeEachRow) {
+  TBitmap b = Filled(3, 4, Rgb(1, 2, 3));
+  std::vector<int> seen;
+  std::unique_ptr<TBitmap> c(_GetRGBChannel(b, 1, [&](TObject*, int per) { seen.push_back(per); }));
+  EXPECT_EQ(seen, (std::vector<int>{0, 25, 50, 75}));
+}
+
+TEST(ProcHSL, VariationEqualsTheConversionOfEachPixel) {
+  // Repeated colours (served from the colour cache) and random ones alike.
+  TBitmap b = vexatest::RandomBitmap(300, 200, 21);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 300; ++x) vexatest::SetPx(b, x, y, Rgb((x % 7) * 30, (y % 5) * 50, 90));
+  const TBitmap orig = b;
+  _HSLvar(b, 25, -8, 6, 0, 0, 299, 199);
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 300; ++x) {
+      double h, s, l;
+      RGB2HSL(Px(orig, x, y), h, s, l);
+      TRGB expect;
+      HSL2RGB(expect, h + 25 / 360.0, s - 0.08, l + 0.06);
+      ASSERT_EQ(Px(b, x, y), expect) << x << "," << y;
+    }
+}
