@@ -283,3 +283,71 @@ open(d + '/strip.raw', 'wb').write(px)
   ASSERT_EQ(raw.size(), 173u * 90u);
   EXPECT_EQ(TiffDecode(data, 173, 90), raw);
 }
+
+// Old-style LZW (bit order reversed, no early change), as some early writers produced it.
+TEST(TiffLzwInterop, DecodesOldStyleStripsAsTheIndependentReaderDoes) {
+  const std::string file = std::string(VEXA_TESTDATA_DIR) + "/tiff/libtiff-test/quad-lzw-compat.tiff";
+  std::ifstream probe(file);
+  if (!probe) GTEST_SKIP() << "sample missing";
+  const std::string py = Python();
+  if (py.empty()) GTEST_SKIP() << "python3-pil not installed";
+  const std::string dir = ::testing::TempDir();
+  const std::string script = R"(
+import sys
+from PIL import Image
+src, d = sys.argv[1], sys.argv[2]
+im = Image.open(src)
+rows = im.tag_v2[278]
+raw = open(src, 'rb').read()
+for k in (0, 40):
+    off, cnt = im.tag_v2[273][k], im.tag_v2[279][k]
+    open('%s/compat%d.lzw' % (d, k), 'wb').write(raw[off:off + cnt])
+    top = k * rows
+    open('%s/compat%d.raw' % (d, k), 'wb').write(im.convert('RGB').crop((0, top, im.size[0], top + rows)).tobytes())
+print(im.size[0], rows)
+)";
+  std::ofstream(dir + "/compat.py") << script;
+  ASSERT_EQ(std::system((py + " " + dir + "/compat.py " + file + " " + dir + " > " + dir + "/compat.out").c_str()), 0);
+  int width = 0, rows = 0;
+  std::ifstream(dir + "/compat.out") >> width >> rows;
+  ASSERT_GT(width, 0);
+  for (int k : {0, 40}) {
+    SCOPED_TRACE(k);
+    const auto data = ReadAll(dir + "/compat" + std::to_string(k) + ".lzw");
+    const auto raw = ReadAll(dir + "/compat" + std::to_string(k) + ".raw");
+    ASSERT_EQ(raw.size(), size_t(width) * 3 * rows);
+    EXPECT_EQ(TiffDecode(data, width * 3, rows), raw);
+  }
+}
+
+// Our strips inside a minimal TIFF, read by libtiff behind Pillow.
+TEST(TiffLzwInterop, StripsWeWriteDecodeInAnIndependentReader) {
+  const std::string py = Python();
+  if (py.empty()) GTEST_SKIP() << "python3-pil not installed";
+  const int w = 301, h = 257;
+  std::vector<uint8_t> pixels = RandomIndices(size_t(w) * h / 2, 8, 42);
+  const auto runs = RunIndices(size_t(w) * h - pixels.size(), 3, 43);
+  pixels.insert(pixels.end(), runs.begin(), runs.end());
+  const auto strip = TiffEncode(pixels, w);
+
+  TMemoryStream tif;
+  tif.WriteBuffer("II*\0", 4);
+  tif.WriteU32(8);
+  const uint16_t tags[][2] = {{256, w}, {257, h}, {258, 8}, {259, 5}, {262, 1}, {273, 0}, {277, 1}, {278, h}, {279, 0}};
+  const uint32_t dataAt = 8 + 2 + 9 * 12 + 4;
+  tif.WriteU16(9);
+  for (const auto& t : tags) {
+    tif.WriteU16(t[0]);
+    tif.WriteU16(4);  // LONG
+    tif.WriteU32(1);
+    tif.WriteU32(t[0] == 273 ? dataAt : t[0] == 279 ? uint32_t(strip.size()) : t[1]);
+  }
+  tif.WriteU32(0);
+  tif.WriteBuffer(strip.data(), int64_t(strip.size()));
+  const std::string dir = ::testing::TempDir();
+  tif.SaveToFile(dir + "/ours.tif");
+  std::ofstream(dir + "/ours.py") << "import sys\nfrom PIL import Image\n"
+                                     "open(sys.argv[2], 'wb').write(Image.open(sys.argv[1]).tobytes())\n";
+  ASSERT_EQ(std::system((py + " " + dir + "/ours.py " + dir + "/ours.tif " + dir + "/ours.raw").c_str()), 0);
+  EXPECT_EQ(ReadAll(dir + "/ours.raw"), pixels);
+}

@@ -405,6 +405,25 @@ TEST(PngWrite, TwoColourBitmapBecomesOneBitWithTheDarkerColourBlack) {
   EXPECT_EQ(l.bitmap.GetPixel(0, 0), CreateRGB(255, 255, 255));
 }
 
+TEST(PngWrite, ManyColoursAreDitheredToBlackAndWhite) {
+  TBitmap bmp(16, 8);
+  for (int x = 0; x < 16; ++x)
+    for (int y = 0; y < 8; ++y) bmp.SetPixel(x, y, x < 8 ? CreateRGB(10, 20, 30) : CreateRGB(240, 250, 230 + y));
+  TIOParamsVals params;
+  params.BitsPerSample = 1;
+  params.SamplesPerPixel = 1;
+  Loaded l = LoadPng(SavePng(bmp, params));
+  ASSERT_EQ(l.bitmap.PixelFormat(), pf1bit);
+  int whiteLeft = 0, whiteRight = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      whiteLeft += !!_GetPixelbw(l.bitmap.ScanLine(y), x);
+      whiteRight += !!_GetPixelbw(l.bitmap.ScanLine(y), x + 8);
+    }
+  EXPECT_LT(whiteLeft, 8);
+  EXPECT_GT(whiteRight, 56);
+}
+
 TEST(PngWrite, OneSamplePerPixelFromTwentyFourBitsGivesAFullPalette) {
   TBitmap bmp = VXMakeSampleImage(64, 48, 5);
   TIOParamsVals params;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "vexa/proc/colordepth.h"
 #include "vexa/proc/colorhelpers.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/view/vxview.h"
@@ -101,64 +103,6 @@ bool CopySubBlocks(TStream& in, TStream& out) {
   }
 }
 
-// Ordered-dither matrix, first index x mod 8, second y mod 8.
-constexpr uint8_t kDither[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},    {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
-
-void DitherToBW(const TBitmap& src, TBitmap& dst) {
-  const int w = src.Width(), h = src.Height();
-  dst.Allocate(w, h, pf1bit);
-  for (int y = 0; y < h; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    uint8_t* d = dst.ScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      const int g = ((21 * s[x].r + 71 * s[x].g + 7 * s[x].b) / 100) / 4;
-      if (g > kDither[x & 7][y & 7]) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
-  }
-}
-
-int Grey(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b + 50) / 100; }
-
-// A 24-bit bitmap of exactly two colours as 1-bit: c0 (clear bits) is the darker one.
-bool TwoColorsTo1Bit(const TBitmap& src, TBitmap& dst, TRGB& c0, TRGB& c1) {
-  const int w = src.Width(), h = src.Height();
-  dst.Allocate(w, h, pf1bit);
-  int found = 0;
-  for (int y = 0; y < h; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    uint8_t* d = dst.ScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      if (found == 0) {
-        c0 = s[x];
-        found = 1;
-      }
-      if (s[x] == c0) continue;
-      if (found == 1) {
-        c1 = s[x];
-        found = 2;
-      } else if (!(s[x] == c1)) {
-        return false;
-      }
-      d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
-  }
-  if (found != 2) return false;
-  if (Grey(c1) < Grey(c0)) {
-    std::swap(c0, c1);
-    const int full = w >> 3;
-    const uint8_t lastMask = static_cast<uint8_t>(0xFF00 >> (w & 7));
-    for (int y = 0; y < h; ++y) {
-      uint8_t* d = dst.ScanLine(y);
-      for (int i = 0; i < full; ++i) d[i] = static_cast<uint8_t>(~d[i]);
-      if (w & 7) d[full] ^= lastMask;
-    }
-  }
-  return true;
-}
-
 // One frame ready for the encoder: palette (2^Bits entries) and top-down indices.
 struct TGifFrame {
   int Bits = 8;
@@ -177,25 +121,32 @@ void BuildFrame(const TBitmap& bitmap, const TIOParamsVals& params, bool forInse
   f.Height = bitmap.Height();
   const int w = f.Width, h = f.Height;
 
+  TProgressRec quiet;
   TBitmap copy24, copy1;
   const TBitmap* work24 = &bitmap;
   if (bitmap.PixelFormat() != pf24bit && !(bits == 1 && bitmap.PixelFormat() == pf1bit)) {
-    copy24 = bitmap;
-    copy24.SetPixelFormat(pf24bit);
+    if (bitmap.PixelFormat() == pf1bit) {
+      _Conv1to24(bitmap, copy24, quiet);
+    } else {
+      copy24 = bitmap;
+      copy24.SetPixelFormat(pf24bit);
+    }
     work24 = &copy24;
   }
   const TBitmap* work1 = nullptr;
+  std::unique_ptr<TBitmap> twoColors;
   if (bits == 1) {
     TRGB c0, c1;
     if (bitmap.PixelFormat() == pf1bit) {
       work1 = &bitmap;
       f.Palette = {kBlack, kWhite};
-    } else if (TwoColorsTo1Bit(*work24, copy1, c0, c1)) {
+    } else if ((twoColors = _ConvertTo1bit(*work24, c0, c1))) {
       // The two colours go in the palette: a two-colour picture survives the trip.
-      work1 = &copy1;
+      work1 = twoColors.get();
       f.Palette = {c0, c1};
     } else if (!forInsert) {
-      DitherToBW(*work24, copy1);
+      copy1 = *work24;
+      _ConvertToBWOrdered(copy1, quiet);
       work1 = &copy1;
       f.Palette = {kBlack, kWhite};
     } else {
@@ -278,17 +229,22 @@ void WriteLocalFrame(TStream& out, const TIOParamsVals& params, const TGifFrame&
   encode(out, f.Height, f.Width, params.GIF_Interlaced, f.Indices.data(), f.Bits);
 }
 
+enum TCopyHead { chNotGif, chBroken, chCopied };
+
 // Header with the version forced to 89a, then the global table as stored.
-bool CopyHeaderAndGlobalTable(TStream& in, TStream& out, TGifHeader& h) {
-  if (!ReadHeader(in, h)) return false;
+TCopyHead CopyHeaderAndGlobalTable(TStream& in, TStream& out, TGifHeader& h) {
+  if (!ReadHeader(in, h)) return chNotGif;
   std::memcpy(h.raw + 3, "89a", 3);
   out.WriteBuffer(h.raw, 13);
   if (h.HasGlobalTable()) {
     uint8_t table[768];
     const int64_t n = 3 * (int64_t{1} << h.GlobalBits());
-    out.WriteBuffer(table, in.Read(table, n));
+    const int64_t got = in.Read(table, n);
+    out.WriteBuffer(table, got);
+    // Blocks written after a short table would be read as the rest of it.
+    if (got < n) return chBroken;
   }
-  return true;
+  return chCopied;
 }
 
 // Copies an extension after its introducer; false when the stream ended inside it.
@@ -542,12 +498,13 @@ int _InsertGifImStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, 
   int32_t target = params.GIF_ImageIndex;
   TMemoryStream out;
   TGifHeader h;
-  if (!CopyHeaderAndGlobalTable(stream, out, h)) {
+  const TCopyHead head = CopyHeaderAndGlobalTable(stream, out, h);
+  if (head == chNotGif) {
     stream.SetPosition(start);
     return 0;
   }
   const GifLzwEncodeProc encode = EncoderOf(params);
-  if (!encode || !WritableSize(bitmap) || target < 0) {
+  if (head == chBroken || !encode || !WritableSize(bitmap) || target < 0) {
     stream.SetPosition(start);
     progress.Abort();
     return 0;
@@ -618,7 +575,7 @@ int _DeleteGifIm(const std::string& name, int32_t index, bool save) {
   in.LoadFromFile(name);
   TMemoryStream out;
   TGifHeader h;
-  if (!CopyHeaderAndGlobalTable(in, out, h)) return 0;
+  if (CopyHeaderAndGlobalTable(in, out, h) != chCopied) return 0;
   int32_t i = 0, kept = 0;
   for (;;) {
     const int b = ReadByte(in);
@@ -663,7 +620,7 @@ void _GifMakeAnimate(const std::string& name, uint16_t loopCount, int32_t screen
   in.LoadFromFile(name);
   TMemoryStream out;
   TGifHeader h;
-  if (!CopyHeaderAndGlobalTable(in, out, h)) return;
+  if (CopyHeaderAndGlobalTable(in, out, h) != chCopied) return;
   out.SetPosition(6);
   out.WriteU16(static_cast<uint16_t>(screenWidth));
   out.WriteU16(static_cast<uint16_t>(screenHeight));

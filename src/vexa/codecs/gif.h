@@ -1,4 +1,16 @@
 // GIF: one frame into or out of a bitmap, and multi-frame file operations.
+//
+// A frame is read alone (its position on the logical screen, disposal and the
+// screen background are reported, not applied): 1-bit when its palette is exactly
+// black then white, 24-bit otherwise. Pixel data goes through the LZW hooks (the
+// record's, else the global ones); with none set, reading and writing set the
+// abort flag. Malformed data sets the abort flag and leaves through the normal
+// return: bad signature, truncated blocks, a frame of no area or too large for
+// VXCheckBitmapSize, a missing frame index, data that decodes to nothing. Image
+// data that merely ends early keeps the decoded pixels (the rest are index 0).
+// Writing refuses an empty bitmap or one wider or taller than 65535 before
+// writing a byte. Insertion writes the stream back only when the whole file was
+// understood and the frame went in; otherwise the stream is left as it was.
 #pragma once
 
 #include <cstdint>

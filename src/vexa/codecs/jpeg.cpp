@@ -21,7 +21,9 @@ namespace {
 // with a destructor: everything lives in a context owned by the caller, which
 // destroys the library object on every path.
 
-constexpr size_t kInputBufferSize = 4096;
+// libjpeg-turbo only takes its fast Huffman path while several KB of input are
+// buffered; a 4 KB buffer keeps it on the slow path most of the time.
+constexpr size_t kInputBufferSize = 65536;
 constexpr size_t kOutputBufferSize = 65536;
 constexpr int kMaxRowGroup = 16;
 // Real progressive files have a dozen scans; thousands only make decoding crawl.

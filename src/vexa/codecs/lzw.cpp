@@ -268,6 +268,9 @@ struct TTiffDecodeState {
   int bits = 0;
   int32_t pos = 0;
   bool ended = false;
+  // Old-style strips (written before TIFF 6.0): codes least significant bit first,
+  // no early change.
+  bool compat = false;
   // Bytes of a string that ran past the end of the previous row.
   std::vector<uint8_t> pending;
   size_t pendingAt = 0;
@@ -313,6 +316,8 @@ uint8_t* TiffLzwDecode(const uint8_t* data, int32_t rowLen, void*& state, int32_
   if (!s) {
     s = new TTiffDecodeState;
     s->table.InitRoots(256);
+    // A new-style strip starts with ClearCode's high bit; an old-style one with 0x00 then bit 0 set.
+    s->compat = dataLen >= 2 && data[0] == 0 && (data[1] & 1) != 0;
     state = s;
   }
   if (s->row.size() < static_cast<size_t>(rowLen)) s->row.resize(rowLen);
@@ -333,10 +338,20 @@ uint8_t* TiffLzwDecode(const uint8_t* data, int32_t rowLen, void*& state, int32_
         s->ended = true;
         return nullptr;
       }
-      s->bitBuf = (s->bitBuf << 8) | data[s->pos++];
+      if (s->compat)
+        s->bitBuf |= static_cast<uint32_t>(data[s->pos++]) << s->bits;
+      else
+        s->bitBuf = (s->bitBuf << 8) | data[s->pos++];
       s->bits += 8;
     }
-    const int code = static_cast<int>((s->bitBuf >> (s->bits - s->codeSize)) & ((1u << s->codeSize) - 1));
+    const uint32_t codeMask = (1u << s->codeSize) - 1;
+    int code;
+    if (s->compat) {
+      code = static_cast<int>(s->bitBuf & codeMask);
+      s->bitBuf >>= s->codeSize;
+    } else {
+      code = static_cast<int>((s->bitBuf >> (s->bits - s->codeSize)) & codeMask);
+    }
     s->bits -= s->codeSize;
     if (code == kTiffClear) {
       s->avail = kTiffFirst;
@@ -364,7 +379,8 @@ uint8_t* TiffLzwDecode(const uint8_t* data, int32_t rowLen, void*& state, int32_
     if (s->avail < kTableSize) {
       t.Add(s->avail, s->prev, code < s->avail ? t.first[code] : t.first[s->prev]);
       ++s->avail;
-      if (s->avail >= (1 << s->codeSize) - 1 && s->codeSize < kMaxBits) ++s->codeSize;
+      const int widen = s->compat ? (1 << s->codeSize) : (1 << s->codeSize) - 1;
+      if (s->avail >= widen && s->codeSize < kMaxBits) ++s->codeSize;
     }
     const size_t len = t.length[code];
     if (len <= outLen - op) {

@@ -7,7 +7,9 @@
 // TIFF (TIFF 6.0): codes packed most significant bit first, 9 to 12 bits with
 // "early change" (the width grows one code before the table needs it), ClearCode
 // 256, EndOfInformation 257. The coders work one row at a time and carry the
-// strip's code table from row to row in `state`.
+// strip's code table from row to row in `state`. The decoder also reads the
+// old-style variant (least significant bit first, no early change), recognised by
+// the first two bytes of the strip.
 //
 // The decoders accept any input: they never read past the data they are given,
 // never write past width x height (GIF) or rowLen (TIFF) bytes, and stop on a

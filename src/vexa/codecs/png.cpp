@@ -10,6 +10,7 @@
 
 #include <png.h>
 
+#include "vexa/proc/colordepth.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/view/vxview.h"
 
@@ -264,62 +265,6 @@ bool RunWrite(Context& c, const WriteSource& src, const TIOParamsVals& params) {
   return true;
 }
 
-int Grey(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
-
-// A two-colour 24-bit bitmap as 1-bit with the darker colour as 0; null otherwise.
-std::unique_ptr<TBitmap> TwoColourTo1Bit(const TBitmap& src) {
-  const int w = src.Width(), h = src.Height();
-  auto out = std::make_unique<TBitmap>();
-  out->Allocate(w, h, pf1bit);
-  TRGB c0{}, c1{};
-  int found = 0;
-  for (int y = 0; y < h; ++y) {
-    const auto* p = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    uint8_t* dst = out->ScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      const TRGB c = p[x];
-      if (found == 0) {
-        c0 = c;
-        found = 1;
-      }
-      if (c == c0) continue;
-      if (found == 1) {
-        c1 = c;
-        found = 2;
-      } else if (!(c == c1)) {
-        return nullptr;
-      }
-      dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
-  }
-  if (found != 2) return nullptr;
-  if (std::lround((21 * c1.r + 71 * c1.g + 7 * c1.b) / 100.0) < std::lround((21 * c0.r + 71 * c0.g + 7 * c0.b) / 100.0)) {
-    const size_t n = out->ImageSize();
-    uint8_t* bits = out->Bits();
-    for (size_t i = 0; i < n; ++i) bits[i] = static_cast<uint8_t>(~bits[i]);
-  }
-  return out;
-}
-
-// Ordered 8 x 8 dither to black and white; M is indexed [x mod 8][y mod 8].
-std::unique_ptr<TBitmap> DitherToBW(const TBitmap& src) {
-  static constexpr uint8_t M[8][8] = {
-      {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-      {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
-      {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
-  const int w = src.Width(), h = src.Height();
-  auto out = std::make_unique<TBitmap>();
-  out->Allocate(w, h, pf1bit);
-  for (int y = 0; y < h; ++y) {
-    const auto* p = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    uint8_t* dst = out->ScanLine(y);
-    const int ym = y & 7;
-    for (int x = 0; x < w; ++x)
-      if (Grey(p[x]) / 4 > M[x & 7][ym]) dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-  }
-  return out;
-}
-
 [[noreturn]] void RaiseWriteError() { throw EInvalidGraphic("Error on creating PNG"); }
 
 }  // namespace
@@ -366,8 +311,13 @@ void WritePNGStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
       rgbCopy->SetPixelFormat(pf24bit);
       rgb = rgbCopy.get();
     }
-    temp = TwoColourTo1Bit(*rgb);
-    if (!temp) temp = DitherToBW(*rgb);
+    TRGB c0, c1;
+    temp = _ConvertTo1bit(*rgb, c0, c1);
+    if (!temp) {
+      temp = std::make_unique<TBitmap>(*rgb);
+      TProgressRec quiet;
+      _ConvertToBWOrdered(*temp, quiet);
+    }
   } else if (!blackWhite && bitmap.PixelFormat() != pf24bit) {
     temp = std::make_unique<TBitmap>(bitmap);
     temp->SetPixelFormat(pf24bit);

@@ -1,0 +1,463 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "vexa/codecs/jpeg.h"
+#include "vexa/core/sample.h"
+#include "vexa/view/vxview.h"
+
+using namespace vexa;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kJpegDir = fs::path(VEXA_TESTDATA_DIR) / "jpeg";
+
+std::vector<uint8_t> ReadFileBytes(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+struct RefError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+void RefErrorExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<RefError*>(cinfo->err)->jump, 1); }
+void RefQuiet(j_common_ptr) {}
+
+struct RefImage {
+  int width = 0, height = 0, components = 0;
+  J_COLOR_SPACE fileSpace = JCS_UNKNOWN;
+  std::vector<uint8_t> pixels;  // top row first, `components` bytes per pixel
+};
+
+// Plain libjpeg decode, straight from memory, as the reference. `raw` asks for
+// the file's own components without colour conversion.
+bool DecodeReference(const std::vector<uint8_t>& bytes, RefImage& out, bool raw = false) {
+  jpeg_decompress_struct cinfo{};
+  RefError err{};
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = RefErrorExit;
+  err.pub.output_message = RefQuiet;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  out.fileSpace = cinfo.jpeg_color_space;
+  if (raw)
+    cinfo.out_color_space = cinfo.jpeg_color_space;
+  else if (cinfo.jpeg_color_space != JCS_CMYK && cinfo.jpeg_color_space != JCS_YCCK)
+    cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  out.width = static_cast<int>(cinfo.output_width);
+  out.height = static_cast<int>(cinfo.output_height);
+  out.components = cinfo.output_components;
+  out.pixels.resize(static_cast<size_t>(out.width) * out.height * out.components);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = out.pixels.data() + static_cast<size_t>(cinfo.output_scanline) * out.width * out.components;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+struct Loaded {
+  TBitmap bitmap;
+  TIOParamsVals params;
+  bool aborting = false;
+};
+
+Loaded LoadJpeg(const std::vector<uint8_t>& bytes, const TIOParamsVals& params = TIOParamsVals(), bool preview = false) {
+  Loaded l;
+  l.params = params;
+  TMemoryStream s(bytes.data(), bytes.size());
+  TProgressRec pr;
+  pr.Aborting = &l.aborting;
+  ReadJPegStream(s, l.bitmap, l.params, preview, pr);
+  return l;
+}
+
+std::vector<uint8_t> SaveJpeg(TBitmap& bmp, TIOParamsVals& params) {
+  TMemoryStream s;
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  WriteJPegStream(s, bmp, params, pr);
+  EXPECT_FALSE(aborting);
+  return s.Data();
+}
+
+// Largest per-channel difference to an RGB reference over the whole image.
+int MaxDifference(const TBitmap& bmp, const RefImage& ref) {
+  int worst = 0;
+  for (int y = 0; y < ref.height; ++y) {
+    const uint8_t* row = bmp.ScanLine(y);
+    const uint8_t* r = &ref.pixels[static_cast<size_t>(y) * ref.width * 3];
+    for (int x = 0; x < ref.width * 3; x += 3)
+      worst = std::max({worst, std::abs(row[x + 2] - r[x]), std::abs(row[x + 1] - r[x + 1]), std::abs(row[x] - r[x + 2])});
+  }
+  return worst;
+}
+
+double MeanAbsDifference(const TBitmap& a, const TBitmap& b) {
+  double total = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width() * 3; ++x) total += std::abs(a.ScanLine(y)[x] - b.ScanLine(y)[x]);
+  return total / (static_cast<double>(a.Width()) * a.Height() * 3);
+}
+
+std::vector<fs::path> ValidFiles() {
+  std::vector<fs::path> out;
+  for (const char* dir : {"libjpeg-turbo", "pillow", "zigimg", "image-rs-progressive"}) {
+    if (!fs::exists(kJpegDir / dir)) continue;
+    for (const auto& e : fs::directory_iterator(kJpegDir / dir))
+      if (e.path().extension() == ".jpg") out.push_back(e.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class JpegFileRead : public ::testing::TestWithParam<fs::path> {};
+
+}  // namespace
+
+TEST_P(JpegFileRead, PixelsMatchPlainLibjpeg) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(GetParam());
+  RefImage ref;
+  Loaded l = LoadJpeg(bytes);
+  if (!DecodeReference(bytes, ref)) {
+    // e.g. 12-bit samples, which an 8-bit build of the library cannot decode.
+    EXPECT_TRUE(l.aborting) << "the library refuses this file, so must we";
+    return;
+  }
+  ASSERT_FALSE(l.aborting);
+  ASSERT_EQ(l.bitmap.PixelFormat(), pf24bit);
+  ASSERT_EQ(l.bitmap.Width(), ref.width);
+  ASSERT_EQ(l.bitmap.Height(), ref.height);
+  EXPECT_EQ(l.params.BitsPerSample, 8);
+  EXPECT_EQ(l.params.SamplesPerPixel, 3);
+  if (ref.components == 3) {
+    EXPECT_EQ(MaxDifference(l.bitmap, ref), 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllValidFiles, JpegFileRead, ::testing::ValuesIn(ValidFiles()), [](const auto& info) {
+  std::string n = info.param.stem().string();
+  for (char& ch : n)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n + "_" + std::to_string(info.index);
+});
+
+TEST(JpegRead, GreyFileGivesEqualChannels) {
+  const fs::path f = kJpegDir / "pillow" / "hopper_gray.jpg";
+  if (!fs::exists(f)) GTEST_SKIP();
+  Loaded l = LoadJpeg(ReadFileBytes(f));
+  ASSERT_FALSE(l.aborting);
+  EXPECT_EQ(l.params.JPEG_ColorSpace, ioJPEG_GRAYLEV);
+  int distinct = 0;
+  for (int y = 0; y < l.bitmap.Height(); ++y)
+    for (int x = 0; x < l.bitmap.Width(); ++x) {
+      const TRGB c = l.bitmap.GetPixel(x, y);
+      ASSERT_TRUE(c.r == c.g && c.g == c.b);
+      distinct += c.r != l.bitmap.GetPixel(0, 0).r;
+    }
+  EXPECT_GT(distinct, 0);
+}
+
+TEST(JpegRead, CmykFileLooksLikeItsRgbTwin) {
+  // Pillow ships the same picture as Adobe CMYK and as RGB.
+  const fs::path cmyk = kJpegDir / "pillow" / "pil_sample_cmyk.jpg";
+  const fs::path rgb = kJpegDir / "pillow" / "pil_sample_rgb.jpg";
+  if (!fs::exists(cmyk) || !fs::exists(rgb)) GTEST_SKIP();
+  Loaded c = LoadJpeg(ReadFileBytes(cmyk));
+  Loaded r = LoadJpeg(ReadFileBytes(rgb));
+  ASSERT_FALSE(c.aborting);
+  EXPECT_TRUE(c.params.JPEG_ColorSpace == ioJPEG_CMYK || c.params.JPEG_ColorSpace == ioJPEG_YCbCrK);
+  EXPECT_EQ(c.params.BitsPerSample, 8);
+  EXPECT_EQ(c.params.SamplesPerPixel, 3);
+  ASSERT_EQ(c.bitmap.Width(), r.bitmap.Width());
+  ASSERT_EQ(c.bitmap.Height(), r.bitmap.Height());
+  EXPECT_LT(MeanAbsDifference(c.bitmap, r.bitmap), 12.0);
+}
+
+TEST(JpegRead, ProgressiveAndRestartMarkerFilesDecode) {
+  const fs::path prog = kJpegDir / "zigimg" / "tuba_restart_prog.jpg";
+  const fs::path base = kJpegDir / "zigimg" / "tuba.jpg";
+  if (!fs::exists(prog) || !fs::exists(base)) GTEST_SKIP();
+  Loaded p = LoadJpeg(ReadFileBytes(prog));
+  Loaded b = LoadJpeg(ReadFileBytes(base));
+  ASSERT_FALSE(p.aborting);
+  EXPECT_TRUE(p.params.JPEG_Progressive);
+  EXPECT_FALSE(b.params.JPEG_Progressive);
+  ASSERT_EQ(p.bitmap.Width(), b.bitmap.Width());
+  EXPECT_LT(MeanAbsDifference(p.bitmap, b.bitmap), 4.0);
+}
+
+TEST(JpegRead, DensityInDotsPerCentimetreIsConvertedToDpi) {
+  TBitmap bmp(16, 16);
+  TIOParamsVals params;
+  std::vector<uint8_t> bytes = SaveJpeg(bmp, params);
+  // Our files start with a JFIF segment: units at 13, densities at 14 and 16.
+  ASSERT_EQ(std::memcmp(&bytes[6], "JFIF", 4), 0);
+  bytes[13] = 2;
+  bytes[14] = 0, bytes[15] = 118, bytes[16] = 0, bytes[17] = 50;
+  Loaded l = LoadJpeg(bytes);
+  EXPECT_EQ(l.params.DpiX, 299);
+  EXPECT_EQ(l.params.DpiY, 127);
+  // Unit 0 is only an aspect ratio: the resolution falls back to the screen's.
+  bytes[13] = 0;
+  l = LoadJpeg(bytes);
+  EXPECT_EQ(l.params.DpiX, gSystemDPIX);
+}
+
+TEST(JpegRead, AutomaticScalePicksTheClosestDenominator) {
+  TBitmap bmp = VXMakeSampleImage(640, 480, 9);
+  TIOParamsVals wp;
+  const std::vector<uint8_t> bytes = SaveJpeg(bmp, wp);
+  struct Case {
+    int wantW, wantH, gotW, gotH;
+  };
+  const Case cases[] = {{0, 0, 640, 480}, {160, 120, 160, 120}, {330, 250, 320, 240},
+                        {1, 1, 80, 60},   {5000, 5000, 640, 480}, {0, 100, 640, 480}};
+  for (const Case& c : cases) {
+    TIOParamsVals p;
+    p.JPEG_Scale = ioJPEG_AUTOCALC;
+    p.Width = c.wantW;
+    p.Height = c.wantH;
+    Loaded l = LoadJpeg(bytes, p);
+    EXPECT_EQ(l.bitmap.Width(), c.gotW) << c.wantW << "x" << c.wantH;
+    EXPECT_EQ(l.bitmap.Height(), c.gotH) << c.wantW << "x" << c.wantH;
+    EXPECT_EQ(l.params.Width, c.gotW);
+  }
+  const std::pair<TIOJPEGScale, int> fixed[] = {{ioJPEG_FULLSIZE, 640}, {ioJPEG_HALF, 320}, {ioJPEG_QUARTER, 160}, {ioJPEG_EIGHTH, 80}};
+  for (auto [scale, width] : fixed) {
+    TIOParamsVals p;
+    p.JPEG_Scale = scale;
+    EXPECT_EQ(LoadJpeg(bytes, p).bitmap.Width(), width);
+  }
+}
+
+TEST(JpegRead, PreviewReadsOnlyTheHeader) {
+  TBitmap src = VXMakeSampleImage(90, 70, 2);
+  TIOParamsVals wp;
+  wp.JPEG_Progressive = true;
+  wp.DpiX = wp.DpiY = 150;
+  std::vector<uint8_t> bytes = SaveJpeg(src, wp);
+  // Cut the entropy-coded data: a preview must not need it.
+  bytes.resize(bytes.size() / 3);
+  TMemoryStream s(bytes.data(), bytes.size());
+  TBitmap bmp(2, 2);
+  bmp.Fill(CreateRGB(1, 2, 3));
+  TIOParamsVals p;
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  ReadJPegStream(s, bmp, p, true, pr);
+  EXPECT_FALSE(aborting);
+  EXPECT_EQ(p.Width, 90);
+  EXPECT_EQ(p.Height, 70);
+  EXPECT_EQ(p.DpiX, 150);
+  EXPECT_TRUE(p.JPEG_Progressive);
+  EXPECT_EQ(p.JPEG_ColorSpace, ioJPEG_YCbCr);
+  EXPECT_EQ(bmp.Width(), 2);
+  EXPECT_EQ(bmp.GetPixel(1, 1), CreateRGB(1, 2, 3));
+}
+
+TEST(JpegMalformed, NotAJpegSetsAbortingAndLeavesTheBitmap) {
+  const uint8_t junk[] = {0xFF, 0xD8, 0x00, 0x11, 0x22};
+  TMemoryStream s(junk, sizeof junk);
+  TBitmap bmp(4, 4);
+  bmp.Fill(CreateRGB(7, 7, 7));
+  TIOParamsVals p;
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  ReadJPegStream(s, bmp, p, false, pr);
+  EXPECT_TRUE(aborting);
+  EXPECT_EQ(bmp.GetPixel(3, 3), CreateRGB(7, 7, 7));
+  EXPECT_EQ(s.Position(), 0);
+}
+
+TEST(JpegMalformed, TruncatedFileKeepsTheRowsDecodedAndSetsAborting) {
+  TBitmap src = VXMakeSampleImage(256, 256, 6);
+  TIOParamsVals wp;
+  wp.JPEG_Quality = 90;
+  std::vector<uint8_t> bytes = SaveJpeg(src, wp);
+  Loaded full = LoadJpeg(bytes);
+  bytes.resize(bytes.size() / 2);
+  Loaded cut = LoadJpeg(bytes);
+  EXPECT_TRUE(cut.aborting);
+  ASSERT_EQ(cut.bitmap.Height(), 256);
+  for (int y = 0; y < 32; ++y) ASSERT_EQ(std::memcmp(cut.bitmap.ScanLine(y), full.bitmap.ScanLine(y), 256 * 3), 0);
+  // The bottom row was never delivered.
+  const TBitmap blank(256, 1);
+  EXPECT_EQ(std::memcmp(cut.bitmap.ScanLine(255), blank.ScanLine(0), 256 * 3), 0);
+}
+
+TEST(JpegMalformed, TruncatedScanSetsAbortingButACutMarkerSegmentIsRecovered) {
+  const fs::path scan = kJpegDir / "bad" / "pillow" / "truncated_jpeg.jpg";
+  const fs::path app14 = kJpegDir / "bad" / "pillow" / "truncated_app14.jpg";
+  if (!fs::exists(scan) || !fs::exists(app14)) GTEST_SKIP();
+  EXPECT_TRUE(LoadJpeg(ReadFileBytes(scan)).aborting);
+  // The library resynchronises after the short APP14 segment and delivers the
+  // whole image; only a warning is raised, so the image counts as read.
+  const std::vector<uint8_t> bytes = ReadFileBytes(app14);
+  RefImage ref;
+  ASSERT_TRUE(DecodeReference(bytes, ref));
+  Loaded l = LoadJpeg(bytes);
+  EXPECT_FALSE(l.aborting);
+  EXPECT_EQ(l.bitmap.Width(), ref.width);
+  EXPECT_EQ(MaxDifference(l.bitmap, ref), 0);
+}
+
+TEST(JpegMalformed, AbortFromTheProgressEventStopsDecoding) {
+  TBitmap src = VXMakeSampleImage(64, 64, 1);
+  TIOParamsVals wp;
+  const std::vector<uint8_t> bytes = SaveJpeg(src, wp);
+  TMemoryStream s(bytes.data(), bytes.size());
+  TBitmap bmp;
+  TIOParamsVals p;
+  bool aborting = false;
+  int calls = 0;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  pr.OnProgress = [&](TObject*, int) {
+    ++calls;
+    aborting = true;
+  };
+  ReadJPegStream(s, bmp, p, false, pr);
+  EXPECT_EQ(calls, 1);
+  EXPECT_LT(pr.Done, 64);
+}
+
+TEST(JpegWrite, RgbColourSpaceStoresRedGreenBlueInThatOrder) {
+  TBitmap bmp(32, 16);
+  bmp.Fill(CreateRGB(230, 120, 10));
+  TIOParamsVals p;
+  p.JPEG_ColorSpace = ioJPEG_RGB;
+  p.JPEG_Quality = 95;
+  const std::vector<uint8_t> bytes = SaveJpeg(bmp, p);
+  RefImage raw;
+  ASSERT_TRUE(DecodeReference(bytes, raw, true));
+  EXPECT_EQ(raw.fileSpace, JCS_RGB);
+  ASSERT_EQ(raw.components, 3);
+  EXPECT_NEAR(raw.pixels[0], 230, 2);
+  EXPECT_NEAR(raw.pixels[1], 120, 2);
+  EXPECT_NEAR(raw.pixels[2], 10, 2);
+  Loaded l = LoadJpeg(bytes);
+  EXPECT_EQ(l.params.JPEG_ColorSpace, ioJPEG_RGB);
+  const TRGB c = l.bitmap.GetPixel(5, 5);
+  EXPECT_NEAR(c.r, 230, 2);
+  EXPECT_NEAR(c.g, 120, 2);
+  EXPECT_NEAR(c.b, 10, 2);
+}
+
+TEST(JpegWrite, QualityChangesTheSizeMonotonically) {
+  TBitmap bmp = VXMakeSampleImage(200, 150, 4);
+  size_t previous = 0;
+  for (int q : {10, 30, 50, 70, 90, 100}) {
+    TIOParamsVals p;
+    p.JPEG_Quality = q;
+    const size_t size = SaveJpeg(bmp, p).size();
+    EXPECT_GT(size, previous) << "quality " << q;
+    previous = size;
+  }
+}
+
+TEST(JpegRoundTrip, EveryColourSpaceAndOptionReadsBackClose) {
+  TBitmap bmp = VXMakeSampleImage(120, 90, 8);
+  struct Case {
+    TIOJPEGColorspace space;
+    bool progressive, optimal;
+    TIOJPEGDctMethod dct;
+    int smooth;
+  };
+  const Case cases[] = {{ioJPEG_YCbCr, false, false, ioJPEG_ISLOW, 0}, {ioJPEG_YCbCr, true, true, ioJPEG_IFAST, 0},
+                        {ioJPEG_RGB, false, true, ioJPEG_FLOAT, 0},    {ioJPEG_CMYK, false, false, ioJPEG_ISLOW, 0},
+                        {ioJPEG_YCbCrK, true, false, ioJPEG_ISLOW, 0}, {ioJPEG_YCbCr, false, false, ioJPEG_ISLOW, 40}};
+  for (const Case& c : cases) {
+    TIOParamsVals p;
+    p.JPEG_ColorSpace = c.space;
+    p.JPEG_Progressive = c.progressive;
+    p.JPEG_OptimalHuffman = c.optimal;
+    p.JPEG_DCTMethod = c.dct;
+    p.JPEG_Smooth = c.smooth;
+    p.JPEG_Quality = 92;
+    Loaded l = LoadJpeg(SaveJpeg(bmp, p));
+    ASSERT_FALSE(l.aborting);
+    EXPECT_EQ(l.params.JPEG_ColorSpace, c.space);
+    EXPECT_EQ(l.params.JPEG_Progressive, c.progressive);
+    ASSERT_EQ(l.bitmap.Width(), 120);
+    EXPECT_LT(MeanAbsDifference(l.bitmap, bmp), c.smooth ? 10.0 : 6.0) << int(c.space);
+  }
+  // Grey keeps the luminance only.
+  TIOParamsVals g;
+  g.JPEG_ColorSpace = ioJPEG_GRAYLEV;
+  Loaded l = LoadJpeg(SaveJpeg(bmp, g));
+  EXPECT_EQ(l.params.JPEG_ColorSpace, ioJPEG_GRAYLEV);
+  const TRGB c = l.bitmap.GetPixel(60, 45);
+  EXPECT_TRUE(c.r == c.g && c.g == c.b);
+}
+
+TEST(JpegWrite, OneBitBitmapIsWrittenAsBlackAndWhite) {
+  TBitmap bmp(16, 16, pf1bit);
+  for (int x = 8; x < 16; ++x)
+    for (int y = 0; y < 16; ++y) _SetPixelbw(bmp.ScanLine(y), x, 1);
+  TIOParamsVals p;
+  p.JPEG_Quality = 95;
+  Loaded l = LoadJpeg(SaveJpeg(bmp, p));
+  EXPECT_LT(l.bitmap.GetPixel(2, 8).g, 20);
+  EXPECT_GT(l.bitmap.GetPixel(13, 8).g, 235);
+  EXPECT_EQ(bmp.PixelFormat(), pf1bit) << "the caller's bitmap is left as it was";
+}
+
+TEST(JpegWrite, EmptyBitmapSetsAborting) {
+  TBitmap bmp;
+  TIOParamsVals p;
+  TMemoryStream s;
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  WriteJPegStream(s, bmp, p, pr);
+  EXPECT_TRUE(aborting);
+}
+
+namespace {
+class FailingStream : public TMemoryStream {
+ public:
+  explicit FailingStream(int64_t budget) : FBudget(budget) {}
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (Size() + count > FBudget) throw EWriteError("disk full");
+    return TMemoryStream::Write(buffer, count);
+  }
+
+ private:
+  int64_t FBudget;
+};
+}  // namespace
+
+TEST(JpegWrite, StreamErrorReachesTheCallerAsItself) {
+  TBitmap bmp = VXMakeSampleImage(400, 400, 1);
+  TIOParamsVals p;
+  FailingStream s(1000);
+  bool aborting = false;
+  TProgressRec pr;
+  pr.Aborting = &aborting;
+  EXPECT_THROW(WriteJPegStream(s, bmp, p, pr), EWriteError);
+  EXPECT_FALSE(aborting);
+}
