@@ -10,6 +10,7 @@
 
 #include "proc_test_util.h"
 #include "vexa/core/errors.h"
+#include "vexa/proc/procrect.h"
 
 using namespace vexa;
 using vexatest::Filled;
@@ -82,6 +83,20 @@ TEST(ProcFilter, MatchesDirectConvolutionWithClampedBorders) {
     _ApplyFilter(b, kernels[k], x1, y1, 40, 40);  // X2, Y2 beyond the image are clamped
     ASSERT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << "kernel " << k;
   }
+}
+
+TEST(ProcFilter, EveryInstructionSetGivesTheSameResult) {
+  const int detected = procdetail::gFilterSimd;
+  const TGraphFilter f{{3, -7, 2, 0, 11, -1, 5, 5, -9}, 7};
+  TBitmap src = vexatest::RandomBitmap(37, 9, 77);
+  const TBitmap expect = ReferenceFilter(src, f, 1, 0, 36, 8);
+  for (int level = 0; level <= detected; ++level) {
+    procdetail::gFilterSimd = level;
+    TBitmap b = src;
+    _ApplyFilter(b, f, 1, 0, 36, 8);
+    EXPECT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << "level " << level;
+  }
+  procdetail::gFilterSimd = detected;
 }
 
 TEST(ProcFilter, ProgressOverTenRows) {

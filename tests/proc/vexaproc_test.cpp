@@ -384,3 +384,36 @@ TEST(ProcFrame, ColourDepthConversions) {
   proc.ConvertToBWThreshold(-1);
   EXPECT_EQ(photo.PixelFormat(), pf1bit);
 }
+
+TEST(ProcFrame, PolygonReachingPastTheLeftEdgeStaysAligned) {
+  THeadlessView view;
+  view.Bitmap = vexatest::RandomBitmap(12, 12, 30);
+  const TBitmap before = view.Bitmap;
+  view.Poly = {{-4, -4}, {8, -4}, {-4, 8}};
+  TVexaProc proc;
+  proc.SetAttachedVexa(&view);
+  proc.Negative();
+  TBitmap mask = Filled(12, 12, Rgb(0, 0, 0));
+  VXFillPolygon(mask, view.Poly.data(), 3, clWhite);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 12; ++x) {
+      TRGB o = Px(before, x, y);
+      TRGB expect = Px(mask, x, y).r ? Rgb(255 - o.r, 255 - o.g, 255 - o.b) : o;
+      ASSERT_EQ(Px(view.Bitmap, x, y), expect) << x << "," << y;
+    }
+}
+
+TEST(ProcClipboard, GarbageOnTheClipboardIsNotPasted) {
+  TBitmap bmp = Filled(3, 3, Rgb(1, 1, 1));
+  TVexaProc proc;
+  proc.SetAttachedBitmap(&bmp);
+  {
+    TVXClipboardLock lock;
+    ASSERT_TRUE(lock.Opened());
+    lock.Clip().Empty();
+    lock.Clip().SetData(CF_DIB, {1, 2, 3});
+  }
+  proc.PasteFromClipboard();
+  EXPECT_EQ(bmp.Width(), 3);
+  EXPECT_EQ(Px(bmp, 2, 2), Rgb(1, 1, 1));
+}

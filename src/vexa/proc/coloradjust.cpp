@@ -154,13 +154,26 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
              const TProgressEvent& onProgress, TObject* sender) {
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   const double dh = hue / 360.0, ds = sat / 100.0, dl = lum / 100.0;
+  // Pictures repeat colours a lot, and each conversion costs a few divisions: a
+  // direct-mapped cache of recent colours (key = colour + 1, 0 = empty) skips most.
+  constexpr int kCacheBits = 16;
+  std::vector<uint32_t> keys(size_t(1) << kCacheBits, 0);
+  std::vector<TRGB> values(size_t(1) << kCacheBits);
   TRowProgress progress(onProgress, sender, y1, y2);
   for (int y = y1; y <= y2; ++y) {
     TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
     for (int x = x1; x <= x2; ++x, ++p) {
+      const uint32_t c = p->b | (p->g << 8) | (uint32_t(p->r) << 16);
+      const uint32_t slot = (c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1);
+      if (keys[slot] == c + 1) {
+        *p = values[slot];
+        continue;
+      }
       double h, s, l;
       RGB2HSL(*p, h, s, l);
       HSL2RGB(*p, h + dh, s + ds, l + dl);
+      keys[slot] = c + 1;
+      values[slot] = *p;
     }
     progress.Row(y);
   }
@@ -170,32 +183,26 @@ void _HSVvar(TBitmap& bmp, int hue, int sat, int val, int x1, int y1, int x2, in
              const TProgressEvent& onProgress, TObject* sender) {
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   const auto& sc = HsvScales();
-  auto convert = [&](int r99, int g99, int b99) {
-    int h, s, v;
-    RGB99ToHSV(r99, g99, b99, h, s, v);
-    TRGB out;
-    HSV2RGB(out, h + hue, s + sat, v + val);
-    return out;
-  };
-  // The result depends only on the three channels scaled to 0..99, so a large
-  // rectangle is cheaper through a table of all 100^3 combinations.
-  const int64_t pixels = int64_t(x2 - x1 + 1) * (y2 - y1 + 1);
-  std::unique_ptr<TRGB[]> table;
-  if (pixels > 4 * 1000000) {
-    table.reset(new TRGB[1000000]);
-    TRGB* t = table.get();
-    for (int r = 0; r < 100; ++r)
-      for (int g = 0; g < 100; ++g)
-        for (int b = 0; b < 100; ++b) *t++ = convert(r, g, b);
-  }
+  // The result depends only on the three channels scaled to 0..99: remember each
+  // of the 100^3 combinations once met (0 = not yet, else 0x1000000 | result).
+  int32_t ir[256], ig[256], ib[256];
+  for (int c = 0; c < 256; ++c) ir[c] = sc.To99[c] * 10000, ig[c] = sc.To99[c] * 100, ib[c] = sc.To99[c];
+  std::vector<uint32_t> memo(1000000, 0);
   TRowProgress progress(onProgress, sender, y1, y2);
   for (int y = y1; y <= y2; ++y) {
     TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
-    if (table) {
-      for (int x = x1; x <= x2; ++x, ++p)
-        *p = table[(sc.To99[p->r] * 100 + sc.To99[p->g]) * 100 + sc.To99[p->b]];
-    } else {
-      for (int x = x1; x <= x2; ++x, ++p) *p = convert(sc.To99[p->r], sc.To99[p->g], sc.To99[p->b]);
+    for (int x = x1; x <= x2; ++x, ++p) {
+      const int idx = ir[p->r] + ig[p->g] + ib[p->b];
+      uint32_t m = memo[size_t(idx)];
+      if (!m) {
+        int h, s, v;
+        RGB99ToHSV(idx / 10000, idx / 100 % 100, idx % 100, h, s, v);
+        TRGB out;
+        HSV2RGB(out, h + hue, s + sat, v + val);
+        m = 0x1000000u | (uint32_t(out.r) << 16) | (uint32_t(out.g) << 8) | out.b;
+        memo[size_t(idx)] = m;
+      }
+      p->b = static_cast<uint8_t>(m), p->g = static_cast<uint8_t>(m >> 8), p->r = static_cast<uint8_t>(m >> 16);
     }
     progress.Row(y);
   }

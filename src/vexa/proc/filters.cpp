@@ -13,6 +13,12 @@
 
 namespace vexa {
 
+#if defined(__x86_64__) || defined(__i386__)
+int procdetail::gFilterSimd = __builtin_cpu_supports("avx2") ? 2 : 1;
+#else
+int procdetail::gFilterSimd = 0;
+#endif
+
 using procdetail::ClampRect;
 
 const TGraphFilter VXFiltPres[9] = {
@@ -47,9 +53,8 @@ void WidenSse2(const uint8_t* src, float* dst, int n) {
   }
   for (; i < n; ++i) dst[i] = src[i];
 }
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
 void Widen(const uint8_t* src, float* dst, int n) {
-  if (kHasAvx2)
+  if (procdetail::gFilterSimd >= 2)
     WidenAvx2(src, dst, n);
   else
     WidenSse2(src, dst, n);
@@ -155,10 +160,12 @@ void FilterRowSse2(const float* const* taps, const float* k, int nTaps, uint8_t*
 }
 
 void FilterRowFloat(const float* const* taps, const float* k, int nTaps, uint8_t* out, int bytes, float divisor) {
-  if (kHasAvx2)
+  if (procdetail::gFilterSimd >= 2)
     FilterRowAvx2(taps, k, nTaps, out, bytes, divisor);
-  else
+  else if (procdetail::gFilterSimd == 1)
     FilterRowSse2(taps, k, nTaps, out, bytes, divisor);
+  else
+    FilterRowScalar(taps, k, nTaps, out, 0, bytes, divisor);
 }
 #else
 void FilterRowFloat(const float* const* taps, const float* k, int nTaps, uint8_t* out, int bytes, float divisor) {

@@ -43,4 +43,8 @@ class TRowProgress {
 /// Grey level used throughout the processing functions; white gives 252.
 inline int Grey(int r, int g, int b) { return (21 * r + 71 * g + 7 * b) / 100; }
 
+/// Instruction set of the convolution rows: 0 portable, 1 SSE2, 2 AVX2. Chosen
+/// from the CPU at start-up; tests lower it to check every path.
+extern int gFilterSimd;
+
 }  // namespace vexa::procdetail

@@ -198,6 +198,8 @@ void TVexaProc::Confined(bool rectTest, Fn fn) {
   if (n < 1 || (rectTest && IsRectangle(poly, n))) {
     fn(*FBitmap, x1, y1, x2, y2);
   } else {
+    // The copy starts inside the bitmap, so the write-back must start there too.
+    x1 = imax(x1, 0), y1 = imax(y1, 0);
     TBitmap tmp;
     _CopyBitmapRect(*FBitmap, tmp, x1, y1, x2, y2);
     fn(tmp, 0, 0, tmp.Width() - 1, tmp.Height() - 1);
@@ -267,8 +269,8 @@ bool TVexaProc::ClipboardBitmap(TBitmap& out) {
   TVXClipboardLock lock;
   if (!lock.Opened() || !lock.Clip().HasFormat(CF_DIB)) return false;
   const std::vector<uint8_t> dib = lock.Clip().GetData(CF_DIB);
-  _CopyDIB2Bitmap(dib.data(), dib.size(), out);
-  return true;
+  // A block without a usable header is not an image: leave the bitmap alone.
+  return _CopyDIB2Bitmap(dib.data(), dib.size(), out) != 0;
 }
 
 void TVexaProc::CopyToClipboard() {
