@@ -16,7 +16,6 @@ using procdetail::TRowProgress;
 namespace {
 
 inline TRGB* Row(TBitmap& b, int y) { return reinterpret_cast<TRGB*>(b.ScanLine(y)); }
-inline const TRGB* Row(const TBitmap& b, int y) { return reinterpret_cast<const TRGB*>(b.ScanLine(y)); }
 inline uint8_t RoundClamp(double v) { return static_cast<uint8_t>(blimit(static_cast<int>(std::nearbyint(v)))); }
 
 }  // namespace
