@@ -12,33 +12,40 @@ namespace {
 
 const Command kSelf{"info", "print the parameters of image files", "vexa info FILE...", nullptr};
 
+// Metafiles are imported, not detected: their extension decides.
+bool DescribeMetafile(const std::string& name, vexa::TIOParamsVals& p) {
+  vexa::TVXMetafile meta;
+  try {
+    if (!meta.LoadFromFile(name)) return false;
+  } catch (const vexa::EStreamError&) {
+    return false;
+  }
+  p.FileType = meta.Enhanced() ? vexa::ioEMF : vexa::ioWMF;
+  p.Width = meta.Width(), p.Height = meta.Height();
+  p.BitsPerSample = 8, p.SamplesPerPixel = 3;
+  p.DpiX = vexa::gSystemDPIX, p.DpiY = vexa::gSystemDPIY;
+  return true;
+}
+
 // Reads the parameters; false when the file is not an image we know.
 bool Describe(const std::string& name) {
   vexa::TVexaIO io;
   vexa::TIOParamsVals& p = io.Params;
-  io.ParamsFromFile(name);
-  if (p.FileType == vexa::ioUnknown) {
-    // A misnamed file: trust the content.
-    try {
-      vexa::TFileStream f(name, vexa::fmOpenRead);
-      io.ParamsFromStream(f);
-    } catch (const vexa::EStreamError&) {
-      return false;
+  std::string ext = vexa::VXExtractFileExt(name);
+  if (ext == "wmf" || ext == "emf") {
+    if (!DescribeMetafile(name, p)) return false;
+  } else {
+    io.ParamsFromFile(name);
+    if (p.FileType == vexa::ioUnknown) {
+      // A misnamed file: trust the content.
+      try {
+        vexa::TFileStream f(name, vexa::fmOpenRead);
+        io.ParamsFromStream(f);
+      } catch (const vexa::EStreamError&) {
+        return false;
+      }
     }
-  }
-  if (p.FileType == vexa::ioUnknown) {
-    std::string ext = vexa::VXExtractFileExt(name);
-    if (ext != "wmf" && ext != "emf") return false;
-    vexa::TVXMetafile meta;
-    try {
-      if (!meta.LoadFromFile(name)) return false;
-    } catch (const vexa::EStreamError&) {
-      return false;
-    }
-    p.FileType = meta.Enhanced() ? vexa::ioEMF : vexa::ioWMF;
-    p.Width = meta.Width(), p.Height = meta.Height();
-    p.BitsPerSample = 8, p.SamplesPerPixel = 3;
-    p.DpiX = vexa::gSystemDPIX, p.DpiY = vexa::gSystemDPIY;
+    if (p.FileType == vexa::ioUnknown) return false;
   }
   std::printf("file: %s\n", name.c_str());
   std::printf("type: %s\n", p.FileTypeStr().c_str());

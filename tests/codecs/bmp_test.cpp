@@ -425,3 +425,16 @@ TEST(BmpMalformed, OutOfRangeIndicesReadAsBlack) {
   EXPECT_EQ(r.Bitmap.GetPixel(0, 0), CreateRGB(200, 0, 0));
   EXPECT_EQ(r.Bitmap.GetPixel(1, 0), CreateRGB(0, 0, 0));
 }
+
+TEST(BmpRLE, EndlessRunsAndDeltasStayBounded) {
+  // Millions of runs on one line and of right-moving deltas: no counter may overflow.
+  std::vector<uint8_t> data;
+  for (int i = 0; i < 9000000; ++i) data.insert(data.end(), {255, 1});
+  for (int i = 0; i < 9000000; ++i) data.insert(data.end(), {0, 2, 255, 0});
+  data.insert(data.end(), {0, 0, 1, 1, 0, 1});
+  TReadResult r;
+  ReadBytes(MakeBmp(4, 2, 8, 1, {{0, 0, 0}, {0, 0, 50}}, data), r);
+  EXPECT_FALSE(r.Aborting);
+  EXPECT_EQ(r.Bitmap.GetPixel(3, 1), CreateRGB(50, 0, 0));
+  EXPECT_EQ(r.Bitmap.GetPixel(0, 0), CreateRGB(50, 0, 0));
+}

@@ -150,3 +150,33 @@ TEST(Cli, DemoSavesItsPictureAsBmp) {
   EXPECT_NE(info.Out.find("width: 64\nheight: 32\n"), std::string::npos) << info.Out;
   EXPECT_EQ(Vexa("demo --out", dir).Code, 2);
 }
+
+TEST(Cli, MultiImageFilesReportTheirCountAndConvertPicksOne) {
+  ScratchDir dir;
+  std::string gif = TestData("gif/pillow/dispose_none.gif");
+  std::string tif = TestData("tiff/libtiffpic/text.tif");
+  IOTEST_REQUIRE(gif);
+  IOTEST_REQUIRE(tif);
+  CliRun info = Vexa("info " + Q(gif) + " " + Q(tif), dir);
+  EXPECT_EQ(info.Code, 0) << info.Err;
+  EXPECT_NE(info.Out.find("frames: 5\n"), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("pages: 2\n"), std::string::npos) << info.Out;
+  // The tool installs the LZW coders itself: GIF reads and writes out of the box.
+  CliRun r = Vexa("convert --index 3 " + Q(gif) + " " + Q(dir / "frame3.gif"), dir);
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(Vexa("convert --index 7 " + Q(gif) + " " + Q(dir / "frame7.gif"), dir).Code, 1);
+  EXPECT_EQ(Vexa("convert --index 1 " + Q(tif) + " " + Q(dir / "page1.png"), dir).Code, 0);
+}
+
+TEST(Cli, MetafilesAreDescribedAndConverted) {
+  ScratchDir dir;
+  std::string wmf = dir / "plain.wmf";
+  // A plain metafile whose first records could pass for a TGA header.
+  WriteFile(wmf, MakeWmf({WmfRec(0x020B, {0, 0}), WmfRec(0x020C, {50, 80}), WmfRec(0x041B, {40, 70, 10, 10})}, false));
+  CliRun info = Vexa("info " + Q(wmf), dir);
+  EXPECT_EQ(info.Code, 0) << info.Err;
+  EXPECT_NE(info.Out.find("type: Windows Metafile (WMF)\nwidth: 80\nheight: 50\n"), std::string::npos) << info.Out;
+  CliRun r = Vexa("convert " + Q(wmf) + " " + Q(dir / "plain.png"), dir);
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(Vexa("info " + Q(dir / "plain.png"), dir).Out.find("width: 79\nheight: 49\n"), std::string::npos);
+}

@@ -167,3 +167,23 @@ TEST(MetafileMalformed, HugeCoordinatesAreClipped) {
                           true, 0, 0, 1, 1, 96));
   EXPECT_EQ(bmp.GetPixel(50, 50), kRed);
 }
+
+TEST(MetafileMalformed, ShapesMappedFarBeyondTheCanvasStillFillIt) {
+  // A viewport a hundred million times the window: the ellipse's outline lies far
+  // outside any coordinate the raster can take.
+  auto emf = MakeEmf({EmfRec(17, {8}), EmfRec(9, {1, 1}), EmfRec(11, {100000000, 100000000}),
+                      EmfRec(39, {1, 0, 0x0000FF, 0}), EmfRec(37, {1}), EmfRec(42, {-1, -1, 1, 1})},
+                     2540, 2540);
+  TVXMetafile mf;
+  ASSERT_TRUE(mf.LoadFromBytes(emf.data(), emf.size()));
+  TBitmap bmp(96, 96, pf24bit);
+  bmp.Fill(kWhite);
+  mf.Draw(bmp, TRect{0, 0, 96, 96});
+  EXPECT_EQ(bmp.GetPixel(50, 50), kRed);
+}
+
+TEST(MetafileDraw, NewObjectsTakeTheLowestFreeSlot) {
+  auto bmp = Play(MakeWmf({SolidBrush(0x00FF00), PenRec(5, 0, 0), Select(1), WmfRec(0x01F0, {0}),
+                           SolidBrush(0x0000FF), Select(0), Rect(10, 10, 50, 50)}));
+  EXPECT_EQ(bmp.GetPixel(20, 20), kRed);
+}

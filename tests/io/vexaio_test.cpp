@@ -241,6 +241,26 @@ TEST_F(IOTest, HeaderTagsThatDoNotMatchAbortAndLeaveTheStreamAlone) {
   EXPECT_EQ(bmp.Width(), 3);
 }
 
+TEST_F(IOTest, FramedLengthsPastTheEndStopAtTheEnd) {
+  bmp = VXMakeSampleImage(16, 16);
+  io.StreamHeaders = true;
+  for (int type : {ioJPEG, ioPCX}) {
+    TMemoryStream s;
+    io.SaveToStream(s, type);
+    ASSERT_FALSE(io.Aborting);
+    s.Memory()[11] = 0x7F;  // about two gigabytes claimed
+    s.SetPosition(0);
+    TBitmap back;
+    TVexaIO reader;
+    reader.StreamHeaders = true;
+    reader.SetAttachedBitmap(&back);
+    reader.LoadFromStream(s);
+    EXPECT_FALSE(reader.Aborting) << type;
+    EXPECT_EQ(back.Width(), 16) << type;
+    EXPECT_EQ(s.Position(), s.Size()) << type;
+  }
+}
+
 TEST_F(IOTest, TiffStreamHeaderRoundTrip) {
   bmp = VXMakeSampleImage(16, 12);
   io.StreamHeaders = true;

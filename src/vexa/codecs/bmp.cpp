@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "vexa/proc/colordepth.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/view/vxview.h"
 
@@ -112,6 +113,24 @@ struct TLookup {
   }
 };
 
+// Fills n pixels by doubling memcpy: runs are long in the files RLE suits.
+void FillRGB(TRGB* dst, int n, TRGB c) {
+  if (n <= 0) return;
+  if (n < 8) {
+    for (int i = 0; i < n; ++i) dst[i] = c;
+    return;
+  }
+  uint8_t* p = reinterpret_cast<uint8_t*>(dst);
+  const size_t total = static_cast<size_t>(n) * 3;
+  std::memcpy(p, &c, 3);
+  size_t done = 3;
+  while (done < total) {
+    const size_t k = std::min(done, total - done);
+    std::memcpy(p + done, p, k);
+    done += k;
+  }
+}
+
 // Decodes RLE8 (bits 8) or RLE4 (bits 4) into a pf24bit bitmap. Rows advance upwards from the bottom.
 void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TBitmap& bitmap,
                TProgressRec& progress) {
@@ -124,6 +143,9 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
     ++x;
   };
   while (p + 1 < len) {
+    // Past the right edge nothing is drawn until the next line: pinning x there keeps long streams
+    // of runs and deltas from overflowing it.
+    if (x > width) x = width;
     uint8_t count = data[p], value = data[p + 1];
     p += 2;
     if (count > 0) {
@@ -135,7 +157,7 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
       if (bits == 8) {
         int n = std::min<int>(count, width - x);
         TRGB* dst = reinterpret_cast<TRGB*>(bitmap.ScanLine(row)) + x;
-        std::fill(dst, dst + n, pal.Entries[value]);
+        FillRGB(dst, n, pal.Entries[value]);
         x += count;
       } else {
         for (int i = 0; i < count; ++i) put((i & 1) ? (value & 15) : (value >> 4));
@@ -155,6 +177,8 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
       x += data[p];
       row -= data[p + 1];
       p += 2;
+      // Rows only move up, so nothing more can land in the bitmap.
+      if (row < 0) return;
     } else {
       int n = value;
       size_t bytes = bits == 8 ? n : (n + 1) / 2;
@@ -295,20 +319,16 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
       height = -height;
     }
     info.Height = height;
+    // Masks of a header too short to hold them follow it, before the palette.
+    if (info.Compression == kBI_BITFIELDS && headerSize < 52 && !ReadExact(stream, h + 40, 12)) {
+      progress.Abort();
+      return;
+    }
     uint32_t colorsUsed = GetU32(h + 32);
     if (colorsUsed == 0 && info.Bits <= 8) colorsUsed = 1u << info.Bits;
     if (colorsUsed) {
-      uint32_t n = std::min<uint32_t>(colorsUsed, 256);
+      const uint32_t n = std::min<uint32_t>(colorsUsed, 256);
       std::vector<uint8_t> raw(static_cast<size_t>(n) * 4);
-      // Masks of a 40-byte header sit before the palette.
-      if (info.Compression == kBI_BITFIELDS && headerSize < 52) {
-        uint8_t m[12];
-        if (!ReadExact(stream, m, 12)) {
-          progress.Abort();
-          return;
-        }
-        std::memcpy(h + 40, m, 12);
-      }
       if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
         progress.Abort();
         return;
@@ -317,13 +337,6 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
       for (uint32_t i = 0; i < n; ++i) palette[i] = TRGB{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
       // Without a data offset the pixels follow the palette, however long it claims to be.
       if (colorsUsed > n && dataOffset == 0) stream.Seek(static_cast<int64_t>(colorsUsed - n) * 4, soCurrent);
-    } else if (info.Compression == kBI_BITFIELDS && headerSize < 52) {
-      uint8_t m[12];
-      if (!ReadExact(stream, m, 12)) {
-        progress.Abort();
-        return;
-      }
-      std::memcpy(h + 40, m, 12);
     }
     if (info.Compression == kBI_BITFIELDS)
       for (int i = 0; i < 3; ++i) info.Masks[i] = GetU32(h + 40 + 4 * i);
@@ -420,65 +433,17 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
 
 namespace {
 
-// Ordered-dither threshold matrix, indexed [x mod 8][y mod 8].
-constexpr uint8_t kDither[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
-
-inline int Grey(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
-
-// A 24-bit copy of anything that is not already 24-bit; set bits of pf1bit become white.
+// A 24-bit view of the source: the bitmap itself, or a converted copy (set bits of pf1bit become white).
 const TBitmap& As24(const TBitmap& src, TBitmap& scratch) {
   if (src.PixelFormat() == pf24bit) return src;
-  scratch = src;
-  scratch.SetPixelFormat(pf24bit);
+  TProgressRec quiet;
+  if (src.PixelFormat() == pf1bit) {
+    _Conv1to24(src, scratch, quiet);
+  } else {
+    scratch = src;
+    scratch.SetPixelFormat(pf24bit);
+  }
   return scratch;
-}
-
-// Two-colour detection: true with a 1-bit image whose clear bits are the darker colour c0.
-bool ToTwoColour(const TBitmap& src, TBitmap& out, TRGB& c0, TRGB& c1) {
-  const int w = src.Width(), h = src.Height();
-  out.Allocate(w, h, pf1bit);
-  int found = 0;
-  for (int y = 0; y < h; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    uint8_t* d = out.ScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      const TRGB c = s[x];
-      if (found == 0) {
-        c0 = c;
-        found = 1;
-      }
-      if (c == c0) continue;
-      if (found == 1) {
-        c1 = c;
-        found = 2;
-      } else if (!(c == c1)) {
-        return false;
-      }
-      d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
-  }
-  if (found != 2) return false;
-  auto roundGrey = [](TRGB c) { return static_cast<int>(std::lround((21 * c.r + 71 * c.g + 7 * c.b) / 100.0)); };
-  if (roundGrey(c1) < roundGrey(c0)) {
-    uint8_t* bits = out.Bits();
-    for (size_t k = 0, n = out.ImageSize(); k < n; ++k) bits[k] = static_cast<uint8_t>(~bits[k]);
-    std::swap(c0, c1);
-  }
-  return true;
-}
-
-void DitherToBW(const TBitmap& src, TBitmap& out) {
-  const int w = src.Width(), h = src.Height();
-  out.Allocate(w, h, pf1bit);
-  for (int y = 0; y < h; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    uint8_t* d = out.ScanLine(y);
-    for (int x = 0; x < w; ++x)
-      if (Grey(s[x]) / 4 > kDither[x & 7][y & 7]) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-  }
 }
 
 // One row of palette indices as RLE8 / RLE4 codes, ending with the end-of-line code.
@@ -554,24 +519,28 @@ void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   const int64_t start = stream.Position();
 
   // Pixel source and palette.
-  TBitmap scratch, oneBit;
+  TBitmap scratch;
+  std::unique_ptr<TBitmap> oneBit;
   const TBitmap* src1 = nullptr;  // 1-bit source
   const TBitmap* src24 = nullptr;
   std::vector<TRGB> pal;
   if (bits == 1) {
-    TRGB c0, c1;
     if (bitmap.PixelFormat() == pf1bit) {
       src1 = &bitmap;
       pal = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
     } else {
       const TBitmap& s24 = As24(bitmap, scratch);
-      if (ToTwoColour(s24, oneBit, c0, c1)) {
+      TRGB c0, c1;
+      oneBit = _ConvertTo1bit(s24, c0, c1);
+      if (oneBit) {
         pal = {c0, c1};
       } else {
-        DitherToBW(s24, oneBit);
+        oneBit = std::make_unique<TBitmap>(s24);
+        TProgressRec quiet;
+        _ConvertToBWOrdered(*oneBit, quiet);
         pal = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
       }
-      src1 = &oneBit;
+      src1 = oneBit.get();
     }
   } else {
     src24 = &As24(bitmap, scratch);

@@ -1,4 +1,16 @@
 // BMP (Windows 3 and OS/2 layouts, uncompressed and RLE), ICO and CUR.
+//
+// Reading gives a pf1bit bitmap for 1-bit data and pf24bit for everything else: palette images
+// are expanded through their palette, 16- and 32-bit pixels through their bit-field masks (the
+// low bits of a field narrower than 8 stay zero), top-down files come out the right way up.
+// 1-bit data keeps its bits (1 = white); only a white-then-black palette is applied, by inverting.
+// Writing produces 1, 4, 8 or 24 bits per pixel (4 and 8 through the shared quantizer, RLE on
+// request) and stores the palette it used in the parameter record.
+//
+// Malformed input never throws, overruns or allocates beyond VXCheckBitmapSize: it sets the abort
+// flag and returns. A truncated file keeps the rows decoded so far, the rest of the bitmap zero;
+// data the codec does not decode (2-bit, embedded JPEG/PNG, compressed 1/16/24/32-bit, 32-bit
+// icons) leaves a zeroed bitmap of the declared size. Only failures of the stream itself raise.
 #pragma once
 
 #include "vexa/core/bitmap.h"
@@ -10,7 +22,11 @@ namespace vexa {
 /// size: bytes the file occupies from the current position (0 when unknown).
 void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview, TProgressRec& progress,
                    TIOParamsVals& params);
+/// Writes at the stream position; header offsets are relative to it. An empty bitmap writes nothing
+/// and sets the abort flag.
 void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress);
+/// Read the image ICO_ImageIndex / CUR_ImageIndex chooses; an index out of range reads nothing and
+/// reports nothing. Transparent pixels take ICO_Background / CUR_Background.
 void ICOReadStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview);
 void CURReadStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview);
 /// Both leave the stream position where it was.

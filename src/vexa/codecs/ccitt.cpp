@@ -262,9 +262,27 @@ int64_t Decode1D(uint8_t* dest, const TBitSource& src, int width, int64_t pos) {
   return pos;
 }
 
+/// Changing elements of a 1 = white row: even entries turn black, odd ones white;
+/// three `width` sentinels follow.
+void RowChanges(const uint8_t* row, int width, std::vector<int>& changes) {
+  changes.clear();
+  int x = 0, bit = 0;
+  while ((x = FindBit(row, width, x, bit)) < width) {
+    changes.push_back(x);
+    bit ^= 1;
+  }
+  changes.insert(changes.end(), 3, width);
+}
+
 int64_t Decode2D(uint8_t* dest, const TBitSource& src, int width, int64_t pos, uint8_t* ref) {
   const size_t rowBytes = static_cast<size_t>((width + 7) >> 3);
   std::memset(dest, 0xFF, rowBytes);
+  // The reference row's changes, looked up with a cursor that follows a0.
+  thread_local std::vector<int> changes;
+  RowChanges(ref, width, changes);
+  size_t cursor = 0;
+  const int* ch = changes.data();
+  const size_t lastReal = changes.size() - 3;
   int a0 = -1;
   int colour = 1;  // bit value of a0's colour: 1 white, 0 black
   bool atStart = true;
@@ -300,12 +318,15 @@ int64_t Decode2D(uint8_t* dest, const TBitSource& src, int width, int64_t pos, u
         break;
     }
     if (vertical != 99 || z == 3) {
-      const int q = a0 < 0 ? 0 : FindBit(ref, width, a0, colour);
-      const int b1 = FindBit(ref, width, q, colour ^ 1);
+      // b1: the first change after a0 to the colour opposite a0's; b2 the next one.
+      while (cursor > 0 && ch[cursor - 1] > a0) --cursor;
+      while (cursor < lastReal && ch[cursor] <= a0) ++cursor;
+      if (static_cast<int>(cursor & 1) == colour) ++cursor;
+      const int b1 = ch[cursor];
       atStart = false;
       if (z == 3) {  // pass
         pos += 4;
-        const int b2 = FindBit(ref, width, b1, colour);
+        const int b2 = ch[cursor + 1];
         paint(a0, b2);
         a0 = b2;
       } else {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "vexa/codecs/codec_depth.h"
+#include "vexa/proc/colordepth.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/view/vxview.h"
 
@@ -123,8 +123,9 @@ class PcxDecoder {
         continue;
       }
       // Literal stretches are the common case in busy images: copy them in one go.
+      const uint8_t* limit = FPos + std::min(n - i, static_cast<size_t>(FEnd - FPos));
       const uint8_t* lit = FPos;
-      while (lit < FEnd && i + static_cast<size_t>(lit - FPos) < n && *lit < 192) ++lit;
+      while (lit < limit && *lit < 192) ++lit;
       if (lit != FPos) {
         const size_t k = static_cast<size_t>(lit - FPos);
         std::memcpy(dst + i, FPos, k);
@@ -228,6 +229,20 @@ size_t EncodeLine(const uint8_t* src, int n, uint8_t* out) {
   return o;
 }
 
+// The 1-bit picture to write for a pf24bit bitmap: its two colours (darker first)
+// when it has exactly two, else the ordered dither in black and white.
+void PrepareOneBit(const TBitmap& bitmap, TBitmap& work, TRGB& c0, TRGB& c1) {
+  if (std::unique_ptr<TBitmap> two = _ConvertTo1bit(bitmap, c0, c1)) {
+    work = std::move(*two);
+    return;
+  }
+  work = bitmap;
+  TProgressRec quiet;
+  _ConvertToBWOrdered(work, quiet);
+  c0 = TRGB{0, 0, 0};
+  c1 = TRGB{255, 255, 255};
+}
+
 }  // namespace
 
 void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool preview, TProgressRec& progress,
@@ -299,10 +314,10 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   const bool mono = layout == Layout::Mono;
   const int64_t rowBytes = static_cast<int64_t>(planes) * bpl;
   // Refuse before allocating when even the densest run-length data (63 bytes from
-  // every 2) could not fill the declared picture.
+  // every 2) could not fill the declared picture at one bit per pixel or more.
   const int64_t maxDecodable = (static_cast<int64_t>(data.size()) + 2) * 32;
-  if (!VXCheckBitmapSize(width, height, mono ? 1 : 24) ||
-      (layout != Layout::Unsupported && rowBytes * height > maxDecodable)) {
+  const int64_t minRowBytes = std::max<int64_t>(rowBytes, (width + 7) / 8);
+  if (!VXCheckBitmapSize(width, height, mono ? 1 : 24) || minRowBytes * height > maxDecodable) {
     progress.Abort();
     return;
   }
@@ -362,7 +377,7 @@ void WritePcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   if (depth == 1) {
     TRGB c0{0, 0, 0}, c1{255, 255, 255};
     if (pf == pf24bit) {
-      VXPrepareOneBit(bitmap, work, c0, c1);
+      PrepareOneBit(bitmap, work, c0, c1);
       src = &work;
     }
     h.bitsPerPixel = 1;
@@ -372,7 +387,8 @@ void WritePcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
     lineBytes = (width + 7) / 8;
   } else {
     if (pf == pf1bit) {
-      VXExpandOneBit(bitmap, work);
+      TProgressRec quiet;
+      _Conv1to24(bitmap, work, quiet);
       src = &work;
     }
     if (depth == 24) {

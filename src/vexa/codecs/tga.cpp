@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "vexa/codecs/codec_depth.h"
+#include "vexa/proc/colordepth.h"
+#include "vexa/proc/colorhelpers.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/view/vxview.h"
 
@@ -344,6 +345,8 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
     pal[0] = TRGB{0, 0, 0};
     pal[1] = TRGB{255, 255, 255};
     params.SetColorMap(pal, 2);
+  } else {
+    params.FreeColorMap();
   }
 
   params.TGA_Compressed = h.imageType >= 9;
@@ -457,13 +460,20 @@ void WriteTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
 
   const TBitmap* src = &bitmap;
   TBitmap work;
+  TProgressRec quiet;  // conversions before writing report no progress of their own
   std::vector<TRGB> pal;
   std::unique_ptr<TVXQuantizer> quantizer;
   const bool greyOut = depth == 8 && params.TGA_GrayLevel;
   if (depth == 1) {
-    TRGB c0, c1;
+    // Two colours keep their split (darker as the clear bits); others are dithered.
     if (pf == pf24bit) {
-      VXPrepareOneBit(bitmap, work, c0, c1);
+      TRGB c0, c1;
+      if (std::unique_ptr<TBitmap> two = _ConvertTo1bit(bitmap, c0, c1)) {
+        work = std::move(*two);
+      } else {
+        work = bitmap;
+        _ConvertToBWOrdered(work, quiet);
+      }
       src = &work;
     }
     const TRGB bw[2] = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
@@ -471,7 +481,7 @@ void WriteTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
     params.TGA_Compressed = false;
   } else {
     if (pf == pf1bit) {
-      VXExpandOneBit(bitmap, work);
+      _Conv1to24(bitmap, work, quiet);
       src = &work;
     }
     if (depth == 4 || depth == 8) {
@@ -511,7 +521,7 @@ void WriteTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   if (greyOut)
     for (size_t i = 0; i < pal.size(); ++i) {
       const TRGB c = pal[i];
-      greyOf[i] = (c.r == c.g && c.g == c.b) ? c.r : static_cast<uint8_t>((21 * c.r + 71 * c.g + 7 * c.b) / 100);
+      greyOf[i] = (c.r == c.g && c.g == c.b) ? c.r : static_cast<uint8_t>(_RGBToGray(c));
     }
 
   const int pb = depth == 24 ? 3 : 1;

@@ -110,7 +110,7 @@ class TDirectory {
     if (size > static_cast<uint64_t>(FSize)) return false;
     out.resize(static_cast<size_t>(size));
     if (size <= 4) {
-      std::memcpy(out.data(), e.Value, static_cast<size_t>(size));
+      if (size) std::memcpy(out.data(), e.Value, static_cast<size_t>(size));
       return true;
     }
     const uint32_t off = Get32(e.Value, FBE);

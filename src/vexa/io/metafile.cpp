@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <numbers>
+#include <set>
 
 #include "vexa/core/raster.h"
 #include "vexa/view/vxview.h"
@@ -110,7 +112,6 @@ class Player {
   void InitWindow(double orgX, double orgY, double extX, double extY) {
     FDC.WinOrgX = orgX, FDC.WinOrgY = orgY, FDC.WinExtX = extX, FDC.WinExtY = extY;
   }
-  void SetObjectSlots(size_t n) { FObjects.assign(std::min(n, kMaxObjects), GdiObject{}); }
 
   void PlayWmf(const Bytes& data, size_t first);
   void PlayEmf(const Bytes& data);
@@ -141,8 +142,9 @@ class Player {
   void RestoreDC(int n);
   void SelectObject(size_t index);
   void SelectStock(uint32_t id);
-  size_t AddObject(const GdiObject& obj);  // lowest free slot (WMF)
+  void AddObject(const GdiObject& obj);  // lowest free slot (WMF)
   void SetObject(size_t index, const GdiObject& obj);
+  void DeleteObject(size_t index);
 
   void WmfRecord(uint16_t fn, const Bytes& r);
   void EmfRecord(uint32_t type, const Bytes& r);
@@ -151,7 +153,10 @@ class Player {
   bool FEnhanced;
   DCState FDC;
   std::vector<DCState> FSaved;
-  std::vector<GdiObject> FObjects;
+  std::vector<GdiObject> FObjects;      // WMF: slots in creation order
+  std::map<size_t, GdiObject> FHandles;  // EMF: indices chosen by the file
+  // WMF: freed slots below FObjects.size(), so the lowest free one is found at once.
+  std::set<size_t> FFree;
 };
 
 // ---------------------------------------------------------------------------
@@ -370,7 +375,7 @@ void Player::Rectangle(double l, double t, double r, double b) {
 
 void Player::Ellipse(double l, double t, double r, double b) {
   double cx = (l + r) / 2, cy = (t + b) / 2, rx = (r - l) / 2, ry = (b - t) / 2;
-  int n = FDst ? std::clamp(static_cast<int>(MapLength(std::abs(rx)) + MapLength(std::abs(ry))), 16, 256) : 4;
+  int n = FDst ? static_cast<int>(std::clamp(MapLength(std::abs(rx)) + MapLength(std::abs(ry)), 16.0, 256.0)) : 4;
   std::vector<DPoint> poly;
   for (int k = 0; k < n; ++k) {
     double a = 2 * std::numbers::pi * k / n;
@@ -430,8 +435,15 @@ void Player::RestoreDC(int n) {
 }
 
 void Player::SelectObject(size_t index) {
-  if (index >= FObjects.size()) return;
-  const GdiObject& o = FObjects[index];
+  const GdiObject* found = nullptr;
+  if (FEnhanced) {
+    auto it = FHandles.find(index);
+    if (it != FHandles.end()) found = &it->second;
+  } else if (index < FObjects.size()) {
+    found = &FObjects[index];
+  }
+  if (!found) return;
+  const GdiObject& o = *found;
   switch (o.Kind) {
     case okPen: FDC.CurPen = o.ThePen; break;
     case okBrush: FDC.CurBrush = o.TheBrush; break;
@@ -451,21 +463,27 @@ void Player::SelectStock(uint32_t id) {
   else if (id == 19) FDC.CurPen = Pen{false, 0, clBlack};
 }
 
-size_t Player::AddObject(const GdiObject& obj) {
-  for (size_t i = 0; i < FObjects.size(); ++i)
-    if (FObjects[i].Kind == okNone) {
-      FObjects[i] = obj;
-      return i;
-    }
-  // Headers that under-count their objects are common; grow within the bound.
-  if (FObjects.size() < kMaxObjects) FObjects.push_back(obj);
-  return FObjects.size() - 1;
+void Player::AddObject(const GdiObject& obj) {
+  if (!FFree.empty()) {
+    FObjects[*FFree.begin()] = obj;
+    FFree.erase(FFree.begin());
+  } else if (FObjects.size() < kMaxObjects) {
+    // The table grows as needed: headers that under-count their objects are common.
+    FObjects.push_back(obj);
+  }
 }
 
 void Player::SetObject(size_t index, const GdiObject& obj) {
-  if (index >= kMaxObjects) return;
-  if (index >= FObjects.size()) FObjects.resize(index + 1);
-  FObjects[index] = obj;
+  if (FHandles.size() < kMaxObjects || FHandles.count(index)) FHandles[index] = obj;
+}
+
+void Player::DeleteObject(size_t index) {
+  if (FEnhanced) {
+    FHandles.erase(index);
+  } else if (index < FObjects.size() && FObjects[index].Kind != okNone) {
+    FObjects[index] = GdiObject{};
+    FFree.insert(index);
+  }
 }
 
 Brush MakeBrush(uint32_t style, TColor color, uint32_t hatch) {
@@ -581,9 +599,7 @@ void Player::WmfRecord(uint16_t fn, const Bytes& r) {
       AddObject(GdiObject{okOther, {}, {}});
       break;
     case 0x012D: SelectObject(r.U16(0)); break;
-    case 0x01F0:  // DELETEOBJECT
-      if (r.U16(0) < FObjects.size()) FObjects[r.U16(0)] = GdiObject{};
-      break;
+    case 0x01F0: DeleteObject(r.U16(0)); break;
     default: break;  // text, bitmaps, arcs, regions, clipping: not played
   }
 }
@@ -706,9 +722,7 @@ void Player::EmfRecord(uint32_t type, const Bytes& r) {
       break;
     case 93: case 94: SetObject(r.U32(8), GdiObject{okPatternBrush, {}, {}}); break;
     case 49: case 82: SetObject(r.U32(8), GdiObject{okOther, {}, {}}); break;
-    case 40:  // DELETEOBJECT
-      if (r.U32(8) < FObjects.size()) FObjects[r.U32(8)] = GdiObject{};
-      break;
+    case 40: DeleteObject(r.U32(8)); break;
     case 42: Ellipse(r.I32(8), r.I32(12), r.I32(16), r.I32(20)); break;
     case 43: Rectangle(r.I32(8), r.I32(12), r.I32(16), r.I32(20)); break;
     case 44: RoundRect(r.I32(8), r.I32(12), r.I32(16), r.I32(20), r.I32(24), r.I32(28)); break;
@@ -769,7 +783,6 @@ bool TVXMetafile::ParseEmf() {
     FWidth = static_cast<int>(std::min(w, double(1 << 24)));
     FHeight = static_cast<int>(std::min(h, double(1 << 24)));
   }
-  FObjectCount = b.U16(56);
   FFirstRecord = 0;
   return true;
 }
@@ -783,7 +796,6 @@ bool TVXMetafile::ParseWmf() {
   uint16_t type = b.U16(h), headerWords = b.U16(h + 2), version = b.U16(h + 4);
   if (!b.Has(h, 18) || (type != 1 && type != 2) || headerWords != 9) return false;
   if (!placeable && version != 0x0100 && version != 0x0300) return false;
-  FObjectCount = b.U16(h + 10);
   FFirstRecord = h + 18;
   if (placeable) {
     int l = b.I16(6), t = b.I16(8), r = b.I16(10), bt = b.I16(12);
@@ -816,7 +828,6 @@ bool TVXMetafile::ParseWmf() {
   }
   // No window: the extent of what is drawn.
   Player measure(nullptr, false);
-  measure.SetObjectSlots(static_cast<size_t>(FObjectCount));
   measure.PlayWmf(b, FFirstRecord);
   if (!measure.Measured()) return true;
   FFrameLeft = measure.MinX, FFrameTop = measure.MinY;
@@ -834,7 +845,6 @@ void TVXMetafile::Draw(TBitmap& dst, const TRect& dstRect) const {
   p.FrameLeft = FFrameLeft, p.FrameTop = FFrameTop, p.FrameWidth = FFrameWidth, p.FrameHeight = FFrameHeight;
   p.DestLeft = dstRect.Left, p.DestTop = dstRect.Top, p.DestWidth = dstRect.Width(), p.DestHeight = dstRect.Height();
   p.DevPerMm100X = FDevPerMm100X, p.DevPerMm100Y = FDevPerMm100Y;
-  p.SetObjectSlots(static_cast<size_t>(FObjectCount));
   if (FEnhanced) {
     p.PlayEmf(b);
   } else {

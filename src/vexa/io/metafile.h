@@ -53,7 +53,6 @@ class TVXMetafile {
   std::vector<uint8_t> FData;
   bool FEnhanced = false;
   size_t FFirstRecord = 0;
-  int FObjectCount = 0;
   int FWidth = 0, FHeight = 0;
   // The picture frame in the coordinates the records are mapped into (logical
   // units for WMF, reference-device pixels for EMF).

@@ -186,8 +186,9 @@ void TVexaIO::ReadJpegStream(TStream& stream, TBitmap& bmp, bool preview, TProgr
   StreamHeader h = ReadHeader(stream);
   bool framed = h.Complete && std::memcmp(h.Tag(), "JFIF", 5) == 0;
   stream.SetPosition(framed ? start + kHeaderSize : start);
+  int64_t size = framed ? ClampLength(stream, h.Length) : 0;
   ReadJPegStream(stream, bmp, Params, preview, pr);
-  if (framed) stream.SetPosition(start + kHeaderSize + std::max<int32_t>(h.Length, 0));
+  if (framed) stream.SetPosition(start + kHeaderSize + size);
 }
 
 void TVexaIO::ReadPcxStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr) {
@@ -227,8 +228,8 @@ int TVexaIO::ReadTiffStream(TStream& stream, TBitmap& bmp, bool preview, TProgre
     pr.Abort();
     return 0;
   }
-  // TIFF offsets count from the TIFF header, and the reader must not wander past the
-  // framed length: give it exactly the framed bytes.
+  // A framed page is self-contained (offsets from its own header), and the reader
+  // must not wander past the framed length: give it exactly the framed bytes.
   int64_t size = ClampLength(stream, h.Length);
   TMemoryStream data;
   if (size > 0) data.CopyFrom(stream, size);
@@ -417,7 +418,13 @@ void TVexaIO::WriteFramed(TStream& stream, const char* tag, bool skipOnAbort,
 }
 
 namespace {
-void WriteTiffNew(TStream& s, TBitmap& b, TIOParamsVals& p, TProgressRec& pr) { TIFFWriteStream(s, false, b, p, pr); }
+// The TIFF writer stores absolute stream positions; a framed page must not depend
+// on where the frame sits, so it is written on its own and copied in.
+void WriteTiffSelfContained(TStream& s, TBitmap& b, TIOParamsVals& p, TProgressRec& pr) {
+  TMemoryStream page;
+  TIFFWriteStream(page, false, b, p, pr);
+  s.WriteBuffer(page.Memory(), page.Size());
+}
 }  // namespace
 
 #define VEXA_SAVE_BEGIN \
@@ -459,7 +466,9 @@ void TVexaIO::SaveToFileTIFF(const std::string& name) {
 
 void TVexaIO::SaveToStreamTIFF(TStream& stream) {
   VEXA_SAVE_BEGIN;
-  WriteFramed(stream, "TIFF", false, WriteTiffNew);
+  if (StreamHeaders) return WriteFramed(stream, "TIFF", false, WriteTiffSelfContained);
+  TProgressRec pr = MakeProgress();
+  TIFFWriteStream(stream, false, *FBitmap, Params, pr);
 }
 
 void TVexaIO::SaveToFileGif(const std::string& name) {

@@ -1,0 +1,858 @@
+#include "vexa/codecs/tiff.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "tiff_reference.h"
+#include "vexa/codecs/lzw.h"
+
+namespace vexa {
+namespace {
+
+using testing::BitmapRgb;
+using testing::MaxDifference;
+using testing::TRefImage;
+
+const std::string kDir = std::string(VEXA_TESTDATA_DIR) + "/tiff/";
+
+struct TReadResult {
+  TBitmap Bitmap;
+  TIOParamsVals Params;
+  int32_t Pages = 0;
+  bool Aborting = false;
+};
+
+TReadResult ReadTiff(TStream& s, int index = 0) {
+  TReadResult r;
+  r.Params.TIFF_ImageIndex = index;
+  TProgressRec pr;
+  pr.Aborting = &r.Aborting;
+  s.Seek(0, soBeginning);
+  TIFFReadStream(&r.Bitmap, s, r.Pages, &r.Params, pr, false);
+  return r;
+}
+
+TReadResult ReadTiffFile(const std::string& path, int index = 0) {
+  TMemoryStream ms;
+  ms.LoadFromFile(path);
+  return ReadTiff(ms, index);
+}
+
+/// The reference pixels as the library shows a bilevel page: with a two-entry
+/// palette the brighter entry is white, otherwise black and white as they are.
+std::vector<uint8_t> Bilevel(const std::vector<uint8_t>& rgb, const std::vector<TRGB>& palette = {}) {
+  auto grey = [](int r, int g, int b) { return 21 * r + 71 * g + 7 * b; };
+  std::vector<uint8_t> out(rgb.size());
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    bool white = rgb[i] >= 128;
+    if (palette.size() >= 2) {
+      const TRGB bright = grey(palette[0].r, palette[0].g, palette[0].b) > grey(palette[1].r, palette[1].g, palette[1].b)
+                              ? palette[0]
+                              : palette[1];
+      white = rgb[i] == bright.r && rgb[i + 1] == bright.g && rgb[i + 2] == bright.b;
+    }
+    out[i] = out[i + 1] = out[i + 2] = white ? 255 : 0;
+  }
+  return out;
+}
+
+// ------------------------------------------------------------ real files
+
+struct TFileCase {
+  const char* Path;
+  int Pages;      // directories in the chain
+  int Tolerance;  // largest channel difference accepted against the reference
+};
+
+void PrintTo(const TFileCase& c, std::ostream* os) { *os << c.Path; }
+
+class TiffReadFile : public ::testing::TestWithParam<TFileCase> {
+ protected:
+  static void SetUpTestSuite() { VXInstallLZWCoders(); }
+};
+
+// Every page decodes without the abort flag and matches an independent decoder.
+TEST_P(TiffReadFile, EveryPageMatchesIndependentDecoder) {
+  const TFileCase& c = GetParam();
+  const std::string path = kDir + c.Path;
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "missing " << path;
+  if (!testing::HaveReferenceDecoder()) GTEST_SKIP() << "python3-pil not installed";
+  for (int page = 0; page < c.Pages; ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    TReadResult r = ReadTiffFile(path, page);
+    EXPECT_EQ(r.Pages, c.Pages);
+    ASSERT_FALSE(r.Aborting);
+    TRefImage ref;
+    ASSERT_TRUE(testing::ReferenceDecode(path, page, ref));
+    ASSERT_EQ(r.Bitmap.Width(), ref.Width);
+    ASSERT_EQ(r.Bitmap.Height(), ref.Height);
+    EXPECT_EQ(r.Params.Width, ref.Width);
+    const std::vector<uint8_t> expected =
+        r.Bitmap.PixelFormat() == pf1bit ? Bilevel(ref.Rgb, r.Params.ColorMap) : ref.Rgb;
+    const int diff = MaxDifference(BitmapRgb(r.Bitmap), expected);
+    EXPECT_GE(diff, 0);
+    EXPECT_LE(diff, c.Tolerance);
+  }
+}
+
+// Tolerances: 4-bit grey is scaled by 16 (the reference scales by 17); CMYK rounds
+// differently by one; CIELab follows the library's own conversion formula.
+INSTANTIATE_TEST_SUITE_P(
+    Files, TiffReadFile,
+    ::testing::Values(
+        // bilevel: uncompressed, modified Huffman, Group 3, Group 4, both fill orders
+        TFileCase{"image-tiff/imagemagick_group4.tiff", 1, 0}, TFileCase{"image-tiff/big_g4.tif", 1, 0},
+        TFileCase{"image-tiff/fax4.tiff", 1, 0}, TFileCase{"image-tiff-seq/seq-1c-1b-71f6a21a.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-1b-miniswhite-71f6a21a.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-1b-fax3-71f6a21a.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-1b-fax3-fillbits-71f6a21a.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-1b-fax3-lsb-71f6a21a.tiff", 1, 0},
+        TFileCase{"libtiff-test/miniswhite-1c-1b.tiff", 1, 0}, TFileCase{"libtiff-test/palette-1c-1b.tiff", 1, 0},
+        TFileCase{"libtiffpic/jim___ah.tif", 1, 0}, TFileCase{"libtiffpic/g3test.tif", 1, 0},
+        TFileCase{"libtiffpic/fax2d.tif", 1, 0}, TFileCase{"pillow/g4-fillorder-test.tif", 1, 0},
+        TFileCase{"pillow/g4_orientation_1.tif", 1, 0}, TFileCase{"pillow/hopper_g4.tif", 1, 0},
+        TFileCase{"pillow/g4-multi.tiff", 3, 0}, TFileCase{"pillow/multipage.tiff", 3, 0},
+        TFileCase{"pillow/compression.tif", 2, 0}, TFileCase{"pillow/total-pages-zero.tif", 3, 0},
+        // grey: 2, 4, 8, 16 bits, both photometrics, big-endian, multi-strip, PackBits, LZW, predictor
+        TFileCase{"image-tiff-seq/seq-1c-2b-58b25f76.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-4b-fb92dcae.tiff", 1, 15},
+        TFileCase{"image-tiff-seq/seq-1c-4b-miniswhite-fb92dcae.tiff", 1, 15},
+        TFileCase{"image-tiff-seq/seq-1c-8b-bigendian-20f3db0c.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-8b-multistrip-20f3db0c.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-8b-multipage-adeefdcc.tiff", 3, 0},
+        TFileCase{"image-tiff-seq/seq-1c-8b-packbits-20f3db0c.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-8b-lzw-20f3db0c.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-8b-lzw-hpredict-20f3db0c.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-16b-bigendian-68f373a0.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-16b-multistrip-68f373a0.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-16b-lzw-68f373a0.tiff", 1, 0},
+        TFileCase{"image-tiff/issue_69_lzw.tiff", 1, 0}, TFileCase{"image-tiff/issue_69_packbits.tiff", 1, 0},
+        TFileCase{"libtiff-test/minisblack-1c-8b.tiff", 1, 0}, TFileCase{"libtiff-test/minisblack-1c-16b.tiff", 1, 0},
+        TFileCase{"libtiffpic/jim___gg.tif", 1, 0}, TFileCase{"libtiffpic/jim___cg.tif", 1, 0},
+        TFileCase{"libtiffpic/jim___dg.tif", 1, 0}, TFileCase{"libtiffpic/cramps.tif", 1, 0},
+        TFileCase{"libtiffpic/depth/flower-minisblack-02.tif", 1, 0},
+        TFileCase{"libtiffpic/depth/flower-minisblack-04.tif", 1, 15},
+        TFileCase{"libtiffpic/depth/flower-minisblack-08.tif", 1, 0},
+        TFileCase{"libtiffpic/depth/flower-minisblack-16.tif", 1, 0}, TFileCase{"pillow/16bit.cropped.tif", 1, 0},
+        TFileCase{"pillow/16bit.MM.cropped.tif", 1, 0}, TFileCase{"pillow/uint16_1_4660.tif", 1, 0},
+        TFileCase{"pillow/hopper_gray_4bpp.tif", 1, 15}, TFileCase{"pillow/gray_2_4_bpp/hopper2.tif", 1, 0},
+        TFileCase{"pillow/gray_2_4_bpp/hopper2I.tif", 1, 0}, TFileCase{"pillow/gray_2_4_bpp/hopper2R.tif", 1, 0},
+        TFileCase{"pillow/gray_2_4_bpp/hopper2IR.tif", 1, 0}, TFileCase{"pillow/gray_2_4_bpp/hopper4.tif", 1, 15},
+        TFileCase{"pillow/gray_2_4_bpp/hopper4I.tif", 1, 15}, TFileCase{"pillow/gray_2_4_bpp/hopper4R.tif", 1, 15},
+        TFileCase{"pillow/gray_2_4_bpp/hopper4IR.tif", 1, 15},
+        // palette
+        TFileCase{"image-tiff-seq/seq-1c-4b-palette-85108c5a.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-1c-8b-palette-89b39bc3.tiff", 1, 0},
+        TFileCase{"libtiff-test/palette-1c-4b.tiff", 1, 0}, TFileCase{"libtiff-test/palette-1c-8b.tiff", 1, 0},
+        TFileCase{"libtiffpic/jello.tif", 1, 0}, TFileCase{"libtiffpic/depth/flower-palette-02.tif", 1, 0},
+        TFileCase{"libtiffpic/depth/flower-palette-04.tif", 1, 0},
+        TFileCase{"libtiffpic/depth/flower-palette-08.tif", 1, 0},
+        // RGB: chunky and planar, 8 and 16 bits, extra samples, PackBits, LZW
+        TFileCase{"image-tiff/extra_bits_rgb_8b.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-3c-8b-multistrip-8743c999.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-3c-8b-bigendian-8743c999.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-3c-8b-lzw-8743c999.tiff", 1, 0},
+        TFileCase{"image-tiff-seq/seq-4c-8b-rgba-unassoc-50969cda.tiff", 1, 0},
+        TFileCase{"libtiff-test/rgb-3c-8b.tiff", 1, 0}, TFileCase{"libtiff-test/rgb-3c-16b.tiff", 1, 0},
+        TFileCase{"libtiffpic/oxford.tif", 1, 0}, TFileCase{"libtiffpic/depth/flower-rgb-contig-08.tif", 1, 0},
+        TFileCase{"libtiffpic/depth/flower-rgb-contig-16.tif", 1, 0},
+        TFileCase{"libtiffpic/depth/flower-rgb-planar-08.tif", 1, 0}, TFileCase{"pillow/hopper.tif", 1, 0},
+        TFileCase{"pillow/hopper_lzw.tif", 1, 0}, TFileCase{"pillow/copyleft.tiff", 1, 0},
+        TFileCase{"pillow/tiff_strip_planar_lzw.tiff", 1, 0},
+        // CMYK and CIELab
+        TFileCase{"image-tiff/cmyk-3c-8b.tiff", 1, 1}, TFileCase{"image-tiff-seq/seq-4c-8b-cmyk-352ac1da.tiff", 1, 1},
+        TFileCase{"image-tiff-seq/seq-4c-16b-cmyk-c6e52592.tiff", 1, 1},
+        TFileCase{"libtiffpic/depth/flower-separated-contig-08.tif", 1, 1},
+        TFileCase{"libtiffpic/depth/flower-separated-planar-08.tif", 1, 1}, TFileCase{"pillow/lab.tif", 1, 48},
+        TFileCase{"pillow/lab-green.tif", 1, 48}, TFileCase{"pillow/lab-red.tif", 1, 48},
+        TFileCase{"pillow/hopper.Lab.tif", 1, 48}));
+
+// Pillow reads 16-bit planar RGB as 8-bit; libtiff's own converter is the reference here.
+TEST(TiffRead, SixteenBitPlanarMatchesItsChunkyTwin) {
+  const TReadResult planar = ReadTiffFile(kDir + "libtiffpic/depth/flower-rgb-planar-16.tif");
+  const TReadResult chunky = ReadTiffFile(kDir + "libtiffpic/depth/flower-rgb-contig-16.tif");
+  if (chunky.Pages == 0 || planar.Pages == 0) GTEST_SKIP() << "missing files";
+  ASSERT_FALSE(planar.Aborting);
+  ASSERT_FALSE(chunky.Aborting);
+  EXPECT_EQ(MaxDifference(BitmapRgb(planar.Bitmap), BitmapRgb(chunky.Bitmap)), 0);
+}
+
+// Layouts this reader does not decode end with the abort flag and a zeroed bitmap.
+TEST(TiffRead, UnsupportedLayoutsSetAborting) {
+  VXInstallLZWCoders();
+  for (const char* f : {"image-tiff-seq/seq-1c-8b-tiled-20f3db0c.tiff", "image-tiff-seq/seq-3c-8b-tiled-8743c999.tiff",
+                        "libtiff-test/quad-tile.jpg.tiff", "libtiffpic/quad-jpeg.tif", "libtiffpic/zackthecat.tif",
+                        "image-tiff-seq/seq-1c-8b-deflate-20f3db0c.tiff", "image-tiff-seq/seq-1c-32f-390fe673.tiff",
+                        "image-tiff/12bit.cropped.tiff", "image-tiff-seq/seq-1c-8b-bigtiff-20f3db0c.tiff"}) {
+    SCOPED_TRACE(f);
+    if (!std::filesystem::exists(kDir + f)) continue;
+    const TReadResult r = ReadTiffFile(kDir + f);
+    EXPECT_TRUE(r.Aborting);
+    for (int y = 0; y < r.Bitmap.Height(); ++y)
+      for (int x = 0; x < r.Bitmap.RowLen(); ++x) ASSERT_EQ(r.Bitmap.ScanLine(y)[x], 0);
+  }
+}
+
+TEST(TiffRead, LzwPageWithoutDecoderSetsAborting) {
+  const std::string path = kDir + "pillow/hopper_lzw.tif";
+  if (!std::filesystem::exists(path)) GTEST_SKIP();
+  const TiffLzwDecodeProc saved = DefTIFF_LZWDECOMPFUNC;
+  DefTIFF_LZWDECOMPFUNC = nullptr;
+  const TReadResult r = ReadTiffFile(path);
+  DefTIFF_LZWDECOMPFUNC = saved;
+  EXPECT_TRUE(r.Aborting);
+  EXPECT_EQ(r.Params.TIFF_Compression, ioTIFF_LZW);
+}
+
+// Files from fuzzers and bug reports: each returns promptly without a crash; the
+// ones that hold no readable page say so.
+TEST(TiffMalformed, FuzzedFilesNeverCrash) {
+  VXInstallLZWCoders();
+  int seen = 0;
+  for (const char* sub : {"bad/image-tiff-fuzz", "bad/pillow"}) {
+    if (!std::filesystem::exists(kDir + sub)) continue;
+    for (const auto& e : std::filesystem::directory_iterator(kDir + sub)) {
+      SCOPED_TRACE(e.path().string());
+      ++seen;
+      const TReadResult r = ReadTiffFile(e.path().string());
+      if (!r.Aborting) {
+        EXPECT_GT(r.Bitmap.Width(), 0);
+        EXPECT_EQ(r.Bitmap.Width(), r.Params.Width);
+      }
+      const std::string name = e.path().filename().string();
+      if (name.rfind("divide_by_zero", 0) == 0 || name.rfind("oom-", 0) == 0 || name == "seek_too_large.tif" ||
+          name == "libtiff_segfault.tif") {
+        EXPECT_TRUE(r.Aborting);
+      }
+      TMemoryStream ms;
+      ms.LoadFromFile(e.path().string());
+      const int pages = _EnumTIFFImStream(ms);
+      ms.Seek(0, soBeginning);
+      EXPECT_EQ(_DeleteTIFFImStream(ms, 0), pages);
+    }
+  }
+  if (seen == 0) GTEST_SKIP() << "no malformed samples";
+}
+
+// ------------------------------------------------------------ crafted files
+
+/// Builds a one-page file: header, pixel data at offset 8, then the directory and
+/// the values that do not fit in their entries.
+class TTiffBuilder {
+ public:
+  explicit TTiffBuilder(bool bigEndian) : FBE(bigEndian) {}
+
+  void Add(uint16_t tag, uint16_t type, std::vector<uint32_t> values) { FEntries[tag] = {type, std::move(values)}; }
+  void AddRational(uint16_t tag, uint32_t num, uint32_t den) { Add(tag, 5, {num, den}); }
+
+  std::vector<uint8_t> Build(const std::vector<uint8_t>& pixels, bool withStripCounts = true) {
+    std::vector<uint8_t> f;
+    Put(f, FBE ? 0x4D4D : 0x4949, 2);
+    Put(f, 42, 2);
+    Put(f, 0, 4);  // patched below
+    const uint32_t dataOff = 8;
+    f.insert(f.end(), pixels.begin(), pixels.end());
+    if (!FEntries.count(273)) Add(273, 4, {dataOff});
+    if (withStripCounts && !FEntries.count(279)) Add(279, 4, {static_cast<uint32_t>(pixels.size())});
+    if (f.size() & 1) f.push_back(0);
+    const uint32_t dirOff = static_cast<uint32_t>(f.size());
+    Patch(f, 4, dirOff, 4);
+    Put(f, FEntries.size(), 2);
+    size_t extra = dirOff + 2 + FEntries.size() * 12 + 4;
+    std::vector<uint8_t> tail;
+    for (const auto& [tag, e] : FEntries) {
+      Put(f, tag, 2);
+      Put(f, e.Type, 2);
+      const int size = e.Type == 3 ? 2 : e.Type == 5 ? 4 : e.Type == 1 || e.Type == 2 ? 1 : 4;
+      const uint32_t count = e.Type == 5 ? static_cast<uint32_t>(e.Values.size() / 2)
+                                         : static_cast<uint32_t>(e.Values.size());
+      Put(f, count, 4);
+      std::vector<uint8_t> bytes;
+      for (uint32_t v : e.Values) Put(bytes, v, size);
+      if (bytes.size() <= 4) {
+        bytes.resize(4, 0);
+        f.insert(f.end(), bytes.begin(), bytes.end());
+      } else {
+        Put(f, static_cast<uint32_t>(extra + tail.size()), 4);
+        tail.insert(tail.end(), bytes.begin(), bytes.end());
+      }
+    }
+    Put(f, FNext, 4);
+    f.insert(f.end(), tail.begin(), tail.end());
+    return f;
+  }
+  uint32_t FNext = 0;
+
+ private:
+  struct TE {
+    uint16_t Type;
+    std::vector<uint32_t> Values;
+  };
+  void Put(std::vector<uint8_t>& f, uint64_t v, int n) const {
+    for (int i = 0; i < n; ++i) f.push_back(static_cast<uint8_t>(v >> (8 * (FBE ? n - 1 - i : i))));
+  }
+  void Patch(std::vector<uint8_t>& f, size_t at, uint32_t v, int n) const {
+    for (int i = 0; i < n; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * (FBE ? n - 1 - i : i)));
+  }
+  bool FBE;
+  std::map<uint16_t, TE> FEntries;
+};
+
+std::vector<uint8_t> RgbPixels(int w, int h) {
+  std::vector<uint8_t> px(static_cast<size_t>(w) * h * 3);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(i * 7 + 3);
+  return px;
+}
+
+TReadResult ReadBytes(const std::vector<uint8_t>& bytes, int index = 0) {
+  TMemoryStream ms(bytes.data(), bytes.size());
+  return ReadTiff(ms, index);
+}
+
+TEST(TiffRead, BigEndianWithShortWidthReadsLikeLittleEndianTwin) {
+  const std::vector<uint8_t> px = RgbPixels(5, 3);
+  TReadResult results[2];
+  for (int be = 0; be < 2; ++be) {
+    TTiffBuilder b(be == 1);
+    b.Add(256, 3, {5});  // SHORT width: stands in the upper half of a big-endian value field
+    b.Add(257, 4, {3});
+    b.Add(258, 3, {8, 8, 8});
+    b.Add(277, 3, {3});
+    b.Add(262, 3, {2});
+    results[be] = ReadBytes(b.Build(px));
+    ASSERT_FALSE(results[be].Aborting);
+  }
+  EXPECT_EQ(results[1].Bitmap.Width(), 5);
+  EXPECT_EQ(BitmapRgb(results[0].Bitmap), px);
+  EXPECT_EQ(BitmapRgb(results[1].Bitmap), px);
+}
+
+TEST(TiffRead, SixteenBitSamplesFollowTheFileByteOrder) {
+  for (int be = 0; be < 2; ++be) {
+    TTiffBuilder b(be == 1);
+    b.Add(256, 4, {2});
+    b.Add(257, 4, {1});
+    b.Add(258, 3, {16});
+    b.Add(262, 3, {1});
+    // Values 0x1234 and 0xABCD in the file's order.
+    const std::vector<uint8_t> px = be ? std::vector<uint8_t>{0x12, 0x34, 0xAB, 0xCD}
+                                       : std::vector<uint8_t>{0x34, 0x12, 0xCD, 0xAB};
+    const TReadResult r = ReadBytes(b.Build(px));
+    ASSERT_FALSE(r.Aborting);
+    EXPECT_EQ(r.Bitmap.GetPixel(0, 0).r, 0x12);
+    EXPECT_EQ(r.Bitmap.GetPixel(1, 0).r, 0xAB);
+  }
+}
+
+// Rows per strip absent, 0xFFFFFFFF, and strip byte counts missing: one strip that
+// runs to the end of the stream.
+TEST(TiffRead, OneStripDefaults) {
+  const std::vector<uint8_t> px = RgbPixels(4, 4);
+  for (int variant = 0; variant < 3; ++variant) {
+    SCOPED_TRACE(variant);
+    TTiffBuilder b(false);
+    b.Add(256, 4, {4});
+    b.Add(257, 4, {4});
+    b.Add(258, 3, {8, 8, 8});
+    b.Add(277, 3, {3});
+    if (variant == 1) b.Add(278, 4, {0xFFFFFFFFu});
+    if (variant == 2) b.Add(279, 4, {0});
+    const TReadResult r = ReadBytes(b.Build(px, variant != 0));
+    ASSERT_FALSE(r.Aborting);
+    EXPECT_EQ(BitmapRgb(r.Bitmap), px);
+  }
+}
+
+TEST(TiffRead, ResolutionPerCentimetreBecomesDpi) {
+  TTiffBuilder b(false);
+  b.Add(256, 4, {1});
+  b.Add(257, 4, {1});
+  b.Add(258, 3, {8, 8, 8});
+  b.Add(277, 3, {3});
+  b.AddRational(282, 11811, 100);
+  b.AddRational(283, 50, 0);  // a zero denominator counts as 1
+  b.Add(296, 3, {3});
+  const TReadResult r = ReadBytes(b.Build({1, 2, 3}));
+  EXPECT_EQ(r.Params.DpiX, 299);
+  EXPECT_EQ(r.Params.DpiY, 127);
+}
+
+// Found by fuzzing: values with a count of zero (an empty inline value).
+TEST(TiffMalformed, EmptyValuesReadAsAbsent) {
+  TTiffBuilder b(false);
+  b.Add(256, 4, {2});
+  b.Add(257, 4, {1});
+  b.Add(258, 3, {});
+  b.Add(269, 2, {});
+  b.Add(282, 5, {});
+  b.Add(262, 3, {1});
+  const TReadResult r = ReadBytes(b.Build({0x80}));
+  EXPECT_FALSE(r.Aborting);
+  EXPECT_EQ(r.Params.BitsPerSample, 1);
+  EXPECT_EQ(r.Params.TIFF_DocumentName, "");
+  EXPECT_EQ(r.Bitmap.PixelFormat(), pf1bit);
+}
+
+TEST(TiffMalformed, UnequalBitsPerSampleSetsAborting) {
+  TTiffBuilder b(false);
+  b.Add(256, 4, {1});
+  b.Add(257, 4, {1});
+  b.Add(258, 3, {8, 8, 16});
+  b.Add(277, 3, {3});
+  EXPECT_TRUE(ReadBytes(b.Build({1, 2, 3, 4})).Aborting);
+}
+
+TEST(TiffMalformed, StripsOutsideTheStreamSetAborting) {
+  TTiffBuilder b(false);
+  b.Add(256, 4, {4});
+  b.Add(257, 4, {4});
+  b.Add(258, 3, {8, 8, 8});
+  b.Add(277, 3, {3});
+  b.Add(273, 4, {0x7FFFFFF0u});
+  EXPECT_TRUE(ReadBytes(b.Build(RgbPixels(4, 4))).Aborting);
+
+  TTiffBuilder shortStrip(false);  // declares 4 rows, holds 2
+  shortStrip.Add(256, 4, {4});
+  shortStrip.Add(257, 4, {4});
+  shortStrip.Add(258, 3, {8, 8, 8});
+  shortStrip.Add(277, 3, {3});
+  const std::vector<uint8_t> px = RgbPixels(4, 2);
+  const TReadResult r = ReadBytes(shortStrip.Build(px));
+  EXPECT_TRUE(r.Aborting);
+  // The rows decoded so far are kept; the rest stays zero.
+  std::vector<uint8_t> want = px;
+  want.resize(4 * 4 * 3, 0);
+  EXPECT_EQ(BitmapRgb(r.Bitmap), want);
+}
+
+TEST(TiffMalformed, AbsurdSizeIsRefusedBeforeAllocating) {
+  TTiffBuilder b(false);
+  b.Add(256, 4, {0xFFFFFFF0u});
+  b.Add(257, 4, {0xFFFFFFF0u});
+  b.Add(258, 3, {8, 8, 8});
+  b.Add(277, 3, {3});
+  const TReadResult r = ReadBytes(b.Build({1, 2, 3}));
+  EXPECT_TRUE(r.Aborting);
+  EXPECT_TRUE(r.Bitmap.Empty());
+}
+
+// Directory chains that come back to an earlier directory end the walk.
+TEST(TiffMalformed, DirectoryCyclesEndTheChain) {
+  TTiffBuilder b(false);
+  b.Add(256, 4, {1});
+  b.Add(257, 4, {1});
+  b.Add(258, 3, {8, 8, 8});
+  b.Add(277, 3, {3});
+  std::vector<uint8_t> f = b.Build({1, 2, 3});
+  const uint32_t dir = f[4] | f[5] << 8 | f[6] << 16 | uint32_t{f[7]} << 24;
+  const size_t link = dir + 2 + (f[dir] | f[dir + 1] << 8) * 12;
+  auto setLink = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  setLink(link, dir);  // points at itself
+  TMemoryStream self(f.data(), f.size());
+  EXPECT_EQ(_EnumTIFFImStream(self), 1);
+
+  // A second directory (a copy of the first) that links back to the first.
+  std::vector<uint8_t> copy(f.begin() + dir, f.begin() + static_cast<std::ptrdiff_t>(link) + 4);
+  const uint32_t dir2 = static_cast<uint32_t>(f.size());
+  f.insert(f.end(), copy.begin(), copy.end());
+  setLink(link, dir2);
+  setLink(dir2 + (link - dir), dir);
+  TMemoryStream loop(f.data(), f.size());
+  EXPECT_EQ(_EnumTIFFImStream(loop), 2);
+  const TReadResult second = ReadBytes(f, 1);
+  EXPECT_FALSE(second.Aborting);
+  EXPECT_EQ(second.Pages, 2);
+}
+
+TEST(TiffMalformed, NotTiffSetsAbortingAndCountsNoPage) {
+  const std::vector<uint8_t> junk = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0};
+  const TReadResult r = ReadBytes(junk);
+  EXPECT_TRUE(r.Aborting);
+  EXPECT_EQ(r.Pages, 0);
+  TMemoryStream ms(junk.data(), junk.size());
+  EXPECT_EQ(_DeleteTIFFImStream(ms, 0), 0);
+  EXPECT_EQ(ms.Size(), static_cast<int64_t>(junk.size()));
+}
+
+// ------------------------------------------------------------ writing
+
+TBitmap RandomBilevel(int w, int h, unsigned seed) {
+  TBitmap b(w, h, pf1bit);
+  std::mt19937 rng(seed);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = b.ScanLine(y);
+    // Runs of random length give the fax coders realistic and extreme cases alike.
+    int x = 0, colour = static_cast<int>(rng() & 1);
+    while (x < w) {
+      const int run = (rng() % 4 == 0) ? 1 + static_cast<int>(rng() % 3000) : 1 + static_cast<int>(rng() % 12);
+      for (int i = x; i < std::min(w, x + run); ++i) _SetPixelbw(row, i, colour);
+      x += run;
+      colour ^= 1;
+    }
+  }
+  return b;
+}
+
+TBitmap RandomRgb(int w, int h, unsigned seed) {
+  TBitmap b(w, h, pf24bit);
+  std::mt19937 rng(seed);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = b.ScanLine(y);
+    for (int x = 0; x < w * 3; ++x) row[x] = (x / 3) % 5 == 0 ? static_cast<uint8_t>(rng()) : static_cast<uint8_t>(y * 9);
+  }
+  return b;
+}
+
+TIOParamsVals WriteParams(TIOTIFFCompression c, bool bilevel) {
+  TIOParamsVals p;
+  p.TIFF_Compression = c;
+  p.BitsPerSample = bilevel ? 1 : 8;
+  p.SamplesPerPixel = bilevel ? 1 : 3;
+  p.TIFF_LZWCompFunc = TiffLzwEncode;
+  p.TIFF_LZWDecompFunc = TiffLzwDecode;
+  return p;
+}
+
+std::vector<uint8_t> WriteTiff(TBitmap& bmp, TIOParamsVals& p) {
+  TMemoryStream ms;
+  bool ab = false;
+  TProgressRec pr;
+  pr.Aborting = &ab;
+  EXPECT_EQ(TIFFWriteStream(ms, false, bmp, p, pr), 1);
+  EXPECT_FALSE(ab);
+  return std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size());
+}
+
+std::string SaveTemp(const std::vector<uint8_t>& bytes, const std::string& name) {
+  const std::string path = (std::filesystem::temp_directory_path() / ("vexa_tiff_" + name + ".tif")).string();
+  TMemoryStream ms(bytes.data(), bytes.size());
+  ms.SaveToFile(path);
+  return path;
+}
+
+/// The independent reader accepts the file without a word of complaint and decodes
+/// the same pixels.
+void ExpectIndependentReaderAgrees(const std::vector<uint8_t>& bytes, const TBitmap& expected, const std::string& name,
+                                   int tolerance = 0) {
+  const std::string path = SaveTemp(bytes, name);
+  if (testing::HaveTool("tiffinfo")) {
+    const std::string cmd = "tiffinfo -D '" + path + "' 2>&1 >/dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string errors;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p)) errors += buf;
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(errors, "") << name;
+  }
+  if (testing::HaveReferenceDecoder()) {
+    TRefImage ref;
+    ASSERT_TRUE(testing::ReferenceDecode(path, 0, ref)) << name;
+    const std::vector<uint8_t> refRgb = expected.PixelFormat() == pf1bit ? Bilevel(ref.Rgb) : ref.Rgb;
+    const int diff = MaxDifference(BitmapRgb(expected), refRgb);
+    EXPECT_GE(diff, 0) << name;
+    EXPECT_LE(diff, tolerance) << name;
+  }
+  std::filesystem::remove(path);
+}
+
+struct TWriteCase {
+  TIOTIFFCompression Compression;
+  bool Bilevel;
+  uint16_t TagCompression;
+  uint16_t TagPhotometric;
+};
+
+void PrintTo(const TWriteCase& c, std::ostream* os) {
+  *os << "compression " << int(c.Compression) << (c.Bilevel ? " bilevel" : " rgb");
+}
+
+class TiffRoundTrip : public ::testing::TestWithParam<TWriteCase> {};
+
+uint32_t TagValue(const std::vector<uint8_t>& f, uint16_t tag) {
+  const uint32_t dir = f[4] | f[5] << 8 | f[6] << 16 | uint32_t{f[7]} << 24;
+  const int n = f[dir] | f[dir + 1] << 8;
+  for (int i = 0; i < n; ++i) {
+    const uint8_t* e = f.data() + dir + 2 + i * 12;
+    if ((e[0] | e[1] << 8) == tag) return e[8] | e[9] << 8 | e[10] << 16 | uint32_t{e[11]} << 24;
+  }
+  return 0xFFFFFFFFu;
+}
+
+TEST_P(TiffRoundTrip, PixelsSurviveAndOtherReadersAgree) {
+  const TWriteCase& c = GetParam();
+  for (int w : {1, 7, 8, 9, 333}) {
+    SCOPED_TRACE("width " + std::to_string(w));
+    TBitmap src = c.Bilevel ? RandomBilevel(w, 17, w) : RandomRgb(w, 11, w);
+    TIOParamsVals p = WriteParams(c.Compression, c.Bilevel);
+    const std::vector<uint8_t> f = WriteTiff(src, p);
+    EXPECT_EQ(TagValue(f, 259), c.TagCompression);
+    EXPECT_EQ(TagValue(f, 262), c.TagPhotometric);
+    TReadResult r = ReadBytes(f);
+    r.Params.TIFF_LZWDecompFunc = TiffLzwDecode;
+    ASSERT_FALSE(r.Aborting);
+    EXPECT_EQ(r.Bitmap.PixelFormat(), src.PixelFormat());
+    EXPECT_EQ(BitmapRgb(r.Bitmap), BitmapRgb(src));
+    EXPECT_EQ(r.Params.TIFF_Compression, c.Compression);
+    if (w == 333) ExpectIndependentReaderAgrees(f, src, "rt" + std::to_string(c.TagCompression));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Compressions, TiffRoundTrip,
+                         ::testing::Values(TWriteCase{ioTIFF_UNCOMPRESSED, true, 1, 1},
+                                           TWriteCase{ioTIFF_CCITT1D, true, 2, 0},
+                                           TWriteCase{ioTIFF_G3FAX1D, true, 3, 0},
+                                           TWriteCase{ioTIFF_G3FAX2D, true, 3, 0},
+                                           TWriteCase{ioTIFF_G4FAX, true, 4, 0},
+                                           TWriteCase{ioTIFF_PACKBITS, true, 32773, 1},
+                                           TWriteCase{ioTIFF_LZW, true, 5, 1},
+                                           TWriteCase{ioTIFF_UNCOMPRESSED, false, 1, 2},
+                                           TWriteCase{ioTIFF_PACKBITS, false, 32773, 2},
+                                           TWriteCase{ioTIFF_LZW, false, 5, 2}));
+
+TEST(TiffWrite, CmykPageRoundTripsWithinRounding) {
+  TBitmap src = RandomRgb(40, 9, 3);
+  src.ScanLine(0)[0] = src.ScanLine(0)[1] = src.ScanLine(0)[2] = 0;  // black: C, M, Y, K = 255, 255, 255, 254
+  TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
+  p.TIFF_PhotometInterpret = ioTIFF_CMYK;
+  const std::vector<uint8_t> f = WriteTiff(src, p);
+  EXPECT_EQ(TagValue(f, 262), 5u);
+  EXPECT_EQ(TagValue(f, 277), 4u);
+  const uint32_t data = TagValue(f, 273);
+  EXPECT_EQ(std::vector<uint8_t>(f.begin() + data, f.begin() + data + 4), (std::vector<uint8_t>{255, 255, 255, 254}));
+  const TReadResult r = ReadBytes(f);
+  ASSERT_FALSE(r.Aborting);
+  EXPECT_LE(MaxDifference(BitmapRgb(r.Bitmap), BitmapRgb(src)), 2);
+  ExpectIndependentReaderAgrees(f, r.Bitmap, "cmyk", 1);
+}
+
+TEST(TiffWrite, FaxCompressionOfAPhotographFallsBackToUncompressedRgb) {
+  TBitmap src = RandomRgb(20, 5, 1);
+  TIOParamsVals p = WriteParams(ioTIFF_G4FAX, false);
+  const std::vector<uint8_t> f = WriteTiff(src, p);
+  EXPECT_EQ(TagValue(f, 259), 1u);
+  EXPECT_EQ(TagValue(f, 262), 2u);
+  EXPECT_EQ(BitmapRgb(ReadBytes(f).Bitmap), BitmapRgb(src));
+}
+
+TEST(TiffWrite, LzwWithoutEncoderWritesUncompressed) {
+  TBitmap src = RandomRgb(20, 5, 1);
+  TIOParamsVals p = WriteParams(ioTIFF_LZW, false);
+  p.TIFF_LZWCompFunc = nullptr;
+  const TiffLzwEncodeProc saved = DefTIFF_LZWCOMPFUNC;
+  DefTIFF_LZWCOMPFUNC = nullptr;
+  const std::vector<uint8_t> f = WriteTiff(src, p);
+  DefTIFF_LZWCOMPFUNC = saved;
+  EXPECT_EQ(TagValue(f, 259), 1u);
+  EXPECT_EQ(TagValue(f, 317), 0xFFFFFFFFu);  // no predictor
+  EXPECT_EQ(BitmapRgb(ReadBytes(f).Bitmap), BitmapRgb(src));
+}
+
+TEST(TiffWrite, ColourBitmapSavedAsBilevelKeepsTwoColoursOrDithers) {
+  TBitmap two(16, 4, pf24bit);
+  two.Fill(TRGB{200, 30, 30});
+  two.SetPixel(3, 1, TRGB{0, 0, 90});
+  TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, true);
+  TReadResult r = ReadBytes(WriteTiff(two, p));
+  ASSERT_EQ(r.Bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(r.Bitmap.GetPixel(3, 1), (TRGB{0, 0, 0}));  // the darker colour is black
+  EXPECT_EQ(r.Bitmap.GetPixel(0, 0), (TRGB{255, 255, 255}));
+
+  TBitmap grey(64, 64, pf24bit);
+  grey.Fill(TRGB{128, 128, 128});
+  grey.SetPixel(0, 0, TRGB{1, 2, 3});
+  grey.SetPixel(1, 0, TRGB{250, 250, 250});
+  r = ReadBytes(WriteTiff(grey, p));
+  int white = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) white += r.Bitmap.GetPixel(x, y).r == 255;
+  EXPECT_GT(white, 64 * 64 / 3);  // mid grey dithers to a mix
+  EXPECT_LT(white, 64 * 64 * 2 / 3);
+}
+
+TEST(TiffWrite, ParametersRoundTrip) {
+  TBitmap src = RandomRgb(3, 2, 9);
+  TIOParamsVals p = WriteParams(ioTIFF_PACKBITS, false);
+  p.TIFF_DocumentName = "scan of the week";
+  p.TIFF_ImageDescription = "ab";  // short enough to stand in its entry
+  p.TIFF_PageName = "cover";
+  p.TIFF_PageNumber = 2;
+  p.TIFF_PageCount = 5;
+  p.DpiX = 300;
+  p.DpiY = 150;
+  p.TIFF_XPos = 7;
+  p.TIFF_YPos = 11;
+  const TReadResult r = ReadBytes(WriteTiff(src, p));
+  EXPECT_EQ(r.Params.TIFF_DocumentName, "scan of the week");
+  EXPECT_EQ(r.Params.TIFF_ImageDescription, "ab");
+  EXPECT_EQ(r.Params.TIFF_PageName, "cover");
+  EXPECT_EQ(r.Params.TIFF_PageNumber, 2);
+  EXPECT_EQ(r.Params.TIFF_PageCount, 5);
+  EXPECT_EQ(r.Params.DpiX, 300);
+  EXPECT_EQ(r.Params.DpiY, 150);
+  EXPECT_EQ(r.Params.TIFF_XPos, 7);
+  EXPECT_EQ(r.Params.TIFF_YPos, 11);
+  EXPECT_EQ(r.Params.TIFF_Compression, ioTIFF_PACKBITS);
+  EXPECT_EQ(r.Params.TIFF_PhotometInterpret, ioTIFF_RGB);
+}
+
+TEST(TiffWrite, ProgressIsReportedAndAbortStopsBeforeTheDirectory) {
+  TBitmap src = RandomRgb(10, 50, 4);
+  TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
+  TMemoryStream ms;
+  bool ab = false;
+  std::vector<int> seen;
+  TProgressRec pr;
+  pr.Aborting = &ab;
+  pr.OnProgress = [&](TObject*, int per) {
+    seen.push_back(per);
+    if (per >= 50) ab = true;
+  };
+  EXPECT_EQ(TIFFWriteStream(ms, false, src, p, pr), 0);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front(), 0);
+  EXPECT_EQ(seen.back(), 50);
+  ms.Seek(0, soBeginning);
+  EXPECT_EQ(_EnumTIFFImStream(ms), 0);  // no directory was linked
+}
+
+// ------------------------------------------------------------ pages
+
+/// A bitmap whose top-left pixel names the page.
+TBitmap Page(uint8_t tag) {
+  TBitmap b(6, 4, pf24bit);
+  b.Fill(TRGB{tag, static_cast<uint8_t>(tag + 1), static_cast<uint8_t>(tag + 2)});
+  return b;
+}
+
+std::vector<uint8_t> PageTags(TMemoryStream& ms) {
+  std::vector<uint8_t> tags;
+  ms.Seek(0, soBeginning);
+  const int n = _EnumTIFFImStream(ms);
+  for (int i = 0; i < n; ++i) {
+    const TReadResult r = ReadTiff(ms, i);
+    EXPECT_FALSE(r.Aborting);
+    tags.push_back(r.Bitmap.GetPixel(0, 0).b);
+  }
+  return tags;
+}
+
+int Insert(TMemoryStream& ms, uint8_t tag, int index) {
+  TBitmap b = Page(tag);
+  TIOParamsVals p = WriteParams(index % 2 ? ioTIFF_PACKBITS : ioTIFF_UNCOMPRESSED, false);
+  p.TIFF_ImageIndex = index;
+  bool ab = false;
+  TProgressRec pr;
+  pr.Aborting = &ab;
+  ms.Seek(0, soBeginning);
+  const int n = TIFFWriteStream(ms, true, b, p, pr);
+  EXPECT_FALSE(ab);
+  return n;
+}
+
+TEST(TiffPages, InsertAtFrontMiddleAndEnd) {
+  TMemoryStream ms;
+  TBitmap first = Page(10);
+  TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
+  ASSERT_EQ(TIFFWriteStream(ms, false, first, p, nullpr), 1);
+  EXPECT_EQ(Insert(ms, 20, 1), 2);   // end
+  EXPECT_EQ(Insert(ms, 30, 99), 3);  // past the end: appended
+  EXPECT_EQ(PageTags(ms), (std::vector<uint8_t>{10, 20, 30}));
+  EXPECT_EQ(Insert(ms, 40, 0), 4);  // front
+  EXPECT_EQ(Insert(ms, 50, 2), 5);  // middle
+  EXPECT_EQ(PageTags(ms), (std::vector<uint8_t>{40, 10, 50, 20, 30}));
+  ExpectIndependentReaderAgrees(std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size()), Page(40), "multi");
+  if (testing::HaveReferenceDecoder()) {
+    const std::string path = SaveTemp(std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size()), "pages");
+    TRefImage ref;
+    ASSERT_TRUE(testing::ReferenceDecode(path, 4, ref));
+    EXPECT_EQ(ref.Frames, 5);
+    EXPECT_EQ(ref.Rgb[0], 32);  // red of page 30
+    std::filesystem::remove(path);
+  }
+}
+
+TEST(TiffPages, InsertIntoBigEndianFileIsRefused) {
+  TTiffBuilder b(true);
+  b.Add(256, 4, {1});
+  b.Add(257, 4, {1});
+  b.Add(258, 3, {8, 8, 8});
+  b.Add(277, 3, {3});
+  const std::vector<uint8_t> f = b.Build({1, 2, 3});
+  TMemoryStream ms(f.data(), f.size());
+  TBitmap page = Page(1);
+  TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
+  bool ab = false;
+  TProgressRec pr;
+  pr.Aborting = &ab;
+  EXPECT_EQ(TIFFWriteStream(ms, true, page, p, pr), 0);
+  EXPECT_TRUE(ab);
+  EXPECT_EQ(ms.Size(), static_cast<int64_t>(f.size()));
+}
+
+TEST(TiffPages, DeletingEachPageKeepsTheOthersInOrder) {
+  for (int victim = 0; victim < 4; ++victim) {
+    SCOPED_TRACE(victim);
+    TMemoryStream ms;
+    TBitmap first = Page(10);
+    TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
+    p.TIFF_DocumentName = "a name longer than four bytes";
+    TIFFWriteStream(ms, false, first, p, nullpr);
+    Insert(ms, 20, 1);
+    Insert(ms, 30, 2);
+    Insert(ms, 40, 3);
+    ms.Seek(0, soBeginning);
+    EXPECT_EQ(_DeleteTIFFImStream(ms, victim), 4);
+    std::vector<uint8_t> want = {10, 20, 30, 40};
+    want.erase(want.begin() + victim);
+    EXPECT_EQ(PageTags(ms), want);
+    EXPECT_EQ(ReadTiff(ms, 0).Params.TIFF_DocumentName, victim == 0 ? "" : "a name longer than four bytes");
+    ExpectIndependentReaderAgrees(std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size()), Page(want[0]),
+                                  "del" + std::to_string(victim));
+  }
+}
+
+// Deleting from real multi-strip and big-endian files keeps every other page's pixels.
+TEST(TiffPages, DeleteFromRealFiles) {
+  VXInstallLZWCoders();
+  for (const char* f : {"pillow/g4-multi.tiff", "image-tiff-seq/seq-1c-8b-multipage-adeefdcc.tiff",
+                        "pillow/multipage.tiff"}) {
+    SCOPED_TRACE(f);
+    if (!std::filesystem::exists(kDir + f)) continue;
+    TMemoryStream orig;
+    orig.LoadFromFile(kDir + f);
+    const int n = _EnumTIFFImStream(orig);
+    ASSERT_GE(n, 2);
+    TMemoryStream ms;
+    ms.LoadFromFile(kDir + f);
+    EXPECT_EQ(_DeleteTIFFImStream(ms, 1), n);
+    ms.Seek(0, soBeginning);
+    ASSERT_EQ(_EnumTIFFImStream(ms), n - 1);
+    for (int i = 0; i < n - 1; ++i) {
+      const TReadResult before = ReadTiff(orig, i < 1 ? i : i + 1);
+      const TReadResult after = ReadTiff(ms, i);
+      ASSERT_FALSE(after.Aborting);
+      EXPECT_EQ(BitmapRgb(after.Bitmap), BitmapRgb(before.Bitmap));
+    }
+  }
+  // Big-endian: a crafted file keeps its byte order through the rebuild.
+  TTiffBuilder b(true);
+  b.Add(256, 3, {5});
+  b.Add(257, 4, {3});
+  b.Add(258, 3, {8, 8, 8});
+  b.Add(277, 3, {3});
+  const std::vector<uint8_t> px = RgbPixels(5, 3);
+  const std::vector<uint8_t> f = b.Build(px);
+  TMemoryStream ms(f.data(), f.size());
+  EXPECT_EQ(_DeleteTIFFImStream(ms, 7), 1);  // nothing to delete: rebuilt as it was
+  EXPECT_EQ(ms.Memory()[0], 'M');
+  EXPECT_EQ(BitmapRgb(ReadTiff(ms).Bitmap), px);
+}
+
+}  // namespace
+}  // namespace vexa
