@@ -50,8 +50,12 @@ class ProcCli : public ::testing::Test {
     std::filesystem::remove(FIn);
     std::filesystem::remove(FOut);
   }
+  // Per-test names: CTest may run the tests of this fixture side by side.
+  static std::string Name(const char* role) {
+    return Temp(std::string("vexa_cli_proc_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + role);
+  }
   TBitmap FImage;
-  std::string FIn = Temp("vexa_cli_proc_in.bmp"), FOut = Temp("vexa_cli_proc_out.bmp");
+  std::string FIn = Name("_in.bmp"), FOut = Name("_out.bmp");
 };
 
 }  // namespace
