@@ -208,6 +208,8 @@ void _MorphFilter(TBitmap& bmp, int winSize, int op, int x1, int y1, int x2, int
                   TObject* sender) {
   if (bmp.PixelFormat() != pf24bit || winSize < 0 || op < moMaximum || op > moClosing) return;
   if (!ClampRect(bmp, x1, y1, x2, y2)) return;
+  // A window wider than the rectangle sees the same pixels as one that just covers it.
+  winSize = imin(winSize, imax(x2 - x1, y2 - y1) + 1);
   double factor = 100.0 / (y2 - y1 + 0.5);
   if (op >= moOpening) factor /= 2;
   switch (op) {
