@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "vexa/core/bitmap.h"
 #include "vexa/core/streams.h"
 
@@ -51,11 +53,14 @@ else:
 sys.stdout.buffer.write(b'%d %d %d\n' % (im.size[0], im.size[1], frames))
 sys.stdout.buffer.write(rgb)
 )PY";
-  const std::string scriptPath = "/tmp/vexa_tiff_reference.py";
-  {
-    std::ofstream f(scriptPath);
-    f << kScript;
-  }
+  // One script per process: test programs may run side by side.
+  struct TScript {
+    std::string Path = "/tmp/vexa_tiff_reference_" + std::to_string(getpid()) + ".py";
+    TScript() { std::ofstream(Path) << kScript; }
+    ~TScript() { std::remove(Path.c_str()); }
+  };
+  static const TScript script;
+  const std::string& scriptPath = script.Path;
   const std::string cmd = std::string(kPython) + " " + scriptPath + " '" + path + "' " + std::to_string(page) + " 2>/dev/null";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return false;

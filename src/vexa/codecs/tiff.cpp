@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vexa/codecs/ccitt.h"
+#include "vexa/proc/colordepth.h"
 #include "vexa/view/vxview.h"
 
 namespace vexa {
@@ -752,56 +753,32 @@ void PackBitsRow(const uint8_t* row, int32_t len, std::vector<uint8_t>& out) {
   flush(len);
 }
 
+/// 24-bit copy of a bitmap in any other format.
+void To24(const TBitmap& src, TBitmap& dst) {
+  TProgressRec quiet;
+  if (src.PixelFormat() == pf1bit) {
+    _Conv1to24(src, dst, quiet);
+  } else {
+    VXCopyBitmap(src, dst);
+    dst.SetPixelFormat(pf24bit);
+  }
+}
+
 /// 1-bit working copy: two-colour images keep their two colours (darker = black),
 /// others are reduced by ordered dither.
 TBitmap ToBilevel(const TBitmap& src) {
   TBitmap rgb;
-  VXCopyBitmap(src, rgb);
-  if (rgb.PixelFormat() != pf24bit) rgb.SetPixelFormat(pf24bit);
-  const int w = rgb.Width(), h = rgb.Height();
-  TBitmap out(w, h, pf1bit);
-  TRGB c0{}, c1{};
-  int colours = 0;
-  for (int y = 0; y < h && colours <= 2; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(rgb.ScanLine(y));
-    uint8_t* d = out.ScanLine(y);
-    for (int x = 0; x < w; ++x) {
-      if (colours == 0) {
-        c0 = s[x];
-        colours = 1;
-      } else if (!(s[x] == c0) && (colours == 1 || !(s[x] == c1))) {
-        if (colours == 2) {
-          colours = 3;
-          break;
-        }
-        c1 = s[x];
-        colours = 2;
-      }
-      if (!(s[x] == c0)) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
+  const TBitmap* p = &src;
+  if (src.PixelFormat() != pf24bit) {
+    To24(src, rgb);
+    p = &rgb;
   }
-  auto grey = [](TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b + 50) / 100; };
-  if (colours == 2) {
-    if (grey(c1) < grey(c0))
-      for (int y = 0; y < h; ++y) {
-        uint8_t* d = out.ScanLine(y);
-        for (int i = 0; i < out.RowLen(); ++i) d[i] = static_cast<uint8_t>(~d[i]);
-      }
-    return out;
-  }
-  static const uint8_t kBayer[8][8] = {
-      {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-      {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
-      {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
-  for (int y = 0; y < h; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(rgb.ScanLine(y));
-    uint8_t* d = out.ScanLine(y);
-    std::memset(d, 0, static_cast<size_t>(out.RowLen()));
-    for (int x = 0; x < w; ++x) {
-      const int g = (21 * s[x].r + 71 * s[x].g + 7 * s[x].b) / 100 / 4;
-      if (g > kBayer[x & 7][y & 7]) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
-  }
+  TRGB c0, c1;
+  if (std::unique_ptr<TBitmap> two = _ConvertTo1bit(*p, c0, c1)) return std::move(*two);
+  TBitmap out;
+  VXCopyBitmap(*p, out);
+  TProgressRec quiet;
+  _ConvertToBWOrdered(out, quiet);
   return out;
 }
 
@@ -868,8 +845,7 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
     work = ToBilevel(bitmap);
     src = &work;
   } else if (!bilevel && bitmap.PixelFormat() != pf24bit) {
-    VXCopyBitmap(bitmap, work);
-    work.SetPixelFormat(pf24bit);
+    To24(bitmap, work);
     src = &work;
   }
   const int width = src->Width(), height = src->Height();
