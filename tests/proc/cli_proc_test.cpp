@@ -50,8 +50,12 @@ class ProcCli : public ::testing::Test {
     std::filesystem::remove(FIn);
     std::filesystem::remove(FOut);
   }
+  // Per-test names: CTest may run the tests of this fixture side by side.
+  static std::string Name(const char* role) {
+    return Temp(std::string("vexa_cli_proc_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + role);
+  }
   TBitmap FImage;
-  std::string FIn = Temp("vexa_cli_proc_in.bmp"), FOut = Temp("vexa_cli_proc_out.bmp");
+  std::string FIn = Name("_in.bmp"), FOut = Name("_out.bmp");
 };
 
 }  // namespace
@@ -98,4 +102,26 @@ TEST_F(ProcCli, QueriesPrintAndBadArgumentsAreUsageErrors) {
   size_t used = 0;
   EXPECT_GE(std::stod(out, &used), 0.0);
   EXPECT_EQ(out.substr(used), "\n");
+}
+
+TEST_F(ProcCli, GeometryEffectsAndHiddenText) {
+  std::string out;
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " resample -1 24 triangle", &out), 0) << out;
+  TBitmap small = Load(FOut);
+  EXPECT_EQ(small.Width(), 32);
+  EXPECT_EQ(small.Height(), 24);
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " rotate 90", &out), 0) << out;
+  EXPECT_EQ(Load(FOut).Width(), 48);
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " hide-text \"under the pixels\"", &out), 0) << out;
+  EXPECT_EQ(out, "16\n");
+  ASSERT_EQ(RunCli("proc " + FOut + " - read-text", &out), 0);
+  EXPECT_EQ(out, "under the pixels\n");
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " merge " + FIn + " 30", &out), 0) << out;
+  TBitmap merged = Load(FOut);
+  for (int y = 0; y < 48; ++y) ASSERT_EQ(0, std::memcmp(merged.ScanLine(y), FImage.ScanLine(y), 64 * 3));
+  ASSERT_EQ(RunCli("proc " + FIn + " " + FOut + " fft-lowpass 8 gray", &out), 0) << out;
+  EXPECT_EQ(Load(FOut).Width(), 64);
+  EXPECT_EQ(RunCli("proc " + FIn + " " + FOut + " flip x", &out), 2);
+  EXPECT_EQ(RunCli("proc " + FIn + " " + FOut + " resample 10 10 cubic", &out), 2);
+  EXPECT_EQ(RunCli("proc " + FIn + " " + FOut + " lens 1 2 3 4 much", &out), 2);
 }

@@ -1,5 +1,6 @@
 #include "vexa/proc/effects.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -16,7 +17,11 @@ using procdetail::TRowProgress;
 namespace {
 
 inline TRGB* Row(TBitmap& b, int y) { return reinterpret_cast<TRGB*>(b.ScanLine(y)); }
-inline const TRGB* Row(const TBitmap& b, int y) { return reinterpret_cast<const TRGB*>(b.ScanLine(y)); }
+// Light offset in map units; any value past +-1e6 lands on the map's edge anyway.
+inline int LightOffset(double distance, int radius) {
+  return static_cast<int>(dmax(dmin(distance / radius * 128, 1e6), -1e6));
+}
+
 inline uint8_t RoundClamp(double v) { return static_cast<uint8_t>(blimit(static_cast<int>(std::nearbyint(v)))); }
 
 }  // namespace
@@ -44,13 +49,13 @@ void _BumpMapping(TBitmap& bmp, int lightX, int lightY, int radiusX, int radiusY
   const double lr = lightColor.r / 255.0, lg = lightColor.g / 255.0, lb = lightColor.b / 255.0;
   std::vector<int> offX(static_cast<size_t>(rw));
   for (int x = 0; x < rw; ++x)
-    offX[static_cast<size_t>(x)] = static_cast<int>(static_cast<double>(x1 + x - lightX) / radiusX * 128);
+    offX[static_cast<size_t>(x)] = LightOffset(static_cast<double>(x1 + x) - lightX, radiusX);
   TRowProgress rowProgress(progress.OnProgress, progress.Sender, y1, y2, true);
   for (int y = 0; y < rh; ++y) {
     const uint8_t* g = &grey[static_cast<size_t>(y) * rw];
     const uint8_t* up = &grey[static_cast<size_t>(y > 0 ? y - 1 : 0) * rw];
     const uint8_t* down = &grey[static_cast<size_t>(y < rh - 1 ? y + 1 : y) * rw];
-    const int offY = static_cast<int>(static_cast<double>(y1 + y - lightY) / radiusY * 128);
+    const int offY = LightOffset(static_cast<double>(y1 + y) - lightY, radiusY);
     TRGB* p = Row(bmp, y1 + y) + x1;
     for (int x = 0; x < rw; ++x) {
       const int dx = g[x < rw - 1 ? x + 1 : x] - g[x > 0 ? x - 1 : 0];
@@ -69,8 +74,9 @@ void _BumpMapping(TBitmap& bmp, int lightX, int lightY, int radiusX, int radiusY
 void _lens(TBitmap& bmp, int x, int y, int width, int height, double refraction, TProgressRec& progress) {
   if (bmp.PixelFormat() != pf24bit || bmp.Empty()) return;
   const int W = bmp.Width(), H = bmp.Height();
-  const int left = ilimit(x - width / 2, 0, W), top = ilimit(y - height / 2, 0, H);
-  const int right = ilimit(x + width / 2, 0, W), bottom = ilimit(y + height / 2, 0, H);
+  auto clampTo = [](int64_t v, int hi) { return static_cast<int>(std::clamp<int64_t>(v, 0, hi)); };
+  const int left = clampTo(int64_t(x) - width / 2, W), top = clampTo(int64_t(y) - height / 2, H);
+  const int right = clampTo(int64_t(x) + width / 2, W), bottom = clampTo(int64_t(y) + height / 2, H);
   const int w = right - left, h = bottom - top;
   if (w <= 0 || h <= 0) return;
   const double a = w / 2.0, b = h / 2.0, c = std::min(a, b), n = std::max(refraction, 1.0);
@@ -202,6 +208,8 @@ void _MorphFilter(TBitmap& bmp, int winSize, int op, int x1, int y1, int x2, int
                   TObject* sender) {
   if (bmp.PixelFormat() != pf24bit || winSize < 0 || op < moMaximum || op > moClosing) return;
   if (!ClampRect(bmp, x1, y1, x2, y2)) return;
+  // A window wider than the rectangle sees the same pixels as one that just covers it.
+  winSize = imin(winSize, imax(x2 - x1, y2 - y1) + 1);
   double factor = 100.0 / (y2 - y1 + 0.5);
   if (op >= moOpening) factor /= 2;
   switch (op) {

@@ -187,11 +187,14 @@ void TVXFtImage::GetFTImage(TBitmap& bmp) const {
         lo = std::min(lo, val), hi = std::max(hi, val);
       }
     if (std::fabs(lo) <= 0.00001) lo = 0;
-    const double k = hi > lo ? 255 / (hi - lo) : 0;
+    // Dividing by the range before scaling lets the largest value reach 255 exactly.
+    const double range = hi > lo ? hi - lo : HUGE_VAL;
     for (int y = 0; y < n; ++y) {
       uint8_t* d = bmp.ScanLine(y);
-      for (int x = 0; x < n; ++x)
-        Put(d + 3 * x, ch, static_cast<uint8_t>(ilimit(static_cast<int>(k * (v[static_cast<size_t>(y) * n + x] - lo)), 0, 255)));
+      for (int x = 0; x < n; ++x) {
+        const double t = (v[static_cast<size_t>(y) * n + x] - lo) / range;
+        Put(d + 3 * x, ch, static_cast<uint8_t>(ilimit(static_cast<int>(255 * t), 0, 255)));
+      }
     }
   }
 }
@@ -218,13 +221,13 @@ void TVXFtImage::BuildBitmap(TBitmap& bmp) const {
     }
     // A flat plane has no range to stretch; show it at the normalised scale.
     const bool flat = hi - lo < 1e-6f;
-    const double k = flat ? 255 : 255 / static_cast<double>(hi - lo);
+    const double range = flat ? 1 : static_cast<double>(hi) - lo;
     const double base = flat ? 0 : lo;
     for (int y = 0; y < FHeight; ++y) {
       const float* row = &work[(y + FOffsetY) * stride + FOffsetX];
       uint8_t* d = bmp.ScanLine(y);
       for (int x = 0; x < FWidth; ++x)
-        Put(d + 3 * x, ch, static_cast<uint8_t>(ilimit(static_cast<int>(k * (row[x] - base)), 0, 255)));
+        Put(d + 3 * x, ch, static_cast<uint8_t>(ilimit(static_cast<int>(255 * ((row[x] - base) / range)), 0, 255)));
     }
   }
 }

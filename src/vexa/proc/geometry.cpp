@@ -115,17 +115,42 @@ void _RotateShear(const TBitmap& src, TBitmap& dst, int angle, bool antiAlias, T
     ShearLine(src.ScanLine(y), 3, w, sh1.ScanLine(y), 3, w1, d, f, antiAlias, background);
   }
 
-  // Shear 2: columns slide down, more towards the left for positive angles.
+  // Shear 2: columns slide down, more towards the left for positive angles. The
+  // columns are walked a source row at a time (each column keeps its own shift)
+  // so that memory is read along rows; progress still counts one line per column.
   TBitmap sh2(w1, h2, pf24bit);
   FillRGB(sh2, background);
-  const ptrdiff_t in2 = -static_cast<ptrdiff_t>(sh1.RowLen()), out2 = -static_cast<ptrdiff_t>(sh2.RowLen());
+  std::vector<int> shift(static_cast<size_t>(w1)), frac(static_cast<size_t>(w1));
   for (int x = 0; x < w1; ++x) {
-    report();
     const double t = (positive ? w1 - x : x) * b;
     const int d = RoundHalfEven(t);
-    const int f = RoundHalfEven((t - d) * 4096);
-    ShearLine(sh1.ScanLine(0) + 3 * x, in2, h, sh2.ScanLine(0) + 3 * x, out2, h2, d - s1, f, antiAlias, background);
+    shift[static_cast<size_t>(x)] = d - s1;
+    frac[static_cast<size_t>(x)] = antiAlias ? RoundHalfEven((t - d) * 4096) : 0;
   }
+  std::vector<TRGB> bgRow(static_cast<size_t>(w1), background);
+  int columnsReported = 0;
+  for (int y = 0; y <= h; ++y) {
+    for (const int due = static_cast<int>(static_cast<int64_t>(w1) * y / (h + 1)); columnsReported < due; ++columnsReported)
+      report();
+    // Row h is the one past the end: only the anti-aliased trailing pixels land there.
+    if (y == h && !antiAlias) break;
+    const TRGB* cur = y < h ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y)) : bgRow.data();
+    const TRGB* prev = y > 0 ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y - 1)) : bgRow.data();
+    for (int x = 0; x < w1; ++x) {
+      const int pos = y + shift[static_cast<size_t>(x)];
+      if (pos < 0 || pos >= h2) continue;
+      TRGB& o = reinterpret_cast<TRGB*>(sh2.ScanLine(pos))[x];
+      const int f = frac[static_cast<size_t>(x)];
+      if (!antiAlias) {
+        o = cur[x];
+      } else if (y < h || f > 0) {
+        o.b = Blend(prev[x].b, cur[x].b, f);
+        o.g = Blend(prev[x].g, cur[x].g, f);
+        o.r = Blend(prev[x].r, cur[x].r, f);
+      }
+    }
+  }
+  for (; columnsReported < w1; ++columnsReported) report();
   sh1 = TBitmap();
 
   TBitmap out(w3, h2, pf24bit);

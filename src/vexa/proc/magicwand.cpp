@@ -96,6 +96,8 @@ std::vector<TPoint> _MakeMagicWandPoints(const TBitmap& bmp, int x, int y, bool 
   // Four cells per pixel plus a margin of two, so that every border cell has all
   // eight neighbours inside the grid.
   const int gw = 4 * mw + 4, gh = 4 * mh + 4;
+  // Sixteen cells per pixel: a region of a huge image may not fit the bitmap limit.
+  if (!VXCheckBitmapSize(gw, gh, 8)) return result;
   std::vector<uint8_t> grid(static_cast<size_t>(gw) * gh);
   auto cell = [&](int cx, int cy) -> uint8_t& { return grid[static_cast<size_t>(cy) * gw + cx]; };
   for (int my = 0; my < mh; ++my)

@@ -1,0 +1,91 @@
+// Resampling, rotation, flips and morphology on a 4000 x 3000 24-bit photo-like
+// image, and the Fourier transform of a 1024 x 1024 one.
+#include <benchmark/benchmark.h>
+
+#include "vexa/core/sample.h"
+#include "vexa/proc/effects.h"
+#include "vexa/proc/fft.h"
+#include "vexa/proc/geometry.h"
+#include "vexa/proc/resample.h"
+
+using namespace vexa;
+
+namespace {
+
+constexpr int kW = 4000, kH = 3000;
+
+const TBitmap& Image() {
+  static const TBitmap img = VXMakeSampleImage(kW, kH);
+  return img;
+}
+
+void Resample(benchmark::State& state, TResampleFilter filter, int w, int h) {
+  const TBitmap& src = Image();
+  TBitmap dst(w, h, pf24bit);
+  for (auto _ : state) {
+    _Resample(src, dst, filter, nullptr, nullptr);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kW) * kH * 3);
+}
+
+void BM_ResampleTriangleDown(benchmark::State& s) { Resample(s, rfTriangle, 1000, 750); }
+void BM_ResampleLanczos3Down(benchmark::State& s) { Resample(s, rfLanczos3, 1000, 750); }
+void BM_ResampleTriangleUp(benchmark::State& s) { Resample(s, rfTriangle, 8000, 6000); }
+void BM_ResampleLanczos3Up(benchmark::State& s) { Resample(s, rfLanczos3, 8000, 6000); }
+
+void Rotate(benchmark::State& state, bool antiAlias) {
+  const TBitmap& src = Image();
+  TBitmap out;
+  TProgressRec rec;
+  for (auto _ : state) {
+    _RotateShear(src, out, 30, antiAlias, TRGB{}, rec);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kW) * kH * 3);
+}
+
+void BM_Rotate30(benchmark::State& s) { Rotate(s, false); }
+void BM_Rotate30AntiAlias(benchmark::State& s) { Rotate(s, true); }
+
+void BM_Flip(benchmark::State& state) {
+  TBitmap img = Image();
+  const TFlipDir dir = state.range(0) ? fdVertical : fdHorizontal;
+  for (auto _ : state) {
+    _Flip(img, dir);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kW) * kH * 3);
+}
+
+void BM_Morph(benchmark::State& state) {
+  TBitmap img = Image();
+  const int op = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    _MorphFilter(img, 1, op, 0, 0, kW - 1, kH - 1, nullptr, nullptr);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kW) * kH * 3);
+}
+
+void BM_FFT1024(benchmark::State& state) {
+  const TBitmap img = VXMakeSampleImage(1024, 1024);
+  const TVXFtImageType type = state.range(0) ? vxitRGB : vxitGrayscale;
+  TVXFtImage ft;
+  for (auto _ : state) {
+    ft.BuildFT(img, type);
+    benchmark::ClobberMemory();
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_ResampleTriangleDown)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleLanczos3Down)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleTriangleUp)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleLanczos3Up)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate30)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate30AntiAlias)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Flip)->Arg(0)->Arg(1)->ArgName("vertical")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Morph)->DenseRange(0, 3)->ArgName("op")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FFT1024)->Arg(0)->Arg(1)->ArgName("rgb")->Unit(benchmark::kMillisecond);
