@@ -197,19 +197,18 @@ __attribute__((target("avx2"))) inline __m128i ToByte4(__m256d v) {
 
 // Converts the four pixels at p (12 bytes; 16 must be readable) in place.
 __attribute__((target("avx2"))) inline void HslVar4(const THslAvx2& k, uint8_t* p) {
-  const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i ib = _mm_shuffle_epi8(px, _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1));
-  const __m128i ig = _mm_shuffle_epi8(px, _mm_setr_epi8(1, -1, -1, -1, 4, -1, -1, -1, 7, -1, -1, -1, 10, -1, -1, -1));
-  const __m128i ir = _mm_shuffle_epi8(px, _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1));
-  const __m256d b = _mm256_i32gather_pd(k.Unit, ib, 8);
-  const __m256d g = _mm256_i32gather_pd(k.Unit, ig, 8);
-  const __m256d r = _mm256_i32gather_pd(k.Unit, ir, 8);
+  // Plain loads: gathers are slow on several processors.
+  const double* u = k.Unit;
+  const __m256d b = _mm256_setr_pd(u[p[0]], u[p[3]], u[p[6]], u[p[9]]);
+  const __m256d g = _mm256_setr_pd(u[p[1]], u[p[4]], u[p[7]], u[p[10]]);
+  const __m256d r = _mm256_setr_pd(u[p[2]], u[p[5]], u[p[8]], u[p[11]]);
   const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1), half = _mm256_set1_pd(0.5),
                 two = _mm256_set1_pd(2);
 
   const __m256d mx = _mm256_max_pd(r, _mm256_max_pd(g, b)), mn = _mm256_min_pd(r, _mm256_min_pd(g, b));
   const __m256d grey = _mm256_cmp_pd(mx, mn, _CMP_EQ_OQ);
-  __m256d l = _mm256_div_pd(_mm256_add_pd(mx, mn), two);
+  // Halving is exact, so multiplying by 0.5 gives the quotient bit for bit.
+  __m256d l = _mm256_mul_pd(_mm256_add_pd(mx, mn), half);
   const __m256d d = _mm256_sub_pd(mx, mn);
   const __m256d den = Sel(_mm256_cmp_pd(l, half, _CMP_LT_OQ), _mm256_add_pd(mx, mn),
                           _mm256_sub_pd(_mm256_sub_pd(two, mx), mn));
@@ -250,6 +249,10 @@ __attribute__((target("avx2"))) inline void HslVar4(const THslAvx2& k, uint8_t* 
 __attribute__((target("avx2"))) void HslVarRowAvx2(const THslAvx2& k, uint8_t* p, int n, int& done) {
   int i = 0;
   // A 16-byte load covers five pixels and a third: stop while a whole fifth pixel remains.
+  for (; i + 10 <= n; i += 8, p += 24) {
+    HslVar4(k, p);
+    HslVar4(k, p + 12);
+  }
   for (; i + 6 <= n; i += 4, p += 12) HslVar4(k, p);
   done = i;
 }
