@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 #include "vexa/core/containers.h"
@@ -88,6 +88,37 @@ void NeighbourMeans(const uint16_t* cs, uint8_t* mean, int n) {
   for (; i < n; ++i) mean[i] = uint8_t(unsigned(cs[i] + cs[i + 3] + cs[i + 6]) / 9u);
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) int GreyRowAvx2(const uint8_t* src, uint8_t* dst, int count) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i weights = _mm256_set1_epi32(7 | (71 << 8) | (21 << 16));
+  const __m256i ones = _mm256_set1_epi16(1), k = _mm256_set1_epi32(5243);
+  int j = 0;
+  // Two 16-byte loads of four pixels each; the second reaches two pixels further.
+  for (; j + 10 <= count; j += 8, src += 24) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 12));
+    const __m256i px = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), spread);
+    const __m256i sum = _mm256_madd_epi16(_mm256_maddubs_epi16(px, weights), ones);
+    // For sums up to 99 * 255, (x * 5243) >> 19 equals x div 100.
+    const __m256i g = _mm256_srli_epi32(_mm256_mullo_epi32(sum, k), 19);
+    const __m128i g16 = _mm_packus_epi32(_mm256_castsi256_si128(g), _mm256_extracti128_si256(g, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + j), _mm_packus_epi16(g16, g16));
+  }
+  return j;
+}
+#endif
+
+// dst[j] = grey of pixel j of src.
+void GreyRow(const uint8_t* src, uint8_t* dst, int count) {
+  int j = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (procdetail::gFilterSimd >= 2) j = GreyRowAvx2(src, dst, count);
+#endif
+  for (src += 3 * j; j < count; ++j, src += 3) dst[j] = static_cast<uint8_t>(Grey(src[2], src[1], src[0]));
+}
+
 }  // namespace
 
 void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress,
@@ -97,16 +128,13 @@ void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProg
   // Only the grey counters matter here; four copies keep neighbouring pixels of
   // equal grey from waiting on each other's increment.
   uint32_t hist[4][256] = {};
+  std::vector<uint8_t> grey(size_t(w) + 4);
   for (int y = 0; y < h; ++y) {
-    const uint8_t* p = bmp.ScanLine(y);
+    GreyRow(bmp.ScanLine(y), grey.data(), w);
+    const uint8_t* g = grey.data();
     int x = 0;
-    for (; x + 4 <= w; x += 4, p += 12) {
-      ++hist[0][Grey(p[2], p[1], p[0])];
-      ++hist[1][Grey(p[5], p[4], p[3])];
-      ++hist[2][Grey(p[8], p[7], p[6])];
-      ++hist[3][Grey(p[11], p[10], p[9])];
-    }
-    for (; x < w; ++x, p += 3) ++hist[0][Grey(p[2], p[1], p[0])];
+    for (; x + 4 <= w; x += 4) ++hist[0][g[x]], ++hist[1][g[x + 1]], ++hist[2][g[x + 2]], ++hist[3][g[x + 3]];
+    for (; x < w; ++x) ++hist[0][g[x]];
   }
 
   const int64_t target = int64_t(w) * h / 256;
@@ -131,7 +159,7 @@ void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProg
   // Column sums of the three rows over x1 - 1 .. x2 + 1, edge columns repeated;
   // the results of a row wait one row in a buffer, as the next row still reads it.
   std::vector<uint16_t> colSum(size_t(n) + 6);
-  std::vector<uint8_t> mean(static_cast<size_t>(n));
+  std::vector<uint8_t> mean(static_cast<size_t>(n)), pixGrey(static_cast<size_t>(cols)), meanGrey(pixGrey);
   std::vector<uint8_t> out[2] = {std::vector<uint8_t>(size_t(n)), std::vector<uint8_t>(size_t(n))};
   const int xl = imax(x1 - 1, 0), xr = imin(x2 + 1, w - 1);
   TRowProgress progress(onProgress, sender, y1, y2, true);
@@ -145,12 +173,14 @@ void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProg
     for (int c = 0; c < 3; ++c) cs[n + 3 + c] = uint16_t(up[3 * xr + c] + mid[3 * xr + c] + down[3 * xr + c]);
     NeighbourMeans(cs, mean.data(), n);
 
+    GreyRow(mid + 3 * x1, pixGrey.data(), cols);
+    GreyRow(mean.data(), meanGrey.data(), cols);
+
     uint8_t* o = out[(y - y1) & 1].data();
     const uint8_t* p = mid + 3 * x1;
     const uint8_t* mn = mean.data();
-    for (int i = 0; i < n; i += 3) {
-      const unsigned g = (21u * p[i + 2] + 71u * p[i + 1] + 7u * p[i]) / 100;
-      const unsigned m = (21u * mn[i + 2] + 71u * mn[i + 1] + 7u * mn[i]) / 100;
+    for (int j = 0, i = 0; j < cols; ++j, i += 3) {
+      const unsigned g = pixGrey[j], m = meanGrey[j];
       const unsigned lo = left[g], hi = right[g];
       // Branch-free: on photographs the choice changes from pixel to pixel.
       const bool useLeft = lo == hi || m < lo, useMean = !useLeft && m <= hi;
