@@ -119,6 +119,55 @@ void GreyRow(const uint8_t* src, uint8_t* dst, int count) {
   for (src += 3 * j; j < count; ++j, src += 3) dst[j] = static_cast<uint8_t>(Grey(src[2], src[1], src[0]));
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+const bool kHasVbmi = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+
+#define VEXA_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+struct TLut512 {
+  __m512i q[4];
+};
+
+VEXA_VBMI inline TLut512 LoadLut(const uint8_t* t) {
+  TLut512 l;
+  for (int i = 0; i < 4; ++i) l.q[i] = _mm512_loadu_si512(t + 64 * i);
+  return l;
+}
+
+VEXA_VBMI inline __m512i Lookup(const TLut512& l, __m512i idx) {
+  const __m512i lo = _mm512_permutex2var_epi8(l.q[0], idx, l.q[1]);
+  const __m512i hi = _mm512_permutex2var_epi8(l.q[2], idx, l.q[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
+}
+
+// The table choice for sixteen pixels at a time; returns the pixels done.
+VEXA_VBMI int ChooseRowVbmi(const uint8_t* left, const uint8_t* right, const uint8_t* p, const uint8_t* mean,
+                            const uint8_t* pixGrey, const uint8_t* meanGrey, uint8_t* o, int cols) {
+  const TLut512 l = LoadLut(left), r = LoadLut(right);
+  const __mmask64 k48 = (__mmask64(1) << 48) - 1;
+  alignas(64) uint8_t spread[64] = {};
+  for (int i = 0; i < 48; ++i) spread[i] = static_cast<uint8_t>(i / 3);
+  const __m512i expand = _mm512_load_si512(spread);
+  int j = 0;
+  for (; j + 16 <= cols; j += 16) {
+    const __m512i g = _mm512_maskz_loadu_epi8(0xFFFF, pixGrey + j);
+    const __m512i m = _mm512_maskz_loadu_epi8(0xFFFF, meanGrey + j);
+    const __m512i lo = Lookup(l, g), hi = Lookup(r, g);
+    const __mmask64 useLeft = _mm512_cmpeq_epu8_mask(lo, hi) | _mm512_cmplt_epu8_mask(m, lo);
+    const __mmask64 useMean = ~useLeft & _mm512_cmple_epu8_mask(m, hi);
+    // One mask bit per pixel to one per byte.
+    const __mmask64 left3 = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64(0), expand, _mm512_movm_epi8(useLeft)));
+    const __mmask64 mean3 = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64(0), expand, _mm512_movm_epi8(useMean)));
+    const __m512i px = _mm512_maskz_loadu_epi8(k48, p + 3 * j);
+    const __m512i mv = _mm512_maskz_loadu_epi8(k48, mean + 3 * j);
+    __m512i out = _mm512_mask_blend_epi8(mean3, Lookup(r, px), mv);
+    out = _mm512_mask_blend_epi8(left3, out, Lookup(l, px));
+    _mm512_mask_storeu_epi8(o + 3 * j, k48, out);
+  }
+  return j;
+}
+#endif
+
 }  // namespace
 
 void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress,
@@ -179,7 +228,12 @@ void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProg
     uint8_t* o = out[(y - y1) & 1].data();
     const uint8_t* p = mid + 3 * x1;
     const uint8_t* mn = mean.data();
-    for (int j = 0, i = 0; j < cols; ++j, i += 3) {
+    int first = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (procdetail::gFilterSimd >= 2 && kHasVbmi)
+      first = ChooseRowVbmi(left, right, p, mn, pixGrey.data(), meanGrey.data(), o, cols);
+#endif
+    for (int j = first, i = 3 * first; j < cols; ++j, i += 3) {
       const unsigned g = pixGrey[j], m = meanGrey[j];
       const unsigned lo = left[g], hi = right[g];
       // Branch-free: on photographs the choice changes from pixel to pixel.
