@@ -10,6 +10,7 @@
 
 #include "proc_test_util.h"
 #include "vexa/core/sample.h"
+#include "vexa/proc/procrect.h"
 
 using namespace vexa;
 using vexatest::Filled;
@@ -343,11 +344,18 @@ TEST(ProcHSL, VariationIsExactOnAVariedImageForManySettings) {
                            {480, 0, 0},     {-480, 0, 0},    {180, 50, -50},  {1, 1, 1},       {-1, -1, -1},
                            {90, -100, 0},   {0, 200, 0},     {45, 0, -60},    {0, 0, 50},      {200, -7, 33},
                            {-120, 100, -1}, {359, -50, 200}, {0, -300, -200}, {7, 13, -49}};
-  for (const auto& p : params) ExpectHSLvarMatches(src, p[0], p[1], p[2], 0, 0, 330, 256);
-  // Part of the image, and a rectangle reaching past every edge.
-  ExpectHSLvarMatches(src, 40, 20, -10, 17, 9, 200, 150);
-  ExpectHSLvarMatches(src, -40, -20, 10, -5, -3, 1000, 1000);
-  ExpectHSLvarMatches(src, 40, 20, -10, 330, 0, 330, 256);
+  // Every instruction-set path the processor offers, then the portable one.
+  const int detected = procdetail::gFilterSimd;
+  for (int level : {detected, 0}) {
+    procdetail::gFilterSimd = level;
+    for (const auto& p : params) ExpectHSLvarMatches(src, p[0], p[1], p[2], 0, 0, 330, 256);
+    // Part of the image, rectangles reaching past every edge, odd widths for the row ends.
+    ExpectHSLvarMatches(src, 40, 20, -10, 17, 9, 200, 150);
+    ExpectHSLvarMatches(src, -40, -20, 10, -5, -3, 1000, 1000);
+    ExpectHSLvarMatches(src, 40, 20, -10, 330, 0, 330, 256);
+    for (int wdt = 1; wdt <= 11; ++wdt) ExpectHSLvarMatches(src, 15, 30, 5, 320 - wdt, 3, 319, 4);
+  }
+  procdetail::gFilterSimd = detected;
 }
 
 TEST(ProcHSL, VariationIsExactForEveryColour) {

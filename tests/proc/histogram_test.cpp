@@ -9,6 +9,7 @@
 
 #include "proc_test_util.h"
 #include "vexa/core/sample.h"
+#include "vexa/proc/procrect.h"
 
 using namespace vexa;
 using vexatest::Filled;
@@ -161,11 +162,24 @@ TEST(ProcAutoEqualize, ExactOnAVariedImageForAnyRectangle) {
   const int rects[][4] = {{0, 0, 202, 150}, {5, 3, 55, 40},   {0, 0, 0, 150},     {202, 0, 202, 150},
                           {0, 150, 202, 150}, {0, 0, 202, 0}, {-4, -9, 900, 900}, {101, 77, 101, 77},
                           {1, 1, 201, 149}};
-  for (const auto& r : rects) {
-    TBitmap b = src;
-    const TBitmap expect = ReferenceAutoEqualize(src, std::max(r[0], 0), std::max(r[1], 0), std::min(r[2], 202),
-                                                 std::min(r[3], 150));
-    _HistAutoEqualize(b, r[0], r[1], r[2], r[3]);
-    EXPECT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << r[0] << "," << r[1] << "," << r[2];
+  // Every instruction-set path the processor offers, then the portable one.
+  const int detected = procdetail::gFilterSimd;
+  for (int level : {detected, 0}) {
+    procdetail::gFilterSimd = level;
+    for (const auto& r : rects) {
+      TBitmap b = src;
+      const TBitmap expect = ReferenceAutoEqualize(src, std::max(r[0], 0), std::max(r[1], 0),
+                                                   std::min(r[2], 202), std::min(r[3], 150));
+      _HistAutoEqualize(b, r[0], r[1], r[2], r[3]);
+      EXPECT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << level << ": " << r[0] << "," << r[1];
+    }
+    // Widths around the vector steps, so that every row end is met.
+    for (int wdt = 1; wdt <= 40; ++wdt) {
+      TBitmap b = src;
+      const TBitmap expect = ReferenceAutoEqualize(src, 150 - wdt, 10, 149, 12);
+      _HistAutoEqualize(b, 150 - wdt, 10, 149, 12);
+      EXPECT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << level << ": width " << wdt;
+    }
   }
+  procdetail::gFilterSimd = detected;
 }

@@ -140,6 +140,11 @@ VEXA_VBMI inline __m512i Lookup(const TLut512& l, __m512i idx) {
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
 }
 
+// One mask bit per pixel to one per byte.
+VEXA_VBMI inline __mmask64 Triple(__mmask64 k, __m512i expand) {
+  return _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64(0), expand, _mm512_movm_epi8(k)));
+}
+
 // The table choice for sixteen pixels at a time; returns the pixels done.
 VEXA_VBMI int ChooseRowVbmi(const uint8_t* left, const uint8_t* right, const uint8_t* p, const uint8_t* mean,
                             const uint8_t* pixGrey, const uint8_t* meanGrey, uint8_t* o, int cols) {
@@ -155,9 +160,7 @@ VEXA_VBMI int ChooseRowVbmi(const uint8_t* left, const uint8_t* right, const uin
     const __m512i lo = Lookup(l, g), hi = Lookup(r, g);
     const __mmask64 useLeft = _mm512_cmpeq_epu8_mask(lo, hi) | _mm512_cmplt_epu8_mask(m, lo);
     const __mmask64 useMean = ~useLeft & _mm512_cmple_epu8_mask(m, hi);
-    // One mask bit per pixel to one per byte.
-    const __mmask64 left3 = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64(0), expand, _mm512_movm_epi8(useLeft)));
-    const __mmask64 mean3 = _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64(0), expand, _mm512_movm_epi8(useMean)));
+    const __mmask64 left3 = Triple(useLeft, expand), mean3 = Triple(useMean, expand);
     const __m512i px = _mm512_maskz_loadu_epi8(k48, p + 3 * j);
     const __m512i mv = _mm512_maskz_loadu_epi8(k48, mean + 3 * j);
     __m512i out = _mm512_mask_blend_epi8(mean3, Lookup(r, px), mv);
