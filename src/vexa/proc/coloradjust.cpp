@@ -246,15 +246,9 @@ __attribute__((target("avx2"))) inline void HslVar4(const THslAvx2& k, uint8_t* 
   std::memcpy(p, &packed, 12);
 }
 
-__attribute__((target("avx2"))) void HslVarRowAvx2(const THslAvx2& k, uint8_t* p, int n, int& done) {
-  int i = 0;
-  // A 16-byte load covers five pixels and a third: stop while a whole fifth pixel remains.
-  for (; i + 10 <= n; i += 8, p += 24) {
-    HslVar4(k, p);
-    HslVar4(k, p + 12);
-  }
-  for (; i + 6 <= n; i += 4, p += 12) HslVar4(k, p);
-  done = i;
+// Converts n packed pixels; the buffer holds whole groups of four plus 4 bytes.
+__attribute__((target("avx2"))) void HslVarPackedAvx2(const THslAvx2& k, uint8_t* p, int n) {
+  for (int i = 0; i < n; i += 4, p += 12) HslVar4(k, p);
 }
 #endif
 
@@ -269,16 +263,38 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
     THslAvx2 k;
     for (int c = 0; c < 256; ++c) k.Unit[c] = c / 255.0;
     k.Dh = dh, k.Ds = ds, k.Dl = dl;
-    TRowProgress progress(onProgress, sender, y1, y2);
+    // Photographs repeat colours: a direct-mapped cache, entry = (colour + 1) << 24 |
+    // result (0 = empty), serves most pixels; those it misses in a row are gathered
+    // and converted together.
+    constexpr int kCacheBits = 18;
+    std::vector<uint64_t> cache(size_t(1) << kCacheBits, 0);
     const int n = x2 - x1 + 1;
+    std::vector<uint8_t> packed(size_t(n + 4) * 3 + 4);
+    std::vector<uint32_t> missColour(size_t(n) + 4);
+    std::vector<int> missAt(size_t(n) + 4);
+    TRowProgress progress(onProgress, sender, y1, y2);
     for (int y = y1; y <= y2; ++y) {
-      TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
-      int done = 0;
-      HslVarRowAvx2(k, reinterpret_cast<uint8_t*>(p), n, done);
-      for (int i = done; i < n; ++i) {
-        double h, s, l;
-        RGB2HSL(p[i], h, s, l);
-        HSL2RGB(p[i], h + dh, s + ds, l + dl);
+      uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+      int misses = 0;
+      for (int i = 0; i < n; ++i, p += 3) {
+        const uint32_t c = p[0] | (p[1] << 8) | (uint32_t(p[2]) << 16);
+        const uint64_t e = cache[(c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1)];
+        if ((e >> 24) == c + 1) {
+          p[0] = uint8_t(e), p[1] = uint8_t(e >> 8), p[2] = uint8_t(e >> 16);
+        } else {
+          std::memcpy(&packed[size_t(misses) * 3], p, 3);
+          missColour[size_t(misses)] = c;
+          missAt[size_t(misses++)] = i;
+        }
+      }
+      HslVarPackedAvx2(k, packed.data(), misses);
+      uint8_t* row = bmp.ScanLine(y) + 3 * x1;
+      for (int j = 0; j < misses; ++j) {
+        const uint8_t* v = &packed[size_t(j) * 3];
+        std::memcpy(row + 3 * missAt[size_t(j)], v, 3);
+        const uint32_t c = missColour[size_t(j)];
+        cache[(c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1)] =
+            (uint64_t(c) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
       }
       progress.Row(y);
     }
