@@ -246,6 +246,17 @@ __attribute__((target("avx2"))) inline void HslVar4(const THslAvx2& k, uint8_t* 
   std::memcpy(p, &packed, 12);
 }
 
+__attribute__((target("avx2"))) void HslVarRowAvx2(const THslAvx2& k, uint8_t* p, int n, int& done) {
+  int i = 0;
+  // A 16-byte load covers five pixels and a third: stop while a whole fifth pixel remains.
+  for (; i + 10 <= n; i += 8, p += 24) {
+    HslVar4(k, p);
+    HslVar4(k, p + 12);
+  }
+  for (; i + 6 <= n; i += 4, p += 12) HslVar4(k, p);
+  done = i;
+}
+
 // Converts n packed pixels; the buffer holds whole groups of four plus 4 bytes.
 __attribute__((target("avx2"))) void HslVarPackedAvx2(const THslAvx2& k, uint8_t* p, int n) {
   for (int i = 0; i < n; i += 4, p += 12) HslVar4(k, p);
@@ -266,19 +277,39 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
     // Photographs repeat colours: a direct-mapped cache, entry = (colour + 1) << 24 |
     // result (0 = empty), serves most pixels; those it misses in a row are gathered
     // and converted together.
-    constexpr int kCacheBits = 18;
-    std::vector<uint64_t> cache(size_t(1) << kCacheBits, 0);
+    // Sized to the picture: clearing it is a cost of every call.
+    const int64_t pixels = int64_t(x2 - x1 + 1) * (y2 - y1 + 1);
+    int bits = 10;
+    while (bits < 19 && (int64_t(1) << bits) < pixels / 8) ++bits;
+    const uint32_t mask = (1u << bits) - 1;
+    std::vector<uint64_t> cache(size_t(1) << bits, 0);
     const int n = x2 - x1 + 1;
     std::vector<uint8_t> packed(size_t(n + 4) * 3 + 4);
     std::vector<uint32_t> missColour(size_t(n) + 4);
     std::vector<int> missAt(size_t(n) + 4);
+    // Rows the cache hardly serves (noise) are converted directly for a while.
+    int skipRows = 0, badRows = 0;
     TRowProgress progress(onProgress, sender, y1, y2);
     for (int y = y1; y <= y2; ++y) {
-      uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+      uint8_t* row = bmp.ScanLine(y) + 3 * x1;
+      if (skipRows > 0) {
+        --skipRows;
+        int done = 0;
+        HslVarRowAvx2(k, row, n, done);
+        TRGB* px = reinterpret_cast<TRGB*>(row);
+        for (int i = done; i < n; ++i) {
+          double h, s, l;
+          RGB2HSL(px[i], h, s, l);
+          HSL2RGB(px[i], h + dh, s + ds, l + dl);
+        }
+        progress.Row(y);
+        continue;
+      }
       int misses = 0;
+      uint8_t* p = row;
       for (int i = 0; i < n; ++i, p += 3) {
         const uint32_t c = p[0] | (p[1] << 8) | (uint32_t(p[2]) << 16);
-        const uint64_t e = cache[(c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1)];
+        const uint64_t e = cache[(c ^ (c >> bits)) & mask];
         if ((e >> 24) == c + 1) {
           p[0] = uint8_t(e), p[1] = uint8_t(e >> 8), p[2] = uint8_t(e >> 16);
         } else {
@@ -288,14 +319,14 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
         }
       }
       HslVarPackedAvx2(k, packed.data(), misses);
-      uint8_t* row = bmp.ScanLine(y) + 3 * x1;
       for (int j = 0; j < misses; ++j) {
         const uint8_t* v = &packed[size_t(j) * 3];
         std::memcpy(row + 3 * missAt[size_t(j)], v, 3);
         const uint32_t c = missColour[size_t(j)];
-        cache[(c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1)] =
-            (uint64_t(c) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
+        cache[(c ^ (c >> bits)) & mask] = (uint64_t(c) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
       }
+      badRows = int64_t(misses) * 4 > int64_t(n) * 3 ? badRows + 1 : 0;
+      if (badRows == 4) skipRows = 28, badRows = 0;
       progress.Row(y);
     }
     return;
