@@ -274,15 +274,17 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
     THslAvx2 k;
     for (int c = 0; c < 256; ++c) k.Unit[c] = c / 255.0;
     k.Dh = dh, k.Ds = ds, k.Dl = dl;
-    // Photographs repeat colours: a direct-mapped cache, entry = (colour + 1) << 24 |
-    // result (0 = empty), serves most pixels; those it misses in a row are gathered
-    // and converted together.
+    // Photographs repeat colours: a direct-mapped cache serves most pixels; those it
+    // misses in a row are gathered and converted together. The slot and the colour's
+    // top bits identify a colour, so an entry is (colour >> bits) + 1 over the result
+    // (tag 0 = empty) and fits 32 bits.
+    constexpr int kMaxBits = 20;
     // Sized to the picture: clearing it is a cost of every call.
     const int64_t pixels = int64_t(x2 - x1 + 1) * (y2 - y1 + 1);
-    int bits = 10;
-    while (bits < 19 && (int64_t(1) << bits) < pixels / 8) ++bits;
+    int bits = 17;
+    while (bits < kMaxBits && (int64_t(1) << bits) < pixels / 8) ++bits;
     const uint32_t mask = (1u << bits) - 1;
-    std::vector<uint64_t> cache(size_t(1) << bits, 0);
+    std::vector<uint32_t> cache(size_t(1) << bits, 0);
     const int n = x2 - x1 + 1;
     std::vector<uint8_t> packed(size_t(n + 4) * 3 + 4);
     std::vector<uint32_t> missColour(size_t(n) + 4);
@@ -309,8 +311,8 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
       uint8_t* p = row;
       for (int i = 0; i < n; ++i, p += 3) {
         const uint32_t c = p[0] | (p[1] << 8) | (uint32_t(p[2]) << 16);
-        const uint64_t e = cache[(c ^ (c >> bits)) & mask];
-        if ((e >> 24) == c + 1) {
+        const uint32_t e = cache[(c ^ (c >> bits)) & mask];
+        if ((e >> 24) == (c >> bits) + 1) {
           p[0] = uint8_t(e), p[1] = uint8_t(e >> 8), p[2] = uint8_t(e >> 16);
         } else {
           std::memcpy(&packed[size_t(misses) * 3], p, 3);
@@ -323,7 +325,7 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
         const uint8_t* v = &packed[size_t(j) * 3];
         std::memcpy(row + 3 * missAt[size_t(j)], v, 3);
         const uint32_t c = missColour[size_t(j)];
-        cache[(c ^ (c >> bits)) & mask] = (uint64_t(c) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
+        cache[(c ^ (c >> bits)) & mask] = ((c >> bits) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
       }
       badRows = int64_t(misses) * 4 > int64_t(n) * 3 ? badRows + 1 : 0;
       if (badRows == 4) skipRows = 28, badRows = 0;
