@@ -195,7 +195,7 @@ __attribute__((target("avx2"))) inline __m128i ToByte4(__m256d v) {
   return _mm_min_epi32(_mm_max_epi32(i, _mm_setzero_si128()), _mm_set1_epi32(255));
 }
 
-// Converts the four pixels at p (12 bytes; 16 must be readable) in place.
+// Converts the four pixels at p (12 bytes) in place.
 __attribute__((target("avx2"))) inline void HslVar4(const THslAvx2& k, uint8_t* p) {
   // Plain loads: gathers are slow on several processors.
   const double* u = k.Unit;
@@ -248,16 +248,11 @@ __attribute__((target("avx2"))) inline void HslVar4(const THslAvx2& k, uint8_t* 
 
 __attribute__((target("avx2"))) void HslVarRowAvx2(const THslAvx2& k, uint8_t* p, int n, int& done) {
   int i = 0;
-  // A 16-byte load covers five pixels and a third: stop while a whole fifth pixel remains.
-  for (; i + 10 <= n; i += 8, p += 24) {
-    HslVar4(k, p);
-    HslVar4(k, p + 12);
-  }
-  for (; i + 6 <= n; i += 4, p += 12) HslVar4(k, p);
+  for (; i + 4 <= n; i += 4, p += 12) HslVar4(k, p);
   done = i;
 }
 
-// Converts n packed pixels; the buffer holds whole groups of four plus 4 bytes.
+// Converts n packed pixels; the buffer holds whole groups of four.
 __attribute__((target("avx2"))) void HslVarPackedAvx2(const THslAvx2& k, uint8_t* p, int n) {
   for (int i = 0; i < n; i += 4, p += 12) HslVar4(k, p);
 }
@@ -286,7 +281,7 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
     const uint32_t mask = (1u << bits) - 1;
     std::vector<uint32_t> cache(size_t(1) << bits, 0);
     const int n = x2 - x1 + 1;
-    std::vector<uint8_t> packed(size_t(n + 4) * 3 + 4);
+    std::vector<uint8_t> packed(size_t(n + 3) * 3);
     std::vector<uint32_t> missColour(size_t(n) + 4);
     std::vector<int> missAt(size_t(n) + 4);
     // Rows the cache hardly serves (noise) are converted directly for a while.
