@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "proc_test_util.h"
+#include "vexa/core/sample.h"
+#include "vexa/proc/procrect.h"
 
 using namespace vexa;
 using vexatest::Filled;
@@ -260,4 +265,117 @@ TEST(ProcHSL, VariationEqualsTheConversionOfEachPixel) {
       HSL2RGB(expect, h + 25 / 360.0, s - 0.08, l + 0.06);
       ASSERT_EQ(Px(b, x, y), expect) << x << "," << y;
     }
+}
+
+namespace {
+
+// HSL variation written straight from the formulas, one pixel at a time.
+TRGB ReferenceHSLvar(TRGB c, int hue, int sat, int lum) {
+  const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
+  const double mx = std::max({r, g, b}), mn = std::min({r, g, b});
+  double h = 0, s = 0, l = (mx + mn) / 2;
+  if (mx != mn) {
+    s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
+    const double d = mx - mn;
+    if (mx == r)
+      h = (g - b) / d;
+    else if (mx == g)
+      h = 2 + (b - r) / d;
+    else
+      h = 4 + (r - g) / d;
+    h /= 6;
+    if (h < 0) h += 1;
+  }
+  h = std::clamp(h + hue / 360.0, 0.0, 1.0);
+  s = std::clamp(s + sat / 100.0, 0.0, 1.0);
+  l = std::clamp(l + lum / 100.0, 0.0, 1.0);
+  auto toByte = [](double v) { return static_cast<uint8_t>(std::clamp(static_cast<int>(v * 255), 0, 255)); };
+  if (s == 0) return TRGB{toByte(l), toByte(l), toByte(l)};
+  const double m2 = l <= 0.5 ? l * (1 + s) : l + s - l * s, m1 = 2 * l - m2;
+  auto f = [&](double t) {
+    if (t < 0)
+      t += 1;
+    else if (t > 1)
+      t -= 1;
+    if (6 * t < 1) return m1 + (m2 - m1) * 6 * t;
+    if (2 * t < 1) return m2;
+    if (3 * t < 2) return m1 + (m2 - m1) * (2.0 / 3 - t) * 6;
+    return m1;
+  };
+  return TRGB{toByte(f(h - 1.0 / 3)), toByte(f(h)), toByte(f(h + 1.0 / 3))};
+}
+
+// A photo-like picture with every grey level, the saturated primaries and noise.
+TBitmap VariedImage() {
+  TBitmap b = VXMakeSampleImage(331, 257);
+  for (int x = 0; x < 256; ++x) vexatest::SetPx(b, x, 0, Rgb(x, x, x));
+  const TRGB corners[] = {Rgb(255, 0, 0), Rgb(0, 255, 0), Rgb(0, 0, 255), Rgb(255, 255, 0),
+                          Rgb(0, 255, 255), Rgb(255, 0, 255), Rgb(255, 255, 255), Rgb(0, 0, 0)};
+  for (int i = 0; i < 8; ++i) vexatest::SetPx(b, 256 + i, 0, corners[i]);
+  vexatest::SetPx(b, 0, 256, corners[0]), vexatest::SetPx(b, 330, 256, corners[2]);
+  vexatest::SetPx(b, 330, 1, corners[1]);
+  TBitmap noise = vexatest::RandomBitmap(331, 40, 5);
+  for (int y = 0; y < 40; ++y) std::memcpy(b.ScanLine(200 + y), noise.ScanLine(y), 331 * 3);
+  return b;
+}
+
+void ExpectHSLvarMatches(const TBitmap& src, int hue, int sat, int lum, int x1, int y1, int x2, int y2) {
+  TBitmap b = src;
+  _HSLvar(b, hue, sat, lum, x1, y1, x2, y2);
+  const int cx1 = std::max(x1, 0), cy1 = std::max(y1, 0);
+  const int cx2 = std::min(x2, src.Width() - 1), cy2 = std::min(y2, src.Height() - 1);
+  int bad = 0;
+  for (int y = 0; y < src.Height(); ++y)
+    for (int x = 0; x < src.Width(); ++x) {
+      const TRGB c = Px(src, x, y);
+      const bool inside = x >= cx1 && x <= cx2 && y >= cy1 && y <= cy2;
+      const TRGB expect = inside ? ReferenceHSLvar(c, hue, sat, lum) : c;
+      if (Px(b, x, y) != expect && ++bad < 4)
+        ADD_FAILURE() << "(" << hue << "," << sat << "," << lum << ") at " << x << "," << y;
+    }
+  EXPECT_EQ(bad, 0) << hue << "," << sat << "," << lum;
+}
+
+}  // namespace
+
+TEST(ProcHSL, VariationIsExactOnAVariedImageForManySettings) {
+  const TBitmap src = VariedImage();
+  const int params[][3] = {{0, 0, 0},       {10, 5, -3},     {-30, -20, 15},  {360, 100, 100}, {-360, -100, -100},
+                           {480, 0, 0},     {-480, 0, 0},    {180, 50, -50},  {1, 1, 1},       {-1, -1, -1},
+                           {90, -100, 0},   {0, 200, 0},     {45, 0, -60},    {0, 0, 50},      {200, -7, 33},
+                           {-120, 100, -1}, {359, -50, 200}, {0, -300, -200}, {7, 13, -49}};
+  // Every instruction-set path the processor offers, then the portable one.
+  const int detected = procdetail::gFilterSimd;
+  for (int level : {detected, 0}) {
+    procdetail::gFilterSimd = level;
+    for (const auto& p : params) ExpectHSLvarMatches(src, p[0], p[1], p[2], 0, 0, 330, 256);
+    // Part of the image, rectangles reaching past every edge, odd widths for the row ends.
+    ExpectHSLvarMatches(src, 40, 20, -10, 17, 9, 200, 150);
+    ExpectHSLvarMatches(src, -40, -20, 10, -5, -3, 1000, 1000);
+    ExpectHSLvarMatches(src, 40, 20, -10, 330, 0, 330, 256);
+    for (int wdt = 1; wdt <= 11; ++wdt) ExpectHSLvarMatches(src, 15, 30, 5, 320 - wdt, 3, 319, 4);
+  }
+  procdetail::gFilterSimd = detected;
+}
+
+TEST(ProcHSL, VariationIsExactForEveryColour) {
+  TBitmap cube(4096, 4096, pf24bit);
+  for (int y = 0; y < 4096; ++y) {
+    uint8_t* p = cube.ScanLine(y);
+    for (int x = 0; x < 4096; ++x) {
+      const uint32_t c = uint32_t(y) * 4096 + x;
+      p[3 * x] = c & 255, p[3 * x + 1] = (c >> 8) & 255, p[3 * x + 2] = c >> 16;
+    }
+  }
+  for (const auto& p : {std::array<int, 3>{0, 0, 0}, {10, 5, -3}, {-75, 30, 20}}) {
+    TBitmap b = cube;
+    _HSLvar(b, p[0], p[1], p[2], 0, 0, 4095, 4095);
+    int bad = 0;
+    for (int y = 0; y < 4096; ++y) {
+      const TRGB* q = reinterpret_cast<const TRGB*>(b.ScanLine(y));
+      const TRGB* o = reinterpret_cast<const TRGB*>(cube.ScanLine(y));
+      for (int x = 0; x < 4096; ++x) bad += q[x] != ReferenceHSLvar(o[x], p[0], p[1], p[2]);
+    }
+    EXPECT_EQ(bad, 0) << p[0] << "," << p[1] << "," << p[2];
+  }
 }

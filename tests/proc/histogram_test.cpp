@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "proc_test_util.h"
+#include "vexa/core/sample.h"
+#include "vexa/proc/procrect.h"
 
 using namespace vexa;
 using vexatest::Filled;
@@ -144,4 +148,38 @@ TEST(ProcHistEqualize, ProgressOverTenRows) {
   std::vector<int> seen;
   _HistEqualize(b, Rgb(1, 1, 1), Rgb(200, 200, 200), 0, 1, 3, 10, [&](TObject*, int p) { seen.push_back(p); });
   EXPECT_EQ(seen, (std::vector<int>{10, 21, 31, 42, 52, 63, 73, 84, 94, 105}));
+}
+
+TEST(ProcAutoEqualize, ExactOnAVariedImageForAnyRectangle) {
+  // Photo-like content with every grey level, saturated colours and a noisy band.
+  TBitmap src = VXMakeSampleImage(203, 151);
+  for (int x = 0; x < 203; ++x) vexatest::SetPx(src, x, 75, Rgb(x, x, x));
+  for (int x = 0; x < 53; ++x) vexatest::SetPx(src, 150 + x, 76, Rgb(x + 203, x + 203, x + 203));
+  vexatest::SetPx(src, 0, 0, Rgb(255, 255, 255)), vexatest::SetPx(src, 202, 150, Rgb(255, 0, 0));
+  vexatest::SetPx(src, 202, 0, Rgb(0, 0, 255)), vexatest::SetPx(src, 0, 150, Rgb(0, 0, 0));
+  TBitmap noise = vexatest::RandomBitmap(203, 20, 9);
+  for (int y = 0; y < 20; ++y) std::memcpy(src.ScanLine(100 + y), noise.ScanLine(y), 203 * 3);
+  const int rects[][4] = {{0, 0, 202, 150}, {5, 3, 55, 40},   {0, 0, 0, 150},     {202, 0, 202, 150},
+                          {0, 150, 202, 150}, {0, 0, 202, 0}, {-4, -9, 900, 900}, {101, 77, 101, 77},
+                          {1, 1, 201, 149}};
+  // Every instruction-set path the processor offers, then the portable one.
+  const int detected = procdetail::gFilterSimd;
+  for (int level : {detected, 0}) {
+    procdetail::gFilterSimd = level;
+    for (const auto& r : rects) {
+      TBitmap b = src;
+      const TBitmap expect = ReferenceAutoEqualize(src, std::max(r[0], 0), std::max(r[1], 0),
+                                                   std::min(r[2], 202), std::min(r[3], 150));
+      _HistAutoEqualize(b, r[0], r[1], r[2], r[3]);
+      EXPECT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << level << ": " << r[0] << "," << r[1];
+    }
+    // Widths around the vector steps, so that every row end is met.
+    for (int wdt = 1; wdt <= 40; ++wdt) {
+      TBitmap b = src;
+      const TBitmap expect = ReferenceAutoEqualize(src, 150 - wdt, 10, 149, 12);
+      _HistAutoEqualize(b, 150 - wdt, 10, 149, 12);
+      EXPECT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << level << ": width " << wdt;
+    }
+  }
+  procdetail::gFilterSimd = detected;
 }

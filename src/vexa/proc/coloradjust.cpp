@@ -2,8 +2,13 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "vexa/proc/procrect.h"
 
@@ -150,10 +155,180 @@ void HSV2RGB(TRGB& rgb, int h, int s, int v) {
   rgb.b = sc.To255[b];
 }
 
+namespace {
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels at a time, every branch of the conversions replaced by a select
+// between both outcomes. Each value goes through the same IEEE operations in the
+// same order as RGB2HSL / HSL2RGB, so the bytes are identical; FMA stays off,
+// since a fused multiply-add would round differently.
+struct THslAvx2 {
+  double Unit[256];  // c / 255.0
+  double Dh, Ds, Dl;
+};
+
+__attribute__((target("avx2"))) inline __m256d Sel(__m256d mask, __m256d yes, __m256d no) {
+  return _mm256_blendv_pd(no, yes, mask);
+}
+
+__attribute__((target("avx2"))) inline __m256d Clamp01(__m256d v) {
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1);
+  return Sel(_mm256_cmp_pd(v, zero, _CMP_LT_OQ), zero, Sel(_mm256_cmp_pd(v, one, _CMP_GT_OQ), one, v));
+}
+
+__attribute__((target("avx2"))) inline __m256d HueToChannel4(__m256d m1, __m256d m2, __m256d h) {
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1);
+  h = Sel(_mm256_cmp_pd(h, zero, _CMP_LT_OQ), _mm256_add_pd(h, one),
+          Sel(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h));
+  const __m256d six = _mm256_set1_pd(6), diff = _mm256_sub_pd(m2, m1);
+  const __m256d rise = _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(diff, six), h));
+  const __m256d fall =
+      _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(diff, _mm256_sub_pd(_mm256_set1_pd(2.0 / 3), h)), six));
+  __m256d v = Sel(_mm256_cmp_pd(_mm256_mul_pd(_mm256_set1_pd(3), h), _mm256_set1_pd(2), _CMP_LT_OQ), fall, m1);
+  v = Sel(_mm256_cmp_pd(_mm256_mul_pd(_mm256_set1_pd(2), h), one, _CMP_LT_OQ), m2, v);
+  return Sel(_mm256_cmp_pd(_mm256_mul_pd(six, h), one, _CMP_LT_OQ), rise, v);
+}
+
+// truncate(v * 255) clamped to 0..255, as UnitToByte.
+__attribute__((target("avx2"))) inline __m128i ToByte4(__m256d v) {
+  const __m128i i = _mm256_cvttpd_epi32(_mm256_mul_pd(v, _mm256_set1_pd(255)));
+  return _mm_min_epi32(_mm_max_epi32(i, _mm_setzero_si128()), _mm_set1_epi32(255));
+}
+
+// Converts the four pixels at p (12 bytes) in place.
+__attribute__((target("avx2"))) inline void HslVar4(const THslAvx2& k, uint8_t* p) {
+  // Plain loads: gathers are slow on several processors.
+  const double* u = k.Unit;
+  const __m256d b = _mm256_setr_pd(u[p[0]], u[p[3]], u[p[6]], u[p[9]]);
+  const __m256d g = _mm256_setr_pd(u[p[1]], u[p[4]], u[p[7]], u[p[10]]);
+  const __m256d r = _mm256_setr_pd(u[p[2]], u[p[5]], u[p[8]], u[p[11]]);
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1), half = _mm256_set1_pd(0.5),
+                two = _mm256_set1_pd(2);
+
+  const __m256d mx = _mm256_max_pd(r, _mm256_max_pd(g, b)), mn = _mm256_min_pd(r, _mm256_min_pd(g, b));
+  const __m256d grey = _mm256_cmp_pd(mx, mn, _CMP_EQ_OQ);
+  // Halving is exact, so multiplying by 0.5 gives the quotient bit for bit.
+  __m256d l = _mm256_mul_pd(_mm256_add_pd(mx, mn), half);
+  const __m256d d = _mm256_sub_pd(mx, mn);
+  const __m256d den = Sel(_mm256_cmp_pd(l, half, _CMP_LT_OQ), _mm256_add_pd(mx, mn),
+                          _mm256_sub_pd(_mm256_sub_pd(two, mx), mn));
+  __m256d s = _mm256_andnot_pd(grey, _mm256_div_pd(d, den));
+  const __m256d isR = _mm256_cmp_pd(mx, r, _CMP_EQ_OQ), isG = _mm256_cmp_pd(mx, g, _CMP_EQ_OQ);
+  const __m256d num = Sel(isR, _mm256_sub_pd(g, b), Sel(isG, _mm256_sub_pd(b, r), _mm256_sub_pd(r, g)));
+  const __m256d q = _mm256_div_pd(num, d);
+  __m256d h = Sel(isR, q, _mm256_add_pd(Sel(isG, two, _mm256_set1_pd(4)), q));
+  h = _mm256_div_pd(h, _mm256_set1_pd(6));
+  h = Sel(_mm256_cmp_pd(h, zero, _CMP_LT_OQ), _mm256_add_pd(h, one), h);
+  h = _mm256_andnot_pd(grey, h);
+
+  h = Clamp01(_mm256_add_pd(h, _mm256_set1_pd(k.Dh)));
+  s = Clamp01(_mm256_add_pd(s, _mm256_set1_pd(k.Ds)));
+  l = Clamp01(_mm256_add_pd(l, _mm256_set1_pd(k.Dl)));
+  const __m256d m2 = Sel(_mm256_cmp_pd(l, half, _CMP_LE_OQ), _mm256_mul_pd(l, _mm256_add_pd(one, s)),
+                         _mm256_sub_pd(_mm256_add_pd(l, s), _mm256_mul_pd(l, s)));
+  const __m256d m1 = _mm256_sub_pd(_mm256_mul_pd(two, l), m2);
+  const __m256d third = _mm256_set1_pd(1.0 / 3);
+  __m128i outR = ToByte4(HueToChannel4(m1, m2, _mm256_add_pd(h, third)));
+  __m128i outG = ToByte4(HueToChannel4(m1, m2, h));
+  __m128i outB = ToByte4(HueToChannel4(m1, m2, _mm256_sub_pd(h, third)));
+  // No saturation left: grey at the new luminance.
+  const __m128i flat = _mm_castps_si128(_mm256_cvtpd_ps(_mm256_cmp_pd(s, zero, _CMP_EQ_OQ)));
+  const __m128i lum = ToByte4(l);
+  outR = _mm_blendv_epi8(outR, lum, flat);
+  outG = _mm_blendv_epi8(outG, lum, flat);
+  outB = _mm_blendv_epi8(outB, lum, flat);
+
+  // Interleave back to B, G, R bytes.
+  const __m128i bg = _mm_or_si128(outB, _mm_slli_epi32(outG, 8));
+  const __m128i bgr = _mm_or_si128(bg, _mm_slli_epi32(outR, 16));
+  const __m128i packed =
+      _mm_shuffle_epi8(bgr, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+  std::memcpy(p, &packed, 12);
+}
+
+__attribute__((target("avx2"))) void HslVarRowAvx2(const THslAvx2& k, uint8_t* p, int n, int& done) {
+  int i = 0;
+  for (; i + 4 <= n; i += 4, p += 12) HslVar4(k, p);
+  done = i;
+}
+
+// Converts n packed pixels; the buffer holds whole groups of four.
+__attribute__((target("avx2"))) void HslVarPackedAvx2(const THslAvx2& k, uint8_t* p, int n) {
+  for (int i = 0; i < n; i += 4, p += 12) HslVar4(k, p);
+}
+#endif
+
+}  // namespace
+
 void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, int y2,
              const TProgressEvent& onProgress, TObject* sender) {
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   const double dh = hue / 360.0, ds = sat / 100.0, dl = lum / 100.0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (procdetail::gFilterSimd >= 2) {
+    THslAvx2 k;
+    for (int c = 0; c < 256; ++c) k.Unit[c] = c / 255.0;
+    k.Dh = dh, k.Ds = ds, k.Dl = dl;
+    // Photographs repeat colours: a direct-mapped cache serves most pixels; those it
+    // misses in a row are gathered and converted together. The slot and the colour's
+    // top bits identify a colour, so an entry is (colour >> bits) + 1 over the result
+    // (tag 0 = empty) and fits 32 bits.
+    constexpr int kMaxBits = 20;
+    // Sized to the picture: clearing it is a cost of every call.
+    const int64_t pixels = int64_t(x2 - x1 + 1) * (y2 - y1 + 1);
+    int bits = 17;
+    while (bits < kMaxBits && (int64_t(1) << bits) < pixels / 8) ++bits;
+    const uint32_t mask = (1u << bits) - 1;
+    std::vector<uint32_t> cache(size_t(1) << bits, 0);
+    const int n = x2 - x1 + 1;
+    std::vector<uint8_t> packed(size_t(n + 3) * 3);
+    std::vector<uint32_t> missColour(size_t(n) + 4);
+    std::vector<int> missAt(size_t(n) + 4);
+    // Rows the cache hardly serves (noise) are converted directly for a while.
+    int skipRows = 0, badRows = 0;
+    TRowProgress progress(onProgress, sender, y1, y2);
+    for (int y = y1; y <= y2; ++y) {
+      uint8_t* row = bmp.ScanLine(y) + 3 * x1;
+      if (skipRows > 0) {
+        --skipRows;
+        int done = 0;
+        HslVarRowAvx2(k, row, n, done);
+        TRGB* px = reinterpret_cast<TRGB*>(row);
+        for (int i = done; i < n; ++i) {
+          double h, s, l;
+          RGB2HSL(px[i], h, s, l);
+          HSL2RGB(px[i], h + dh, s + ds, l + dl);
+        }
+        progress.Row(y);
+        continue;
+      }
+      int misses = 0;
+      uint8_t* p = row;
+      for (int i = 0; i < n; ++i, p += 3) {
+        const uint32_t c = p[0] | (p[1] << 8) | (uint32_t(p[2]) << 16);
+        const uint32_t e = cache[(c ^ (c >> bits)) & mask];
+        if ((e >> 24) == (c >> bits) + 1) {
+          p[0] = uint8_t(e), p[1] = uint8_t(e >> 8), p[2] = uint8_t(e >> 16);
+        } else {
+          std::memcpy(&packed[size_t(misses) * 3], p, 3);
+          missColour[size_t(misses)] = c;
+          missAt[size_t(misses++)] = i;
+        }
+      }
+      HslVarPackedAvx2(k, packed.data(), misses);
+      for (int j = 0; j < misses; ++j) {
+        const uint8_t* v = &packed[size_t(j) * 3];
+        std::memcpy(row + 3 * missAt[size_t(j)], v, 3);
+        const uint32_t c = missColour[size_t(j)];
+        cache[(c ^ (c >> bits)) & mask] = ((c >> bits) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
+      }
+      badRows = int64_t(misses) * 4 > int64_t(n) * 3 ? badRows + 1 : 0;
+      if (badRows == 4) skipRows = 28, badRows = 0;
+      progress.Row(y);
+    }
+    return;
+  }
+#endif
   // Pictures repeat colours a lot, and each conversion costs a few divisions: a
   // direct-mapped cache of recent colours (key = colour + 1, 0 = empty) skips most.
   constexpr int kCacheBits = 16;

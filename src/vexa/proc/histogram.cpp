@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "vexa/core/containers.h"
 #include "vexa/proc/procrect.h"
 
@@ -42,67 +46,211 @@ int _GetImageNumColors(const TBitmap& bmp, int x1, int y1, int x2, int y2) {
   return colours.Count();
 }
 
+namespace {
+
+// dst[i] = u[i] + m[i] + d[i].
+void ColumnSums(const uint8_t* u, const uint8_t* m, const uint8_t* d, uint16_t* dst, int n) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + i));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+    const __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                                     _mm_unpacklo_epi8(c, zero));
+    const __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                                     _mm_unpackhi_epi8(c, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), hi);
+  }
+#endif
+  for (; i < n; ++i) dst[i] = uint16_t(u[i] + m[i] + d[i]);
+}
+
+// Mean of each 3 x 3 neighbourhood from the column sums, whose entry i + 3 is the
+// column of output byte i.
+void NeighbourMeans(const uint16_t* cs, uint8_t* mean, int n) {
+  int i = 0;
+#if defined(__SSE2__)
+  // For sums up to 9 * 255, (x * 7282) >> 16 equals x div 9.
+  const __m128i k = _mm_set1_epi16(7282);
+  for (; i + 16 <= n; i += 16) {
+    auto sum8 = [&](int j) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cs + j));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cs + j + 3));
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cs + j + 6));
+      return _mm_mulhi_epu16(_mm_add_epi16(_mm_add_epi16(a, b), c), k);
+    };
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mean + i), _mm_packus_epi16(sum8(i), sum8(i + 8)));
+  }
+#endif
+  for (; i < n; ++i) mean[i] = uint8_t(unsigned(cs[i] + cs[i + 3] + cs[i + 6]) / 9u);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) int GreyRowAvx2(const uint8_t* src, uint8_t* dst, int count) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i weights = _mm256_set1_epi32(7 | (71 << 8) | (21 << 16));
+  const __m256i ones = _mm256_set1_epi16(1), k = _mm256_set1_epi32(5243);
+  int j = 0;
+  // Two 16-byte loads of four pixels each; the second reaches two pixels further.
+  for (; j + 10 <= count; j += 8, src += 24) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 12));
+    const __m256i px = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), spread);
+    const __m256i sum = _mm256_madd_epi16(_mm256_maddubs_epi16(px, weights), ones);
+    // For sums up to 99 * 255, (x * 5243) >> 19 equals x div 100.
+    const __m256i g = _mm256_srli_epi32(_mm256_mullo_epi32(sum, k), 19);
+    const __m128i g16 = _mm_packus_epi32(_mm256_castsi256_si128(g), _mm256_extracti128_si256(g, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + j), _mm_packus_epi16(g16, g16));
+  }
+  return j;
+}
+#endif
+
+// dst[j] = grey of pixel j of src.
+void GreyRow(const uint8_t* src, uint8_t* dst, int count) {
+  int j = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (procdetail::gFilterSimd >= 2) j = GreyRowAvx2(src, dst, count);
+#endif
+  for (src += 3 * j; j < count; ++j, src += 3) dst[j] = static_cast<uint8_t>(Grey(src[2], src[1], src[0]));
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+const bool kHasVbmi = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+
+#define VEXA_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+struct TLut512 {
+  __m512i q[4];
+};
+
+VEXA_VBMI inline TLut512 LoadLut(const uint8_t* t) {
+  TLut512 l;
+  for (int i = 0; i < 4; ++i) l.q[i] = _mm512_loadu_si512(t + 64 * i);
+  return l;
+}
+
+VEXA_VBMI inline __m512i Lookup(const TLut512& l, __m512i idx) {
+  const __m512i lo = _mm512_permutex2var_epi8(l.q[0], idx, l.q[1]);
+  const __m512i hi = _mm512_permutex2var_epi8(l.q[2], idx, l.q[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
+}
+
+// One mask bit per pixel to one per byte.
+VEXA_VBMI inline __mmask64 Triple(__mmask64 k, __m512i expand) {
+  return _mm512_movepi8_mask(_mm512_maskz_permutexvar_epi8(~__mmask64(0), expand, _mm512_movm_epi8(k)));
+}
+
+// The table choice for sixteen pixels at a time; returns the pixels done.
+VEXA_VBMI int ChooseRowVbmi(const uint8_t* left, const uint8_t* right, const uint8_t* p, const uint8_t* mean,
+                            const uint8_t* pixGrey, const uint8_t* meanGrey, uint8_t* o, int cols) {
+  const TLut512 l = LoadLut(left), r = LoadLut(right);
+  const __mmask64 k48 = (__mmask64(1) << 48) - 1;
+  alignas(64) uint8_t spread[64] = {};
+  for (int i = 0; i < 48; ++i) spread[i] = static_cast<uint8_t>(i / 3);
+  const __m512i expand = _mm512_load_si512(spread);
+  int j = 0;
+  for (; j + 16 <= cols; j += 16) {
+    const __m512i g = _mm512_maskz_loadu_epi8(0xFFFF, pixGrey + j);
+    const __m512i m = _mm512_maskz_loadu_epi8(0xFFFF, meanGrey + j);
+    const __m512i lo = Lookup(l, g), hi = Lookup(r, g);
+    const __mmask64 useLeft = _mm512_cmpeq_epu8_mask(lo, hi) | _mm512_cmplt_epu8_mask(m, lo);
+    const __mmask64 useMean = ~useLeft & _mm512_cmple_epu8_mask(m, hi);
+    const __mmask64 left3 = Triple(useLeft, expand), mean3 = Triple(useMean, expand);
+    const __m512i px = _mm512_maskz_loadu_epi8(k48, p + 3 * j);
+    const __m512i mv = _mm512_maskz_loadu_epi8(k48, mean + 3 * j);
+    __m512i out = _mm512_mask_blend_epi8(mean3, Lookup(r, px), mv);
+    out = _mm512_mask_blend_epi8(left3, out, Lookup(l, px));
+    _mm512_mask_storeu_epi8(o + 3 * j, k48, out);
+  }
+  return j;
+}
+#endif
+
+}  // namespace
+
 void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress,
                        TObject* sender) {
   if (bmp.PixelFormat() != pf24bit || !ClampRect(bmp, x1, y1, x2, y2)) return;
   const int w = bmp.Width(), h = bmp.Height();
-  THistogramItem hist[256];
-  _GetHistogram(bmp, hist, 0, 0, w - 1, h - 1);
+  // Only the grey counters matter here; four copies keep neighbouring pixels of
+  // equal grey from waiting on each other's increment.
+  uint32_t hist[4][256] = {};
+  std::vector<uint8_t> grey(size_t(w) + 4);
+  for (int y = 0; y < h; ++y) {
+    GreyRow(bmp.ScanLine(y), grey.data(), w);
+    const uint8_t* g = grey.data();
+    int x = 0;
+    for (; x + 4 <= w; x += 4) ++hist[0][g[x]], ++hist[1][g[x + 1]], ++hist[2][g[x + 2]], ++hist[3][g[x + 3]];
+    for (; x < w; ++x) ++hist[0][g[x]];
+  }
 
   const int64_t target = int64_t(w) * h / 256;
   uint8_t left[256], right[256];
   int64_t r = 0, s = 0;
   for (int i = 0; i < 256; ++i) {
     left[i] = static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
-    s += hist[i].gray;
+    s += int64_t(hist[0][i]) + hist[1][i] + hist[2][i] + hist[3][i];
     if (target == 0) {
       // Below 256 pixels every counted level would push r up for ever; its limit
       // after clamping is 255, so go there directly instead of hanging.
       if (s > 0) r = 256;
-    } else {
-      while (s > target) {
-        s -= target;
-        ++r;
-      }
+    } else if (s > target) {
+      const int64_t steps = (s - 1) / target;  // the loop "while s > target: s -= target"
+      s -= steps * target;
+      r += steps;
     }
     right[i] = static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
   }
 
-  const int cols = x2 - x1 + 1, rows = y2 - y1 + 1;
-  const int c0 = imax(x1 - 1, 0), c1 = imin(x2 + 1, w - 1);
-  std::vector<uint8_t> out(size_t(cols) * 3 * rows);
-  std::vector<int> colSum(size_t(c1 - c0 + 1) * 3);
+  const int cols = x2 - x1 + 1, n = cols * 3;
+  // Column sums of the three rows over x1 - 1 .. x2 + 1, edge columns repeated;
+  // the results of a row wait one row in a buffer, as the next row still reads it.
+  std::vector<uint16_t> colSum(size_t(n) + 6);
+  std::vector<uint8_t> mean(static_cast<size_t>(n)), pixGrey(static_cast<size_t>(cols)), meanGrey(pixGrey);
+  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(size_t(n)), std::vector<uint8_t>(size_t(n))};
+  const int xl = imax(x1 - 1, 0), xr = imin(x2 + 1, w - 1);
   TRowProgress progress(onProgress, sender, y1, y2, true);
   for (int y = y1; y <= y2; ++y) {
     const uint8_t* up = bmp.ScanLine(imax(y - 1, 0));
     const uint8_t* mid = bmp.ScanLine(y);
     const uint8_t* down = bmp.ScanLine(imin(y + 1, h - 1));
-    for (int x = c0, i = 0; x <= c1; ++x, i += 3)
-      for (int c = 0; c < 3; ++c) colSum[i + c] = up[3 * x + c] + mid[3 * x + c] + down[3 * x + c];
-    uint8_t* o = out.data() + size_t(y - y1) * cols * 3;
-    for (int x = x1; x <= x2; ++x, o += 3) {
-      const int* a = &colSum[3 * (imax(x - 1, 0) - c0)];
-      const int* b = &colSum[3 * (x - c0)];
-      const int* c = &colSum[3 * (imin(x + 1, w - 1) - c0)];
-      const int mb = (a[0] + b[0] + c[0]) / 9, mg = (a[1] + b[1] + c[1]) / 9, mr = (a[2] + b[2] + c[2]) / 9;
-      const uint8_t* p = mid + 3 * x;
-      const int g = Grey(p[2], p[1], p[0]);
-      const int m = Grey(mr, mg, mb);
-      const uint8_t* table = nullptr;
-      if (left[g] == right[g] || m < left[g])
-        table = left;
-      else if (m > right[g])
-        table = right;
-      if (table) {
-        o[0] = table[p[0]], o[1] = table[p[1]], o[2] = table[p[2]];
-      } else {
-        o[0] = static_cast<uint8_t>(mb), o[1] = static_cast<uint8_t>(mg), o[2] = static_cast<uint8_t>(mr);
-      }
+    uint16_t* cs = colSum.data();
+    for (int c = 0; c < 3; ++c) cs[c] = uint16_t(up[3 * xl + c] + mid[3 * xl + c] + down[3 * xl + c]);
+    ColumnSums(up + 3 * x1, mid + 3 * x1, down + 3 * x1, cs + 3, n);
+    for (int c = 0; c < 3; ++c) cs[n + 3 + c] = uint16_t(up[3 * xr + c] + mid[3 * xr + c] + down[3 * xr + c]);
+    NeighbourMeans(cs, mean.data(), n);
+
+    GreyRow(mid + 3 * x1, pixGrey.data(), cols);
+    GreyRow(mean.data(), meanGrey.data(), cols);
+
+    uint8_t* o = out[(y - y1) & 1].data();
+    const uint8_t* p = mid + 3 * x1;
+    const uint8_t* mn = mean.data();
+    int first = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (procdetail::gFilterSimd >= 2 && kHasVbmi)
+      first = ChooseRowVbmi(left, right, p, mn, pixGrey.data(), meanGrey.data(), o, cols);
+#endif
+    for (int j = first, i = 3 * first; j < cols; ++j, i += 3) {
+      const unsigned g = pixGrey[j], m = meanGrey[j];
+      const unsigned lo = left[g], hi = right[g];
+      // Branch-free: on photographs the choice changes from pixel to pixel.
+      const bool useLeft = lo == hi || m < lo, useMean = !useLeft && m <= hi;
+      const uint8_t* t = useLeft ? left : right;
+      const unsigned keep = useMean ? 0xFFu : 0u;
+      o[i] = uint8_t((t[p[i]] & ~keep) | (mn[i] & keep));
+      o[i + 1] = uint8_t((t[p[i + 1]] & ~keep) | (mn[i + 1] & keep));
+      o[i + 2] = uint8_t((t[p[i + 2]] & ~keep) | (mn[i + 2] & keep));
     }
+    if (y > y1) std::memcpy(bmp.ScanLine(y - 1) + 3 * x1, out[(y - 1 - y1) & 1].data(), size_t(n));
     progress.Row(y);
   }
-  for (int y = y1; y <= y2; ++y)
-    std::memcpy(bmp.ScanLine(y) + 3 * x1, out.data() + size_t(y - y1) * cols * 3, size_t(cols) * 3);
+  std::memcpy(bmp.ScanLine(y2) + 3 * x1, out[(y2 - y1) & 1].data(), size_t(n));
 }
 
 void _HistEqualize(TBitmap& bmp, TRGB low, TRGB high, int x1, int y1, int x2, int y2,
