@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     case 8: {
       uint8_t buf[64];
-      _ReadHiddenData(bmp, buf, amount);
+      _ReadHiddenData(bmp, buf, std::min<int>(amount, sizeof buf));  // length is the buffer size
       _WriteHiddenData(bmp, data, static_cast<int>(std::min<size_t>(size, 64)));
       _ReadHiddenData(bmp, buf, sizeof buf);
       break;
