@@ -1,5 +1,6 @@
 // Geometry and effects on small arbitrary images with arbitrary parameters: no
 // access outside the bitmaps whatever the sizes, angles, positions and lengths.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
