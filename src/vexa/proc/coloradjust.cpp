@@ -14,6 +14,7 @@
 
 namespace vexa {
 
+using procdetail::ApplyTables;
 using procdetail::ClampRect;
 using procdetail::Grey;
 using procdetail::TRowProgress;
@@ -22,22 +23,6 @@ namespace {
 
 bool Prepare24(const TBitmap& bmp, int& x1, int& y1, int& x2, int& y2) {
   return bmp.PixelFormat() == pf24bit && ClampRect(bmp, x1, y1, x2, y2);
-}
-
-// Applies one 256-entry table per channel (blue, green, red) to the rectangle.
-void ApplyTables(TBitmap& bmp, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr, int x1, int y1, int x2,
-                 int y2, const TProgressEvent& onProgress, TObject* sender) {
-  TRowProgress progress(onProgress, sender, y1, y2);
-  const int n = x2 - x1 + 1;
-  for (int y = y1; y <= y2; ++y) {
-    uint8_t* p = bmp.ScanLine(y) + 3 * x1;
-    for (int i = 0; i < n; ++i, p += 3) {
-      p[0] = tb[p[0]];
-      p[1] = tg[p[1]];
-      p[2] = tr[p[2]];
-    }
-    progress.Row(y);
-  }
 }
 
 double HueToChannel(double m1, double m2, double h) {

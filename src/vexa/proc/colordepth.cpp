@@ -1,5 +1,7 @@
 #include "vexa/proc/colordepth.h"
 
+#include "vexa/proc/coloradjust.h"
+
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -40,28 +42,6 @@ class TRowProgress {
   TObject* FSender;
   double FFactor;
 };
-
-// Channel reference levels: sums over the whole image divided by
-// (width - 1) x (height - 1), a divisor other parts of the library share.
-void ReferenceLevels(const TBitmap& bmp, int& rm, int& gm, int& bm) {
-  const int64_t div = static_cast<int64_t>(bmp.Width() - 1) * (bmp.Height() - 1);
-  if (div <= 0) {
-    rm = gm = bm = 128;
-    return;
-  }
-  int64_t sr = 0, sg = 0, sb = 0;
-  for (int y = 0; y < bmp.Height(); ++y) {
-    const uint8_t* p = bmp.ScanLine(y);
-    for (int x = 0; x < bmp.Width(); ++x, p += 3) {
-      sb += p[0];
-      sg += p[1];
-      sr += p[2];
-    }
-  }
-  rm = static_cast<int>(sr / div);
-  gm = static_cast<int>(sg / div);
-  bm = static_cast<int>(sb / div);
-}
 
 // Writes a pf1bit row: pixel x is white when whiteIf(grey, x) holds.
 template <typename Pred>
@@ -152,7 +132,7 @@ void _ConvertToBWThreshold(TBitmap& bitmap, int Threshold, TProgressRec& pr) {
   if (bitmap.PixelFormat() != pf24bit || bitmap.Empty()) return;
   if (Threshold == -1) {
     int rm, gm, bm;
-    ReferenceLevels(bitmap, rm, gm, bm);
+    _GetMediaContrastRGB(bitmap, rm, gm, bm);
     Threshold = (21 * rm + 71 * gm + 7 * bm) / 100;
   }
   const int w = bitmap.Width(), h = bitmap.Height();

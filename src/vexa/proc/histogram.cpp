@@ -276,17 +276,7 @@ void _HistEqualize(TBitmap& bmp, TRGB low, TRGB high, int x1, int y1, int x2, in
   build(tr, low.r, high.r);
   build(tg, low.g, high.g);
   build(tb, low.b, high.b);
-  TRowProgress progress(onProgress, sender, y1, y2, true);
-  const int n = x2 - x1 + 1;
-  for (int y = y1; y <= y2; ++y) {
-    uint8_t* p = bmp.ScanLine(y) + 3 * x1;
-    for (int i = 0; i < n; ++i, p += 3) {
-      p[0] = tb[p[0]];
-      p[1] = tg[p[1]];
-      p[2] = tr[p[2]];
-    }
-    progress.Row(y);
-  }
+  procdetail::ApplyTables(bmp, tb, tg, tr, x1, y1, x2, y2, onProgress, sender, true);
 }
 
 }  // namespace vexa

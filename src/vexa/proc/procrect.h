@@ -40,6 +40,23 @@ class TRowProgress {
   bool FDirect;
 };
 
+/// Applies one 256-entry table per channel (blue, green, red) to an inclusive,
+/// already clamped rectangle of a 24-bit bitmap, reporting progress per row.
+inline void ApplyTables(TBitmap& bmp, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr, int x1, int y1,
+                        int x2, int y2, const TProgressEvent& onProgress, TObject* sender, bool direct = false) {
+  TRowProgress progress(onProgress, sender, y1, y2, direct);
+  const int n = x2 - x1 + 1;
+  for (int y = y1; y <= y2; ++y) {
+    uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+    for (int i = 0; i < n; ++i, p += 3) {
+      p[0] = tb[p[0]];
+      p[1] = tg[p[1]];
+      p[2] = tr[p[2]];
+    }
+    progress.Row(y);
+  }
+}
+
 /// Grey level used throughout the processing functions; white gives 252.
 inline int Grey(int r, int g, int b) { return (21 * r + 71 * g + 7 * b) / 100; }
 
