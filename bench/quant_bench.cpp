@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "vexa/core/sample.h"
-#include "vexa/proc/colordepth.h"
+#include "vexa/quant/colordepth.h"
 #include "vexa/quant/neuquant.h"
 #include "vexa/quant/quantizer.h"
 

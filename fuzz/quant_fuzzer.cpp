@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "vexa/proc/colordepth.h"
+#include "vexa/quant/colordepth.h"
 #include "vexa/quant/quantizer.h"
 
 using namespace vexa;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "studio_window.h"
+#include "studio_window_ui.h"
 #include "vexa/codecs/lzw.h"
 
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "studio_window.h"
+#include "studio_window_ui.h"
 
 #include <QActionGroup>
 #include <QFileDialog>

@@ -14,7 +14,7 @@
 
 #include "vexa/codecs/jpeg.h"
 #include "vexa/core/sample.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 using namespace vexa;
 namespace fs = std::filesystem;

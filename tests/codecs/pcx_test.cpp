@@ -6,7 +6,7 @@
 #include "pil_decode.h"
 #include "vexa/codecs/pcx.h"
 #include "vexa/core/sample.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 using namespace vexa;
 using namespace vexa::testing;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "vexa/core/component.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 using namespace vexa;
 

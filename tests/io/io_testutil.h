@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "vexa/core/bitmap.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace iotest {
 

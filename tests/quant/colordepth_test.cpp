@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "vexa/core/sample.h"
-#include "vexa/proc/colordepth.h"
-#include "vexa/proc/colorhelpers.h"
+#include "vexa/quant/colordepth.h"
+#include "vexa/quant/colorhelpers.h"
 
 using namespace vexa;
 

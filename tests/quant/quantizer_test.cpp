@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "vexa/core/sample.h"
-#include "vexa/proc/colorhelpers.h"
+#include "vexa/quant/colorhelpers.h"
 #include "vexa/quant/mediancut.h"
 #include "vexa/quant/neuquant.h"
 #include "vexa/quant/quantizer.h"

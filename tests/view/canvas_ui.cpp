@@ -1,10 +1,10 @@
-#include "vexa/view/canvas.h"
+#include "vexa/view/canvas_ui.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 
-#include "ui_test_util.h"
+#include "ui_test_util_ui.h"
 
 using namespace vexa;
 

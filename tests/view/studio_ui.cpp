@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ui_test_util.h"
+#include "ui_test_util_ui.h"
 #include "vexa/io/vexaio.h"
 
 using namespace vexa;

@@ -1,4 +1,4 @@
-#include "vexa/view/vexaview.h"
+#include "vexa/view/vexaview_ui.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <QScreen>
 #include <QScrollBar>
 
-#include "ui_test_util.h"
-#include "vexa/core/vxhint.h"
+#include "ui_test_util_ui.h"
+#include "vexa/view/vxhint_ui.h"
 #include "vexa/proc/vexaproc.h"
-#include "vexa/view/qtbitmap.h"
+#include "vexa/view/qtbitmap_ui.h"
 
 using namespace vexa;
 using namespace vexa::test;

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "vexa/proc/colordepth.h"
+#include "vexa/quant/colordepth.h"
 #include "vexa/quant/quantizer.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

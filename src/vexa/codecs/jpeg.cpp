@@ -10,7 +10,7 @@
 
 #include <jpeglib.h>
 
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

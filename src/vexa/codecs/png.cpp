@@ -10,9 +10,9 @@
 
 #include <png.h>
 
-#include "vexa/proc/colordepth.h"
+#include "vexa/quant/colordepth.h"
 #include "vexa/quant/quantizer.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "vexa/proc/colordepth.h"
-#include "vexa/proc/colorhelpers.h"
+#include "vexa/quant/colordepth.h"
+#include "vexa/quant/colorhelpers.h"
 #include "vexa/quant/quantizer.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "vexa/codecs/ccitt.h"
-#include "vexa/proc/colordepth.h"
-#include "vexa/view/vxview.h"
+#include "vexa/quant/colordepth.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 namespace {

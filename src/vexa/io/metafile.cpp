@@ -8,7 +8,7 @@
 #include <set>
 
 #include "vexa/core/raster.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

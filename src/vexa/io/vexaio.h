@@ -28,7 +28,7 @@
 #include "vexa/core/streams.h"
 #include "vexa/io/formats.h"
 #include "vexa/io/ioparams.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

@@ -380,30 +380,6 @@ void _IntensityRGBall(TBitmap& bmp, int r, int g, int b, int x1, int y1, int x2,
   ApplyTables(bmp, tb, tg, tr, x1, y1, x2, y2, onProgress, sender);
 }
 
-void _GetMediaContrastRGB(const TBitmap& bmp, int& red, int& green, int& blue) {
-  red = green = blue = 0;
-  if (bmp.PixelFormat() != pf24bit || bmp.Empty()) return;
-  const int64_t div = int64_t(bmp.Width() - 1) * (bmp.Height() - 1);
-  if (div == 0) {
-    red = green = blue = 128;
-    return;
-  }
-  int64_t sr = 0, sg = 0, sb = 0;
-  for (int y = 0; y < bmp.Height(); ++y) {
-    const uint8_t* p = bmp.ScanLine(y);
-    uint64_t rb = 0, rg = 0, rr = 0;
-    for (int x = 0; x < bmp.Width(); ++x, p += 3) {
-      rb += p[0];
-      rg += p[1];
-      rr += p[2];
-    }
-    sb += rb, sg += rg, sr += rr;
-  }
-  red = static_cast<int>(sr / div);
-  green = static_cast<int>(sg / div);
-  blue = static_cast<int>(sb / div);
-}
-
 int _GetMediaContrast(const TBitmap& bmp) {
   if (bmp.PixelFormat() != pf24bit || bmp.Empty()) return 0;
   const int64_t div = int64_t(3 * int64_t(bmp.Width()) - 1) * (bmp.Height() - 1);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "vexa/core/bitmap.h"
+#include "vexa/quant/colorhelpers.h"  // _GetMediaContrastRGB
 
 namespace vexa {
 
@@ -34,10 +35,6 @@ void _HSVvar(TBitmap& bmp, int hue, int sat, int val, int x1, int y1, int x2, in
 void _IntensityRGBall(TBitmap& bmp, int r, int g, int b, int x1, int y1, int x2, int y2,
                       const TProgressEvent& onProgress = {}, TObject* sender = nullptr);
 
-/// Per-channel reference levels: the channel's sum over the whole bitmap divided
-/// by (width - 1) x (height - 1), truncated (levels may exceed 255). 128 each when
-/// that divisor is 0; 0 each for a non-24-bit bitmap.
-void _GetMediaContrastRGB(const TBitmap& bmp, int& red, int& green, int& blue);
 /// One level over all bytes: sum / ((3 width - 1) x (height - 1)); 128 when that
 /// divisor is 0, 0 for a non-24-bit bitmap.
 int _GetMediaContrast(const TBitmap& bmp);

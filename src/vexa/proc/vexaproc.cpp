@@ -4,7 +4,7 @@
 #include "vexa/core/raster.h"
 #include "vexa/proc/bitmaputil.h"
 #include "vexa/proc/coloradjust.h"
-#include "vexa/proc/colordepth.h"
+#include "vexa/quant/colordepth.h"
 #include "vexa/proc/dib.h"
 
 namespace vexa {

@@ -27,7 +27,7 @@
 #include "vexa/proc/geometry.h"
 #include "vexa/proc/histogram.h"
 #include "vexa/proc/resample.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

@@ -1,11 +1,11 @@
-#include "vexa/view/canvas.h"
+#include "vexa/view/canvas_ui.h"
 
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPolygon>
 #include <QRegion>
 
-#include "vexa/view/qtbitmap.h"
+#include "vexa/view/qtbitmap_ui.h"
 
 namespace vexa {
 

@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <map>
 
-#include "vexa/view/vexaview.h"
+#include "vexa/view/vexaview_ui.h"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "vexa/view/qtbitmap.h"
+#include "vexa/view/qtbitmap_ui.h"
 
 #include <cstring>
 #include <vector>

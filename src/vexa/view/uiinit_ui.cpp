@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "vexa/core/clipboard.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "vexa/view/vexaview.h"
+#include "vexa/view/vexaview_ui.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -12,7 +12,7 @@
 #include "vexa/proc/bitmaputil.h"
 #include "vexa/proc/magicwand.h"
 #include "vexa/quant/neuquant.h"
-#include "vexa/view/qtbitmap.h"
+#include "vexa/view/qtbitmap_ui.h"
 #include "vexa/view/uiinit.h"
 
 namespace vexa {

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <string>
 
-#include "vexa/view/canvas.h"
+#include "vexa/view/canvas_ui.h"
 
 namespace vexa {
 

@@ -23,4 +23,9 @@ void _RGB2BGR(TRGB* colors, int count);
 /// Copies count triples from src to dst swapping red and blue (the two may not overlap).
 void _CopyBGR_RGB(TRGB* dst, const TRGB* src, int count);
 
+/// Per-channel reference levels: the channel's sum over the whole bitmap divided
+/// by (width - 1) x (height - 1), truncated (levels may exceed 255). 128 each when
+/// that divisor is 0; 0 each for a non-24-bit bitmap.
+void _GetMediaContrastRGB(const TBitmap& bmp, int& red, int& green, int& blue);
+
 }  // namespace vexa

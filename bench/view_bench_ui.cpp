@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "vexa/core/sample.h"
-#include "vexa/view/vexaview.h"
+#include "vexa/view/vexaview_ui.h"
 
 using namespace vexa;
 

@@ -8,7 +8,7 @@
 
 #include "vexa/io/vexaio.h"
 #include "vexa/proc/vexaproc.h"
-#include "vexa/view/vexaview.h"
+#include "vexa/view/vexaview_ui.h"
 
 class StudioWindow : public QMainWindow {
  public:

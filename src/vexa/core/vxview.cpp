@@ -1,4 +1,4 @@
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "vexa/core/vxhint.h"
+#include "vexa/view/vxhint_ui.h"
 
 #include <QPainter>
 

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "vexa/proc/resample.h"
-#include "vexa/view/canvas.h"
+#include "vexa/view/canvas_ui.h"
 #include "vexa/view/selection.h"
 #include "vexa/view/viewgeometry.h"
-#include "vexa/view/vxview.h"
+#include "vexa/core/vxview.h"
 
 class QScrollBar;
 class QMouseEvent;

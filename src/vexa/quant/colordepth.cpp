@@ -1,6 +1,6 @@
-#include "vexa/proc/colordepth.h"
+#include "vexa/quant/colordepth.h"
 
-#include "vexa/proc/coloradjust.h"
+#include "vexa/quant/colorhelpers.h"
 
 #include <cmath>
 #include <cstring>
