@@ -53,7 +53,7 @@ def check(root):
             if not match:
                 continue
             target = match.group(2)
-            where = f"{path.relative_to(root)}:{number}: #include {match.group(1)}{target}"
+            where = f"{path.relative_to(root)}:{number}: {line.strip()}"
             if QT_HEADER.match(target) and not is_ui(path):
                 faults.append(f"{where}: Qt header outside a *_ui file")
             if not target.startswith("vexa/"):
