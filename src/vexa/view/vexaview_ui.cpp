@@ -6,12 +6,14 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <algorithm>
 #include <cmath>
 
 #include "vexa/core/raster.h"
 #include "vexa/proc/bitmaputil.h"
 #include "vexa/proc/magicwand.h"
 #include "vexa/quant/neuquant.h"
+#include "vexa/view/modetools_ui.h"
 #include "vexa/view/qtbitmap_ui.h"
 #include "vexa/view/uiinit.h"
 
@@ -52,7 +54,8 @@ bool FilteredCopy(const TBitmap& bmp, const TVXSourceRect& src, int w, int h, TR
 }
 }  // namespace
 
-TVexaView::TVexaView(QWidget* parent, TComponent* owner) : QWidget(parent), TVXView(owner) {
+TVexaView::TVexaView(QWidget* parent, TComponent* owner)
+    : QWidget(parent), TVXView(owner), FModes(std::make_unique<TVXModeTools>()) {
   VXInitUI();
   SetDPI(gSystemDPIX, gSystemDPIY);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -141,12 +144,19 @@ void TVexaView::SetBackgroundStyle(TVXBackgroundStyle s) {
 
 void TVexaView::SetMouseInteract(TVXMouseInteract s) {
   if (s == FMouseInteract) return;
-  if (FPolyDrawing && VXHas(FMouseInteract, miSelectPolygon)) {
-    AnimPolygonRemoveLastPoint(FSel);
-    FPolyDrawing = false;
-    update();
-  }
   FMouseInteract = VXRestrictMouseInteract(FMouseInteract, s);
+  // Tools of modes switched off end what they had under way: a polygon being
+  // drawn loses the vertex that followed the pointer.
+  std::vector<TVXViewTool*> next = FModes->Use(FMouseInteract);
+  const auto holds = [](const std::vector<TVXViewTool*>& list, TVXViewTool* t) {
+    return std::find(list.begin(), list.end(), t) != list.end();
+  };
+  for (TVXViewTool* t : FModeTools)
+    if (!holds(next, t)) t->Deactivate(FToolContext);
+  std::swap(FModeTools, next);
+  ++FToolGeneration;
+  for (TVXViewTool* t : FModeTools)
+    if (!holds(next, t)) t->Activate(FToolContext);
 }
 
 void TVexaView::SetSelectionOptions(TVXSelectionOptions o) {
@@ -466,7 +476,7 @@ void TVexaView::paintEvent(QPaintEvent*) {
   p.drawImage(0, 0, FFrame);
   if (FPaintLock > 0) return;
   DrawOutlines(p);
-  if (FPolyDrawing) DrawRubberBand(p);
+  DrawOverlays(p);
 }
 
 QImage TVexaView::RenderClient() {
@@ -476,7 +486,7 @@ QImage TVexaView::RenderClient() {
   TCanvas c(p);
   PaintTo(c);
   DrawOutlines(p);
-  if (FPolyDrawing) DrawRubberBand(p);
+  DrawOverlays(p);
   return img;
 }
 
@@ -487,14 +497,14 @@ void TVexaView::DrawOutlines(QPainter& p) {
     if (!ap->Visible || ap->Count == 0) continue;
     QPolygon dash1, dash2;
     ap->DrawPhase = ap->Phase;
-    const bool closeLast = !(ap.get() == FSel && FPolyDrawing);
+    const bool closeLast = !(ap.get() == FSel && PolygonDrawing());
     VXWalkOutline(ap->Data(), ap->Count, closeLast, FGeom, ap->DrawPhase,
                   [&](int x, int y, int colour) { (colour == 1 ? dash1 : dash2) << QPoint(x, y); });
     p.setPen(QColor::fromRgb(VXQRgb(ap->Color1)));
     p.drawPoints(dash1);
     p.setPen(QColor::fromRgb(VXQRgb(ap->Color2)));
     p.drawPoints(dash2);
-    if (ap->Sizeable && _IsRectangle(ap->Data(), ap->Count) && !FRectSelecting) {
+    if (ap->Sizeable && _IsRectangle(ap->Data(), ap->Count) && !FModes->RubberBand()) {
       TCanvas c(p);
       c.Pen = {ap->Color1, 1, psSolid, pmCopy};
       c.Brush = {ap->Color2, bsSolid};
@@ -507,21 +517,15 @@ void TVexaView::DrawOutlines(QPainter& p) {
   }
 }
 
-void TVexaView::DrawRubberBand(QPainter& p) {
-  if (FSel->Count == 0 || FSel->LastIsBreak()) return;
-  const TPoint& last = FSel->Points[static_cast<size_t>(FSel->Count - 1)];
-  TCanvas c(p);
-  c.Pen = {clBlack, 1, psSolid, pmNot};
-  c.MoveTo(FRubberX, FRubberY);
-  c.LineTo(XBmp2Scr(last.X), YBmp2Scr(last.Y));
-  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+void TVexaView::DrawOverlays(QPainter& p) {
+  for (TVXViewTool* t : Tools()) t->PaintOverlay(FToolContext, p);
 }
 
 void TVexaView::AniPolyFunc(bool fromTimer) {
   bool any = false;
   for (auto& ap : FAnimPolys) {
     if (!ap->Visible) continue;
-    if (ap->Animated && fromTimer && !FRectSelecting && !FPolyDrawing && !FCircleSelecting)
+    if (ap->Animated && fromTimer && !AnyTool(&TVXViewTool::HoldsOutlines))
       ap->Phase = ap->Phase >= 5 ? 0 : ap->Phase + 1;
     any = any || ap->Count > 0;
   }
@@ -529,7 +533,7 @@ void TVexaView::AniPolyFunc(bool fromTimer) {
   if (!fromTimer) return;
   if (FFilterCountdown >= 1 && --FFilterCountdown == 0) Update();
   // Keep scrolling while a drag holds the pointer outside the image.
-  if (FButtonHeld && (FRectSelecting || FPolyDrawing || FCircleSelecting || FResizeGrip >= 0 || FMoveGrip >= 0)) {
+  if (FButtonHeld && AnyTool(&TVXViewTool::AutoScrolls)) {
     const QPoint pos = mapFromGlobal(QCursor::pos()) - QPoint(Border(), Border());
     if (pos.x() < FGeom.OffX || pos.y() < FGeom.OffY || pos.x() >= FGeom.OffX + FGeom.DrawW ||
         pos.y() >= FGeom.OffY + FGeom.DrawH)
@@ -691,17 +695,17 @@ void TVexaView::DeSelect() {
     HideSelectionEx(true);
   }
   AnimPolygonClear(FSel);
-  FSelExists = FPolyDrawing = FRectSelecting = FCircleSelecting = false;
-  FResizeGrip = FMoveGrip = -1;
+  FSelExists = false;
+  FModes->Cancel();
 }
 
 int TVexaView::GetResizingGrip(int x, int y) const {
-  if (!FSel->Visible || !FSel->Sizeable || FRectSelecting) return -1;
+  if (!FSel->Visible || !FSel->Sizeable || FModes->RubberBand()) return -1;
   return VXResizeGripAt(*FSel, FGeom, x, y);
 }
 
 int TVexaView::GetMovingGrip(int x, int y) {
-  if (!FSel->Visible || FRectSelecting || !VXInsideBox(*FSel, FGeom, x, y)) return -1;
+  if (!FSel->Visible || FModes->RubberBand() || !VXInsideBox(*FSel, FGeom, x, y)) return -1;
   FGripBox = {FSel->X1, FSel->Y1, FSel->X2, FSel->Y2};
   return 0;
 }
@@ -801,12 +805,88 @@ void TVexaView::AnimPolygonRemoveLast(TVXAnimPolygon* p) {
 
 void TVexaView::AnimPolygonRemoveLastPoint(TVXAnimPolygon* p) { p->RemoveLastPoint(); }
 
-// ---------------------------------------------------------------- mouse
+// ---------------------------------------------------------------- mouse tools
 
-void TVexaView::SubMouseMoveScroll(int dx, int dy) {
-  FRubberX -= dx;
-  FRubberY -= dy;
+void TVexaView::InstallTool(std::unique_ptr<TVXViewTool> tool, TVXToolPlace place) {
+  if (!tool) return;
+  TVXViewTool* t = tool.get();
+  (place == vxtpBeforeModes ? FToolsBefore : FToolsAfter).push_back(std::move(tool));
+  ++FToolGeneration;
+  t->Activate(FToolContext);
+  if (t->Cursor() != 0) QWidget::setCursor(VXCursor(IdleCursor()));
 }
+
+std::unique_ptr<TVXViewTool> TVexaView::RemoveTool(TVXViewTool* tool) {
+  for (auto* list : {&FToolsBefore, &FToolsAfter})
+    for (auto it = list->begin(); it != list->end(); ++it) {
+      if (it->get() != tool) continue;
+      std::unique_ptr<TVXViewTool> removed = std::move(*it);
+      list->erase(it);
+      ++FToolGeneration;
+      removed->Deactivate(FToolContext);
+      if (removed->Cursor() != 0) QWidget::setCursor(VXCursor(IdleCursor()));
+      return removed;
+    }
+  return nullptr;
+}
+
+std::vector<TVXViewTool*> TVexaView::Tools() const {
+  std::vector<TVXViewTool*> all;
+  all.reserve(FToolsBefore.size() + FModeTools.size() + FToolsAfter.size());
+  for (const auto& t : FToolsBefore) all.push_back(t.get());
+  all.insert(all.end(), FModeTools.begin(), FModeTools.end());
+  for (const auto& t : FToolsAfter) all.push_back(t.get());
+  return all;
+}
+
+bool TVexaView::AnyTool(bool (TVXViewTool::*query)() const) const {
+  for (TVXViewTool* t : Tools())
+    if ((t->*query)()) return true;
+  return false;
+}
+
+int TVexaView::IdleCursor() const {
+  for (TVXViewTool* t : Tools())
+    if (t->Cursor() != 0) return t->Cursor();
+  return FCursor;
+}
+
+bool TVexaView::PolygonDrawing() const { return FModes->Polygon.Drawing(); }
+
+TVXToolEvent TVexaView::ToolEvent(int x, int y, Qt::MouseButton button, Qt::MouseButtons buttons,
+                                  Qt::KeyboardModifiers mods) const {
+  TVXToolEvent e;
+  e.RawX = x;
+  e.RawY = y;
+  FGeom.ClampToDrawRect(x, y);
+  e.X = x;
+  e.Y = y;
+  e.BmpX = XScr2Bmp(x);
+  e.BmpY = YScr2Bmp(y);
+  e.Button = button;
+  e.Buttons = buttons;
+  e.Modifiers = mods;
+  return e;
+}
+
+bool TVexaView::Dispatch(bool (TVXViewTool::*handler)(TVXToolContext&, const TVXToolEvent&), TVXToolEvent e) {
+  const TVXSelectionBase savedBase = SelectionBase;
+  SelectionBase = vxsbClientArea;
+  const std::vector<TVXViewTool*> tools = Tools();
+  const unsigned generation = FToolGeneration;
+  for (TVXViewTool* t : tools) {
+    // A handler may switch modes or remove tools; those that left get nothing more.
+    if (FToolGeneration != generation) {
+      const std::vector<TVXViewTool*> now = Tools();
+      if (std::find(now.begin(), now.end(), t) == now.end()) continue;
+    }
+    if ((t->*handler)(FToolContext, e)) e.Taken = true;
+  }
+  SelectionBase = savedBase;
+  return e.Taken;
+}
+
+void TVexaView::SubMouseMoveScroll(int dx, int dy) { FModes->Polygon.Scrolled(dx, dy); }
 
 bool TVexaView::AutoScroll(int px, int py) {
   const TVXViewGeometry& g = FGeom;
@@ -817,56 +897,30 @@ bool TVexaView::AutoScroll(int px, int py) {
   const int oldX = g.ViewX, oldY = g.ViewY;
   SetViewXY(g.ViewX + dx, g.ViewY + dy);
   if (g.ViewX == oldX && g.ViewY == oldY) return false;
-  FPressX += oldX - g.ViewX;
-  FPressY += oldY - g.ViewY;
+  FToolContext.FPress.X += oldX - g.ViewX;
+  FToolContext.FPress.Y += oldY - g.ViewY;
   SubMouseMoveScroll(dx, dy);
   return true;
 }
 
+// ---------------------------------------------------------------- mouse events
+
 void TVexaView::mousePressEvent(QMouseEvent* e) {
-  const Qt::KeyboardModifiers mods = e->modifiers();
   FButtonHeld = true;
+  // Drags paint unfiltered; the release brings the filter back.
   FSavedZoomFilter = FZoomFilter;
   FZoomFilter = rfNone;
-  const TVXSelectionBase savedBase = SelectionBase;
-  SelectionBase = vxsbClientArea;
   const QPoint at = ClientPos(e);
-  int x = at.x(), y = at.y();
-  FGeom.ClampToDrawRect(x, y);
-  FPressX = FLastX = FRubberX = x;
-  FPressY = FLastY = FRubberY = y;
-  FPressViewX = FGeom.ViewX;
-  FPressViewY = FGeom.ViewY;
-  FPressCount = FSel->Count;
-  if (VXHas(FMouseInteract, miSelectPolygon)) {
-    if ((mods & Qt::ControlModifier) && FSel->Count > 0 && !FSel->LastIsBreak()) {
-      const TPoint& last = FSel->Points[static_cast<size_t>(FSel->Count - 1)];
-      _CastPolySelCC(XBmp2Scr(last.X), YBmp2Scr(last.Y), x, y);
-    }
-    if (!FPolyDrawing) {
-      if (mods & Qt::ShiftModifier)
-        AddSelBreak();
-      else
-        DeSelect();
-    }
-    AddSelPoint(x, y);
-    FPolyDrawing = true;
-    SelChanged(OnSelectionChanging);
-  } else if (VXHas(FMouseInteract, miSelect) || VXHas(FMouseInteract, miSelectZoom)) {
-    FResizeGrip = GetResizingGrip(x, y);
-    FMoveGrip = GetMovingGrip(x, y);
-    if (FResizeGrip < 0 && FMoveGrip < 0) {
-      FRectSelecting = true;
-      SelChanged(OnSelectionChanging);
-    }
-  } else if (VXHas(FMouseInteract, miSelectCircle)) {
-    FCircleSelecting = true;
-    FSel->Visible = true;
-    SelChanged(OnSelectionChanging);
-  }
-  SelectionBase = savedBase;
+  const TVXToolEvent ev = ToolEvent(at.x(), at.y(), e->button(), e->buttons(), e->modifiers());
+  TVXToolPress& press = FToolContext.FPress;
+  press.X = press.LastX = ev.X;
+  press.Y = press.LastY = ev.Y;
+  press.ViewX = FGeom.ViewX;
+  press.ViewY = FGeom.ViewY;
+  press.Count = FSel->Count;
+  Dispatch(&TVXViewTool::Press, ev);
   if (OnMouseDown)
-    OnMouseDown(this, ButtonOf(e->button()), ShiftOf(mods, e->buttons()), at.x(), at.y());
+    OnMouseDown(this, ButtonOf(e->button()), ShiftOf(e->modifiers(), e->buttons()), at.x(), at.y());
 }
 
 void TVexaView::mouseMoveEvent(QMouseEvent* e) {
@@ -875,118 +929,17 @@ void TVexaView::mouseMoveEvent(QMouseEvent* e) {
   if (OnMouseMove) OnMouseMove(this, ShiftOf(e->modifiers(), e->buttons()), at.x(), at.y());
 }
 
-void TVexaView::MouseMoveAt(int ux, int uy, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
-  const TVXSelectionBase savedBase = SelectionBase;
-  SelectionBase = vxsbClientArea;
-  const bool shift = mods & Qt::ShiftModifier, ctrl = mods & Qt::ControlModifier;
-  int x = ux, y = uy;
-  FGeom.ClampToDrawRect(x, y);
-  if (FButtonHeld && buttons != Qt::NoButton) {
-    if (VXHas(FMouseInteract, miScroll)) {
-      SetViewXY(FPressViewX - (ux - FPressX), FPressViewY - (uy - FPressY));
-    } else if (FResizeGrip >= 0) {
-      AutoScroll(ux, uy);
-      FResizeGrip = SelectResizeEx(FResizeGrip, x, y);
-      SelChanged(OnSelectionChanging);
-    } else if (FMoveGrip >= 0) {
-      AutoScroll(ux, uy);
-      SelectMoveEx(FMoveGrip, x - FPressX, y - FPressY);
-      SelChanged(OnSelectionChanging);
-    } else if (FRectSelecting) {
-      AutoScroll(ux, uy);
-      if (shift) {
-        if (FSel->Count != FPressCount) AnimPolygonRemoveLast(FSel);
-        Select(FPressX, FPressY, x, y, vxspAdd);
-      } else {
-        Select(FPressX, FPressY, x, y, vxspReplace);
-      }
-      SelChanged(OnSelectionChanging);
-    } else if (FPolyDrawing) {
-      AutoScroll(ux, uy);
-      AnimPolygonAddPtEx(FSel, XScr2Bmp(x), YScr2Bmp(y));
-      update();
-      SelChanged(OnSelectionChanging);
-    } else if (FCircleSelecting) {
-      AutoScroll(ux, uy);
-      if (shift) {
-        if (FSel->Count != FPressCount) FSel->RemoveLast();
-        FSel->AddBreak();
-      } else {
-        FSel->Clear();
-      }
-      int rx = std::abs(FPressX - x), ry = std::abs(FPressY - y);
-      if (ctrl) rx = ry = imax(rx, ry);
-      for (const TPoint& p : VXEllipsePoints(FPressX, FPressY, rx, ry, FGeom)) FSel->AddPtEx(p.X, p.Y);
-      FSelExists = true;
-      update();
-      SelChanged(OnSelectionChanging);
-    }
-  } else {
-    if (FPolyDrawing) {
-      if (ctrl && FSel->Count > 0 && !FSel->LastIsBreak()) {
-        const TPoint& last = FSel->Points[static_cast<size_t>(FSel->Count - 1)];
-        _CastPolySelCC(XBmp2Scr(last.X), YBmp2Scr(last.Y), x, y);
-      }
-      FRubberX = x;
-      FRubberY = y;
-      update();
-      SelChanged(OnSelectionChanging);
-    }
-    if (VXHas(FMouseInteract, miSelect)) {
-      const int g = GetResizingGrip(x, y);
-      if (g >= 0) {
-        SelChanged(OnMouseInSel);
-        static const int cursors[8] = {crResizeNWSE, crResizeNESW, crResizeNWSE, crResizeNESW,
-                                       crResizeWE,   crResizeWE,   crResizeNS,   crResizeNS};
-        QWidget::setCursor(VXCursor(cursors[g]));
-      } else if (GetMovingGrip(x, y) == 0) {
-        SelChanged(OnMouseInSel);
-        QWidget::setCursor(VXCursor(crMove));
-      } else {
-        QWidget::setCursor(VXCursor(FCursor));
-      }
-    }
-  }
-  FRubberX = x;
-  FRubberY = y;
-  SelectionBase = savedBase;
-  FLastX = x;
-  FLastY = y;
+void TVexaView::MouseMoveAt(int x, int y, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
+  TVXToolEvent ev = ToolEvent(x, y, Qt::NoButton, buttons, mods);
+  ev.Held = FButtonHeld && buttons != Qt::NoButton;
+  Dispatch(&TVXViewTool::Move, ev);
+  FToolContext.FPress.LastX = ev.X;
+  FToolContext.FPress.LastY = ev.Y;
 }
 
 void TVexaView::mouseReleaseEvent(QMouseEvent* e) {
   const QPoint at = ClientPos(e);
-  const int x = at.x(), y = at.y();
-  const Qt::MouseButton button = e->button();
-  const TVXSelectionBase savedBase = SelectionBase;
-  SelectionBase = vxsbClientArea;
-  if (VXHas(FMouseInteract, miZoom) && x == FPressX && y == FPressY) {
-    if (button == Qt::LeftButton)
-      ZoomAt(x, y, VXZoomStepIn(FGeom.Zoom));
-    else if (button == Qt::RightButton)
-      ZoomAt(x, y, VXZoomStepOut(FGeom.Zoom));
-  } else if (VXHas(FMouseInteract, miScroll)) {
-    SetViewXY(FPressViewX - (x - FPressX), FPressViewY - (y - FPressY));
-  } else if (VXHas(FMouseInteract, miSelectZoom)) {
-    FRectSelecting = false;
-    ZoomSelection();
-  } else if (VXHas(FMouseInteract, miSelect)) {
-    FRectSelecting = false;
-    FResizeGrip = FMoveGrip = -1;
-    SelChanged(OnSelectionChange);
-  } else if (VXHas(FMouseInteract, miSelectCircle)) {
-    FCircleSelecting = false;
-    SelChanged(OnSelectionChange);
-  } else if (VXHas(FMouseInteract, miSelectMagicWand)) {
-    SaveCursor(crHourGlass);
-    SelectMagicWand(x, y, (e->modifiers() & Qt::ShiftModifier) ? vxspAdd : vxspReplace);
-    RestoreCursor();
-    SelChanged(OnSelectionChange);
-  }
-  // A click that zoomed leaves no drag behind, whatever else was armed at press.
-  FRectSelecting = FCircleSelecting = false;
-  FResizeGrip = FMoveGrip = -1;
-  SelectionBase = savedBase;
+  Dispatch(&TVXViewTool::Release, ToolEvent(at.x(), at.y(), e->button(), e->buttons(), e->modifiers()));
   FZoomFilter = FSavedZoomFilter;
   if (FZoomFilter != rfNone) {
     // The drag painted unfiltered; the cached picture must pick the filter up again.
@@ -994,18 +947,14 @@ void TVexaView::mouseReleaseEvent(QMouseEvent* e) {
     update();
   }
   FButtonHeld = false;
-  if (OnMouseUp) OnMouseUp(this, ButtonOf(button), ShiftOf(e->modifiers(), e->buttons()), x, y);
+  if (OnMouseUp) OnMouseUp(this, ButtonOf(e->button()), ShiftOf(e->modifiers(), e->buttons()), at.x(), at.y());
 }
 
 void TVexaView::mouseDoubleClickEvent(QMouseEvent* e) {
-  // The second press of a double click adds a vertex; it closes the polygon instead.
+  // Qt delivers the second press of a double click only as this event.
   mousePressEvent(e);
-  if (FPolyDrawing && e->button() == Qt::LeftButton) {
-    AnimPolygonRemoveLastPoint(FSel);
-    FPolyDrawing = false;
-    update();
-    SelChanged(OnSelectionChange);
-  }
+  const QPoint at = ClientPos(e);
+  Dispatch(&TVXViewTool::DoubleClick, ToolEvent(at.x(), at.y(), e->button(), e->buttons(), e->modifiers()));
 }
 
 }  // namespace vexa

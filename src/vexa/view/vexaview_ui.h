@@ -3,9 +3,11 @@
 //
 // Coordinates: "client" means widget pixels inside the scroll bars; "bitmap"
 // means pixels of the owned bitmap. The geometry lives in TVXViewGeometry and the
-// selection geometry in selection.h; this class converts Qt events, keeps the
-// mouse state and paints. The picture is rendered into a client-sized frame only
-// when something changed, so the 150 ms outline animation costs one blit.
+// selection geometry in selection.h; this class keeps both, the scroll bars and
+// the selection record, paints, and forwards the mouse to tools (viewtool_ui.h):
+// one per MouseInteract mode (modetools_ui.h) plus those a derived view adds.
+// The picture is rendered into a client-sized frame only when something changed,
+// so the 150 ms outline animation costs one blit.
 #pragma once
 
 #include <QImage>
@@ -19,12 +21,15 @@
 #include "vexa/view/canvas_ui.h"
 #include "vexa/view/selection.h"
 #include "vexa/view/viewgeometry.h"
+#include "vexa/view/viewtool_ui.h"
 #include "vexa/core/vxview.h"
 
 class QScrollBar;
 class QMouseEvent;
 
 namespace vexa {
+
+struct TVXModeTools;
 
 enum TVXBackgroundStyle {
   vxbsSolid,
@@ -206,7 +211,7 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   TColor SelColor2() const { return FSel->Color2; }
   void SetSelColor1(TColor c) { FSel->Color1 = c; }
   void SetSelColor2(TColor c) { FSel->Color2 = c; }
-  bool PolygonDrawing() const { return FPolyDrawing; }
+  bool PolygonDrawing() const;
 
   // --- anim polygons (bitmap coordinates); the first one is the selection
   TVXAnimPolygon* AnimPolygonNew(TColor color1, TColor color2, bool sizeable, bool animated);
@@ -220,6 +225,20 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   /// Timer handler (fromTimer advances the dash phase); also redraws at once.
   void AniPolyFunc(bool fromTimer);
 
+  // --- mouse tools (viewtool_ui.h)
+  /// Takes a tool into the view, before or after the tools of MouseInteract, and
+  /// activates it. The view owns it; the pointer stays valid until RemoveTool.
+  template <class T>
+  T* AddTool(std::unique_ptr<T> tool, TVXToolPlace place = vxtpAfterModes) {
+    T* added = tool.get();
+    InstallTool(std::move(tool), place);
+    return added;
+  }
+  /// Deactivates a tool taken with AddTool and hands it back (null when the view
+  /// does not hold it). Not from inside that tool's own handlers unless the
+  /// returned tool is kept alive until the handler has returned.
+  std::unique_ptr<TVXViewTool> RemoveTool(TVXViewTool* tool);
+
   // --- TVXSelectionSource
   bool VXHasSelection() const override { return FSelExists; }
   void VXGetSelBounds(int& x1, int& y1, int& x2, int& y2) const override;
@@ -229,6 +248,8 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   TPoint VXClientToBitmap(TPoint p) const override { return {XScr2Bmp(p.X), YScr2Bmp(p.Y)}; }
 
  protected:
+  /// Auto-scrolling moved the view by (dx, dy) under a drag; the base moves the
+  /// polygon's rubber-band end with the picture.
   virtual void SubMouseMoveScroll(int dx, int dy);
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
@@ -242,14 +263,22 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   void ReadClientSize();
   void SyncScrollBars();
   void DrawOutlines(QPainter& p);
-  void DrawRubberBand(QPainter& p);
-  void SelChanged(const TNotifyEvent& ev) {
-    if (ev) ev(this);
-  }
+  void DrawOverlays(QPainter& p);
   bool AutoScroll(int px, int py);
   TPoint ToBitmapClamped(int x, int y) const;
   void RebuildRect(const TVXBox& box);
   void MouseMoveAt(int x, int y, Qt::MouseButtons buttons, Qt::KeyboardModifiers mods);
+
+  friend class TVXToolContext;
+  void InstallTool(std::unique_ptr<TVXViewTool> tool, TVXToolPlace place);
+  /// Every tool in the order it sees events.
+  std::vector<TVXViewTool*> Tools() const;
+  bool AnyTool(bool (TVXViewTool::*query)() const) const;
+  int IdleCursor() const;
+  TVXToolEvent ToolEvent(int x, int y, Qt::MouseButton button, Qt::MouseButtons buttons,
+                         Qt::KeyboardModifiers mods) const;
+  /// Hands an event to the tools in order; true when one of them acted.
+  bool Dispatch(bool (TVXViewTool::*handler)(TVXToolContext&, const TVXToolEvent&), TVXToolEvent e);
 
   TBitmap FBitmap;
   TVXViewGeometry FGeom;
@@ -278,15 +307,14 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   std::vector<std::unique_ptr<TVXAnimPolygon>> FAnimPolys;
   TVXAnimPolygon* FSel = nullptr;
   bool FSelExists = false;
-  bool FPolyDrawing = false, FRectSelecting = false, FCircleSelecting = false;
-  int FResizeGrip = -1, FMoveGrip = -1;
-  int FPressX = 0, FPressY = 0;
-  int FPressViewX = 0, FPressViewY = 0;
-  int FRubberX = 0, FRubberY = 0;
-  int FLastX = 0, FLastY = 0;
-  int FPressCount = 0;
   TVXBox FGripBox;
   bool FButtonHeld = false;
+
+  TVXToolContext FToolContext{*this};
+  std::unique_ptr<TVXModeTools> FModes;
+  std::vector<TVXViewTool*> FModeTools;  ///< those of MouseInteract, in order
+  std::vector<std::unique_ptr<TVXViewTool>> FToolsBefore, FToolsAfter;
+  unsigned FToolGeneration = 0;  ///< counts changes of the tool lists
 };
 
 }  // namespace vexa
