@@ -6,15 +6,15 @@
 // comes before the selection drags, grips before a new rubber band. Every tool
 // leaves an event a tool before it has taken, except to end its own drag.
 //
-//   mode               tool                 press / drag / release
-//   miZoom             TVXZoomClickTool     - / - / click without movement zooms
-//   miScroll           TVXScrollTool        - / moves the view / last move
-//   miSelectPolygon    TVXPolygonTool       vertex / freehand points / -, double click closes
-//   miSelect, miSelectZoom  TVXGripTool     on a grip: resize or move the rectangle
-//   miSelect           TVXRectTool          rubber-band rectangle, OnSelectionChange
-//   miSelectZoom       TVXZoomRectTool      rubber-band rectangle, then ZoomSelection
-//   miSelectCircle     TVXEllipseTool       centred ellipse from the press point
-//   miSelectMagicWand  TVXMagicWandTool     - / - / region around the release point
+//   mode                      tool               press / drag / release
+//   miZoom                    TVXZoomClickTool   - / - / a click without movement zooms
+//   miScroll                  TVXScrollTool      - / moves the view / last move
+//   miSelectPolygon           TVXPolygonTool     vertex / freehand points / -; double click closes
+//   miSelect or miSelectZoom  TVXGripTool        on a grip: resizes or moves the rectangle
+//   miSelect                  TVXRectTool        rubber band / rubber band / OnSelectionChange
+//   miSelectZoom              TVXZoomRectTool    rubber band / rubber band / ZoomSelection
+//   miSelectCircle            TVXEllipseTool     - / centred ellipse around the press / OnSelectionChange
+//   miSelectMagicWand         TVXMagicWandTool   - / - / the region around the release point
 #pragma once
 
 #include <vector>

@@ -18,6 +18,7 @@
 // A handler returns true when it acted on the event; the tools after it see
 // Taken set and should leave the event alone (the view's own tools do, so of
 // them the first that applies acts). A tool may still watch a taken event.
+// The view's OnMouseDown, OnMouseMove and OnMouseUp fire after all tools.
 //
 // Coordinates: "client" pixels lie inside the border and the scroll bars,
 // "bitmap" pixels are the image's own (viewgeometry.h). While a handler runs,
@@ -107,7 +108,7 @@ class TVXToolContext {
   /// Schedules a repaint of the outlines and the overlays (the picture is cached).
   void Repaint();
   /// Shows cursor `id` over the view until the next call; 0 shows the idle cursor
-  /// (the first tool's Cursor, else the view's Cursor).
+  /// (the Cursor of the first tool that has one, else the view's Cursor).
   void ShowCursor(int id);
   /// Calls a notify event of the view (OnSelectionChanging...) with the view as sender.
   void Fire(const std::function<void(TObject*)>& event) const;
