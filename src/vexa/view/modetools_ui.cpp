@@ -169,18 +169,34 @@ bool TVXGripTool::Release(TVXToolContext&, const TVXToolEvent&) {
   return false;
 }
 
-// ---------------------------------------------------------------- rectangle
+// ---------------------------------------------------------------- outlines
 
-bool TVXRectTool::Press(TVXToolContext& v, const TVXToolEvent& e) {
+bool TVXOutlineTool::Press(TVXToolContext& v, const TVXToolEvent& e) {
   if (e.Taken) return false;
-  FSelecting = true;
+  FDragging = true;
+  Begin(v);
   v.Fire(v.View().OnSelectionChanging);
   return true;
 }
 
-bool TVXRectTool::Move(TVXToolContext& v, const TVXToolEvent& e) {
-  if (e.Taken || !e.Held || !FSelecting) return false;
+bool TVXOutlineTool::Move(TVXToolContext& v, const TVXToolEvent& e) {
+  if (e.Taken || !e.Held || !FDragging) return false;
   v.AutoScroll(e.RawX, e.RawY);
+  Shape(v, e);
+  v.Fire(v.View().OnSelectionChanging);
+  return true;
+}
+
+bool TVXOutlineTool::Release(TVXToolContext& v, const TVXToolEvent& e) {
+  FDragging = false;
+  if (e.Taken) return false;
+  Finish(v);
+  return true;
+}
+
+void TVXOutlineTool::Finish(TVXToolContext& v) { v.Fire(v.View().OnSelectionChange); }
+
+void TVXRectTool::Shape(TVXToolContext& v, const TVXToolEvent& e) {
   TVexaView& view = v.View();
   const TVXToolPress& p = v.Press();
   if (e.Shift()) {
@@ -190,34 +206,13 @@ bool TVXRectTool::Move(TVXToolContext& v, const TVXToolEvent& e) {
   } else {
     view.Select(p.X, p.Y, e.X, e.Y, vxspReplace);
   }
-  v.Fire(view.OnSelectionChanging);
-  return true;
 }
-
-bool TVXRectTool::Release(TVXToolContext& v, const TVXToolEvent& e) {
-  FSelecting = false;
-  if (e.Taken) return false;
-  Finish(v);
-  return true;
-}
-
-void TVXRectTool::Finish(TVXToolContext& v) { v.Fire(v.View().OnSelectionChange); }
 
 void TVXZoomRectTool::Finish(TVXToolContext& v) { v.View().ZoomSelection(); }
 
-// ---------------------------------------------------------------- ellipse
+void TVXEllipseTool::Begin(TVXToolContext& v) { v.Selection().Visible = true; }
 
-bool TVXEllipseTool::Press(TVXToolContext& v, const TVXToolEvent& e) {
-  if (e.Taken) return false;
-  FSelecting = true;
-  v.Selection().Visible = true;
-  v.Fire(v.View().OnSelectionChanging);
-  return true;
-}
-
-bool TVXEllipseTool::Move(TVXToolContext& v, const TVXToolEvent& e) {
-  if (e.Taken || !e.Held || !FSelecting) return false;
-  v.AutoScroll(e.RawX, e.RawY);
+void TVXEllipseTool::Shape(TVXToolContext& v, const TVXToolEvent& e) {
   TVXAnimPolygon& sel = v.Selection();
   const TVXToolPress& p = v.Press();
   if (e.Shift()) {
@@ -228,18 +223,9 @@ bool TVXEllipseTool::Move(TVXToolContext& v, const TVXToolEvent& e) {
   }
   int rx = std::abs(p.X - e.X), ry = std::abs(p.Y - e.Y);
   if (e.Ctrl()) rx = ry = imax(rx, ry);
-  TVexaView& view = v.View();
-  for (const TPoint& pt : VXEllipsePoints(p.X, p.Y, rx, ry, v.Geometry())) view.AnimPolygonAddPtEx(&sel, pt.X, pt.Y);
+  for (const TPoint& pt : VXEllipsePoints(p.X, p.Y, rx, ry, v.Geometry()))
+    v.View().AnimPolygonAddPtEx(&sel, pt.X, pt.Y);
   v.Repaint();
-  v.Fire(view.OnSelectionChanging);
-  return true;
-}
-
-bool TVXEllipseTool::Release(TVXToolContext& v, const TVXToolEvent& e) {
-  FSelecting = false;
-  if (e.Taken) return false;
-  v.Fire(v.View().OnSelectionChange);
-  return true;
 }
 
 // ---------------------------------------------------------------- magic wand

@@ -76,25 +76,36 @@ class TVXGripTool : public TVXViewTool {
   int FResize = -1, FMove = -1;
 };
 
-/// Drags a rubber-band rectangle from the press point (with Shift, added to the selection).
-class TVXRectTool : public TVXViewTool {
+/// A drag that draws a new outline from the press point (rectangle, ellipse).
+/// While it lasts the selection dashes hold still and the view follows the
+/// pointer beyond the image.
+class TVXOutlineTool : public TVXViewTool {
  public:
-  bool Selecting() const { return FSelecting; }
-  void Cancel() { FSelecting = false; }
+  bool Dragging() const { return FDragging; }
+  void Cancel() { FDragging = false; }
 
   void Deactivate(TVXToolContext&) override { Cancel(); }
   bool Press(TVXToolContext& v, const TVXToolEvent& e) override;
   bool Move(TVXToolContext& v, const TVXToolEvent& e) override;
   bool Release(TVXToolContext& v, const TVXToolEvent& e) override;
-  bool AutoScrolls() const override { return FSelecting; }
-  bool HoldsOutlines() const override { return FSelecting; }
+  bool AutoScrolls() const override { return FDragging; }
+  bool HoldsOutlines() const override { return FDragging; }
 
  protected:
-  /// What the release does once the drag has ended.
+  virtual void Begin(TVXToolContext&) {}
+  /// Redraws the selection for the pointer at e (the view has already scrolled).
+  virtual void Shape(TVXToolContext& v, const TVXToolEvent& e) = 0;
+  /// What the release does once the drag has ended: OnSelectionChange.
   virtual void Finish(TVXToolContext& v);
 
  private:
-  bool FSelecting = false;
+  bool FDragging = false;
+};
+
+/// A rubber-band rectangle from the press point; Shift adds it to the selection.
+class TVXRectTool : public TVXOutlineTool {
+ protected:
+  void Shape(TVXToolContext& v, const TVXToolEvent& e) override;
 };
 
 /// The rectangle tool that zooms to the dragged box on release.
@@ -103,20 +114,11 @@ class TVXZoomRectTool : public TVXRectTool {
   void Finish(TVXToolContext& v) override;
 };
 
-/// A centred ellipse from the press point; Ctrl makes a circle, Shift adds it.
-class TVXEllipseTool : public TVXViewTool {
- public:
-  void Cancel() { FSelecting = false; }
-
-  void Deactivate(TVXToolContext&) override { Cancel(); }
-  bool Press(TVXToolContext& v, const TVXToolEvent& e) override;
-  bool Move(TVXToolContext& v, const TVXToolEvent& e) override;
-  bool Release(TVXToolContext& v, const TVXToolEvent& e) override;
-  bool AutoScrolls() const override { return FSelecting; }
-  bool HoldsOutlines() const override { return FSelecting; }
-
- private:
-  bool FSelecting = false;
+/// A centred ellipse around the press point; Ctrl makes a circle, Shift adds it.
+class TVXEllipseTool : public TVXOutlineTool {
+ protected:
+  void Begin(TVXToolContext& v) override;
+  void Shape(TVXToolContext& v, const TVXToolEvent& e) override;
 };
 
 class TVXMagicWandTool : public TVXViewTool {
@@ -139,7 +141,7 @@ struct TVXModeTools {
   /// they see events.
   std::vector<TVXViewTool*> Use(TVXMouseInteract mi);
   /// A rubber-band rectangle is being dragged (grips are hidden meanwhile).
-  bool RubberBand() const { return Rect.Selecting() || ZoomRect.Selecting(); }
+  bool RubberBand() const { return Rect.Dragging() || ZoomRect.Dragging(); }
   /// Drops every drag and drawing under way (the selection was dropped).
   void Cancel();
 };
