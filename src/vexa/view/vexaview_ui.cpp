@@ -869,7 +869,7 @@ TVXToolEvent TVexaView::ToolEvent(int x, int y, Qt::MouseButton button, Qt::Mous
   return e;
 }
 
-bool TVexaView::Dispatch(bool (TVXViewTool::*handler)(TVXToolContext&, const TVXToolEvent&), TVXToolEvent e) {
+void TVexaView::Dispatch(bool (TVXViewTool::*handler)(TVXToolContext&, const TVXToolEvent&), TVXToolEvent e) {
   const TVXSelectionBase savedBase = SelectionBase;
   SelectionBase = vxsbClientArea;
   const std::vector<TVXViewTool*> tools = Tools();
@@ -883,7 +883,6 @@ bool TVexaView::Dispatch(bool (TVXViewTool::*handler)(TVXToolContext&, const TVX
     if ((t->*handler)(FToolContext, e)) e.Taken = true;
   }
   SelectionBase = savedBase;
-  return e.Taken;
 }
 
 void TVexaView::SubMouseMoveScroll(int dx, int dy) { FModes->Polygon.Scrolled(dx, dy); }

@@ -277,8 +277,8 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   int IdleCursor() const;
   TVXToolEvent ToolEvent(int x, int y, Qt::MouseButton button, Qt::MouseButtons buttons,
                          Qt::KeyboardModifiers mods) const;
-  /// Hands an event to the tools in order; true when one of them acted.
-  bool Dispatch(bool (TVXViewTool::*handler)(TVXToolContext&, const TVXToolEvent&), TVXToolEvent e);
+  /// Hands an event to the tools in order, marking it taken once one acted.
+  void Dispatch(bool (TVXViewTool::*handler)(TVXToolContext&, const TVXToolEvent&), TVXToolEvent e);
 
   TBitmap FBitmap;
   TVXViewGeometry FGeom;
