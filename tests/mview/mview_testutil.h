@@ -50,9 +50,10 @@ class RecordingPainter : public TVXGridPainter {
 };
 
 /// A w x h picture filled with a colour derived from n (so frames can be told apart).
+/// Channels are multiples of 8, which the GIF writer's palette keeps exactly.
 inline TBitmap Solid(int w, int h, int n) {
   TBitmap b(w, h, pf24bit);
-  b.Fill(CreateRGB(static_cast<uint8_t>(40 * n + 10), static_cast<uint8_t>(255 - 30 * n), static_cast<uint8_t>(7 * n)));
+  b.Fill(CreateRGB(static_cast<uint8_t>(40 * n + 8), static_cast<uint8_t>(248 - 32 * n), static_cast<uint8_t>(8 * n)));
   return b;
 }
 
