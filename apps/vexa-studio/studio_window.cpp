@@ -1,6 +1,7 @@
 #include "studio_window_ui.h"
 
 #include <QActionGroup>
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMenuBar>
@@ -54,9 +55,22 @@ StudioWindow::StudioWindow() {
     FPixelLabel->setText(QString("x %1  y %2   R %3 G %4 B %5").arg(bx).arg(by).arg(c.r).arg(c.g).arg(c.b));
   };
 
+  FGridDock = new QDockWidget("Frames", this);
+  FGrid = new TVexaMView(FGridDock);
+  FGrid->SetGridWidth(-1);
+  FGrid->SetScrollBars(ssVertical);
+  FGrid->SetBackGround(RGB2TColor(240, 240, 240));
+  FGrid->OnImageSelect = [this](TObject*, int) { ShowSelectedFrame(); };
+  FGridDock->setWidget(FGrid);
+  FGridDock->setMinimumWidth(2 * 104 + 30);
+  addDockWidget(Qt::LeftDockWidgetArea, FGridDock);
+  FGridDock->hide();
+  FMIO.SetAttachedMView(FGrid);
+
   FView->Bitmap() = VXMakeSampleImage(640, 480);
   FView->Update();
   BuildMenus();
+  BuildFramesMenu();
   setWindowTitle("Vexa Studio - sample image");
   resize(900, 700);
   ShowZoom();
@@ -64,6 +78,23 @@ StudioWindow::StudioWindow() {
 }
 
 bool StudioWindow::OpenFile(const std::string& name, std::string& error) {
+  // Animations, multi-page documents and videos open in the frame grid too.
+  const QString lower = QString::fromStdString(name).toLower();
+  const bool avi = lower.endsWith(".avi");
+  if (avi || (lower.endsWith(".gif") && EnumGifIm(name) > 1) ||
+      ((lower.endsWith(".tif") || lower.endsWith(".tiff")) && EnumTIFFIm(name) > 1)) {
+    ShowGrid(false);
+    FMIO.LoadFromFile(name);
+    if (FGrid->GetImageCount() == 0) {
+      error = FMIO.LastError.empty() ? "no frame could be read" : FMIO.LastError;
+      return false;
+    }
+    FGrid->SetSelectedItem(0);
+    ShowSelectedFrame();
+    FFileName = name;
+    setWindowTitle(QString("Vexa Studio - %1").arg(QString::fromStdString(name)));
+    return true;
+  }
   FIO.LoadFromFile(name);
   FProc.ClearUndo();
   Refresh();
@@ -133,7 +164,7 @@ void StudioWindow::BuildMenus() {
   file->addAction("&Open...", QKeySequence::Open, [this] {
     const QString name = QFileDialog::getOpenFileName(this, "Open image", QString(),
                                                       "Images (*.bmp *.ico *.cur *.pcx *.tga *.gif *.tif *.tiff *.jpg "
-                                                      "*.jpeg *.png *.wmf *.emf);;All files (*)",
+                                                      "*.jpeg *.png *.wmf *.emf *.avi);;All files (*)",
                                                       nullptr, QFileDialog::DontUseNativeDialog);
     if (name.isEmpty()) return;
     std::string error;
@@ -267,4 +298,86 @@ void StudioWindow::BuildMenus() {
     a->setChecked(&m == &modes[0]);
     modeGroup->addAction(a);
   }
+}
+
+void StudioWindow::ShowGrid(bool browsing) {
+  FGrid->SetPlaying(false);
+  FGrid->Clear();
+  FBrowsing = browsing;
+  FGrid->SetStoreType(browsing ? vxtThumb : vxtNormal);
+  FGridDock->setWindowTitle(browsing ? "Folder" : "Frames");
+  FGridDock->show();
+}
+
+void StudioWindow::ShowSelectedFrame() {
+  const int sel = FGrid->SelectedImage();
+  if (sel < 0) return;
+  if (FBrowsing) {
+    FIO.LoadFromFile(FGrid->GetImageFileName(sel));
+    Refresh();
+    return;
+  }
+  if (const TBitmap* b = FGrid->GetFBitmap()) {
+    FView->Assign(b);
+    Refresh();
+  }
+}
+
+void StudioWindow::BrowseFolder(const std::string& dir) {
+  ShowGrid(true);
+  const QStringList names = QDir(QString::fromStdString(dir))
+                                .entryList({"*.bmp", "*.pcx", "*.tga", "*.gif", "*.tif", "*.tiff", "*.jpg", "*.jpeg",
+                                            "*.png"},
+                                           QDir::Files, QDir::Name | QDir::IgnoreCase);
+  FGrid->RemoveCorrupted = true;
+  FGrid->LockPaint();
+  for (const QString& n : names)
+    FGrid->SetImageFileName(FGrid->AppendImage(), QDir(QString::fromStdString(dir)).filePath(n).toStdString());
+  FGrid->Deselect();
+  FGrid->UnLockPaint();
+}
+
+void StudioWindow::BuildFramesMenu() {
+  QMenu* frames = menuBar()->addMenu("F&rames");
+  QAction* play = frames->addAction("&Play", [this] { FGrid->SetPlaying(!FGrid->Playing()); });
+  play->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  frames->addAction("Frame &delay...", [this] {
+    const int sel = FGrid->SelectedImage();
+    if (sel < 0) return;
+    bool ok = false;
+    const int ms = QInputDialog::getInt(this, "Frame delay", "Milliseconds:", FGrid->GetImageDelayTime(sel), 0,
+                                        600000, 10, &ok);
+    if (ok) FGrid->SetImageDelayTime(sel, ms);
+  });
+  frames->addAction("&Insert the view as a frame", [this] {
+    if (FBrowsing) ShowGrid(false);
+    FGridDock->show();
+    const int at = FGrid->SelectedImage() + 1;
+    FGrid->InsertImage(at);
+    FGrid->SetImage(at, FView->Bitmap());
+    FGrid->SetImageDelayTime(at, 100);
+  });
+  frames->addAction("De&lete frame", [this] {
+    if (FGrid->SelectedImage() >= 0) FGrid->DeleteImage(FGrid->SelectedImage());
+  });
+  frames->addAction("&Save all frames as...", [this] {
+    if (FGrid->GetImageCount() == 0) return;
+    const QString name = QFileDialog::getSaveFileName(this, "Save all frames", QString(),
+                                                      "Frames (*.gif *.tif *.avi)", nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
+    if (name.isEmpty()) return;
+    try {
+      FMIO.SaveToFile(name.toStdString());
+      if (FMIO.Aborting)
+        QMessageBox::warning(this, "Save", QString("Not saved: %1").arg(QString::fromStdString(FMIO.LastError)));
+    } catch (const std::exception& e) {
+      QMessageBox::warning(this, "Save", e.what());
+    }
+  });
+  frames->addSeparator();
+  frames->addAction("&Browse folder...", [this] {
+    const QString dir = QFileDialog::getExistingDirectory(this, "Browse folder", QString(),
+                                                          QFileDialog::DontUseNativeDialog);
+    if (!dir.isEmpty()) BrowseFolder(dir.toStdString());
+  });
 }

@@ -2,11 +2,14 @@
 // component attached, menus for every processing operation, and a status bar.
 #pragma once
 
+#include <QDockWidget>
 #include <QLabel>
 #include <QMainWindow>
 #include <string>
 
 #include "vexa/io/vexaio.h"
+#include "vexa/mview/vexamio.h"
+#include "vexa/mview/vexamview_ui.h"
 #include "vexa/proc/vexaproc.h"
 #include "vexa/view/vexaview_ui.h"
 
@@ -16,6 +19,10 @@ class StudioWindow : public QMainWindow {
   /// Loads a file into the view; false (with the reason in `error`) when it cannot be read.
   bool OpenFile(const std::string& name, std::string& error);
   vexa::TVexaView& View() { return *FView; }
+  /// The frame grid beside the view (shown for multi-frame files and folders).
+  vexa::TVexaMView& Grid() { return *FGrid; }
+  /// Shows every image of a folder as thumbnails; selecting one opens it.
+  void BrowseFolder(const std::string& dir);
 
  private:
   void BuildMenus();
@@ -23,6 +30,9 @@ class StudioWindow : public QMainWindow {
   void ShowZoom();
   void ShowSelection();
   void Refresh();
+  void BuildFramesMenu();
+  void ShowGrid(bool browsing);
+  void ShowSelectedFrame();
 
   vexa::TVexaView* FView;
   vexa::TVexaIO FIO;
@@ -31,4 +41,8 @@ class StudioWindow : public QMainWindow {
   QLabel* FPixelLabel;
   QLabel* FSelLabel;
   std::string FFileName;
+  vexa::TVexaMView* FGrid;
+  vexa::TVexaMIO FMIO;
+  QDockWidget* FGridDock;
+  bool FBrowsing = false;
 };

@@ -161,7 +161,8 @@ bool TVXAviReader::Start(const char* url) {
     m.Fmt = nullptr;  // freed by the failed open
     return fail("cannot open AVI: " + AvError(rc));
   }
-  if ((rc = avformat_find_stream_info(m.Fmt, nullptr)) < 0) return fail("cannot read stream information: " + AvError(rc));
+  // The AVI headers name the codec, size and rate: no probing by decoding is needed,
+  // and none happens before the size check below.
   const AVCodec* codec = nullptr;
   m.Stream = av_find_best_stream(m.Fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
   if (m.Stream < 0 || !codec) return fail("no decodable video stream");
@@ -170,6 +171,10 @@ bool TVXAviReader::Start(const char* url) {
   if (!m.Dec || avcodec_parameters_to_context(m.Dec, st->codecpar) < 0) return fail("cannot set up the decoder");
   // Everything runs on the caller's thread, and the frames must not depend on timing.
   m.Dec->thread_count = 1;
+  if (const uint64_t limit = VXGetMaxBitmapBytes(); limit > 0)
+    m.Dec->max_pixels = static_cast<int64_t>(std::min<uint64_t>(limit / 3, INT64_MAX));
+  if (st->codecpar->width > 0 && !VXCheckBitmapSize(st->codecpar->width, st->codecpar->height, 24))
+    return fail("frame size beyond the bitmap limit");
   if ((rc = avcodec_open2(m.Dec, codec, nullptr)) < 0) return fail("cannot open the decoder: " + AvError(rc));
   m.Frame = av_frame_alloc();
   m.Packet = av_packet_alloc();
@@ -180,15 +185,6 @@ bool TVXAviReader::Start(const char* url) {
   FFrameCount = static_cast<int>(std::clamp<int64_t>(st->nb_frames, 0, INT32_MAX));
   const AVRational tb = st->time_base;
   FFrameDelay = tb.den > 0 && tb.num > 0 ? static_cast<int>(std::min<int64_t>(1000LL * tb.num / tb.den, INT32_MAX)) : 0;
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(st->codecpar->format));
-  if (desc) {
-    if (desc->flags & AV_PIX_FMT_FLAG_PAL)
-      FBitCount = 8;
-    else if (desc->nb_components == 1)
-      FBitCount = desc->comp[0].depth == 1 ? 1 : 8;
-    else
-      FBitCount = 24;
-  }
   return true;
 }
 
@@ -227,6 +223,14 @@ bool TVXAviReader::ReadFrame(TBitmap& bmp) {
     ok = sws_scale(m.Sws, f->data, f->linesize, 0, h, dst, dstStride) == h;
   }
   if (ok) {
+    if (const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format))) {
+      if (desc->flags & AV_PIX_FMT_FLAG_PAL)
+        FBitCount = 8;
+      else if (desc->nb_components == 1)
+        FBitCount = desc->comp[0].depth == 1 ? 1 : 8;
+      else
+        FBitCount = 24;
+    }
     bmp.Allocate(w, h, pf24bit);
     for (int y = 0; y < h; ++y)
       std::memcpy(bmp.ScanLine(y), m.Rows.Data.data() + static_cast<size_t>(y) * m.Rows.Stride,

@@ -65,7 +65,8 @@ class TVXAviReader {
   int FrameDelay() const { return FFrameDelay; }
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
-  /// Bits per pixel of the decoded frames before conversion to 24 bits.
+  /// Bits per pixel of the last decoded frame before conversion to 24 bits
+  /// (1, 8 for palette and grey formats, else 24).
   int SourceBitCount() const { return FBitCount; }
   /// Decodes the next frame into bmp (pf24bit); false at the end or on bad data.
   bool ReadFrame(TBitmap& bmp);

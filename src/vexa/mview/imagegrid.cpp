@@ -117,10 +117,12 @@ void TVXImageGrid::Update() {
 }
 
 void TVXImageGrid::SetViewXY(int x, int y) {
+  const int ox = FViewX, oy = FViewY;
   FViewX = x, FViewY = y;
   ClampView();
   SyncScrollBars();
   Invalidate();
+  if ((ox != FViewX || oy != FViewY) && OnViewChange) OnViewChange(this, 0);
 }
 
 void TVXImageGrid::CenterSelected() {

@@ -193,7 +193,8 @@ class TVXImageGrid : public TVXView {
   int ViewY() const { return FViewY; }
   void SetViewX(int x) { SetViewXY(x, FViewY); }
   void SetViewY(int y) { SetViewXY(FViewX, y); }
-  virtual void SetViewXY(int x, int y);
+  /// Clamped to the content; OnViewChange (0) when the origin moved.
+  void SetViewXY(int x, int y);
   void GetMaxViewXY(int& maxX, int& maxY) const;
   /// Moves the selection by the keyboard rules and scrolls it into view.
   void SelectSeek(TVXSeek direction);

@@ -274,7 +274,6 @@ void TVexaMIO::LoadFromFileAVI(const std::string& name) {
   }
   const int delay = reader.FrameDelay();
   const int count = reader.FrameCount();
-  const int bits = reader.SourceBitCount();
   int idx = imax(grid.SelectedImage(), 0);
   TBitmap bmp;
   grid.LockPaint();
@@ -290,6 +289,7 @@ void TVexaMIO::LoadFromFileAVI(const std::string& name) {
     grid.SetImageNU(idx, bmp);
     grid.SetImageDelayTime(idx, delay);
     TIOParamsVals& p = *FParams[static_cast<size_t>(idx)];
+    const int bits = reader.SourceBitCount();
     p.GIF_DelayTime = delay;
     p.BitsPerSample = bits == 1 ? 1 : 8;
     p.SamplesPerPixel = bits <= 8 ? 1 : 3;

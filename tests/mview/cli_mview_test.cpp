@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include "mview_testutil.h"
+
+using namespace vexa;
+using namespace mvtest;
+
+namespace {
+
+struct CliRun {
+  int Code = -1;
+  std::string Out;
+};
+
+CliRun Vexa(const std::string& args) {
+  CliRun r;
+  FILE* p = popen((std::string("'") + VEXA_CLI_PATH + "' " + args + " 2>/dev/null").c_str(), "r");
+  if (!p) return r;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.Out.append(buf.data(), n);
+  int status = pclose(p);
+  r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST(CliThumbs, ContactSheetFollowsTheGridLayout) {
+  iotest::ScratchDir dir;
+  std::filesystem::create_directories(dir / "in");
+  for (int i = 0; i < 5; ++i) MakeJpeg(dir, "in/" + std::to_string(i) + ".jpg", 200 + 40 * i, 150);
+  std::ofstream(dir / "in/broken.jpg") << "not a picture";
+  std::ofstream(dir / "in/notes.txt") << "skipped";
+  CliRun r = Vexa("thumbs '" + dir / "in" + "' '" + dir / "sheet.png" + "' --size 50 40 --columns 3");
+  ASSERT_EQ(r.Code, 0) << r.Out;
+  EXPECT_NE(r.Out.find("5 of 6 image(s)"), std::string::npos) << r.Out;
+  TBitmap sheet;
+  TVexaIO io;
+  io.SetAttachedBitmap(&sheet);
+  io.LoadFromFilePNG(dir / "sheet.png");
+  // Three columns of 50 with 4-pixel borders, two rows of 40.
+  EXPECT_EQ(sheet.Width(), 4 + 3 * 54);
+  EXPECT_EQ(sheet.Height(), 4 + 2 * 44);
+  EXPECT_EQ(sheet.GetPixel(1, 1), CreateRGB(255, 255, 255));
+  // The first picture (200 x 150) fills its cell's width: 50 x 37, starting one row down.
+  EXPECT_NE(sheet.GetPixel(28, 24), CreateRGB(255, 255, 255));
+  EXPECT_EQ(sheet.GetPixel(28, 4), CreateRGB(255, 255, 255));
+  EXPECT_EQ(sheet.GetPixel(4 + 2 * 54 + 25, 48 + 20), CreateRGB(255, 255, 255));  // no sixth cell
+}
+
+TEST(CliFrames, ListsAndConvertsEveryFrame) {
+  iotest::ScratchDir dir;
+  std::string gif = iotest::TestData("gif/pillow/dispose_none.gif");
+  IOTEST_REQUIRE(gif);
+  CliRun list = Vexa("frames '" + gif + "'");
+  ASSERT_EQ(list.Code, 0);
+  EXPECT_EQ(std::count(list.Out.begin(), list.Out.end(), '\n'), 5) << list.Out;
+  EXPECT_NE(list.Out.find("\n4: "), std::string::npos);
+  CliRun tif = Vexa("frames '" + gif + "' '" + dir / "all.tif" + "'");
+  ASSERT_EQ(tif.Code, 0);
+  EXPECT_EQ(EnumTIFFIm(dir / "all.tif"), 5);
+  CliRun avi = Vexa("frames '" + dir / "all.tif" + "' '" + dir / "all.avi" + "' --encoder ffv1");
+  ASSERT_EQ(avi.Code, 0);
+  CliRun back = Vexa("frames '" + dir / "all.avi" + "'");
+  EXPECT_EQ(std::count(back.Out.begin(), back.Out.end(), '\n'), 5) << back.Out;
+  EXPECT_EQ(Vexa("frames '" + dir / "x.png" + "'").Code, 2);
+  EXPECT_EQ(Vexa("frames '" + dir / "missing.gif" + "'").Code, 1);
+}
+
+}  // namespace
