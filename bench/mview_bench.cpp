@@ -70,7 +70,8 @@ std::string MultiFrame(const char* ext) {
     TVXImageGrid grid;
     TVexaMIO mio;
     mio.SetAttachedMView(&grid);
-    for (int i = 0; i < 100; ++i) grid.SetImage(grid.AppendImage(), VXMakeSampleImage(640, 480, static_cast<uint32_t>(i + 1)));
+    for (int i = 0; i < 100; ++i)
+      grid.SetImage(grid.AppendImage(), VXMakeSampleImage(640, 480, static_cast<uint32_t>(i + 1)));
     mio.SaveToFile(f.string());
   }
   return f.string();

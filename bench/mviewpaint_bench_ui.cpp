@@ -29,7 +29,8 @@ void BM_GridPaint500(benchmark::State& state) {
   view.SetGridWidth(-1);
   view.SetStoreType(vxtThumb);
   view.LockPaint();
-  for (int i = 0; i < 500; ++i) view.SetImageNU(view.AppendImage(), VXMakeSampleImage(400, 300, static_cast<uint32_t>(i % 7 + 1)));
+  for (int i = 0; i < 500; ++i)
+    view.SetImageNU(view.AppendImage(), VXMakeSampleImage(400, 300, static_cast<uint32_t>(i % 7 + 1)));
   view.NPUnLockPaint();
   view.Update();
   QImage target(view.ClientWidth(), view.ClientHeight(), QImage::Format_RGB32);

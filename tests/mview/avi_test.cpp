@@ -1,6 +1,8 @@
 // AVI through the FFmpeg libraries, checked against the ffmpeg and ffprobe
 // programs: files they make load with the right frames, and files we write
 // read back in them with the right count, rate and pixels.
+#include "vexa/acquire/avi.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <map>
 
 #include "mview_testutil.h"
-#include "vexa/acquire/avi.h"
 #include "vexa/core/errors.h"
 #include "vexa/core/sample.h"
 #include "vexa/mview/vexamio.h"
@@ -46,8 +47,10 @@ std::vector<std::string> FFmpegFrames(const std::string& file, int w, int h) {
 
 /// key=value lines of ffprobe about the first video stream.
 std::map<std::string, std::string> Probe(const std::string& file) {
-  std::string out = Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                        "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of default=nw=1 '" + file + "'");
+  std::string out =
+      Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+          "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of default=nw=1 '" +
+          file + "'");
   std::map<std::string, std::string> kv;
   size_t at = 0;
   while (at < out.size()) {
@@ -94,7 +97,8 @@ TEST_P(AviRead, FilesMadeByFFmpegLoadFrameByFrame) {
   const Made m = GetParam();
   const std::string f = dir / (std::string(m.Name) + ".avi");
   ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=8 -frames:v 5 " + std::string(m.Args) +
-                         " '" + f + "'").c_str()),
+                         " '" + f + "'")
+                            .c_str()),
             0);
   std::vector<std::string> ref = FFmpegFrames(f, 64, 48);
   ASSERT_EQ(ref.size(), 5u);
@@ -125,8 +129,8 @@ TEST_P(AviRead, FilesMadeByFFmpegLoadFrameByFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, AviRead,
                          ::testing::Values(Made{"raw", "-c:v rawvideo -pix_fmt bgr24", 0},
-                                           Made{"mjpeg", "-c:v mjpeg -q:v 3", 8},
-                                           Made{"ffv1", "-c:v ffv1", 8}, Made{"mpeg4", "-c:v mpeg4 -q:v 3", 8}),
+                                           Made{"mjpeg", "-c:v mjpeg -q:v 3", 8}, Made{"ffv1", "-c:v ffv1", 8},
+                                           Made{"mpeg4", "-c:v mpeg4 -q:v 3", 8}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 struct Written {

@@ -61,7 +61,8 @@ inline TBitmap Solid(int w, int h, int n) {
 inline std::string MakeJpeg(const iotest::ScratchDir& dir, const std::string& name, int w, int h) {
   TBitmap b(w, h, pf24bit);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.SetPixel(x, y, CreateRGB(static_cast<uint8_t>(x * 255 / w), static_cast<uint8_t>(y * 255 / h), 128));
+    for (int x = 0; x < w; ++x)
+      b.SetPixel(x, y, CreateRGB(static_cast<uint8_t>(x * 255 / w), static_cast<uint8_t>(y * 255 / h), 128));
   TVexaIO io;
   io.SetAttachedBitmap(&b);
   io.SaveToFileJpeg(dir / name);

@@ -1,3 +1,5 @@
+#include "vexa/mview/vexamio.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 
 #include "mview_testutil.h"
 #include "vexa/codecs/lzw.h"
-#include "vexa/mview/vexamio.h"
 
 using namespace vexa;
 using namespace mvtest;

@@ -1,3 +1,5 @@
+#include "vexa/mview/vexamview_ui.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,7 +11,6 @@
 
 #include "vexa/acquire/avidialog_ui.h"
 #include "vexa/mview/vexamio.h"
-#include "vexa/mview/vexamview_ui.h"
 #include "view/ui_test_util_ui.h"
 
 using namespace vexa;

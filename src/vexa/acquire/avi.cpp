@@ -51,11 +51,19 @@ int64_t MemorySeek(void* opaque, int64_t offset, int whence) {
   auto* in = static_cast<MemoryInput*>(opaque);
   int64_t base = 0;
   switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE: return in->Size;
-    case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = in->Pos; break;
-    case SEEK_END: base = in->Size; break;
-    default: return -1;
+    case AVSEEK_SIZE:
+      return in->Size;
+    case SEEK_SET:
+      base = 0;
+      break;
+    case SEEK_CUR:
+      base = in->Pos;
+      break;
+    case SEEK_END:
+      base = in->Size;
+      break;
+    default:
+      return -1;
   }
   int64_t pos = base + offset;
   if (pos < 0 || pos > in->Size) return -1;
@@ -275,7 +283,7 @@ namespace {
 
 // The most faithful pixel format the encoder takes: RGB ones first, full chroma next.
 AVPixelFormat ChoosePixelFormat(const AVCodec* codec) {
-  static const AVPixelFormat kPreferred[] = {AV_PIX_FMT_BGR24,    AV_PIX_FMT_BGR0,    AV_PIX_FMT_RGB24,
+  static const AVPixelFormat kPreferred[] = {AV_PIX_FMT_BGR24,    AV_PIX_FMT_BGR0,     AV_PIX_FMT_RGB24,
                                              AV_PIX_FMT_0RGB32,   AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P,
                                              AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P};
   if (!codec->pix_fmts) return AV_PIX_FMT_BGR24;
@@ -327,7 +335,8 @@ TVXAviCreateResult TVXAviWriter::Create(const std::string& fileName, int width, 
   m.Stream->avg_frame_rate = m.Enc->framerate;
   if ((rc = avio_open(&m.Fmt->pb, fileName.c_str(), AVIO_FLAG_WRITE)) < 0)
     return fail(vxacCannotCreate, "cannot create " + fileName + ": " + AvError(rc));
-  if ((rc = avformat_write_header(m.Fmt, nullptr)) < 0) return fail(vxacFailed, "cannot write the header: " + AvError(rc));
+  if ((rc = avformat_write_header(m.Fmt, nullptr)) < 0)
+    return fail(vxacFailed, "cannot write the header: " + AvError(rc));
   m.HeaderWritten = true;
   m.Frame = av_frame_alloc();
   m.Packet = av_packet_alloc();
@@ -336,8 +345,8 @@ TVXAviCreateResult TVXAviWriter::Create(const std::string& fileName, int width, 
   m.Frame->width = width;
   m.Frame->height = height;
   if (av_frame_get_buffer(m.Frame, 0) < 0) return fail(vxacFailed, "out of memory");
-  m.Sws = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, m.Enc->pix_fmt, SWS_BICUBIC, nullptr,
-                         nullptr, nullptr);
+  m.Sws = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, m.Enc->pix_fmt, SWS_BICUBIC, nullptr, nullptr,
+                         nullptr);
   if (!m.Sws) return fail(vxacFailed, "no conversion to the encoder's pixel format");
   return vxacOK;
 }

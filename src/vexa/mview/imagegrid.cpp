@@ -39,7 +39,9 @@ TVXImageGrid::~TVXImageGrid() {
   FImages.clear();
 }
 
-TBitmap* TVXImageGrid::GetFBitmap() { return Valid(FSelected) ? FImages[static_cast<size_t>(FSelected)].Bitmap.get() : nullptr; }
+TBitmap* TVXImageGrid::GetFBitmap() {
+  return Valid(FSelected) ? FImages[static_cast<size_t>(FSelected)].Bitmap.get() : nullptr;
+}
 
 void TVXImageGrid::SetBackGround(TColor c) {
   TVXView::SetBackGround(c);
@@ -218,8 +220,8 @@ void TVXImageGrid::Store(int idx, TBitmap&& bmp) {
   if (FStoreType == vxtThumb && !bmp.Empty()) {
     int w, h;
     // The thumbnail keeps the aspect ratio; sizes are truncated.
-    double scale = std::min(static_cast<double>(FThumbHeight) / bmp.Height(),
-                            static_cast<double>(FThumbWidth) / bmp.Width());
+    double scale =
+        std::min(static_cast<double>(FThumbHeight) / bmp.Height(), static_cast<double>(FThumbWidth) / bmp.Width());
     w = imax(1, static_cast<int>(bmp.Width() * scale));
     h = imax(1, static_cast<int>(bmp.Height() * scale));
     if (w != bmp.Width() || h != bmp.Height()) {
@@ -289,7 +291,8 @@ void TVXImageGrid::ReleaseBitmap(int idx) {
   if (!Valid(idx)) return;
   Image& im = FImages[static_cast<size_t>(idx)];
   if (im.CheckOut == 0) return;
-  if (--im.CheckOut == 0 && im.Bitmap) im.Packed = std::make_unique<TBitmap>(Normalised(std::move(*im.Bitmap))), im.Bitmap.reset();
+  if (--im.CheckOut == 0 && im.Bitmap)
+    im.Packed = std::make_unique<TBitmap>(Normalised(std::move(*im.Bitmap))), im.Bitmap.reset();
 }
 
 void TVXImageGrid::FreeImage(int idx) {
@@ -339,7 +342,9 @@ bool TVXImageGrid::ObtainImage(int idx) {
 // ---------------------------------------------------------------------------
 // Per-image accessors
 
-std::string TVXImageGrid::GetImageFileName(int idx) const { return Valid(idx) ? FImages[static_cast<size_t>(idx)].FileName : std::string(); }
+std::string TVXImageGrid::GetImageFileName(int idx) const {
+  return Valid(idx) ? FImages[static_cast<size_t>(idx)].FileName : std::string();
+}
 
 void TVXImageGrid::SetImageFileName(int idx, const std::string& name) {
   if (!Valid(idx)) return;
@@ -355,7 +360,9 @@ void TVXImageGrid::SetImageID(int idx, int id) {
   FImages[static_cast<size_t>(idx)].FileName.clear();
 }
 
-TColor TVXImageGrid::GetImageBackground(int idx) const { return Valid(idx) ? FImages[static_cast<size_t>(idx)].Background : 0; }
+TColor TVXImageGrid::GetImageBackground(int idx) const {
+  return Valid(idx) ? FImages[static_cast<size_t>(idx)].Background : 0;
+}
 
 void TVXImageGrid::SetImageBackground(int idx, TColor c) {
   if (!Valid(idx)) return;
@@ -384,7 +391,9 @@ int TVXImageGrid::GetImageY(int idx) const { return Valid(idx) ? FImages[static_
 int TVXImageGrid::GetImageRow(int idx) const { return Valid(idx) ? FImages[static_cast<size_t>(idx)].Row : 0; }
 int TVXImageGrid::GetImageCol(int idx) const { return Valid(idx) ? FImages[static_cast<size_t>(idx)].Col : 0; }
 
-const TBitmap* TVXImageGrid::PeekImage(int idx) const { return Valid(idx) ? FImages[static_cast<size_t>(idx)].Pixels() : nullptr; }
+const TBitmap* TVXImageGrid::PeekImage(int idx) const {
+  return Valid(idx) ? FImages[static_cast<size_t>(idx)].Pixels() : nullptr;
+}
 
 std::vector<uint8_t> TVXImageGrid::GetBitmapInfo(int idx) const {
   const TBitmap* b = PeekImage(idx);
@@ -393,7 +402,8 @@ std::vector<uint8_t> TVXImageGrid::GetBitmapInfo(int idx) const {
 }
 
 int TVXImageGrid::LoadedImageCount() const {
-  return static_cast<int>(std::count_if(FImages.begin(), FImages.end(), [](const Image& im) { return im.HasPixels(); }));
+  return static_cast<int>(
+      std::count_if(FImages.begin(), FImages.end(), [](const Image& im) { return im.HasPixels(); }));
 }
 
 // ---------------------------------------------------------------------------
@@ -435,14 +445,30 @@ void TVXImageGrid::SelectSeek(TVXSeek direction) {
   const int cur = FSelected < 0 ? 0 : FSelected;
   int next = cur;
   switch (direction) {
-    case iskLeft: next = cur - 1; break;
-    case iskRight: next = cur + 1; break;
-    case iskUp: next = cols == 0 ? cur - 1 : cur - cols; break;
-    case iskDown: next = cols == 0 ? cur + 1 : cur + cols; break;
-    case iskPagDown: next = cur + across * rowsPerPage; break;
-    case iskPagUp: next = cur - across * rowsPerPage; break;
-    case iskFirst: next = 0; break;
-    case iskLast: next = count - 1; break;
+    case iskLeft:
+      next = cur - 1;
+      break;
+    case iskRight:
+      next = cur + 1;
+      break;
+    case iskUp:
+      next = cols == 0 ? cur - 1 : cur - cols;
+      break;
+    case iskDown:
+      next = cols == 0 ? cur + 1 : cur + cols;
+      break;
+    case iskPagDown:
+      next = cur + across * rowsPerPage;
+      break;
+    case iskPagUp:
+      next = cur - across * rowsPerPage;
+      break;
+    case iskFirst:
+      next = 0;
+      break;
+    case iskLast:
+      next = count - 1;
+      break;
   }
   next = ilimit(next, 0, count - 1);
   SetSelectedItemNU(next);

@@ -332,12 +332,14 @@ void TVexaMIO::SaveToFileAVI(const std::string& name) {
   const int fps = 1000 / imax(grid.GetImageDelayTime(0), 1);
   TVXAviWriter writer;
   switch (writer.Create(name, width, height, fps, options)) {
-    case vxacCannotCreate: throw EInvalidGraphic("unable to create AVI file");
+    case vxacCannotCreate:
+      throw EInvalidGraphic("unable to create AVI file");
     case vxacFailed:
       LastError = writer.Error();
       Aborting = true;
       return;
-    case vxacOK: break;
+    case vxacOK:
+      break;
   }
   const int count = grid.GetImageCount();
   int lastFit = 0;  // the latest image of the stream's size

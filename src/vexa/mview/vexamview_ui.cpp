@@ -204,8 +204,8 @@ void TVexaMView::mouseReleaseEvent(QMouseEvent* e) {
 
 void TVexaMView::keyPressEvent(QKeyEvent* e) {
   static const std::pair<int, TVXSeek> kKeys[] = {
-      {Qt::Key_Left, iskLeft},         {Qt::Key_Right, iskRight}, {Qt::Key_Up, iskUp},
-      {Qt::Key_Down, iskDown},         {Qt::Key_Home, iskFirst},  {Qt::Key_End, iskLast},
+      {Qt::Key_Left, iskLeft},        {Qt::Key_Right, iskRight}, {Qt::Key_Up, iskUp},
+      {Qt::Key_Down, iskDown},        {Qt::Key_Home, iskFirst},  {Qt::Key_End, iskLast},
       {Qt::Key_PageDown, iskPagDown}, {Qt::Key_PageUp, iskPagUp}};
   for (const auto& [key, seek] : kKeys) {
     if (e->key() != key) continue;
