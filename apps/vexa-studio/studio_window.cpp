@@ -10,8 +10,8 @@
 #include <map>
 #include <sstream>
 
-#include "proc_ops.h"
 #include "vexa/core/sample.h"
+#include "vexa/proc/operations.h"
 
 using namespace vexa;
 
@@ -134,10 +134,10 @@ void StudioWindow::ShowSelection() {
 }
 
 void StudioWindow::RunOperation(const std::string& name) {
-  const vexacli::ProcOp* op = vexacli::FindProcOp(name);
+  const TVXOperation* op = VXFindOperation(name);
   if (!op) return;
   std::vector<std::string> args;
-  if (op->MaxArgs > 0) {
+  if (op->MaxArgs() > 0) {
     bool ok = false;
     const QString text = QInputDialog::getText(this, QString::fromUtf8(op->Name),
                                                QString("%1\n\nArguments: %2").arg(op->Summary, op->Args),
@@ -145,7 +145,7 @@ void StudioWindow::RunOperation(const std::string& name) {
     if (!ok) return;
     args = SplitWords(text.toStdString());
   }
-  if (static_cast<int>(args.size()) < op->MinArgs || static_cast<int>(args.size()) > op->MaxArgs) {
+  if (!op->CheckArgCount(args.size()).empty()) {
     QMessageBox::warning(this, op->Name, QString("Expected arguments: %1").arg(op->Args));
     return;
   }
@@ -218,10 +218,10 @@ void StudioWindow::BuildMenus() {
   // One entry per registered processing operation, in name order, so the menu
   // grows with the operation table.
   QMenu* image = menuBar()->addMenu("&Image");
-  for (const vexacli::ProcOp& op : vexacli::AllProcOps()) {
+  for (const TVXOperation& op : VXOperations()) {
     const std::string name = op.Name;
     QString label = QString::fromUtf8(op.Name);
-    if (op.MaxArgs > 0) label += "...";
+    if (op.MaxArgs() > 0) label += "...";
     QAction* a = image->addAction(label, [this, name] { RunOperation(name); });
     a->setToolTip(QString::fromUtf8(op.Summary));
     a->setStatusTip(QString::fromUtf8(op.Summary));

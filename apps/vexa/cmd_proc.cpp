@@ -7,8 +7,8 @@
 
 #include "cli_support.h"
 #include "commands.h"
-#include "proc_ops.h"
 #include "vexa/io/vexaio.h"
+#include "vexa/proc/operations.h"
 
 namespace vexacli {
 namespace {
@@ -25,7 +25,7 @@ std::string UsageText() {
       "\n  --rect X1 Y1 X2 Y2  select this rectangle first (inclusive, bitmap pixels)"
       "\n  --repeat N       run the operation N times on fresh copies of the image and print"
       "\n                   the median time of the operation alone (ms)\noperations:\n";
-  for (const ProcOp& op : AllProcOps()) {
+  for (const vexa::TVXOperation& op : vexa::VXOperations()) {
     std::string head = std::string(op.Name) + (*op.Args ? " " : "") + op.Args;
     // Long synopses get the summary on a line of its own.
     u += "  " + head + (head.size() < 22 ? std::string(24 - head.size(), ' ') : "\n" + std::string(26, ' ')) +
@@ -36,7 +36,7 @@ std::string UsageText() {
 
 struct Options {
   std::string In, Out;
-  const ProcOp* Op = nullptr;
+  const vexa::TVXOperation* Op = nullptr;
   std::vector<std::string> OpArgs;
   bool HasRect = false;
   int Rect[4] = {};
@@ -50,12 +50,12 @@ std::string Parse(const std::vector<std::string>& args, Options& o) {
     if (a == "--rect") {
       if (i + 4 >= args.size()) return "--rect needs X1 Y1 X2 Y2";
       for (int k = 0; k < 4; ++k)
-        if (!ParseInt(args[i + 1 + k], o.Rect[k], 0)) return "--rect needs four numbers >= 0";
+        if (!vexa::VXOpArgInt(args[i + 1 + k], o.Rect[k], 0)) return "--rect needs four numbers >= 0";
       if (o.Rect[2] < o.Rect[0] || o.Rect[3] < o.Rect[1]) return "--rect needs X2 >= X1 and Y2 >= Y1";
       o.HasRect = true;
       i += 4;
     } else if (a == "--repeat") {
-      if (i + 1 >= args.size() || !ParseInt(args[i + 1], o.Repeat, 1)) return "--repeat needs a number >= 1";
+      if (i + 1 >= args.size() || !vexa::VXOpArgInt(args[i + 1], o.Repeat, 1)) return "--repeat needs a number >= 1";
       ++i;
     } else {
       plain.push_back(a);  // negative numbers are operation arguments
@@ -63,13 +63,10 @@ std::string Parse(const std::vector<std::string>& args, Options& o) {
   }
   if (plain.size() < 3) return "expected IN OUT OP";
   o.In = plain[0], o.Out = plain[1];
-  o.Op = FindProcOp(plain[2]);
+  o.Op = vexa::VXFindOperation(plain[2]);
   if (!o.Op) return "unknown operation '" + plain[2] + "' (see 'vexa help proc')";
   o.OpArgs.assign(plain.begin() + 3, plain.end());
-  const int n = static_cast<int>(o.OpArgs.size());
-  if (n < o.Op->MinArgs || n > o.Op->MaxArgs)
-    return std::string(o.Op->Name) + " expects: " + o.Op->Name + (*o.Op->Args ? " " : "") + o.Op->Args;
-  return "";
+  return o.Op->CheckArgCount(o.OpArgs.size());
 }
 
 double Median(std::vector<double> v) {
