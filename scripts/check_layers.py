@@ -5,9 +5,9 @@
          <- mview <- legacy <- dialogs <- package          (apps on top)
 
 A file may include its own folder and any folder of a lower rank; folders of the
-same rank do not see each other. The parameter record and the format registry
-(io/ioparams, io/formats) are plain data that every codec fills, so they sit below
-the codecs although they live with the I/O component. Only files named *_ui.h / *_ui.cpp may include a
+same rank do not see each other. The parameter record with its field table and the
+format registry (io/ioparams, io/paramfields, io/formats) are plain data that every
+codec fills, so they sit below the codecs although they live with the I/O component. Only files named *_ui.h / *_ui.cpp may include a
 Qt header or a *_ui.h header. Exits 1 naming every offending include.
 
 Usage: check_layers.py [ROOT]     (ROOT holds src/vexa; default: the repository)
@@ -24,7 +24,7 @@ RANK = {
     "mview": 7, "legacy": 8, "dialogs": 9, "package": 10,
 }
 # Files that stand lower than their folder: "folder/stem" -> rank.
-FILE_RANK = {"io/ioparams": 1.5, "io/formats": 1.5}
+FILE_RANK = {"io/ioparams": 1.5, "io/paramfields": 1.5, "io/formats": 1.5}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 QT_HEADER = re.compile(r"^Q[A-Za-z]+(/|$)|^Qt[A-Za-z]*/")
 

@@ -14,11 +14,8 @@ vexa::TProgressEvent TerminalProgress(const std::string& label);
 /// Ends the bar's line, when one was drawn.
 void EndProgress();
 
-/// Assigns FIELD=VALUE to the parameter field of that name: integers, true/false,
-/// enumeration members by name, colours as R,G,B, text as is. Returns an error
-/// message, empty on success.
+/// Assigns FIELD=VALUE to the parameter field of that name, in the field table's
+/// text form (io/paramfields.h). Returns an error message, empty on success.
 std::string SetParamField(vexa::TIOParamsVals& params, const std::string& assignment);
-/// Names of the fields SetParamField knows.
-std::vector<std::string> ParamFieldNames();
 
 }  // namespace vexacli

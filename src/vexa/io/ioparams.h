@@ -5,7 +5,9 @@
 // palette) and its own group; its write function takes its choices from its
 // group. The record saves to and loads from a small binary file (version 3; reads
 // 0 to 3). Every stored count is checked against the bytes the stream still
-// holds, so a corrupt file raises EReadError instead of allocating.
+// holds, so a corrupt file raises EReadError instead of allocating. The field
+// table (io/paramfields.h) lists the fields by name and kind; defaults, copies and
+// the file format run over it.
 #pragma once
 
 #include <cstdint>
@@ -89,6 +91,8 @@ class TIOParamsVals : public TObject {
   }
 
   TIOParamsOwner* Owner = nullptr;
+  // The initializers are the defaults SetDefaultParams restores (Width, Height,
+  // DpiX and DpiY come from the owner, TGA_Date is today).
   int32_t BitsPerSample = 8;
   int32_t SamplesPerPixel = 3;
   int32_t Width = 0;
@@ -160,6 +164,11 @@ class TIOParamsVals : public TObject {
   /// Palette of the last palette image read (owned).
   std::vector<TRGB> ColorMap;
   int32_t ColorMapCount = 0;
+
+ private:
+  // A record holding the initializers alone: the source of SetDefaultParams.
+  struct TPristine {};
+  explicit TIOParamsVals(TPristine) {}
 };
 
 /// Today's date as the platform's date-time (whole days since 1899-12-30).
