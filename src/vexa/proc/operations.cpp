@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 
 namespace vexa {
 
@@ -78,6 +79,16 @@ bool VXOpArgRGB(const std::vector<std::string>& args, size_t i, TRGB& out) {
     return false;
   out = CreateRGB(static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b));
   return true;
+}
+
+int VXOpArgChoice(const char* choices, const std::string& word) {
+  std::string_view rest = choices;
+  for (int i = 0;; ++i) {
+    const size_t bar = rest.find('|');
+    if (rest.substr(0, bar) == word) return i;
+    if (bar == std::string_view::npos) return -1;
+    rest.remove_prefix(bar + 1);
+  }
 }
 
 }  // namespace vexa

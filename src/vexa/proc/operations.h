@@ -92,6 +92,8 @@ const TVXOperation* VXFindOperation(const std::string& name);
 bool VXOpArgInt(const std::string& s, int& out, int min = -2147483647 - 1, int max = 2147483647);
 /// Three consecutive arguments from index i as a colour.
 bool VXOpArgRGB(const std::vector<std::string>& args, size_t i, TRGB& out);
+/// The position of `word` among the '|'-separated words of `choices`, or -1.
+int VXOpArgChoice(const char* choices, const std::string& word);
 
 /// The catalogue's parts, one per operations_*.cpp file.
 std::span<const TVXOperation> VXColourOperations();

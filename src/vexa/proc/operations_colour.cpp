@@ -124,13 +124,11 @@ const TVXOperation kOps[] = {
      "3 x 3 convolution: none, blur, edge, emboss, highpass1, highpass2, highpass3, lowpass1, lowpass2, or a filter file",
      kFilter,
      [](TVexaProc& p, const Args& a, std::string&) {
-       static const char* const kNames[] = {"none",      "blur",      "edge",     "emboss",  "highpass1",
-                                            "highpass2", "highpass3", "lowpass1", "lowpass2"};
-       for (int i = 0; i < 9; ++i)
-         if (a[0] == kNames[i]) {
-           p.ApplyFilterPreset(static_cast<TVXFilterPresets>(i));
-           return NoResult();
-         }
+       // The preset words are in TVXFilterPresets order.
+       if (const int preset = VXOpArgChoice(kFilterPresets, a[0]); preset >= 0) {
+         p.ApplyFilterPreset(static_cast<TVXFilterPresets>(preset));
+         return NoResult();
+       }
        TGraphFilter f;
        bool ok = false;
        try {

@@ -31,7 +31,8 @@ std::string Ints(const Args& a, size_t count, int* v, int lo = -1000000, int hi 
 
 std::string NoResult() { return std::string(); }
 
-const char* const kFilterNames[] = {"none", "triangle", "hermite", "bell", "bspline", "lanczos3", "mitchell"};
+// In TResampleFilter order.
+constexpr const char* kResampleFilters = "none|triangle|hermite|bell|bspline|lanczos3|mitchell";
 
 template <void (TVexaProc::*Method)(int)>
 std::string MorphOp(TVexaProc& p, const Args& a, std::string&) {
@@ -59,7 +60,7 @@ constexpr double kCoord = 1000000;  // the range of positions and radii
 constexpr TVXOpParam kResample[] = {
     {"Width (-1 keeps the aspect)", opkInt, "-1", -1, 100000},
     {"Height (-1 keeps the aspect)", opkInt, "100", -1, 100000},
-    {"Filter", opkChoice, "lanczos3", 0, 0, "none|triangle|hermite|bell|bspline|lanczos3|mitchell", true}};
+    {"Filter", opkChoice, "lanczos3", 0, 0, kResampleFilters, true}};
 constexpr TVXOpParam kRotate[] = {{"Angle (degrees)", opkInt, "90", -2147483647.0 - 1, 2147483647},
                                   {"Smooth", opkFlag, "", 0, 0, "aa", true}};
 constexpr TVXOpParam kFlip[] = {{"Direction", opkChoice, "h", 0, 0, "h|v"}};
@@ -95,9 +96,8 @@ const TVXOperation kOps[] = {
        if (v[0] == 0 || v[1] == 0 || (v[0] < 0 && v[1] < 0)) return std::string("sizes are >= 1, one of them may be -1");
        TResampleFilter f = rfLanczos3;
        if (a.size() > 2) {
-         int i = 0;
-         while (i < 7 && a[2] != kFilterNames[i]) ++i;
-         if (i == 7) return "unknown filter '" + a[2] + "'";
+         const int i = VXOpArgChoice(kResampleFilters, a[2]);
+         if (i < 0) return "unknown filter '" + a[2] + "'";
          f = static_cast<TResampleFilter>(i);
        }
        p.Resample(v[0], v[1], f);
