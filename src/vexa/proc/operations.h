@@ -30,8 +30,8 @@ constexpr int kVXOpGroupCount = ogHiddenData + 1;
 const char* VXOpGroupName(TVXOpGroup group);
 
 enum TVXOpParamKind : uint8_t {
-  opkInt,      ///< one whole number in [Min, Max]
-  opkNumber,   ///< one real number in [Min, Max]
+  opkInt,      ///< one whole number in [Min, Max]; the operation refuses others
+  opkNumber,   ///< one real number; [Min, Max] is the range a form offers
   opkColour,   ///< three words R G B, each 0..255
   opkChoice,   ///< one of the words of Choices
   opkPreset,   ///< one of the words of Choices, or a file of the kind the operation reads
