@@ -12,11 +12,14 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// Three integers each, for the operations that take a triple.
-std::string Triple(const Args& a, int lo, int hi, int v[3]) {
+// The operations that take three integers in [Lo, Hi].
+template <void (TVexaProc::*Method)(int, int, int), int Lo, int Hi>
+std::string TripleOp(TVexaProc& p, const Args& a, std::string&) {
+  int v[3];
   for (int i = 0; i < 3; ++i)
-    if (!VXOpArgInt(a[i], v[i], lo, hi))
-      return "'" + a[i] + "' is not a number in " + std::to_string(lo) + ".." + std::to_string(hi);
+    if (!VXOpArgInt(a[i], v[i], Lo, Hi))
+      return "'" + a[i] + "' is not a number in " + std::to_string(Lo) + ".." + std::to_string(Hi);
+  (p.*Method)(v[0], v[1], v[2]);
   return "";
 }
 
@@ -71,27 +74,12 @@ const TVXOperation kOps[] = {
      }},
     {"hsl", "Hue, saturation, luminance", ogAdjust, "H S L",
      "add degrees of hue, percent of saturation and luminance", kHsl,
-     [](TVexaProc& p, const Args& a, std::string&) {
-       int v[3];
-       if (std::string e = Triple(a, -100000, 100000, v); !e.empty()) return e;
-       p.HSLvar(v[0], v[1], v[2]);
-       return NoResult();
-     }},
+     TripleOp<&TVexaProc::HSLvar, -100000, 100000>},
     {"hsv", "Hue, saturation, value", ogAdjust, "H S V",
      "add degrees of hue and 0..99 units of saturation and value", kHsv,
-     [](TVexaProc& p, const Args& a, std::string&) {
-       int v[3];
-       if (std::string e = Triple(a, -100000, 100000, v); !e.empty()) return e;
-       p.HSVvar(v[0], v[1], v[2]);
-       return NoResult();
-     }},
+     TripleOp<&TVexaProc::HSVvar, -100000, 100000>},
     {"rgb", "Red, green, blue", ogAdjust, "R G B", "add offsets to red, green and blue", kRgb,
-     [](TVexaProc& p, const Args& a, std::string&) {
-       int v[3];
-       if (std::string e = Triple(a, -255, 255, v); !e.empty()) return e;
-       p.IntensityRGBall(v[0], v[1], v[2]);
-       return NoResult();
-     }},
+     TripleOp<&TVexaProc::IntensityRGBall, -255, 255>},
     {"threshold", "Threshold", ogColours, "DOWNLIMIT UPLIMIT DOWNVALUE UPVALUE",
      "per channel: <= down limit -> down value, then > up limit -> up value (colours as R G B)", kThreshold,
      [](TVexaProc& p, const Args& a, std::string&) {

@@ -56,6 +56,16 @@ std::string WithTransform(TVexaProc& p, const Args& a, size_t typeArg, Fn fn) {
   return "";
 }
 
+template <void (TVXFtImage::*Pass)(int)>
+std::string FrequencyPass(TVexaProc& p, const Args& a, std::string&) {
+  int r;
+  if (!VXOpArgInt(a[0], r, 0)) return "the radius is a number >= 0";
+  return WithTransform(p, a, 1, [r](TVexaProc& proc, TVXFtImage& ft) {
+    (ft.*Pass)(r);
+    proc.FTConvertFrom(ft);
+  });
+}
+
 constexpr double kCoord = 1000000;  // the range of positions and radii
 constexpr TVXOpParam kResample[] = {
     {"Width (-1 keeps the aspect)", opkInt, "-1", -1, 100000},
@@ -186,24 +196,10 @@ const TVXOperation kOps[] = {
        return NoResult();
      }},
     {"fft-lowpass", "Low pass", ogFrequency, "R [gray|rgb]", "keep the frequencies within R of the centre", kFreqPass,
-     [](TVexaProc& p, const Args& a, std::string&) {
-       int r;
-       if (!VXOpArgInt(a[0], r, 0)) return std::string("the radius is a number >= 0");
-       return WithTransform(p, a, 1, [r](TVexaProc& proc, TVXFtImage& ft) {
-         ft.LoPass(r);
-         proc.FTConvertFrom(ft);
-       });
-     }},
+     FrequencyPass<&TVXFtImage::LoPass>},
     {"fft-highpass", "High pass", ogFrequency, "R [gray|rgb]", "remove the frequencies within R of the centre",
      kFreqPass,
-     [](TVexaProc& p, const Args& a, std::string&) {
-       int r;
-       if (!VXOpArgInt(a[0], r, 0)) return std::string("the radius is a number >= 0");
-       return WithTransform(p, a, 1, [r](TVexaProc& proc, TVXFtImage& ft) {
-         ft.HiPass(r);
-         proc.FTConvertFrom(ft);
-       });
-     }},
+     FrequencyPass<&TVXFtImage::HiPass>},
     {"fft-spectrum", "Spectrum", ogFrequency, "[gray|rgb]", "replace the image by its log spectrum (square)",
      kSpectrum,
      [](TVexaProc& p, const Args& a, std::string&) {
