@@ -3,22 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "support/fixtures.h"
+#include "support/pixels.h"
 #include "vexa/codecs/bmp.h"
 
 namespace bmptest {
 
 using namespace vexa;
-
-inline std::string DataPath(const std::string& rel) { return std::string(VEXA_TESTDATA_DIR) + "/" + rel; }
+using namespace vexa::test;
 
 struct TReadResult {
   TBitmap Bitmap;
@@ -45,45 +41,20 @@ inline void ReadBytes(const std::vector<uint8_t>& bytes, TReadResult& r, TKind k
   }
 }
 
-inline std::vector<uint8_t> LoadFile(const std::string& path) {
-  TMemoryStream s;
-  s.LoadFromFile(path);
-  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
-}
-
-inline TKind KindOf(const std::string& path) {
-  if (path.ends_with(".ico")) return TKind::Ico;
-  if (path.ends_with(".cur")) return TKind::Cur;
-  return TKind::Bmp;
-}
-
-/// RGB pixels of a file as decoded by Pillow (an independent reader); false when Pillow is absent
-/// or refuses the file. `select` is extra Python run on `im` before loading (e.g. choosing an icon size).
-inline bool PillowDecode(const std::string& path, int& w, int& h, std::vector<uint8_t>& rgb,
-                         const std::string& select = "") {
-  if (!std::filesystem::exists("/usr/bin/python3")) return false;
-  const std::string out = std::filesystem::temp_directory_path() / ("vexa_bmp_ref_" + std::to_string(::getpid()));
-  const std::string cmd = "/usr/bin/python3 -c \"import sys\nfrom PIL import Image\nim=Image.open(sys.argv[1])\n" +
-                          select +
-                          "\nim.load()\nim=im.convert('RGB')\nopen(sys.argv[2],'wb').write(b'%d %d\\n' % im.size + "
-                          "im.tobytes())\" '" +
-                          path + "' '" + out + "' 2>/dev/null";
-  if (std::system(cmd.c_str()) != 0) return false;
-  std::FILE* f = std::fopen(out.c_str(), "rb");
-  if (!f) return false;
-  bool ok = std::fscanf(f, "%d %d", &w, &h) == 2 && std::fgetc(f) == '\n' && w > 0 && h > 0;
-  if (ok) {
-    rgb.resize(static_cast<size_t>(w) * h * 3);
-    ok = std::fread(rgb.data(), 1, rgb.size(), f) == rgb.size();
-  }
-  std::fclose(f);
-  std::remove(out.c_str());
-  return ok;
-}
-
-inline bool PillowAvailable() {
-  return std::filesystem::exists("/usr/bin/python3") &&
-         std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+/// RGB of a decoded bitmap as the file means it: 1-bit pixels through the file's palette (the
+/// decoder shows bits, inverting only a white-black palette).
+inline std::vector<uint8_t> PaletteRgb(const TBitmap& bmp, const std::vector<TRGB>& pal) {
+  if (bmp.PixelFormat() != pf1bit) return BitmapRgb(bmp);
+  const bool inverted = pal.size() == 2 && pal[0] == TRGB{255, 255, 255} && pal[1] == TRGB{0, 0, 0};
+  std::vector<uint8_t> rgb;
+  for (int y = 0; y < bmp.Height(); ++y)
+    for (int x = 0; x < bmp.Width(); ++x) {
+      const size_t bit = (_GetPixelbw(bmp.ScanLine(y), x) ? 1 : 0) ^ (inverted ? 1 : 0);
+      EXPECT_LT(bit, pal.size()) << "bit outside the palette at " << x << "," << y;
+      const TRGB c = bit < pal.size() ? pal[bit] : TRGB{};
+      rgb.insert(rgb.end(), {c.r, c.g, c.b});
+    }
+  return rgb;
 }
 
 /// A deterministic pseudo-random 24-bit image.
@@ -97,22 +68,6 @@ inline TBitmap Noise(int w, int h, uint32_t seed) {
     }
   }
   return b;
-}
-
-inline bool SamePixels(const TBitmap& a, const TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
-  const int bytes = a.PixelFormat() == pf1bit ? (a.Width() + 7) / 8 : a.Width() * 3;
-  for (int y = 0; y < a.Height(); ++y) {
-    const uint8_t *ra = a.ScanLine(y), *rb = b.ScanLine(y);
-    if (a.PixelFormat() == pf1bit) {
-      // Bits past the width are padding.
-      for (int x = 0; x < a.Width(); ++x)
-        if (!_GetPixelbw(ra, x) != !_GetPixelbw(rb, x)) return false;
-    } else if (std::memcmp(ra, rb, static_cast<size_t>(bytes)) != 0) {
-      return false;
-    }
-  }
-  return true;
 }
 
 inline uint16_t U16At(const std::vector<uint8_t>& d, size_t p) { return static_cast<uint16_t>(d[p] | (d[p + 1] << 8)); }

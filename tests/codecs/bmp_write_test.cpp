@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "bmp_testutil.h"
+#include "support/reference.h"
 
 using namespace vexa;
 using namespace bmptest;
@@ -43,16 +44,6 @@ TBitmap Swatches(int w, int h, int ncolors) {
   return b;
 }
 
-int MaxDiff(const TBitmap& a, const TBitmap& b) {
-  int worst = 0;
-  for (int y = 0; y < a.Height(); ++y)
-    for (int x = 0; x < a.Width(); ++x) {
-      TRGB p = a.GetPixel(x, y), q = b.GetPixel(x, y);
-      worst = std::max({worst, std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
-    }
-  return worst;
-}
-
 size_t DataOffset(const std::vector<uint8_t>& f) { return U32At(f, 10); }
 
 }  // namespace
@@ -68,7 +59,7 @@ TEST(BmpRoundTrip, TwentyFourBitSurvivesEveryHeaderAndWidth) {
       TReadResult r;
       ReadBytes(Write(src, wp), r);
       ASSERT_FALSE(r.Aborting) << "version " << v << " width " << w;
-      EXPECT_TRUE(SamePixels(src, r.Bitmap)) << "version " << v << " width " << w;
+      EXPECT_TRUE(SameImage(src, r.Bitmap)) << "version " << v << " width " << w;
       EXPECT_EQ(r.Params.BMP_Version, v == ioBMP_BM ? ioBMP_BM3 : v);
     }
 }
@@ -84,7 +75,7 @@ TEST(BmpRoundTrip, OneBitBitmapSurvivesWithABlackWhitePalette) {
       ReadBytes(Write(src, wp), r);
       ASSERT_FALSE(r.Aborting);
       EXPECT_EQ(r.Bitmap.PixelFormat(), pf1bit);
-      EXPECT_TRUE(SamePixels(src, r.Bitmap)) << "version " << v << " width " << w;
+      EXPECT_TRUE(SameImage(src, r.Bitmap)) << "version " << v << " width " << w;
       ASSERT_EQ(wp.ColorMapCount, 2);
       EXPECT_EQ(wp.ColorMap[0], CreateRGB(0, 0, 0));
       EXPECT_EQ(wp.ColorMap[1], CreateRGB(255, 255, 255));
@@ -115,9 +106,9 @@ TEST(BmpRoundTrip, PaletteOutputQuantizesAndRleDecodesLikeUncompressed) {
       EXPECT_EQ(rle.Params.BMP_Compression, ioBMP_RLE);
       EXPECT_EQ(plain.Params.BitsPerSample, bits);
       EXPECT_EQ(plainParams.ColorMapCount, 1 << bits);
-      EXPECT_TRUE(SamePixels(plain.Bitmap, rle.Bitmap)) << bits << " bits";
+      EXPECT_TRUE(SameImage(plain.Bitmap, rle.Bitmap)) << bits << " bits";
       // Few distinct colours: the palette holds each of them (up to the quantizer's rounding).
-      EXPECT_LE(MaxDiff(src, plain.Bitmap), 7) << bits << " bits";
+      EXPECT_LE(MaxDifference(src, plain.Bitmap), 7) << bits << " bits";
     }
 }
 
@@ -134,7 +125,7 @@ TEST(BmpRoundTrip, NoisyImagesSurviveRleAtEveryWidth) {
       ReadBytes(Write(src, pp), plain);
       ReadBytes(Write(src, rp), rle);
       ASSERT_FALSE(plain.Aborting || rle.Aborting);
-      EXPECT_TRUE(SamePixels(plain.Bitmap, rle.Bitmap)) << bits << " bits, width " << w;
+      EXPECT_TRUE(SameImage(plain.Bitmap, rle.Bitmap)) << bits << " bits, width " << w;
     }
 }
 
@@ -281,7 +272,7 @@ TEST(BmpWrite, StartsAtTheStreamPositionAndPatchesRelativeOffsets) {
   pr.Aborting = &aborting;
   BMPReadStream(s, dst, 0, false, pr, rp);
   EXPECT_FALSE(aborting);
-  EXPECT_TRUE(SamePixels(src, dst));
+  EXPECT_TRUE(SameImage(src, dst));
 }
 
 TEST(BmpWrite, EmptyBitmapWritesNothingAndAborts) {
@@ -296,7 +287,7 @@ TEST(BmpWrite, EmptyBitmapWritesNothingAndAborts) {
 // Independent reader
 
 TEST(BmpWrite, OurFilesDecodeTheSameInAnIndependentReader) {
-  if (!PillowAvailable()) GTEST_SKIP() << "python3-pil not installed";
+  VEXA_REQUIRE_REFERENCE_DECODER();
   struct TCase {
     int Bps, Spp;
     TIOBMPVersion Version;
@@ -308,30 +299,21 @@ TEST(BmpWrite, OurFilesDecodeTheSameInAnIndependentReader) {
                          {4, 1, ioBMP_BM3, ioBMP_UNCOMPRESSED, false}, {4, 1, ioBMP_BM3, ioBMP_RLE, false},
                          {4, 1, ioBMP_BMOS2V1, ioBMP_UNCOMPRESSED, false}, {1, 1, ioBMP_BM3, ioBMP_UNCOMPRESSED, true},
                          {1, 1, ioBMP_BM3, ioBMP_UNCOMPRESSED, false}};
-  const std::string path = std::filesystem::temp_directory_path() / ("vexa_bmp_written_" + std::to_string(getpid()) + ".bmp");
+  const std::string path = TempPath("written.bmp");
   for (const TCase& c : cases) {
     TBitmap src = c.Bps == 4 ? Swatches(37, 11, 16) : Noise(37, 11, 77);
     if (c.OneBitSource) src.SetPixelFormat(pf1bit);
     TIOParamsVals wp = WriteParams(c.Bps, c.Spp, c.Version, c.Compression);
     const auto f = Write(src, wp);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), static_cast<std::streamsize>(f.size()));
+    WriteFileBytes(path, f);
     TReadResult ours;
     ReadBytes(f, ours);
-    int w = 0, h = 0;
-    std::vector<uint8_t> ref;
-    ASSERT_TRUE(PillowDecode(path, w, h, ref)) << "Pillow refused " << c.Bps << "-bit version " << c.Version;
-    ASSERT_EQ(w, 37);
-    ASSERT_EQ(h, 11);
-    const auto& pal = ours.Params.ColorMap;
-    int bad = 0;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        TRGB got = ours.Bitmap.PixelFormat() == pf1bit ? pal[_GetPixelbw(ours.Bitmap.ScanLine(y), x) ? 1 : 0]
-                                                      : ours.Bitmap.GetPixel(x, y);
-        const uint8_t* e = &ref[(static_cast<size_t>(y) * w + x) * 3];
-        if (got.r != e[0] || got.g != e[1] || got.b != e[2]) ++bad;
-      }
-    EXPECT_EQ(bad, 0) << c.Bps << "-bit, version " << c.Version << ", compression " << c.Compression;
+    TRefImage ref;
+    ASSERT_TRUE(PillowDecode(path, ref)) << "Pillow refused " << c.Bps << "-bit version " << c.Version;
+    ASSERT_EQ(ref.Width, 37);
+    ASSERT_EQ(ref.Height, 11);
+    EXPECT_EQ(MaxDifference(PaletteRgb(ours.Bitmap, ours.Params.ColorMap), ref.Rgb), 0)
+        << c.Bps << "-bit, version " << c.Version << ", compression " << c.Compression;
   }
   std::remove(path.c_str());
 }

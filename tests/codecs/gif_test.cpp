@@ -15,9 +15,12 @@
 
 #include "vexa/codecs/lzw.h"
 #include "vexa/core/streams.h"
+#include "support/pixels.h"
+#include "support/read_harness.h"
 #include "vexa/io/ioparams.h"
 
 using namespace vexa;
+using namespace vexa::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -66,28 +69,6 @@ std::vector<uint8_t> Save(TBitmap& bmp, TIOParamsVals& params, bool* aborted = n
   return ms.Data();
 }
 
-std::vector<uint8_t> ReadAll(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteAll(const std::string& name, const std::vector<uint8_t>& bytes) {
-  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-// A progress record of its own, so that no earlier failure leaks in through a shared flag.
-struct TQuiet {
-  bool Flag = false;
-  TProgressRec Rec;
-  TQuiet() { Rec.Aborting = &Flag; }
-};
-
-// Per test, since CTest runs the tests of this program in parallel processes.
-std::string TempName(const std::string& base) {
-  return ::testing::TempDir() + "/vexa_gif_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-         "_" + base;
-}
-
 // A picture with few colours, with edges and noise. The quantizer works on 5 bits
 // per channel, so only multiples of 8 come back exactly.
 TBitmap FewColours(int w, int h, int colours, uint32_t seed) {
@@ -111,32 +92,6 @@ TBitmap Photo(int w, int h) {
       row[x] = TRGB{uint8_t(x * 255 / w), uint8_t((x + y) * 127 / (w + h) + 64), uint8_t(y * 255 / h)};
   }
   return b;
-}
-
-bool SamePixels(const TBitmap& a, const TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int y = 0; y < a.Height(); ++y)
-    for (int x = 0; x < a.Width(); ++x)
-      if (!(a.GetPixel(x, y) == b.GetPixel(x, y))) return false;
-  return true;
-}
-
-std::string Python() {
-  for (const char* py : {"/usr/bin/python3", "python3"})
-    if (std::system((std::string(py) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0) return py;
-  return "";
-}
-
-// Runs a Pillow script with the arguments; returns its standard output.
-bool RunPillow(const std::string& script, const std::string& args, std::string& output) {
-  const std::string py = Python();
-  if (py.empty()) return false;
-  const std::string file = TempName("script.py"), out = TempName("script.out");
-  std::ofstream(file) << script;
-  if (std::system((py + " " + file + " " + args + " > " + out).c_str()) != 0) return false;
-  std::ifstream f(out);
-  output.assign(std::istreambuf_iterator<char>(f), {});
-  return true;
 }
 
 // Minimal reader of the suite's .conf files: section -> key -> value.
@@ -207,7 +162,7 @@ TEST(GifRead, ConformanceSuiteFramesCountsAndPixels) {
       }
       if (r.params.GIF_XPos != 0 || r.params.GIF_YPos != 0 || r.params.Width != sw || r.params.Height != sh)
         continue;
-      const auto rgba = ReadAll(dir + "/" + fc["pixels"]);
+      const auto rgba = ReadFileBytes(dir + "/" + fc["pixels"]);
       ASSERT_EQ(rgba.size(), size_t(sw) * sh * 4);
       for (int y = 0; y < sh; ++y)
         for (int x = 0; x < sw; ++x) {
@@ -222,62 +177,23 @@ TEST(GifRead, ConformanceSuiteFramesCountsAndPixels) {
   EXPECT_GT(compared, 40);
 }
 
-// Frame 0 of every public sample against an independent decoder, plus the frame count.
-TEST(GifRead, PublicSamplesMatchAnIndependentDecoder) {
-  const std::string script = R"(
-import sys
-from PIL import Image
-for name in sys.argv[1:]:
-    try:
-        im = Image.open(name)
-        box = im.tile[0][1]
-        n = getattr(im, 'n_frames', 1)
-        im.load()
-        px = im.crop(box).convert('RGB').tobytes()
-        print(name, n, box[0], box[1], box[2] - box[0], box[3] - box[1], px.hex())
-    except Exception as e:
-        print(name, 'error')
-)";
-  std::string files;
-  for (const char* sub : {"pillow", "image-rs"})
-    if (fs::exists(kGifDir + "/" + sub))
-      for (auto& e : fs::directory_iterator(kGifDir + "/" + sub)) files += " " + e.path().string();
-  if (files.empty()) GTEST_SKIP() << "samples missing";
-  std::string out;
-  if (!RunPillow(script, files, out)) GTEST_SKIP() << "python3-pil not installed";
-  std::istringstream lines(out);
-  int compared = 0;
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream f(line);
-    std::string name, n;
-    f >> name >> n;
-    if (n == "error") continue;
-    SCOPED_TRACE(name);
-    int x, y, w, h;
-    std::string hex;
-    f >> x >> y >> w >> h >> hex;
-    TLoad r = LoadFile(name, 0);
-    ASSERT_FALSE(r.aborted);
-    EXPECT_EQ(r.count, std::stoi(n));
-    EXPECT_EQ(r.params.GIF_XPos, x);
-    EXPECT_EQ(r.params.GIF_YPos, y);
-    ASSERT_EQ(r.bitmap.Width(), w);
-    ASSERT_EQ(r.bitmap.Height(), h);
-    ASSERT_EQ(hex.size(), size_t(w) * h * 6);
-    int mismatches = 0;
-    for (int yy = 0; yy < h; ++yy)
-      for (int xx = 0; xx < w; ++xx) {
-        const size_t p = (size_t(yy) * w + xx) * 6;
-        const TRGB e{uint8_t(std::stoi(hex.substr(p + 4, 2), nullptr, 16)),
-                     uint8_t(std::stoi(hex.substr(p + 2, 2), nullptr, 16)),
-                     uint8_t(std::stoi(hex.substr(p, 2), nullptr, 16))};
-        if (!(r.bitmap.GetPixel(xx, yy) == e)) ++mismatches;
-      }
-    EXPECT_EQ(mismatches, 0);
-    ++compared;
-  }
-  EXPECT_GT(compared, 30);
-}
+// Frame 0 of every public sample against an independent decoder, with the frame count and position.
+const TReadFormat kGif = [] {
+  TReadFormat f;
+  f.Name = "GIF";
+  f.Read = [](const std::string& path, int page) {
+    TLoad r = LoadFile(path, page);
+    TReadOutcome o;
+    o.Bitmap = r.bitmap, o.Params = r.params, o.Aborting = r.aborted, o.Pages = r.count;
+    o.Left = r.params.GIF_XPos, o.Top = r.params.GIF_YPos;
+    return o;
+  };
+  f.FrameOnly = true;
+  f.ComparePages = f.ComparePosition = true;
+  return f;
+}();
+
+VEXA_READ_SUITE(GifRead, FolderCases(kGif, {"gif/pillow", "gif/image-rs"}, {}));
 
 TEST(GifRead, WantedFrameWithoutControlExtensionHasNoDelayOrTransparency) {
   // Frame 0 has no control block; frame 1 has delay 9 and a transparent index.
@@ -425,7 +341,7 @@ TEST(GifMalformed, BrokenInputSetsAbortingWithoutCrashing) {
 TEST(GifMalformed, EveryTruncationAndRandomCorruptionIsSafe) {
   const std::string file = kGifDir + "/pillow/hopper.gif";
   if (!fs::exists(file)) GTEST_SKIP();
-  const auto bytes = ReadAll(file);
+  const auto bytes = ReadFileBytes(file);
   for (size_t n = 0; n < bytes.size(); n += 37) {
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
     TLoad r = LoadBytes(cut, 0);
@@ -564,7 +480,7 @@ TEST(GifWrite, RefusesWhatItCannotWriteAndWritesNothing) {
 namespace {
 
 std::string MultiFrameFile(std::vector<TBitmap>& frames) {
-  const std::string name = TempName("multi.gif");
+  const std::string name = TempPath("multi.gif");
   frames = {FewColours(30, 20, 50, 10), FewColours(25, 15, 3, 11), FewColours(30, 20, 200, 12)};
   TIOParamsVals p = CoderParams();
   TProgressRec progress;
@@ -600,7 +516,7 @@ TEST(GifFrames, InsertAppendsAndPlacesFramesByIndex) {
   TIOParamsVals p = CoderParams();
   p.GIF_ImageIndex = 0;
   p.GIF_DelayTime = 40;
-  TQuiet q;
+  TAbortFlag q;
   EXPECT_EQ(_InsertGifIm(name, first, p, q.Rec), 4);
   TBitmap middle = FewColours(8, 8, 5, 14);
   p.GIF_ImageIndex = 2;
@@ -615,7 +531,7 @@ TEST(GifFrames, InsertOneBitRequestKeepsColoursWhenNotTwoColoured) {
   TIOParamsVals p = CoderParams();
   p.BitsPerSample = 1;
   p.GIF_ImageIndex = 3;
-  TQuiet q;
+  TAbortFlag q;
   EXPECT_EQ(_InsertGifIm(name, f[2], p, q.Rec), 4);
   TLoad r = LoadFile(name, 3);
   EXPECT_EQ(r.params.BitsPerSample, 8);
@@ -625,7 +541,7 @@ TEST(GifFrames, InsertOneBitRequestKeepsColoursWhenNotTwoColoured) {
 TEST(GifFrames, InsertLeavesStreamAloneWhenItCannotInsert) {
   std::vector<TBitmap> f;
   const std::string name = MultiFrameFile(f);
-  const auto before = ReadAll(name);
+  const auto before = ReadFileBytes(name);
   TIOParamsVals p = CoderParams();
   TBitmap frame = FewColours(5, 5, 3, 15);
   bool aborted = false;
@@ -674,7 +590,7 @@ TEST(GifFrames, InsertIntoAStreamAtAnOffsetRewritesOnlyFromThere) {
   ms.WriteBuffer("tail after the file", 19);
   ms.SetPosition(6);
   p.GIF_ImageIndex = 1;
-  TQuiet q;
+  TAbortFlag q;
   EXPECT_EQ(_InsertGifImStream(ms, b, p, q.Rec), 2);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(ms.Memory()), 6), "prefix");
   EXPECT_EQ(ms.Memory()[ms.Size() - 1], 0x3B);
@@ -687,18 +603,18 @@ TEST(GifFrames, InsertIntoAStreamAtAnOffsetRewritesOnlyFromThere) {
 TEST(GifFrames, DeleteDropsOneFrameAndItsControlBlock) {
   std::vector<TBitmap> f;
   const std::string name = MultiFrameFile(f);
-  const auto before = ReadAll(name);
+  const auto before = ReadFileBytes(name);
   EXPECT_EQ(_DeleteGifIm(name, -1, false), 3);
   EXPECT_EQ(_DeleteGifIm(name, 1, false), 2);
-  EXPECT_EQ(ReadAll(name), before);
+  EXPECT_EQ(ReadFileBytes(name), before);
   EXPECT_EQ(_DeleteGifIm(name, 1, true), 2);
   ExpectFrames(name, {&f[0], &f[2]});
   EXPECT_EQ(_DeleteGifIm(name, 0, true), 1);
   ExpectFrames(name, {&f[2]});
-  const std::string text = TempName("not.gif");
-  WriteAll(text, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!'});
+  const std::string text = TempPath("not.gif");
+  WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!'});
   EXPECT_EQ(_DeleteGifIm(text, 0, true), 0);
-  EXPECT_EQ(ReadAll(text).size(), 14u);
+  EXPECT_EQ(ReadFileBytes(text).size(), 14u);
 }
 
 TEST(GifFrames, MakeAnimateAddsOneLoopBlockAndSetsTheScreen) {
@@ -709,7 +625,7 @@ TEST(GifFrames, MakeAnimateAddsOneLoopBlockAndSetsTheScreen) {
   EXPECT_TRUE(_CheckGifAnimate(name));
   _GifMakeAnimate(name, 7, 50, 35);
   EXPECT_TRUE(_CheckGifAnimate(name));
-  const auto bytes = ReadAll(name);
+  const auto bytes = ReadFileBytes(name);
   const std::string s(bytes.begin(), bytes.end());
   EXPECT_EQ(s.find("NETSCAPE2.0"), s.rfind("NETSCAPE2.0"));
   const size_t at = s.find("NETSCAPE2.0");
@@ -721,10 +637,10 @@ TEST(GifFrames, MakeAnimateAddsOneLoopBlockAndSetsTheScreen) {
   EXPECT_TRUE(SamePixels(r.bitmap, f[2]));
   EXPECT_EQ(_DeleteGifIm(name, -1, false), 3);
 
-  const std::string text = TempName("plain.txt");
-  WriteAll(text, std::vector<uint8_t>(20, 'x'));
+  const std::string text = TempPath("plain.txt");
+  WriteFileBytes(text, std::vector<uint8_t>(20, 'x'));
   _GifMakeAnimate(text, 0, 1, 1);
-  EXPECT_EQ(ReadAll(text), std::vector<uint8_t>(20, 'x'));
+  EXPECT_EQ(ReadFileBytes(text), std::vector<uint8_t>(20, 'x'));
   EXPECT_FALSE(_CheckGifAnimate(text));
 }
 
@@ -750,11 +666,11 @@ TEST(GifInterop, AnimationWeWriteOpensInAnIndependentReader) {
   std::vector<TBitmap> f;
   const std::string name = MultiFrameFile(f);
   _GifMakeAnimate(name, 3, 30, 20);
-  const std::string interlacedName = TempName("interlaced.gif");
+  const std::string interlacedName = TempPath("interlaced.gif");
   TIOParamsVals p = CoderParams();
   p.GIF_Interlaced = true;
   p.GIF_DelayTime = 12;
-  TQuiet q;
+  TAbortFlag q;
   // Large and noisy enough that the code table fills and restarts.
   TBitmap big = FewColours(300, 200, 256, 20);
   WriteGif(interlacedName, big, p, q.Rec);
@@ -767,7 +683,8 @@ for name in sys.argv[1:]:
           im.convert('RGB').tobytes().hex())
 )";
   std::string out;
-  if (!RunPillow(script, name + " " + interlacedName, out)) GTEST_SKIP() << "python3-pil not installed";
+  VEXA_REQUIRE_REFERENCE_DECODER();
+  ASSERT_TRUE(RunPillowScript(script, Quote(name) + " " + Quote(interlacedName), out));
   std::istringstream lines(out);
   int frames, loop, duration;
   std::string hex;

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "bmp_testutil.h"
+#include "support/read_harness.h"
 
 using namespace vexa;
 using namespace bmptest;
@@ -72,37 +73,36 @@ std::vector<uint8_t> SolidIcon8(uint8_t index, const std::vector<TRGB>& pal) {
 
 std::vector<std::string> FilesIn(const char* dir) {
   std::vector<std::string> files;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(DataPath(dir), ec))
-    if (e.is_regular_file()) files.push_back(e.path().string());
-  std::sort(files.begin(), files.end());
+  for (const std::string& f : DataFiles(dir, {}, true)) files.push_back(TestData(f));
   return files;
 }
 
-// Compares against Pillow, skipping pixels our reader replaced by the (unusual) background colour.
-void ExpectLikePillow(const std::string& path, const std::string& select = "") {
-  const TRGB sentinel = CreateRGB(1, 2, 3);
-  TReadResult r;
-  r.Params.ICO_Background = sentinel;
-  ReadBytes(LoadFile(path), r, TKind::Ico);
-  ASSERT_FALSE(r.Aborting) << path;
-  int w = 0, h = 0;
-  std::vector<uint8_t> ref;
-  if (!PillowDecode(path, w, h, ref, select)) GTEST_SKIP() << "no independent decoding of " << path;
-  ASSERT_EQ(w, r.Bitmap.Width());
-  ASSERT_EQ(h, r.Bitmap.Height());
-  int compared = 0, bad = 0;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const TRGB got = r.Bitmap.GetPixel(x, y);
-      if (got == sentinel) continue;
-      ++compared;
-      const uint8_t* e = &ref[(static_cast<size_t>(y) * w + x) * 3];
-      if (got.r != e[0] || got.g != e[1] || got.b != e[2]) ++bad;
+// Read over an unusual background: pixels our reader made transparent are left out of the comparison.
+const TRGB kSentinel = CreateRGB(1, 2, 3);
+
+const TReadFormat kIco = [] {
+  TReadFormat f;
+  f.Name = "ICO";
+  f.Read = [](const std::string& path, int) {
+    TReadResult r;
+    r.Params.ICO_Background = kSentinel;
+    ReadBytes(ReadFileBytes(path), r, TKind::Ico);
+    TReadOutcome o;
+    o.Bitmap = r.Bitmap, o.Params = r.Params, o.Aborting = r.Aborting;
+    return o;
+  };
+  f.Align = [](const TReadOutcome& ours, TRefImage& ref, std::vector<uint8_t>& rgb, int&) {
+    int compared = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+      if (rgb[i] == kSentinel.r && rgb[i + 1] == kSentinel.g && rgb[i + 2] == kSentinel.b)
+        std::copy(rgb.begin() + i, rgb.begin() + i + 3, ref.Rgb.begin() + i);
+      else
+        ++compared;
     }
-  EXPECT_GT(compared, w * h / 4) << path;
-  EXPECT_EQ(bad, 0) << path;
-}
+    EXPECT_GT(compared, ours.Bitmap.Width() * ours.Bitmap.Height() / 4);
+  };
+  return f;
+}();
 
 }  // namespace
 
@@ -154,20 +154,17 @@ TEST(IcoDetect, RejectsShortStreamsEmptyDirectoriesAndBadEntries) {
 // ---------------------------------------------------------------------------------------------
 // Reading icons
 
-TEST(IcoRead, PaletteIconsMatchAnIndependentReader) {
-  for (const char* f : {"ico/image-rs/smile.ico", "ico/pillow/hopper.ico", "ico/image-rs/bmp-24bpp-mask.ico",
-                        "ico/pillow/hopper_256x256.ico"}) {
-    if (!std::filesystem::exists(DataPath(f))) GTEST_SKIP() << "missing " << f;
-    ExpectLikePillow(DataPath(f));
-  }
-}
+VEXA_READ_SUITE(IcoRead, (std::vector<TReadCase>{{&kIco, "ico/image-rs/smile.ico"},
+                                                  {&kIco, "ico/pillow/hopper.ico"},
+                                                  {&kIco, "ico/image-rs/bmp-24bpp-mask.ico"},
+                                                  {&kIco, "ico/pillow/hopper_256x256.ico"}}));
 
 TEST(IcoRead, ParametersDescribeTheChosenImage) {
-  const std::string path = DataPath("ico/image-rs/smile.ico");
+  const std::string path = TestData("ico/image-rs/smile.ico");
   if (!std::filesystem::exists(path)) GTEST_SKIP();
   TReadResult r;
   r.Params.ICO_ImageIndex = 1;
-  ReadBytes(LoadFile(path), r, TKind::Ico);
+  ReadBytes(ReadFileBytes(path), r, TKind::Ico);
   EXPECT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.Width(), 16);
   EXPECT_EQ(r.Params.Width, 16);
@@ -253,13 +250,13 @@ TEST(IcoRead, SizeAndResolutionRules) {
 }
 
 TEST(IcoRead, LongInfoHeaderIsSkippedBeforeThePixels) {
-  const std::string ico = DataPath("ico/image-rs/bmp_v5_with_icc.ico"), bmp = DataPath("bmp/bmpsuite/g/rgb24.bmp");
+  const std::string ico = TestData("ico/image-rs/bmp_v5_with_icc.ico"), bmp = TestData("bmp/bmpsuite/g/rgb24.bmp");
   if (!std::filesystem::exists(ico) || !std::filesystem::exists(bmp)) GTEST_SKIP();
   TReadResult a, b;
-  ReadBytes(LoadFile(ico), a, TKind::Ico);
-  ReadBytes(LoadFile(bmp), b);
+  ReadBytes(ReadFileBytes(ico), a, TKind::Ico);
+  ReadBytes(ReadFileBytes(bmp), b);
   ASSERT_FALSE(a.Aborting);
-  EXPECT_TRUE(SamePixels(a.Bitmap, b.Bitmap));
+  EXPECT_TRUE(SameImage(a.Bitmap, b.Bitmap));
 }
 
 TEST(IcoRead, BitmapFileIsReadAsBmp) {
@@ -272,9 +269,9 @@ TEST(IcoRead, BitmapFileIsReadAsBmp) {
 
 TEST(IcoRead, UndecodedDepthsGiveAZeroedBitmapAndAborting) {
   for (const char* f : {"ico/image-rs/bmp-32bpp-alpha.ico", "ico/pillow/python.ico", "ico/image-rs/png_rgb8.ico"}) {
-    if (!std::filesystem::exists(DataPath(f))) GTEST_SKIP() << "missing " << f;
+    if (!std::filesystem::exists(TestData(f))) GTEST_SKIP() << "missing " << f;
     TReadResult r;
-    ReadBytes(LoadFile(DataPath(f)), r, TKind::Ico);
+    ReadBytes(ReadFileBytes(TestData(f)), r, TKind::Ico);
     EXPECT_TRUE(r.Aborting) << f;
     for (int y = 0; y < r.Bitmap.Height(); ++y)
       for (int x = 0; x < r.Bitmap.Width(); ++x) ASSERT_EQ(r.Bitmap.GetPixel(x, y), CreateRGB(0, 0, 0)) << f;
@@ -319,7 +316,7 @@ TEST(IcoMalformed, HugeHeaderSizeAbortsWithoutAllocating) {
 TEST(IcoMalformed, PublicBadFilesDoNotCrash) {
   for (const auto& f : FilesIn("ico/bad")) {
     TReadResult r;
-    ReadBytes(LoadFile(f), r, TKind::Ico);
+    ReadBytes(ReadFileBytes(f), r, TKind::Ico);
     // Both are readable: the damage is in a size field the reader does not trust.
     EXPECT_FALSE(r.Aborting) << f;
     EXPECT_FALSE(r.Bitmap.Empty()) << f;
@@ -364,23 +361,23 @@ TEST(CurRead, TransparentPixelsTakeTheCursorBackground) {
 }
 
 TEST(CurRead, PublicCursorsAndTheirLimits) {
-  const std::string one = DataPath("cur/pillow/mask_1.cur"), grey = DataPath("cur/pillow/mask_L.cur"),
-                    deep = DataPath("cur/pillow/deerstalker.cur"), none = DataPath("cur/bad/pillow/no_cursors.cur");
+  const std::string one = TestData("cur/pillow/mask_1.cur"), grey = TestData("cur/pillow/mask_L.cur"),
+                    deep = TestData("cur/pillow/deerstalker.cur"), none = TestData("cur/bad/pillow/no_cursors.cur");
   if (!std::filesystem::exists(one)) GTEST_SKIP();
   TReadResult r1, r8, r32, r0;
-  ReadBytes(LoadFile(one), r1, TKind::Cur);
+  ReadBytes(ReadFileBytes(one), r1, TKind::Cur);
   EXPECT_FALSE(r1.Aborting);
   EXPECT_EQ(r1.Bitmap.PixelFormat(), pf1bit);
   EXPECT_EQ(r1.Bitmap.Height(), 4);
-  ReadBytes(LoadFile(grey), r8, TKind::Cur);
+  ReadBytes(ReadFileBytes(grey), r8, TKind::Cur);
   EXPECT_FALSE(r8.Aborting);
   EXPECT_EQ(r8.Bitmap.PixelFormat(), pf24bit);
   // 32-bit cursors are not decoded.
-  ReadBytes(LoadFile(deep), r32, TKind::Cur);
+  ReadBytes(ReadFileBytes(deep), r32, TKind::Cur);
   EXPECT_TRUE(r32.Aborting);
   EXPECT_EQ(r32.Params.BitsPerSample, 32);
   // An empty directory holds no image to choose: nothing happens.
-  ReadBytes(LoadFile(none), r0, TKind::Cur);
+  ReadBytes(ReadFileBytes(none), r0, TKind::Cur);
   EXPECT_FALSE(r0.Aborting);
   EXPECT_TRUE(r0.Bitmap.Empty());
 }

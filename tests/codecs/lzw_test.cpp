@@ -7,13 +7,16 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/reference.h"
 #include "vexa/core/streams.h"
 #include "vexa/io/ioparams.h"
 
 using namespace vexa;
+using namespace vexa::test;
 
 namespace {
 
@@ -70,17 +73,6 @@ std::vector<uint8_t> TiffDecode(const std::vector<uint8_t>& data, int rowLen, in
   TiffLzwDecode(nullptr, 0, state, 0);
   EXPECT_EQ(state, nullptr);
   return out;
-}
-
-std::string Python() {
-  for (const char* py : {"/usr/bin/python3", "python3"})
-    if (std::system((std::string(py) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0) return py;
-  return "";
-}
-
-std::vector<uint8_t> ReadAll(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
 }  // namespace
@@ -256,9 +248,9 @@ TEST(TiffLzw, InstallAssignsAllFourHooks) {
 
 // A strip written by an independent encoder (libtiff behind Pillow) decodes to its pixels.
 TEST(TiffLzwInterop, DecodesAStripWrittenByAnotherEncoder) {
-  const std::string py = Python();
-  if (py.empty()) GTEST_SKIP() << "python3-pil not installed";
-  const std::string dir = ::testing::TempDir();
+  VEXA_REQUIRE_REFERENCE_DECODER();
+  const TScratchDir scratch;
+  const std::string dir = scratch.Path().string();
   const std::string script = R"(
 import sys, random
 from PIL import Image, TiffImagePlugin
@@ -276,10 +268,10 @@ data = open(d + '/strip.tif', 'rb').read()[off:off + cnt]
 open(d + '/strip.lzw', 'wb').write(data)
 open(d + '/strip.raw', 'wb').write(px)
 )";
-  std::ofstream(dir + "/mkstrip.py") << script;
-  ASSERT_EQ(std::system((py + " " + dir + "/mkstrip.py " + dir).c_str()), 0);
-  const auto data = ReadAll(dir + "/strip.lzw");
-  const auto raw = ReadAll(dir + "/strip.raw");
+  std::string out;
+  ASSERT_TRUE(RunPillowScript(script, Quote(dir), out));
+  const auto data = ReadFileBytes(dir + "/strip.lzw");
+  const auto raw = ReadFileBytes(dir + "/strip.raw");
   ASSERT_EQ(raw.size(), 173u * 90u);
   EXPECT_EQ(TiffDecode(data, 173, 90), raw);
 }
@@ -289,9 +281,9 @@ TEST(TiffLzwInterop, DecodesOldStyleStripsAsTheIndependentReaderDoes) {
   const std::string file = std::string(VEXA_TESTDATA_DIR) + "/tiff/libtiff-test/quad-lzw-compat.tiff";
   std::ifstream probe(file);
   if (!probe) GTEST_SKIP() << "sample missing";
-  const std::string py = Python();
-  if (py.empty()) GTEST_SKIP() << "python3-pil not installed";
-  const std::string dir = ::testing::TempDir();
+  VEXA_REQUIRE_REFERENCE_DECODER();
+  const TScratchDir scratch;
+  const std::string dir = scratch.Path().string();
   const std::string script = R"(
 import sys
 from PIL import Image
@@ -306,15 +298,15 @@ for k in (0, 40):
     open('%s/compat%d.raw' % (d, k), 'wb').write(im.convert('RGB').crop((0, top, im.size[0], top + rows)).tobytes())
 print(im.size[0], rows)
 )";
-  std::ofstream(dir + "/compat.py") << script;
-  ASSERT_EQ(std::system((py + " " + dir + "/compat.py " + file + " " + dir + " > " + dir + "/compat.out").c_str()), 0);
+  std::string out;
+  ASSERT_TRUE(RunPillowScript(script, Quote(file) + " " + Quote(dir), out));
   int width = 0, rows = 0;
-  std::ifstream(dir + "/compat.out") >> width >> rows;
+  std::istringstream(out) >> width >> rows;
   ASSERT_GT(width, 0);
   for (int k : {0, 40}) {
     SCOPED_TRACE(k);
-    const auto data = ReadAll(dir + "/compat" + std::to_string(k) + ".lzw");
-    const auto raw = ReadAll(dir + "/compat" + std::to_string(k) + ".raw");
+    const auto data = ReadFileBytes(dir + "/compat" + std::to_string(k) + ".lzw");
+    const auto raw = ReadFileBytes(dir + "/compat" + std::to_string(k) + ".raw");
     ASSERT_EQ(raw.size(), size_t(width) * 3 * rows);
     EXPECT_EQ(TiffDecode(data, width * 3, rows), raw);
   }
@@ -322,8 +314,7 @@ print(im.size[0], rows)
 
 // Our strips inside a minimal TIFF, read by libtiff behind Pillow.
 TEST(TiffLzwInterop, StripsWeWriteDecodeInAnIndependentReader) {
-  const std::string py = Python();
-  if (py.empty()) GTEST_SKIP() << "python3-pil not installed";
+  VEXA_REQUIRE_REFERENCE_DECODER();
   const int w = 301, h = 257;
   std::vector<uint8_t> pixels = RandomIndices(size_t(w) * h / 2, 8, 42);
   const auto runs = RunIndices(size_t(w) * h - pixels.size(), 3, 43);
@@ -344,10 +335,12 @@ TEST(TiffLzwInterop, StripsWeWriteDecodeInAnIndependentReader) {
   }
   tif.WriteU32(0);
   tif.WriteBuffer(strip.data(), int64_t(strip.size()));
-  const std::string dir = ::testing::TempDir();
+  const TScratchDir scratch;
+  const std::string dir = scratch.Path().string();
   tif.SaveToFile(dir + "/ours.tif");
-  std::ofstream(dir + "/ours.py") << "import sys\nfrom PIL import Image\n"
-                                     "open(sys.argv[2], 'wb').write(Image.open(sys.argv[1]).tobytes())\n";
-  ASSERT_EQ(std::system((py + " " + dir + "/ours.py " + dir + "/ours.tif " + dir + "/ours.raw").c_str()), 0);
-  EXPECT_EQ(ReadAll(dir + "/ours.raw"), pixels);
+  std::string out;
+  ASSERT_TRUE(RunPillowScript("import sys\nfrom PIL import Image\n"
+                              "open(sys.argv[2], 'wb').write(Image.open(sys.argv[1]).tobytes())\n",
+                              Quote(dir + "/ours.tif") + " " + Quote(dir + "/ours.raw"), out));
+  EXPECT_EQ(ReadFileBytes(dir + "/ours.raw"), pixels);
 }

@@ -7,17 +7,14 @@
 #include <map>
 #include <random>
 
-#include <unistd.h>
-
-#include "tiff_reference.h"
+#include "support/pixels.h"
+#include "support/read_harness.h"
 #include "vexa/codecs/lzw.h"
 
 namespace vexa {
 namespace {
 
-using testing::BitmapRgb;
-using testing::MaxDifference;
-using testing::TRefImage;
+using namespace vexa::test;
 
 const std::string kDir = std::string(VEXA_TESTDATA_DIR) + "/tiff/";
 
@@ -64,114 +61,99 @@ std::vector<uint8_t> Bilevel(const std::vector<uint8_t>& rgb, const std::vector<
 
 // ------------------------------------------------------------ real files
 
-struct TFileCase {
-  const char* Path;
-  int Pages;      // directories in the chain
-  int Tolerance;  // largest channel difference accepted against the reference
-};
-
-void PrintTo(const TFileCase& c, std::ostream* os) { *os << c.Path; }
-
-class TiffReadFile : public ::testing::TestWithParam<TFileCase> {
- protected:
-  static void SetUpTestSuite() { VXInstallLZWCoders(); }
-};
-
-// Every page decodes without the abort flag and matches an independent decoder.
-TEST_P(TiffReadFile, EveryPageMatchesIndependentDecoder) {
-  const TFileCase& c = GetParam();
-  const std::string path = kDir + c.Path;
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << "missing " << path;
-  if (!testing::HaveReferenceDecoder()) GTEST_SKIP() << "python3-pil not installed";
-  for (int page = 0; page < c.Pages; ++page) {
-    SCOPED_TRACE("page " + std::to_string(page));
+const TReadFormat kTiff = [] {
+  TReadFormat f;
+  f.Name = "TIFF";
+  f.Read = [](const std::string& path, int page) {
+    VXInstallLZWCoders();
     TReadResult r = ReadTiffFile(path, page);
-    EXPECT_EQ(r.Pages, c.Pages);
-    ASSERT_FALSE(r.Aborting);
-    TRefImage ref;
-    ASSERT_TRUE(testing::ReferenceDecode(path, page, ref));
-    ASSERT_EQ(r.Bitmap.Width(), ref.Width);
-    ASSERT_EQ(r.Bitmap.Height(), ref.Height);
-    EXPECT_EQ(r.Params.Width, ref.Width);
-    const std::vector<uint8_t> expected =
-        r.Bitmap.PixelFormat() == pf1bit ? Bilevel(ref.Rgb, r.Params.ColorMap) : ref.Rgb;
-    const int diff = MaxDifference(BitmapRgb(r.Bitmap), expected);
-    EXPECT_GE(diff, 0);
-    EXPECT_LE(diff, c.Tolerance);
-  }
+    TReadOutcome o;
+    o.Bitmap = r.Bitmap, o.Params = r.Params, o.Aborting = r.Aborting, o.Pages = r.Pages;
+    return o;
+  };
+  f.Align = [](const TReadOutcome& ours, TRefImage& ref, std::vector<uint8_t>&, int&) {
+    if (ours.Bitmap.PixelFormat() == pf1bit) ref.Rgb = Bilevel(ref.Rgb, ours.Params.ColorMap);
+  };
+  f.ExpectPages = true;
+  return f;
+}();
+
+/// A file of the suite: its directories and the largest channel difference accepted.
+TReadCase TFileCase(const char* path, int pages, int tolerance) {
+  return {&kTiff, std::string("tiff/") + path, pages, tolerance};
 }
 
 // Tolerances: 4-bit grey is scaled by 16 (the reference scales by 17); CMYK rounds
 // differently by one; CIELab follows the library's own conversion formula.
-INSTANTIATE_TEST_SUITE_P(
-    Files, TiffReadFile,
-    ::testing::Values(
+VEXA_READ_SUITE(
+    TiffRead,
+    std::vector<TReadCase>({
         // bilevel: uncompressed, modified Huffman, Group 3, Group 4, both fill orders
-        TFileCase{"image-tiff/imagemagick_group4.tiff", 1, 0}, TFileCase{"image-tiff/big_g4.tif", 1, 0},
-        TFileCase{"image-tiff/fax4.tiff", 1, 0}, TFileCase{"image-tiff-seq/seq-1c-1b-71f6a21a.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-1b-miniswhite-71f6a21a.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-1b-fax3-71f6a21a.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-1b-fax3-fillbits-71f6a21a.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-1b-fax3-lsb-71f6a21a.tiff", 1, 0},
-        TFileCase{"libtiff-test/miniswhite-1c-1b.tiff", 1, 0}, TFileCase{"libtiff-test/palette-1c-1b.tiff", 1, 0},
-        TFileCase{"libtiffpic/jim___ah.tif", 1, 0}, TFileCase{"libtiffpic/g3test.tif", 1, 0},
-        TFileCase{"libtiffpic/fax2d.tif", 1, 0}, TFileCase{"pillow/g4-fillorder-test.tif", 1, 0},
-        TFileCase{"pillow/g4_orientation_1.tif", 1, 0}, TFileCase{"pillow/hopper_g4.tif", 1, 0},
-        TFileCase{"pillow/g4-multi.tiff", 3, 0}, TFileCase{"pillow/multipage.tiff", 3, 0},
-        TFileCase{"pillow/compression.tif", 2, 0}, TFileCase{"pillow/total-pages-zero.tif", 3, 0},
+        TFileCase("image-tiff/imagemagick_group4.tiff", 1, 0), TFileCase("image-tiff/big_g4.tif", 1, 0),
+        TFileCase("image-tiff/fax4.tiff", 1, 0), TFileCase("image-tiff-seq/seq-1c-1b-71f6a21a.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-1b-miniswhite-71f6a21a.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-1b-fax3-71f6a21a.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-1b-fax3-fillbits-71f6a21a.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-1b-fax3-lsb-71f6a21a.tiff", 1, 0),
+        TFileCase("libtiff-test/miniswhite-1c-1b.tiff", 1, 0), TFileCase("libtiff-test/palette-1c-1b.tiff", 1, 0),
+        TFileCase("libtiffpic/jim___ah.tif", 1, 0), TFileCase("libtiffpic/g3test.tif", 1, 0),
+        TFileCase("libtiffpic/fax2d.tif", 1, 0), TFileCase("pillow/g4-fillorder-test.tif", 1, 0),
+        TFileCase("pillow/g4_orientation_1.tif", 1, 0), TFileCase("pillow/hopper_g4.tif", 1, 0),
+        TFileCase("pillow/g4-multi.tiff", 3, 0), TFileCase("pillow/multipage.tiff", 3, 0),
+        TFileCase("pillow/compression.tif", 2, 0), TFileCase("pillow/total-pages-zero.tif", 3, 0),
         // grey: 2, 4, 8, 16 bits, both photometrics, big-endian, multi-strip, PackBits, LZW, predictor
-        TFileCase{"image-tiff-seq/seq-1c-2b-58b25f76.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-4b-fb92dcae.tiff", 1, 15},
-        TFileCase{"image-tiff-seq/seq-1c-4b-miniswhite-fb92dcae.tiff", 1, 15},
-        TFileCase{"image-tiff-seq/seq-1c-8b-bigendian-20f3db0c.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-8b-multistrip-20f3db0c.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-8b-multipage-adeefdcc.tiff", 3, 0},
-        TFileCase{"image-tiff-seq/seq-1c-8b-packbits-20f3db0c.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-8b-lzw-20f3db0c.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-8b-lzw-hpredict-20f3db0c.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-16b-bigendian-68f373a0.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-16b-multistrip-68f373a0.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-16b-lzw-68f373a0.tiff", 1, 0},
-        TFileCase{"image-tiff/issue_69_lzw.tiff", 1, 0}, TFileCase{"image-tiff/issue_69_packbits.tiff", 1, 0},
-        TFileCase{"libtiff-test/minisblack-1c-8b.tiff", 1, 0}, TFileCase{"libtiff-test/minisblack-1c-16b.tiff", 1, 0},
-        TFileCase{"libtiffpic/jim___gg.tif", 1, 0}, TFileCase{"libtiffpic/jim___cg.tif", 1, 0},
-        TFileCase{"libtiffpic/jim___dg.tif", 1, 0}, TFileCase{"libtiffpic/cramps.tif", 1, 0},
-        TFileCase{"libtiffpic/depth/flower-minisblack-02.tif", 1, 0},
-        TFileCase{"libtiffpic/depth/flower-minisblack-04.tif", 1, 15},
-        TFileCase{"libtiffpic/depth/flower-minisblack-08.tif", 1, 0},
-        TFileCase{"libtiffpic/depth/flower-minisblack-16.tif", 1, 0}, TFileCase{"pillow/16bit.cropped.tif", 1, 0},
-        TFileCase{"pillow/16bit.MM.cropped.tif", 1, 0}, TFileCase{"pillow/uint16_1_4660.tif", 1, 0},
-        TFileCase{"pillow/hopper_gray_4bpp.tif", 1, 15}, TFileCase{"pillow/gray_2_4_bpp/hopper2.tif", 1, 0},
-        TFileCase{"pillow/gray_2_4_bpp/hopper2I.tif", 1, 0}, TFileCase{"pillow/gray_2_4_bpp/hopper2R.tif", 1, 0},
-        TFileCase{"pillow/gray_2_4_bpp/hopper2IR.tif", 1, 0}, TFileCase{"pillow/gray_2_4_bpp/hopper4.tif", 1, 15},
-        TFileCase{"pillow/gray_2_4_bpp/hopper4I.tif", 1, 15}, TFileCase{"pillow/gray_2_4_bpp/hopper4R.tif", 1, 15},
-        TFileCase{"pillow/gray_2_4_bpp/hopper4IR.tif", 1, 15},
+        TFileCase("image-tiff-seq/seq-1c-2b-58b25f76.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-4b-fb92dcae.tiff", 1, 15),
+        TFileCase("image-tiff-seq/seq-1c-4b-miniswhite-fb92dcae.tiff", 1, 15),
+        TFileCase("image-tiff-seq/seq-1c-8b-bigendian-20f3db0c.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-8b-multistrip-20f3db0c.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-8b-multipage-adeefdcc.tiff", 3, 0),
+        TFileCase("image-tiff-seq/seq-1c-8b-packbits-20f3db0c.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-8b-lzw-20f3db0c.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-8b-lzw-hpredict-20f3db0c.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-16b-bigendian-68f373a0.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-16b-multistrip-68f373a0.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-16b-lzw-68f373a0.tiff", 1, 0),
+        TFileCase("image-tiff/issue_69_lzw.tiff", 1, 0), TFileCase("image-tiff/issue_69_packbits.tiff", 1, 0),
+        TFileCase("libtiff-test/minisblack-1c-8b.tiff", 1, 0), TFileCase("libtiff-test/minisblack-1c-16b.tiff", 1, 0),
+        TFileCase("libtiffpic/jim___gg.tif", 1, 0), TFileCase("libtiffpic/jim___cg.tif", 1, 0),
+        TFileCase("libtiffpic/jim___dg.tif", 1, 0), TFileCase("libtiffpic/cramps.tif", 1, 0),
+        TFileCase("libtiffpic/depth/flower-minisblack-02.tif", 1, 0),
+        TFileCase("libtiffpic/depth/flower-minisblack-04.tif", 1, 15),
+        TFileCase("libtiffpic/depth/flower-minisblack-08.tif", 1, 0),
+        TFileCase("libtiffpic/depth/flower-minisblack-16.tif", 1, 0), TFileCase("pillow/16bit.cropped.tif", 1, 0),
+        TFileCase("pillow/16bit.MM.cropped.tif", 1, 0), TFileCase("pillow/uint16_1_4660.tif", 1, 0),
+        TFileCase("pillow/hopper_gray_4bpp.tif", 1, 15), TFileCase("pillow/gray_2_4_bpp/hopper2.tif", 1, 0),
+        TFileCase("pillow/gray_2_4_bpp/hopper2I.tif", 1, 0), TFileCase("pillow/gray_2_4_bpp/hopper2R.tif", 1, 0),
+        TFileCase("pillow/gray_2_4_bpp/hopper2IR.tif", 1, 0), TFileCase("pillow/gray_2_4_bpp/hopper4.tif", 1, 15),
+        TFileCase("pillow/gray_2_4_bpp/hopper4I.tif", 1, 15), TFileCase("pillow/gray_2_4_bpp/hopper4R.tif", 1, 15),
+        TFileCase("pillow/gray_2_4_bpp/hopper4IR.tif", 1, 15),
         // palette
-        TFileCase{"image-tiff-seq/seq-1c-4b-palette-85108c5a.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-1c-8b-palette-89b39bc3.tiff", 1, 0},
-        TFileCase{"libtiff-test/palette-1c-4b.tiff", 1, 0}, TFileCase{"libtiff-test/palette-1c-8b.tiff", 1, 0},
-        TFileCase{"libtiffpic/jello.tif", 1, 0}, TFileCase{"libtiffpic/depth/flower-palette-02.tif", 1, 0},
-        TFileCase{"libtiffpic/depth/flower-palette-04.tif", 1, 0},
-        TFileCase{"libtiffpic/depth/flower-palette-08.tif", 1, 0},
+        TFileCase("image-tiff-seq/seq-1c-4b-palette-85108c5a.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-1c-8b-palette-89b39bc3.tiff", 1, 0),
+        TFileCase("libtiff-test/palette-1c-4b.tiff", 1, 0), TFileCase("libtiff-test/palette-1c-8b.tiff", 1, 0),
+        TFileCase("libtiffpic/jello.tif", 1, 0), TFileCase("libtiffpic/depth/flower-palette-02.tif", 1, 0),
+        TFileCase("libtiffpic/depth/flower-palette-04.tif", 1, 0),
+        TFileCase("libtiffpic/depth/flower-palette-08.tif", 1, 0),
         // RGB: chunky and planar, 8 and 16 bits, extra samples, PackBits, LZW
-        TFileCase{"image-tiff/extra_bits_rgb_8b.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-3c-8b-multistrip-8743c999.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-3c-8b-bigendian-8743c999.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-3c-8b-lzw-8743c999.tiff", 1, 0},
-        TFileCase{"image-tiff-seq/seq-4c-8b-rgba-unassoc-50969cda.tiff", 1, 0},
-        TFileCase{"libtiff-test/rgb-3c-8b.tiff", 1, 0}, TFileCase{"libtiff-test/rgb-3c-16b.tiff", 1, 0},
-        TFileCase{"libtiffpic/oxford.tif", 1, 0}, TFileCase{"libtiffpic/depth/flower-rgb-contig-08.tif", 1, 0},
-        TFileCase{"libtiffpic/depth/flower-rgb-contig-16.tif", 1, 0},
-        TFileCase{"libtiffpic/depth/flower-rgb-planar-08.tif", 1, 0}, TFileCase{"pillow/hopper.tif", 1, 0},
-        TFileCase{"pillow/hopper_lzw.tif", 1, 0}, TFileCase{"pillow/copyleft.tiff", 1, 0},
-        TFileCase{"pillow/tiff_strip_planar_lzw.tiff", 1, 0},
+        TFileCase("image-tiff/extra_bits_rgb_8b.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-3c-8b-multistrip-8743c999.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-3c-8b-bigendian-8743c999.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-3c-8b-lzw-8743c999.tiff", 1, 0),
+        TFileCase("image-tiff-seq/seq-4c-8b-rgba-unassoc-50969cda.tiff", 1, 0),
+        TFileCase("libtiff-test/rgb-3c-8b.tiff", 1, 0), TFileCase("libtiff-test/rgb-3c-16b.tiff", 1, 0),
+        TFileCase("libtiffpic/oxford.tif", 1, 0), TFileCase("libtiffpic/depth/flower-rgb-contig-08.tif", 1, 0),
+        TFileCase("libtiffpic/depth/flower-rgb-contig-16.tif", 1, 0),
+        TFileCase("libtiffpic/depth/flower-rgb-planar-08.tif", 1, 0), TFileCase("pillow/hopper.tif", 1, 0),
+        TFileCase("pillow/hopper_lzw.tif", 1, 0), TFileCase("pillow/copyleft.tiff", 1, 0),
+        TFileCase("pillow/tiff_strip_planar_lzw.tiff", 1, 0),
         // CMYK and CIELab
-        TFileCase{"image-tiff/cmyk-3c-8b.tiff", 1, 1}, TFileCase{"image-tiff-seq/seq-4c-8b-cmyk-352ac1da.tiff", 1, 1},
-        TFileCase{"image-tiff-seq/seq-4c-16b-cmyk-c6e52592.tiff", 1, 1},
-        TFileCase{"libtiffpic/depth/flower-separated-contig-08.tif", 1, 1},
-        TFileCase{"libtiffpic/depth/flower-separated-planar-08.tif", 1, 1}, TFileCase{"pillow/lab.tif", 1, 48},
-        TFileCase{"pillow/lab-green.tif", 1, 48}, TFileCase{"pillow/lab-red.tif", 1, 48},
-        TFileCase{"pillow/hopper.Lab.tif", 1, 48}));
+        TFileCase("image-tiff/cmyk-3c-8b.tiff", 1, 1), TFileCase("image-tiff-seq/seq-4c-8b-cmyk-352ac1da.tiff", 1, 1),
+        TFileCase("image-tiff-seq/seq-4c-16b-cmyk-c6e52592.tiff", 1, 1),
+        TFileCase("libtiffpic/depth/flower-separated-contig-08.tif", 1, 1),
+        TFileCase("libtiffpic/depth/flower-separated-planar-08.tif", 1, 1), TFileCase("pillow/lab.tif", 1, 48),
+        TFileCase("pillow/lab-green.tif", 1, 48), TFileCase("pillow/lab-red.tif", 1, 48),
+        TFileCase("pillow/hopper.Lab.tif", 1, 48)}));
 
 // Pillow reads 16-bit planar RGB as 8-bit; libtiff's own converter is the reference here.
 TEST(TiffRead, SixteenBitPlanarMatchesItsChunkyTwin) {
@@ -532,11 +514,8 @@ std::vector<uint8_t> WriteTiff(TBitmap& bmp, TIOParamsVals& p) {
 }
 
 std::string SaveTemp(const std::vector<uint8_t>& bytes, const std::string& name) {
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("vexa_tiff_" + std::to_string(getpid()) + "_" + name + ".tif"))
-                               .string();
-  TMemoryStream ms(bytes.data(), bytes.size());
-  ms.SaveToFile(path);
+  const std::string path = TempPath(name + ".tif");
+  WriteFileBytes(path, bytes);
   return path;
 }
 
@@ -544,9 +523,10 @@ std::string SaveTemp(const std::vector<uint8_t>& bytes, const std::string& name)
 /// the same pixels.
 void ExpectIndependentReaderAgrees(const std::vector<uint8_t>& bytes, const TBitmap& expected, const std::string& name,
                                    int tolerance = 0) {
+  VEXA_REQUIRE_REFERENCE_DECODER();
   const std::string path = SaveTemp(bytes, name);
-  if (testing::HaveTool("tiffinfo")) {
-    const std::string cmd = "tiffinfo -D '" + path + "' 2>&1 >/dev/null";
+  if (ToolAvailable("tiffinfo")) {
+    const std::string cmd = "tiffinfo -D " + Quote(path) + " 2>&1 >/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
     std::string errors;
     char buf[512];
@@ -554,14 +534,10 @@ void ExpectIndependentReaderAgrees(const std::vector<uint8_t>& bytes, const TBit
     EXPECT_EQ(pclose(p), 0);
     EXPECT_EQ(errors, "") << name;
   }
-  if (testing::HaveReferenceDecoder()) {
-    TRefImage ref;
-    ASSERT_TRUE(testing::ReferenceDecode(path, 0, ref)) << name;
-    const std::vector<uint8_t> refRgb = expected.PixelFormat() == pf1bit ? Bilevel(ref.Rgb) : ref.Rgb;
-    const int diff = MaxDifference(BitmapRgb(expected), refRgb);
-    EXPECT_GE(diff, 0) << name;
-    EXPECT_LE(diff, tolerance) << name;
-  }
+  TRefImage ref;
+  ASSERT_TRUE(PillowDecode(path, ref)) << name;
+  const std::vector<uint8_t> refRgb = expected.PixelFormat() == pf1bit ? Bilevel(ref.Rgb) : ref.Rgb;
+  EXPECT_LE(MaxDifference(BitmapRgb(expected), refRgb), tolerance) << name;
   std::filesystem::remove(path);
 }
 
@@ -773,14 +749,13 @@ TEST(TiffPages, InsertAtFrontMiddleAndEnd) {
   EXPECT_EQ(Insert(ms, 50, 2), 5);  // middle
   EXPECT_EQ(PageTags(ms), (std::vector<uint8_t>{40, 10, 50, 20, 30}));
   ExpectIndependentReaderAgrees(std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size()), Page(40), "multi");
-  if (testing::HaveReferenceDecoder()) {
-    const std::string path = SaveTemp(std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size()), "pages");
-    TRefImage ref;
-    ASSERT_TRUE(testing::ReferenceDecode(path, 4, ref));
-    EXPECT_EQ(ref.Frames, 5);
-    EXPECT_EQ(ref.Rgb[0], 32);  // red of page 30
-    std::filesystem::remove(path);
-  }
+  VEXA_REQUIRE_REFERENCE_DECODER();
+  const std::string path = SaveTemp(std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size()), "pages");
+  TRefImage ref;
+  ASSERT_TRUE(PillowDecode(path, ref, 4));
+  EXPECT_EQ(ref.Frames, 5);
+  EXPECT_EQ(ref.Rgb[0], 32);  // red of page 30
+  std::filesystem::remove(path);
 }
 
 TEST(TiffPages, InsertIntoBigEndianFileIsRefused) {
