@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "vexa/core/component.h"
 #include "vexa/core/vxview.h"
 
@@ -16,11 +18,12 @@ class Linker : public TComponent {
     if (c) FreeNotification(c);
   }
   TComponent* Linked() const { return FLinked; }
-  int Removals = 0;
+  int Removals = 0, Notices = 0;
 
  protected:
   void Notification(TComponent* c, TOperation op) override {
     TComponent::Notification(c, op);
+    if (op == opRemove) ++Notices;
     if (op == opRemove && c == FLinked) FLinked = nullptr, ++Removals;
   }
 
@@ -61,13 +64,17 @@ TEST(Components, FreeNotificationClearsWeakLinks) {
   EXPECT_EQ(a.Removals, 1);
 }
 
-TEST(Components, LinkHolderDestroyedFirstLeavesNoDanglingNotification) {
-  TComponent target;
-  {
-    Linker a;
-    a.Link(&target);
-  }
-  // target's destructor must not call back into the destroyed linker (ASan would report it).
+TEST(Components, LinkHolderDestroyedFirstIsForgottenByItsTarget) {
+  auto* target = new TComponent;
+  alignas(Linker) unsigned char place[sizeof(Linker)];
+  auto* first = new (place) Linker;
+  first->Link(target);
+  first->~Linker();
+  // A new component where the old one stood: the target must not take it for the one it knew.
+  auto* second = new (place) Linker;
+  delete target;
+  EXPECT_EQ(second->Notices, 0);
+  second->~Linker();
 }
 
 TEST(Components, StateFlagsAndWindowLookup) {

@@ -10,6 +10,7 @@
 
 using namespace vexa;
 using namespace iotest;
+using namespace vexa::test;
 
 namespace {
 
@@ -37,7 +38,7 @@ bool ThrowingTry(TStream&) { throw EReadError("try failed"); }
 TEST_P(DetectFile, RecognisesTheFormatAndRestoresThePosition) {
   auto [rel, type] = GetParam();
   std::string path = TestData(rel);
-  IOTEST_REQUIRE(path);
+  VEXA_REQUIRE_FILE(path);
   TMemoryStream s;
   s.WriteBuffer("prefix", 6);  // detection starts at the position, not at 0
   TMemoryStream file;
@@ -107,9 +108,9 @@ TEST(DetectStream, EmptyOrFailingStreamsAnswerZero) {
 }
 
 TEST(DetectFileName, VerificationNeedsAnExtensionOfTheDetectedType) {
-  ScratchDir dir;
+  TScratchDir dir;
   std::string gif = dir.Copy("png/pngsuite/basn2c08.png", "image.gif");
-  IOTEST_REQUIRE(gif);
+  VEXA_REQUIRE_FILE(gif);
   EXPECT_EQ(FindFileFormat(gif, true), ioUnknown);
   EXPECT_EQ(FindFileFormat(gif, false), ioPNG);
   std::string noExt = dir.Copy("png/pngsuite/basn2c08.png", "image");

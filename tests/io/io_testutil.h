@@ -1,74 +1,13 @@
-// Shared helpers of the I/O tests: scratch files, test data paths, a minimal view,
-// and builders for small metafiles.
+// Builders of small metafiles for the I/O tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <string>
 #include <vector>
 
-#include "vexa/core/bitmap.h"
-#include "vexa/core/vxview.h"
+#include "support/fakeview.h"
+#include "support/fixtures.h"
 
 namespace iotest {
-
-namespace fs = std::filesystem;
-
-inline std::string TestData(const std::string& rel) { return std::string(VEXA_TESTDATA_DIR) + "/" + rel; }
-
-/// A fresh directory per test, removed afterwards.
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FPath = fs::temp_directory_path() /
-            ("vexa-io-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" + std::to_string(::getpid()));
-    fs::remove_all(FPath);
-    fs::create_directories(FPath);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(FPath, ec);
-  }
-  std::string operator/(const std::string& name) const { return (FPath / name).string(); }
-  /// Copies a test-data file under a new name; empty when the source is missing.
-  std::string Copy(const std::string& rel, const std::string& name) const {
-    std::string src = TestData(rel);
-    if (!fs::exists(src)) return {};
-    fs::copy_file(src, FPath / name, fs::copy_options::overwrite_existing);
-    return (FPath / name).string();
-  }
-
- private:
-  fs::path FPath;
-};
-
-#define IOTEST_REQUIRE(path) \
-  if ((path).empty() || !std::filesystem::exists(path)) GTEST_SKIP() << "missing test data " << (path)
-
-/// A view owning one bitmap; counts the refresh calls components make.
-class TestView : public vexa::TVXView {
- public:
-  explicit TestView(vexa::TComponent* owner = nullptr) : TVXView(owner), FBitmap(new vexa::TBitmap(4, 4)) {}
-  ~TestView() override { delete FBitmap; }
-  vexa::TBitmap* GetFBitmap() override { return FBitmap; }
-  void Update() override { ++Updates; }
-  void ImageChange() override { ++ImageChanges; }
-  /// Replaces the bitmap object, as a view does when it is assigned another image.
-  void ReplaceBitmap() {
-    delete FBitmap;
-    FBitmap = new vexa::TBitmap(2, 2);
-    CallBitmapChangeEvents();
-  }
-  int Updates = 0, ImageChanges = 0;
-
- private:
-  vexa::TBitmap* FBitmap;
-};
 
 /// Little-endian byte builder.
 struct Bytes {
@@ -144,13 +83,6 @@ inline std::vector<uint8_t> MakeEmf(const std::vector<std::vector<uint8_t>>& rec
   for (const auto& r : records) b.Append(r);
   b.Append(EmfRec(14, {0, 16, 20}));
   return b.B;
-}
-
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(data.data(), 1, data.size(), f);
-  std::fclose(f);
 }
 
 }  // namespace iotest

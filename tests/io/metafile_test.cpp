@@ -5,6 +5,7 @@
 
 using namespace vexa;
 using namespace iotest;
+using namespace vexa::test;
 
 namespace {
 

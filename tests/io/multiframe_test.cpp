@@ -10,6 +10,7 @@
 
 using namespace vexa;
 using namespace iotest;
+using namespace vexa::test;
 
 namespace {
 
@@ -29,7 +30,7 @@ class MultiFrame : public ::testing::Test {
   void TearDown() override {
     std::tie(DefGIF_LZWDECOMPFUNC, DefGIF_LZWCOMPFUNC, DefTIFF_LZWDECOMPFUNC, DefTIFF_LZWCOMPFUNC) = FSaved;
   }
-  ScratchDir dir;
+  TScratchDir dir;
   TBitmap bmp;
   std::unique_ptr<TVexaIO> io;
 
@@ -41,7 +42,7 @@ class MultiFrame : public ::testing::Test {
 
 TEST_F(MultiFrame, GifLoadsReportTheFrameCountAndReadTheChosenFrame) {
   std::string gif = TestData(kAnimated);
-  IOTEST_REQUIRE(gif);
+  VEXA_REQUIRE_FILE(gif);
   EXPECT_EQ(io->LoadFromFileGif(gif), 5);
   EXPECT_FALSE(io->Aborting);
   io->Params.GIF_ImageIndex = 4;
@@ -56,13 +57,13 @@ TEST_F(MultiFrame, UnreadableGifsCountNothing) {
   EXPECT_EQ(EnumGifIm(dir / "missing.gif"), 0);
   EXPECT_FALSE(CheckAniGif(dir / "missing.gif"));
   std::string single = TestData(kSingle);
-  IOTEST_REQUIRE(single);
+  VEXA_REQUIRE_FILE(single);
   EXPECT_FALSE(CheckAniGif(single));
 }
 
 TEST_F(MultiFrame, InsertingAGifFrameMakesTheFileALoopingAnimation) {
   std::string gif = dir.Copy(kSingle, "anim.gif");
-  IOTEST_REQUIRE(gif);
+  VEXA_REQUIRE_FILE(gif);
   bmp = VXMakeSampleImage(30, 20);
   io->Params.GIF_ImageIndex = 1;
   io->Params.GIF_XPos = 5;
@@ -90,7 +91,7 @@ TEST_F(MultiFrame, InsertingAGifFrameMakesTheFileALoopingAnimation) {
 
 TEST_F(MultiFrame, TiffLoadsReportThePageCount) {
   std::string tif = TestData(kTwoPages);
-  IOTEST_REQUIRE(tif);
+  VEXA_REQUIRE_FILE(tif);
   EXPECT_EQ(io->LoadFromFileTIFF(tif), 2);
   EXPECT_EQ(EnumTIFFIm(tif), 2);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "vexa/io/formats.h"
 #include "vexa/io/ioparams.h"
 

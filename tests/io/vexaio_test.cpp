@@ -10,6 +10,7 @@
 
 using namespace vexa;
 using namespace iotest;
+using namespace vexa::test;
 
 namespace {
 
@@ -52,7 +53,7 @@ class IOTest : public ::testing::Test {
     io.SetAttachedBitmap(&bmp);
   }
   void TearDown() override { VXFileFormatResetDefaults(); }
-  ScratchDir dir;
+  TScratchDir dir;
   TBitmap bmp{3, 3, pf24bit};
   TVexaIO io;
 };
@@ -64,7 +65,7 @@ class IOTest : public ::testing::Test {
 
 TEST_F(IOTest, LoadFromFileComparesTheExtensionInLowerCase) {
   std::string photo = dir.Copy(kJpeg, "photo.JPG");
-  IOTEST_REQUIRE(photo);
+  VEXA_REQUIRE_FILE(photo);
   io.LoadFromFile(photo);
   EXPECT_FALSE(io.Aborting);
   EXPECT_EQ(io.Params.FileType, ioJPEG);
@@ -75,7 +76,7 @@ TEST_F(IOTest, LoadFromFileComparesTheExtensionInLowerCase) {
 
 TEST_F(IOTest, RegistryExtensionWithoutReadFunctionAborts) {
   std::string pix = dir.Copy("tga/pillow-common/200x32_rgb_bl_raw.tga", "x.pix");
-  IOTEST_REQUIRE(pix);
+  VEXA_REQUIRE_FILE(pix);
   io.Params.FileName = "earlier";
   io.LoadFromFile(pix);
   EXPECT_TRUE(io.Aborting);
@@ -297,7 +298,7 @@ TEST_F(IOTest, SavingAPaletteBitmapConvertsTheCallersBitmapTo24Bit) {
 
 TEST_F(IOTest, ParamsFromFileReadsTheHeaderOnly) {
   std::string png = TestData(kPng);
-  IOTEST_REQUIRE(png);
+  VEXA_REQUIRE_FILE(png);
   // A flag left set by an earlier parameter read must not stop this one.
   *nullpr.Aborting = true;
   io.ParamsFromFile(png);
@@ -320,7 +321,7 @@ TEST_F(IOTest, ParamsFromFileReadsTheHeaderOnly) {
 
 TEST_F(IOTest, ParamsFromFileRefusesAMisnamedFile) {
   std::string gif = dir.Copy(kPng, "image.gif");
-  IOTEST_REQUIRE(gif);
+  VEXA_REQUIRE_FILE(gif);
   io.ParamsFromFile(gif);
   EXPECT_EQ(io.Params.FileType, ioUnknown);
 }
@@ -343,7 +344,7 @@ TEST_F(IOTest, AssignParamsAcceptsComponentsAndRecordsOnly) {
 
 TEST_F(IOTest, ImportMetafileWithAZeroSideDoesNothing) {
   std::string wmf = dir / "a.wmf";
-  WriteFile(wmf, MakeWmf({}, true, 0, 0, 400, 100));
+  WriteFileBytes(wmf, MakeWmf({}, true, 0, 0, 400, 100));
   io.Aborting = true;
   io.ImportMetafile(wmf, 0, 100);
   EXPECT_FALSE(io.Aborting);
@@ -354,7 +355,7 @@ TEST_F(IOTest, ImportMetafileWithAZeroSideDoesNothing) {
 
 TEST_F(IOTest, ImportMetafileLimitsTheLongerSideThenTrimsOnePixel) {
   std::string wmf = dir / "wide.wmf";
-  WriteFile(wmf, MakeWmf({}, true, 0, 0, 4000, 1000, 96));
+  WriteFileBytes(wmf, MakeWmf({}, true, 0, 0, 4000, 1000, 96));
   io.ImportMetafile(wmf, -1, -1);
   EXPECT_FALSE(io.Aborting);
   EXPECT_EQ(bmp.Width(), 2799);
@@ -367,7 +368,7 @@ TEST_F(IOTest, ImportMetafileLimitsTheLongerSideThenTrimsOnePixel) {
 TEST_F(IOTest, ImportMetafileKeepsTheRatioWhenOneSideIsGivenAndDraws) {
   std::string emf = dir / "pic.emf";
   // Frame of 4 x 2 inches; a red rectangle over the left half.
-  WriteFile(emf, MakeEmf({EmfRec(39, {1, 0, 0x0000FF, 0}), EmfRec(37, {1}), EmfRec(43, {0, 0, 192, 192})}, 10160,
+  WriteFileBytes(emf, MakeEmf({EmfRec(39, {1, 0, 0x0000FF, 0}), EmfRec(37, {1}), EmfRec(43, {0, 0, 192, 192})}, 10160,
                          5080));
   io.SetBackground(clWhite);
   io.LoadFromFile(emf);  // own size: 384 x 192
@@ -382,7 +383,7 @@ TEST_F(IOTest, ImportMetafileKeepsTheRatioWhenOneSideIsGivenAndDraws) {
 
 TEST_F(IOTest, ImportOfSomethingElseAborts) {
   std::string bad = dir.Copy(kPng, "fake.wmf");
-  IOTEST_REQUIRE(bad);
+  VEXA_REQUIRE_FILE(bad);
   io.LoadFromFile(bad);
   EXPECT_TRUE(io.Aborting);
   EXPECT_EQ(bmp.Width(), 3);
@@ -392,7 +393,7 @@ TEST_F(IOTest, ImportOfSomethingElseAborts) {
 // Attaching
 
 TEST(IOAttach, ViewGivesItsBitmapAndItsReplacements) {
-  TestView view;
+  TTestView view;
   TVexaIO io;
   io.SetAttachedVexa(&view);
   EXPECT_EQ(io.AttachedBitmap(), view.GetFBitmap());
@@ -408,7 +409,7 @@ TEST(IOAttach, ViewGivesItsBitmapAndItsReplacements) {
 
 TEST(IOAttach, FreedViewOrImageIsForgottenWithItsBitmap) {
   TVexaIO io;
-  auto* view = new TestView;
+  auto* view = new TTestView;
   io.SetAttachedVexa(view);
   delete view;
   EXPECT_EQ(io.AttachedVexa(), nullptr);
@@ -422,7 +423,7 @@ TEST(IOAttach, FreedViewOrImageIsForgottenWithItsBitmap) {
   EXPECT_EQ(io.AttachedBitmap(), nullptr);
 
   // Detached with null, the bitmap is still the view's: forget it when the view goes.
-  view = new TestView;
+  view = new TTestView;
   io.SetAttachedVexa(view);
   io.SetAttachedVexa(nullptr);
   delete view;
@@ -430,7 +431,7 @@ TEST(IOAttach, FreedViewOrImageIsForgottenWithItsBitmap) {
 }
 
 TEST(IOAttach, ComponentFreedFirstUnregistersFromTheView) {
-  TestView view;
+  TTestView view;
   auto* io = new TVexaIO;
   io->SetAttachedVexa(&view);
   delete io;
@@ -439,7 +440,7 @@ TEST(IOAttach, ComponentFreedFirstUnregistersFromTheView) {
 }
 
 TEST(IOAttach, ImageAndBitmapDetachEachOther) {
-  TestView view;
+  TTestView view;
   TImage image;
   TBitmap bare;
   TVexaIO io;
@@ -460,7 +461,7 @@ TEST(IOAttach, ImageAndBitmapDetachEachOther) {
 }
 
 TEST(IOAttach, BackgroundIsTheViewsWhileOneIsAttached) {
-  TestView view;
+  TTestView view;
   TVexaIO io;
   io.SetBackground(clRed);
   io.SetAttachedVexa(&view);
@@ -472,8 +473,8 @@ TEST(IOAttach, BackgroundIsTheViewsWhileOneIsAttached) {
 
 TEST(IOAttach, LoadingRefreshesTheViewAndSetsItsResolution) {
   std::string bmpFile = TestData(kBmp);
-  IOTEST_REQUIRE(bmpFile);
-  TestView view;
+  VEXA_REQUIRE_FILE(bmpFile);
+  TTestView view;
   TVexaIO io;
   io.SetAttachedVexa(&view);
   io.LoadFromFile(bmpFile);

@@ -8,25 +8,32 @@
 #include <cstring>
 #include <vector>
 
-#include "proc_test_util.h"
+#include "support/pixels.h"
 #include "vexa/core/sample.h"
 #include "vexa/proc/procrect.h"
 
 using namespace vexa;
-using vexatest::Filled;
-using vexatest::Px;
-using vexatest::Rgb;
+using namespace vexa::test;
 
-TEST(ProcGray, WhiteIsTwoFiftyTwoAndEveryColourMatchesTheIntegerFormula) {
-  // Every 24-bit colour once: 4096 x 4096 pixels.
-  TBitmap b(4096, 4096, pf24bit);
+namespace {
+
+// Every 24-bit colour once: 4096 x 4096 pixels.
+TBitmap EveryColour() {
+  TBitmap cube(4096, 4096, pf24bit);
   for (int y = 0; y < 4096; ++y) {
-    uint8_t* p = b.ScanLine(y);
+    uint8_t* p = cube.ScanLine(y);
     for (int x = 0; x < 4096; ++x) {
       const uint32_t c = uint32_t(y) * 4096 + x;
       p[3 * x] = c & 255, p[3 * x + 1] = (c >> 8) & 255, p[3 * x + 2] = c >> 16;
     }
   }
+  return cube;
+}
+
+}  // namespace
+
+TEST(ProcGray, WhiteIsTwoFiftyTwoAndEveryColourMatchesTheIntegerFormula) {
+  TBitmap b = EveryColour();
   _ConvertToGray(b, 0, 0, b.Width() - 1, b.Height() - 1);
   int bad = 0;
   for (int y = 0; y < 4096; ++y) {
@@ -42,19 +49,48 @@ TEST(ProcGray, WhiteIsTwoFiftyTwoAndEveryColourMatchesTheIntegerFormula) {
   EXPECT_EQ(Px(b, 0, 0), Rgb(0, 0, 0));
 }
 
-TEST(ProcHSL, ConversionsOfPrimariesAndGrey) {
-  double h, s, l;
-  RGB2HSL(Rgb(255, 0, 0), h, s, l);
-  EXPECT_DOUBLE_EQ(h, 0);
-  EXPECT_DOUBLE_EQ(s, 1);
-  EXPECT_DOUBLE_EQ(l, 0.5);
-  RGB2HSL(Rgb(0, 0, 255), h, s, l);
-  EXPECT_NEAR(h, 2.0 / 3, 1e-12);
-  TRGB c;
-  HSL2RGB(c, 0, 1, 0.5);
-  EXPECT_EQ(c, Rgb(255, 0, 0));
-  HSL2RGB(c, 0.3, 0, 0.5);
-  EXPECT_EQ(c, Rgb(127, 127, 127));  // truncate(0.5 x 255)
+// The conversions the variation is held to, checked by what any HSL conversion must do.
+TEST(ProcHSL, ConversionsKnowThePrimariesRoundTripAndRotateHue) {
+  auto apart = [](TRGB a, TRGB b) { return std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)}); };
+  const struct {
+    TRGB Colour;
+    double H, S, L;
+  } known[] = {{Rgb(255, 0, 0), 0, 1, 0.5},          {Rgb(255, 255, 0), 1.0 / 6, 1, 0.5},
+               {Rgb(0, 255, 0), 1.0 / 3, 1, 0.5},    {Rgb(0, 255, 255), 0.5, 1, 0.5},
+               {Rgb(0, 0, 255), 2.0 / 3, 1, 0.5},    {Rgb(255, 0, 255), 5.0 / 6, 1, 0.5},
+               {Rgb(255, 255, 255), 0, 0, 1},        {Rgb(0, 0, 0), 0, 0, 0},
+               {Rgb(51, 51, 51), 0, 0, 0.2},         {Rgb(255, 128, 128), 0, 1, 0.75098039215686274}};
+  for (const auto& k : known) {
+    double h, s, l;
+    RGB2HSL(k.Colour, h, s, l);
+    EXPECT_NEAR(h, k.H, 1e-12);
+    EXPECT_NEAR(s, k.S, 1e-12);
+    EXPECT_NEAR(l, k.L, 1e-12);
+    TRGB c;
+    HSL2RGB(c, k.H, k.S, k.L);
+    EXPECT_LE(apart(c, k.Colour), 1);  // truncation on the way back
+  }
+  TRGB grey;
+  HSL2RGB(grey, 0.3, 0, 0.5);
+  EXPECT_EQ(grey, Rgb(127, 127, 127));  // truncate(0.5 x 255)
+  int worstTrip = 0, worstTurn = 0, outside = 0;
+  for (int r = 0; r < 256; r += 3)
+    for (int g = 0; g < 256; g += 3)
+      for (int b = 0; b < 256; ++b) {
+        double h, s, l;
+        RGB2HSL(Rgb(r, g, b), h, s, l);
+        outside += h < 0 || h >= 1 || s < 0 || s > 1 || l < 0 || l > 1;
+        TRGB back, turned;
+        HSL2RGB(back, h, s, l);
+        worstTrip = std::max(worstTrip, apart(back, Rgb(r, g, b)));
+        // A third of a turn sends red to green, green to blue and blue to red.
+        if (h > 2.0 / 3) continue;
+        HSL2RGB(turned, h + 1.0 / 3, s, l);
+        worstTurn = std::max(worstTurn, apart(turned, Rgb(back.b, back.r, back.g)));
+      }
+  EXPECT_EQ(outside, 0);
+  EXPECT_LE(worstTrip, 1);  // truncation on the way back
+  EXPECT_LE(worstTurn, 1);
 }
 
 TEST(ProcHSL, OutOfRangeValuesAreClampedNotWrapped) {
@@ -71,7 +107,7 @@ TEST(ProcHSL, OutOfRangeValuesAreClampedNotWrapped) {
 }
 
 TEST(ProcHSL, RoundTripKeepsColoursWithinOneStep) {
-  TBitmap b = vexatest::RandomBitmap(64, 64, 7);
+  TBitmap b = RandomBitmap(64, 64, 7);
   TBitmap orig = b;
   _HSLvar(b, 0, 0, 0, 0, 0, 63, 63);
   int worst = 0;
@@ -114,9 +150,9 @@ TEST(ProcHSV, HueIsClampedAt359NotWrapped) {
 
 TEST(ProcHSV, VariationEqualsTheConversionOfEachPixel) {
   // Colours met again are served from memory; they must agree with a fresh conversion.
-  TBitmap b = vexatest::RandomBitmap(300, 200, 3);
+  TBitmap b = RandomBitmap(300, 200, 3);
   for (int y = 0; y < 100; ++y)
-    for (int x = 0; x < 300; ++x) vexatest::SetPx(b, x, y, Rgb((x % 9) * 28, (y % 4) * 60, 200));
+    for (int x = 0; x < 300; ++x) SetPx(b, x, y, Rgb((x % 9) * 28, (y % 4) * 60, 200));
   const TBitmap orig = b;
   _HSVvar(b, 25, -10, 7, 0, 0, 299, 199);
   for (int y = 0; y < 200; ++y)
@@ -143,7 +179,7 @@ TEST(ProcContrast, ReferenceLevelsDivideByWidthMinusOneTimesHeightMinusOne) {
 }
 
 TEST(ProcContrast, ZeroKeepsPixelsAndMinusHundredFlattensToTheLevels) {
-  TBitmap b = vexatest::RandomBitmap(9, 7, 11);
+  TBitmap b = RandomBitmap(9, 7, 11);
   TBitmap orig = b;
   _ContrastRGB(b, 0, 100, 120, 140, 0, 0, 8, 6);
   EXPECT_EQ(0, std::memcmp(b.Bits(), orig.Bits(), b.ImageSize()));
@@ -163,9 +199,9 @@ TEST(ProcContrast, PositiveContrastStretchesAroundTheLevelWithTruncation) {
 
 TEST(ProcThreshold, SecondPassSeesTheFirstPassResult) {
   TBitmap b(3, 1, pf24bit);
-  vexatest::SetPx(b, 0, 0, Rgb(50, 120, 200));
-  vexatest::SetPx(b, 1, 0, Rgb(100, 150, 151));
-  vexatest::SetPx(b, 2, 0, Rgb(255, 0, 101));
+  SetPx(b, 0, 0, Rgb(50, 120, 200));
+  SetPx(b, 1, 0, Rgb(100, 150, 151));
+  SetPx(b, 2, 0, Rgb(255, 0, 101));
   // Per channel: v <= 100 -> 200, then v > 150 -> 10.
   _Threshold(b, Rgb(100, 100, 100), Rgb(150, 150, 150), Rgb(200, 200, 200), Rgb(10, 10, 10), 0, 0, 2, 0);
   EXPECT_EQ(Px(b, 0, 0), Rgb(10, 120, 10));
@@ -174,7 +210,7 @@ TEST(ProcThreshold, SecondPassSeesTheFirstPassResult) {
 }
 
 TEST(ProcThreshold, FullRangeLimitsLeaveTheImageAlone) {
-  TBitmap b = vexatest::RandomBitmap(5, 5, 2);
+  TBitmap b = RandomBitmap(5, 5, 2);
   TBitmap orig = b;
   _Threshold(b, Rgb(0, 0, 0), Rgb(255, 255, 255), Rgb(9, 9, 9), Rgb(7, 7, 7), 0, 0, 4, 4);
   EXPECT_EQ(0, std::memcmp(b.Bits(), orig.Bits(), b.ImageSize()));
@@ -252,9 +288,9 @@ TEST(ProcChannels, ProgressIsReportedBeforeEachRow) {
 
 TEST(ProcHSL, VariationEqualsTheConversionOfEachPixel) {
   // Repeated colours (served from the colour cache) and random ones alike.
-  TBitmap b = vexatest::RandomBitmap(300, 200, 21);
+  TBitmap b = RandomBitmap(300, 200, 21);
   for (int y = 0; y < 100; ++y)
-    for (int x = 0; x < 300; ++x) vexatest::SetPx(b, x, y, Rgb((x % 7) * 30, (y % 5) * 50, 90));
+    for (int x = 0; x < 300; ++x) SetPx(b, x, y, Rgb((x % 7) * 30, (y % 5) * 50, 90));
   const TBitmap orig = b;
   _HSLvar(b, 25, -8, 6, 0, 0, 299, 199);
   for (int y = 0; y < 200; ++y)
@@ -269,52 +305,25 @@ TEST(ProcHSL, VariationEqualsTheConversionOfEachPixel) {
 
 namespace {
 
-// HSL variation written straight from the formulas, one pixel at a time.
-TRGB ReferenceHSLvar(TRGB c, int hue, int sat, int lum) {
-  const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
-  const double mx = std::max({r, g, b}), mn = std::min({r, g, b});
-  double h = 0, s = 0, l = (mx + mn) / 2;
-  if (mx != mn) {
-    s = l < 0.5 ? (mx - mn) / (mx + mn) : (mx - mn) / (2 - mx - mn);
-    const double d = mx - mn;
-    if (mx == r)
-      h = (g - b) / d;
-    else if (mx == g)
-      h = 2 + (b - r) / d;
-    else
-      h = 4 + (r - g) / d;
-    h /= 6;
-    if (h < 0) h += 1;
-  }
-  h = std::clamp(h + hue / 360.0, 0.0, 1.0);
-  s = std::clamp(s + sat / 100.0, 0.0, 1.0);
-  l = std::clamp(l + lum / 100.0, 0.0, 1.0);
-  auto toByte = [](double v) { return static_cast<uint8_t>(std::clamp(static_cast<int>(v * 255), 0, 255)); };
-  if (s == 0) return TRGB{toByte(l), toByte(l), toByte(l)};
-  const double m2 = l <= 0.5 ? l * (1 + s) : l + s - l * s, m1 = 2 * l - m2;
-  auto f = [&](double t) {
-    if (t < 0)
-      t += 1;
-    else if (t > 1)
-      t -= 1;
-    if (6 * t < 1) return m1 + (m2 - m1) * 6 * t;
-    if (2 * t < 1) return m2;
-    if (3 * t < 2) return m1 + (m2 - m1) * (2.0 / 3 - t) * 6;
-    return m1;
-  };
-  return TRGB{toByte(f(h - 1.0 / 3)), toByte(f(h)), toByte(f(h + 1.0 / 3))};
+// The variation of one colour as the library's own conversions give it, there and back.
+TRGB ExpectedHSLvar(TRGB c, int hue, int sat, int lum) {
+  double h, s, l;
+  RGB2HSL(c, h, s, l);
+  TRGB out;
+  HSL2RGB(out, h + hue / 360.0, s + sat / 100.0, l + lum / 100.0);
+  return out;
 }
 
 // A photo-like picture with every grey level, the saturated primaries and noise.
 TBitmap VariedImage() {
   TBitmap b = VXMakeSampleImage(331, 257);
-  for (int x = 0; x < 256; ++x) vexatest::SetPx(b, x, 0, Rgb(x, x, x));
+  for (int x = 0; x < 256; ++x) SetPx(b, x, 0, Rgb(x, x, x));
   const TRGB corners[] = {Rgb(255, 0, 0), Rgb(0, 255, 0), Rgb(0, 0, 255), Rgb(255, 255, 0),
                           Rgb(0, 255, 255), Rgb(255, 0, 255), Rgb(255, 255, 255), Rgb(0, 0, 0)};
-  for (int i = 0; i < 8; ++i) vexatest::SetPx(b, 256 + i, 0, corners[i]);
-  vexatest::SetPx(b, 0, 256, corners[0]), vexatest::SetPx(b, 330, 256, corners[2]);
-  vexatest::SetPx(b, 330, 1, corners[1]);
-  TBitmap noise = vexatest::RandomBitmap(331, 40, 5);
+  for (int i = 0; i < 8; ++i) SetPx(b, 256 + i, 0, corners[i]);
+  SetPx(b, 0, 256, corners[0]), SetPx(b, 330, 256, corners[2]);
+  SetPx(b, 330, 1, corners[1]);
+  TBitmap noise = RandomBitmap(331, 40, 5);
   for (int y = 0; y < 40; ++y) std::memcpy(b.ScanLine(200 + y), noise.ScanLine(y), 331 * 3);
   return b;
 }
@@ -329,7 +338,7 @@ void ExpectHSLvarMatches(const TBitmap& src, int hue, int sat, int lum, int x1, 
     for (int x = 0; x < src.Width(); ++x) {
       const TRGB c = Px(src, x, y);
       const bool inside = x >= cx1 && x <= cx2 && y >= cy1 && y <= cy2;
-      const TRGB expect = inside ? ReferenceHSLvar(c, hue, sat, lum) : c;
+      const TRGB expect = inside ? ExpectedHSLvar(c, hue, sat, lum) : c;
       if (Px(b, x, y) != expect && ++bad < 4)
         ADD_FAILURE() << "(" << hue << "," << sat << "," << lum << ") at " << x << "," << y;
     }
@@ -359,14 +368,7 @@ TEST(ProcHSL, VariationIsExactOnAVariedImageForManySettings) {
 }
 
 TEST(ProcHSL, VariationIsExactForEveryColour) {
-  TBitmap cube(4096, 4096, pf24bit);
-  for (int y = 0; y < 4096; ++y) {
-    uint8_t* p = cube.ScanLine(y);
-    for (int x = 0; x < 4096; ++x) {
-      const uint32_t c = uint32_t(y) * 4096 + x;
-      p[3 * x] = c & 255, p[3 * x + 1] = (c >> 8) & 255, p[3 * x + 2] = c >> 16;
-    }
-  }
+  const TBitmap cube = EveryColour();
   for (const auto& p : {std::array<int, 3>{0, 0, 0}, {10, 5, -3}, {-75, 30, 20}}) {
     TBitmap b = cube;
     _HSLvar(b, p[0], p[1], p[2], 0, 0, 4095, 4095);
@@ -374,7 +376,7 @@ TEST(ProcHSL, VariationIsExactForEveryColour) {
     for (int y = 0; y < 4096; ++y) {
       const TRGB* q = reinterpret_cast<const TRGB*>(b.ScanLine(y));
       const TRGB* o = reinterpret_cast<const TRGB*>(cube.ScanLine(y));
-      for (int x = 0; x < 4096; ++x) bad += q[x] != ReferenceHSLvar(o[x], p[0], p[1], p[2]);
+      for (int x = 0; x < 4096; ++x) bad += q[x] != ExpectedHSLvar(o[x], p[0], p[1], p[2]);
     }
     EXPECT_EQ(bad, 0) << p[0] << "," << p[1] << "," << p[2];
   }

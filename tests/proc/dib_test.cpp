@@ -2,16 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "proc_test_util.h"
+#include "support/pixels.h"
 
 using namespace vexa;
-using vexatest::Px;
-using vexatest::Rgb;
+using namespace vexa::test;
 
 namespace {
 
@@ -50,7 +51,7 @@ TEST(ProcYUV, VideoRangeEndpoints) {
 }
 
 TEST(ProcDIB, TwentyFourBitRoundTripAndBlockLayout) {
-  TBitmap b = vexatest::RandomBitmap(3, 2, 1);
+  TBitmap b = RandomBitmap(3, 2, 1);
   std::vector<uint8_t> dib = _CopyBitmaptoDIB(b, 0, 0, 0, 0);
   ASSERT_EQ(dib.size(), 40u + 4 + 12 * 2);
   EXPECT_EQ(Get32(dib, 0), 40u);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "proc_test_util.h"
+#include "support/pixels.h"
 #include "vexa/core/raster.h"
 #include "vexa/proc/effects.h"
 #include "vexa/proc/hiddendata.h"
@@ -10,18 +10,11 @@
 #include "vexa/proc/vexaproc.h"
 
 using namespace vexa;
-using namespace vexatest;
+using namespace vexa::test;
 
 namespace {
 
-bool Same(const TBitmap& a, const TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int y = 0; y < a.Height(); ++y)
-    if (std::memcmp(a.ScanLine(y), b.ScanLine(y), 3 * size_t(a.Width()))) return false;
-  return true;
-}
 
-int GreyOf(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
 
 // The window search written out plainly, to check the faster one against.
 TBitmap MorphReference(const TBitmap& src, int win, bool maximum) {
@@ -54,9 +47,9 @@ TEST(BumpMapping, FullLevelOrZeroRadiusLeaveTheImage) {
   TBitmap b = src;
   TProgressRec rec;
   _BumpMapping(b, 15, 10, 10, 10, 100, Rgb(255, 255, 255), 0, 0, 29, 19, rec);
-  EXPECT_TRUE(Same(b, src));
+  EXPECT_TRUE(SameImage(b, src));
   _BumpMapping(b, 15, 10, 0, 10, 0, Rgb(255, 255, 255), 0, 0, 29, 19, rec);
-  EXPECT_TRUE(Same(b, src));
+  EXPECT_TRUE(SameImage(b, src));
 }
 
 TEST(BumpMapping, LightFadesWithDistanceAndTakesItsColour) {
@@ -76,17 +69,25 @@ TEST(Lens, RefractionBelowOneChangesNothingAndAboveOneOnlyTheEllipse) {
   TBitmap b = src;
   TProgressRec rec;
   _lens(b, 20, 15, 20, 16, 0.5, rec);
-  EXPECT_TRUE(Same(b, src));
+  EXPECT_TRUE(SameImage(b, src));
   _lens(b, 20, 15, 20, 16, 2.0, rec);
-  EXPECT_FALSE(Same(b, src));
+  EXPECT_FALSE(SameImage(b, src));
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 40; ++x)
       if (x < 10 || x >= 30 || y < 7 || y >= 23) {
         ASSERT_EQ(Px(b, x, y), Px(src, x, y)) << x << "," << y;
       }
   EXPECT_EQ(Px(b, 10, 7), Px(src, 10, 7));  // box corner, outside the ellipse
+  // A box reaching past every edge is clipped to the image: the lens is then the image's own ellipse.
   TBitmap edge = src;
-  _lens(edge, 0, 0, 200, 200, 3.0, rec);  // box clipped to the image
+  _lens(edge, 0, 0, 200, 200, 3.0, rec);
+  ASSERT_EQ(edge.Width(), 40);
+  ASSERT_EQ(edge.Height(), 30);
+  EXPECT_FALSE(SameImage(edge, src));
+  for (auto [x, y] : {std::pair{0, 0}, {39, 0}, {0, 29}, {39, 29}}) EXPECT_EQ(Px(edge, x, y), Px(src, x, y)) << x << "," << y;
+  TBitmap centred = src;
+  _lens(centred, 20, 15, 40, 30, 3.0, rec);
+  EXPECT_TRUE(SameImage(edge, centred));
 }
 
 TEST(Wave, ZeroAmplitudeKeepsTheImageAndThinImagesAreSafe) {
@@ -94,9 +95,9 @@ TEST(Wave, ZeroAmplitudeKeepsTheImageAndThinImagesAreSafe) {
   TBitmap b = src;
   TProgressRec rec;
   _wave(b, 0, 10, 0, false, rec);
-  EXPECT_TRUE(Same(b, src));
+  EXPECT_TRUE(SameImage(b, src));
   _wave(b, 4, 10, 30, true, rec);
-  EXPECT_FALSE(Same(b, src));
+  EXPECT_FALSE(SameImage(b, src));
   TBitmap thin = RandomBitmap(1, 9, 4);
   _wave(thin, 3, 2, 0, false, rec);
   EXPECT_EQ(thin.Width(), 1);
@@ -108,7 +109,7 @@ TEST(Morphology, MatchesThePlainWindowSearch) {
     for (bool maximum : {true, false}) {
       TBitmap b = src;
       _MorphFilter(b, win, maximum ? moMaximum : moMinimum, 0, 0, 22, 16, nullptr, nullptr);
-      EXPECT_TRUE(Same(b, MorphReference(src, win, maximum))) << win << maximum;
+      EXPECT_TRUE(SameImage(b, MorphReference(src, win, maximum))) << win << maximum;
     }
   }
   // Ties go to the first pixel in reading order: two colours of grey 21.
@@ -124,13 +125,13 @@ TEST(Morphology, OpeningRemovesASpeckAndZeroWindowChangesNothing) {
   SetPx(b, 4, 4, Rgb(255, 255, 255));
   const TBitmap speck = b;
   _MorphFilter(b, 0, moMaximum, 0, 0, 8, 8, nullptr, nullptr);
-  EXPECT_TRUE(Same(b, speck));
+  EXPECT_TRUE(SameImage(b, speck));
   _MorphFilter(b, 1, moMaximum, 0, 0, 8, 8, nullptr, nullptr);
   EXPECT_EQ(Px(b, 3, 3), Rgb(255, 255, 255));
   EXPECT_EQ(Px(b, 2, 2), Rgb(0, 0, 0));
   b = speck;
   _MorphFilter(b, 1, moOpening, 0, 0, 8, 8, nullptr, nullptr);
-  EXPECT_TRUE(Same(b, Filled(9, 9, Rgb(0, 0, 0))));
+  EXPECT_TRUE(SameImage(b, Filled(9, 9, Rgb(0, 0, 0))));
   TBitmap hole = Filled(9, 9, Rgb(200, 200, 200));
   SetPx(hole, 4, 4, Rgb(0, 0, 0));
   _MorphFilter(hole, 1, moClosing, 0, 0, 8, 8, nullptr, nullptr);
@@ -147,11 +148,11 @@ TEST(Merge, PercentKeepsTheCurrentImage) {
   const TBitmap other = RandomBitmap(10, 5, 7);
   TBitmap b = src;
   _Merge(b, other, 100, 0, 0, 19, 9, nullptr, nullptr);
-  EXPECT_TRUE(Same(b, src));
+  EXPECT_TRUE(SameImage(b, src));
   _Merge(b, other, 0, 0, 0, 19, 9, nullptr, nullptr);
   TBitmap stretched;
   _VXBmpStretch(other, stretched, 20, 10);
-  EXPECT_TRUE(Same(b, stretched));
+  EXPECT_TRUE(SameImage(b, stretched));
   TBitmap half = Filled(4, 4, Rgb(100, 0, 255));
   _Merge(half, Filled(2, 2, Rgb(200, 255, 0)), 50, 0, 0, 3, 3, nullptr, nullptr);
   EXPECT_EQ(Px(half, 1, 1), Rgb(150, 128, 128));  // 127.5 rounds to even
@@ -184,7 +185,7 @@ TEST(MagicWand, OnePixelGivesAClosedOutlineAroundIt) {
     EXPECT_TRUE(p.X == 6 || p.X == 7) << p.X;
     EXPECT_TRUE(p.Y == 3 || p.Y == 4) << p.Y;
   }
-  EXPECT_TRUE(Same(MaskOf(pts, 10, 10), [] {
+  EXPECT_TRUE(SameImage(MaskOf(pts, 10, 10), [] {
     TBitmap m = Filled(10, 10, Rgb(0, 0, 0));
     SetPx(m, 6, 3, Rgb(255, 255, 255));
     return m;
@@ -199,11 +200,11 @@ TEST(MagicWand, OutlineCoversTheRegionOrItsDilation) {
   const std::vector<TPoint> pts = _MakeMagicWandPoints(b, 7, 7, false, 10, count);
   TBitmap expect = Filled(20, 16, Rgb(0, 0, 0));
   VXFillRect(expect, {4, 5, 11, 9}, clWhite);
-  EXPECT_TRUE(Same(MaskOf(pts, 20, 16), expect));
+  EXPECT_TRUE(SameImage(MaskOf(pts, 20, 16), expect));
   const std::vector<TPoint> grown = _MakeMagicWandPoints(b, 5, 5, true, 10, count);
   expect = Filled(20, 16, Rgb(0, 0, 0));
   VXFillRect(expect, {3, 4, 12, 10}, clWhite);
-  EXPECT_TRUE(Same(MaskOf(grown, 20, 16), expect));
+  EXPECT_TRUE(SameImage(MaskOf(grown, 20, 16), expect));
 }
 
 TEST(MagicWand, OutsideTheImageOrNotTrueColourGivesNothing) {
@@ -216,7 +217,7 @@ TEST(MagicWand, OutsideTheImageOrNotTrueColourGivesNothing) {
   EXPECT_TRUE(_MakeMagicWandPoints(bw, 1, 1, false, 0, count).empty());
   // The whole image as the region: the outline reaches its edges.
   const std::vector<TPoint> all = _MakeMagicWandPoints(b, 2, 2, true, 0, count);
-  EXPECT_TRUE(Same(MaskOf(all, 5, 5), Filled(5, 5, Rgb(255, 255, 255))));
+  EXPECT_TRUE(SameImage(MaskOf(all, 5, 5), Filled(5, 5, Rgb(255, 255, 255))));
 }
 
 TEST(HiddenData, RoundTripChangesFewBytesByOne) {
@@ -280,7 +281,7 @@ TEST(ProcHiddenData, TextRoundTripWithUndo) {
   EXPECT_EQ(proc.WriteHiddenText("a secret, with bytes \x01\xff"), 23);
   EXPECT_EQ(proc.ReadHiddenText(), "a secret, with bytes \x01\xff");
   proc.Undo();
-  EXPECT_TRUE(Same(b, src));
+  EXPECT_TRUE(SameImage(b, src));
 }
 
 TEST(ProcEffects, LensAndWaveWorkOnTheWholeImageUnlessPolygon) {

@@ -4,13 +4,13 @@
 #include <complex>
 #include <memory>
 
-#include "proc_test_util.h"
+#include "support/pixels.h"
 #include "vexa/core/raster.h"
 #include "vexa/proc/fft.h"
 #include "vexa/proc/vexaproc.h"
 
 using namespace vexa;
-using namespace vexatest;
+using namespace vexa::test;
 
 namespace {
 
@@ -26,14 +26,7 @@ TBitmap GreyRamp(int w, int h, uint32_t seed) {
   return b;
 }
 
-int GreyOf(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
 
-int MaxDiff(const TBitmap& a, const TBitmap& b) {
-  int worst = 0;
-  for (int y = 0; y < a.Height(); ++y)
-    for (int i = 0; i < 3 * a.Width(); ++i) worst = std::max(worst, std::abs(a.ScanLine(y)[i] - b.ScanLine(y)[i]));
-  return worst;
-}
 
 }  // namespace
 
@@ -80,7 +73,7 @@ TEST(FtImage, InverseReproducesAnImageSpanningTheFullRange) {
   TBitmap back;
   ft.BuildBitmap(back);
   ASSERT_EQ(back.Width(), 64);
-  EXPECT_LE(MaxDiff(back, grey), 1);
+  EXPECT_LE(MaxDifference(back, grey), 1);
   // Colour, not square: the black padding gives the stretch its zero.
   TBitmap colour = RandomBitmap(50, 30, 3);
   SetPx(colour, 3, 3, Rgb(255, 255, 255));
@@ -90,7 +83,7 @@ TEST(FtImage, InverseReproducesAnImageSpanningTheFullRange) {
   copy.BuildBitmap(back);
   ASSERT_EQ(back.Width(), 50);
   ASSERT_EQ(back.Height(), 30);
-  EXPECT_LE(MaxDiff(back, colour), 1);
+  EXPECT_LE(MaxDifference(back, colour), 1);
 }
 
 TEST(FtImage, HiPassZeroRemovesOnlyTheMean) {

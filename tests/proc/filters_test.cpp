@@ -2,20 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <vector>
 
-#include "proc_test_util.h"
+#include "support/fixtures.h"
+#include "support/pixels.h"
 #include "vexa/core/errors.h"
 #include "vexa/proc/procrect.h"
 
 using namespace vexa;
-using vexatest::Filled;
-using vexatest::Px;
-using vexatest::Rgb;
+using namespace vexa::test;
 
 namespace {
 
@@ -38,12 +39,11 @@ TBitmap ReferenceFilter(const TBitmap& src, const TGraphFilter& f, int x1, int y
   return out;
 }
 
-std::string TempPath(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
 
 }  // namespace
 
 TEST(ProcFilter, PresetsOnSpecialImages) {
-  TBitmap b = vexatest::RandomBitmap(13, 9, 4);
+  TBitmap b = RandomBitmap(13, 9, 4);
   TBitmap orig = b;
   _ApplyFilter(b, VXFiltPres[fpNone], 0, 0, 12, 8);
   EXPECT_EQ(0, std::memcmp(b.Bits(), orig.Bits(), b.ImageSize()));
@@ -77,7 +77,7 @@ TEST(ProcFilter, MatchesDirectConvolutionWithClampedBorders) {
       {{40000, -7, 2, 0, 11, -100000, 5, 5, -9}, 1000},
       {{0x7FFFFFF, 0x7FFFFFF, 0, 0, 0, 0, 0, 0, 0x7FFFFFF}, 3}};
   for (size_t k = 0; k < kernels.size(); ++k) {
-    TBitmap b = vexatest::RandomBitmap(23, 17, uint32_t(k) + 1);
+    TBitmap b = RandomBitmap(23, 17, uint32_t(k) + 1);
     const int x1 = int(rng() % 5), y1 = int(rng() % 5);
     TBitmap expect = ReferenceFilter(b, kernels[k], x1, y1, 22, 16);
     _ApplyFilter(b, kernels[k], x1, y1, 40, 40);  // X2, Y2 beyond the image are clamped
@@ -88,7 +88,7 @@ TEST(ProcFilter, MatchesDirectConvolutionWithClampedBorders) {
 TEST(ProcFilter, EveryInstructionSetGivesTheSameResult) {
   const int detected = procdetail::gFilterSimd;
   const TGraphFilter f{{3, -7, 2, 0, 11, -1, 5, 5, -9}, 7};
-  TBitmap src = vexatest::RandomBitmap(37, 9, 77);
+  TBitmap src = RandomBitmap(37, 9, 77);
   const TBitmap expect = ReferenceFilter(src, f, 1, 0, 36, 8);
   for (int level = 0; level <= detected; ++level) {
     procdetail::gFilterSimd = level;
@@ -109,7 +109,7 @@ TEST(ProcFilter, ProgressOverTenRows) {
 }
 
 TEST(ProcFilterFile, SavedFileIs43BytesAndReloadsIdentically) {
-  const std::string path = TempPath("vexa_proc_test.flt");
+  const std::string path = TempPath("test.flt");
   const TGraphFilter f{{1, -2, 3, -4, 5, -6, 7, -8, 0x12345678}, -16};
   SaveFilterToFile(path, f);
   EXPECT_EQ(std::filesystem::file_size(path), 43u);
@@ -126,7 +126,7 @@ TEST(ProcFilterFile, SavedFileIs43BytesAndReloadsIdentically) {
 }
 
 TEST(ProcFilterFile, WrongHeaderOrShortFileIsNotTakenAsAFilter) {
-  const std::string path = TempPath("vexa_proc_bad.flt");
+  const std::string path = TempPath("bad.flt");
   {
     std::ofstream out(path, std::ios::binary);
     out.write("\x01\x03\x04", 3);

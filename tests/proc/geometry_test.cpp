@@ -1,26 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cmath>
 #include <cstring>
 
-#include "proc_test_util.h"
+#include "support/pixels.h"
 #include "vexa/core/raster.h"
 #include "vexa/proc/geometry.h"
 #include "vexa/proc/resample.h"
 #include "vexa/proc/vexaproc.h"
 
 using namespace vexa;
-using namespace vexatest;
+using namespace vexa::test;
 
 namespace {
 
-bool SamePixels(const TBitmap& a, const TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
-  const size_t n = static_cast<size_t>(_BitmapRowLen(a.Width(), a.BitsPerPixel()));
-  for (int y = 0; y < a.Height(); ++y)
-    if (std::memcmp(a.ScanLine(y), b.ScanLine(y), a.PixelFormat() == pf24bit ? 3 * size_t(a.Width()) : n)) return false;
-  return true;
-}
 
 TBitmap Resampled(const TBitmap& src, int w, int h, TResampleFilter f) {
   TBitmap dst(w, h, pf24bit);
@@ -70,7 +65,7 @@ TEST(Resample, MatchesThePlainTwoPassDefinition) {
   const TBitmap src = RandomBitmap(37, 23, 11);
   for (TResampleFilter f : {rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell})
     for (auto [w, h] : {std::pair{11, 7}, std::pair{37, 23}, std::pair{90, 50}, std::pair{20, 61}})
-      EXPECT_TRUE(SamePixels(Resampled(src, w, h, f), ReferenceResample(src, w, h, f))) << f << " " << w << "x" << h;
+      EXPECT_TRUE(SameImage(Resampled(src, w, h, f), ReferenceResample(src, w, h, f))) << f << " " << w << "x" << h;
 }
 
 TEST(Resample, IntegerUpsamplingWithTriangleKeepsSourcePixels) {
@@ -86,7 +81,7 @@ TEST(Resample, IntegerUpsamplingWithTriangleKeepsSourcePixels) {
 TEST(Resample, ScaleOneIsIdentityForTriangleButBSplineAndBellBlur) {
   TBitmap dot = Filled(9, 9, Rgb(0, 0, 0));
   SetPx(dot, 4, 4, Rgb(255, 255, 255));
-  EXPECT_TRUE(SamePixels(Resampled(dot, 9, 9, rfTriangle), dot));
+  EXPECT_TRUE(SameImage(Resampled(dot, 9, 9, rfTriangle), dot));
   const TBitmap bs = Resampled(dot, 9, 9, rfBSpline);
   // 2/3 per pass at the centre, 1/6 beside it.
   EXPECT_EQ(Px(bs, 4, 4).g, 113);  // round(round(255 * 2/3) * 2/3)
@@ -123,11 +118,11 @@ TEST(Resample, QuickResampleFiltersEnlargementAndStretchesReduction) {
   const TBitmap src = RandomBitmap(20, 16, 2);
   TBitmap quick(50, 40, pf24bit);
   _QuickResample(src, quick, rfMitchell, nullptr, nullptr);
-  EXPECT_TRUE(SamePixels(quick, Resampled(src, 50, 40, rfMitchell)));
+  EXPECT_TRUE(SameImage(quick, Resampled(src, 50, 40, rfMitchell)));
   TBitmap down(7, 5, pf24bit), stretched;
   _QuickResample(src, down, rfMitchell, nullptr, nullptr);
   _VXBmpStretch(src, stretched, 7, 5);
-  EXPECT_TRUE(SamePixels(down, stretched));
+  EXPECT_TRUE(SameImage(down, stretched));
 }
 
 TEST(Resample, ProgressEndsNearOneHundred) {
@@ -172,7 +167,7 @@ TEST(Rotate, QuarterTurnsAreCounterClockwiseAndInverse) {
   EXPECT_EQ(Px(ccw, 0, 0), Px(src, 4, 0));  // top-right corner comes to the top-left
   EXPECT_EQ(Px(ccw, 0, 4), Px(src, 0, 0));
   _Rot90o(ccw, back);
-  EXPECT_TRUE(SamePixels(back, src));
+  EXPECT_TRUE(SameImage(back, src));
 }
 
 TEST(Rotate, NinetyEqualsMinusTwoSeventyAndFullTurnsKeepTheImage) {
@@ -183,14 +178,14 @@ TEST(Rotate, NinetyEqualsMinusTwoSeventyAndFullTurnsKeepTheImage) {
   proc.Rotate(90, false);
   proc.SetAttachedBitmap(&b);
   proc.Rotate(-270, true);
-  EXPECT_TRUE(SamePixels(a, b));
+  EXPECT_TRUE(SameImage(a, b));
   TBitmap expect;
   _Rot90(src, expect);
-  EXPECT_TRUE(SamePixels(a, expect));
+  EXPECT_TRUE(SameImage(a, expect));
   proc.SetAttachedBitmap(&c);
   proc.ClearUndo();
   proc.Rotate(360, true);
-  EXPECT_TRUE(SamePixels(c, src));
+  EXPECT_TRUE(SameImage(c, src));
   EXPECT_TRUE(proc.CanUndo());
 }
 
@@ -205,7 +200,7 @@ TEST(Rotate, FortyFiveShearsAndFortySixTurnsThenShearsBack) {
   _Rotate24(r46, 46, true, Rgb(1, 2, 3), rec);
   _Rot90(src, turned);
   _RotateShear(turned, expect, -44, true, Rgb(1, 2, 3), rec);
-  EXPECT_TRUE(SamePixels(r46, expect));
+  EXPECT_TRUE(SameImage(r46, expect));
 }
 
 TEST(Rotate, ShearsMoveWholePixelsWithoutLosingAny) {

@@ -7,25 +7,22 @@
 #include <cstring>
 #include <vector>
 
-#include "proc_test_util.h"
+#include "support/pixels.h"
 #include "vexa/core/sample.h"
 #include "vexa/proc/procrect.h"
 
 using namespace vexa;
-using vexatest::Filled;
-using vexatest::Px;
-using vexatest::Rgb;
+using namespace vexa::test;
 
 namespace {
 
-int Grey(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
 
 // Automatic equalization written out step by step, on a full copy of the image.
 TBitmap ReferenceAutoEqualize(const TBitmap& src, int x1, int y1, int x2, int y2) {
   const int w = src.Width(), h = src.Height();
   std::vector<int64_t> hist(256, 0);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) ++hist[Grey(Px(src, x, y))];
+    for (int x = 0; x < w; ++x) ++hist[GreyOf(Px(src, x, y))];
   const int64_t a = int64_t(w) * h / 256;
   int left[256], right[256];
   int64_t r = 0, s = 0;
@@ -46,7 +43,7 @@ TBitmap ReferenceAutoEqualize(const TBitmap& src, int x1, int y1, int x2, int y2
         }
       TRGB mean{uint8_t(sum[0] / 9), uint8_t(sum[1] / 9), uint8_t(sum[2] / 9)};
       TRGB p = Px(src, x, y);
-      int g = Grey(p), m = Grey(mean);
+      int g = GreyOf(p), m = GreyOf(mean);
       TRGB o;
       if (left[g] == right[g])
         o = {uint8_t(left[p.b]), uint8_t(left[p.g]), uint8_t(left[p.r])};
@@ -56,7 +53,7 @@ TBitmap ReferenceAutoEqualize(const TBitmap& src, int x1, int y1, int x2, int y2
         o = {uint8_t(left[p.b]), uint8_t(left[p.g]), uint8_t(left[p.r])};
       else
         o = mean;
-      vexatest::SetPx(out, x, y, o);
+      SetPx(out, x, y, o);
     }
   return out;
 }
@@ -64,7 +61,7 @@ TBitmap ReferenceAutoEqualize(const TBitmap& src, int x1, int y1, int x2, int y2
 }  // namespace
 
 TEST(ProcHistogram, EachCounterSumsToThePixelsOfTheRectangle) {
-  TBitmap b = vexatest::RandomBitmap(37, 23, 5);
+  TBitmap b = RandomBitmap(37, 23, 5);
   THistogramItem hist[256];
   _GetHistogram(b, hist, 3, 2, 30, 19);
   uint64_t r = 0, g = 0, bl = 0, k = 0;
@@ -82,8 +79,8 @@ TEST(ProcHistogram, EachCounterSumsToThePixelsOfTheRectangle) {
 
 TEST(ProcHistogram, DistinctColoursOfTheRectangle) {
   TBitmap b = Filled(10, 10, Rgb(1, 2, 3));
-  vexatest::SetPx(b, 9, 9, Rgb(3, 2, 1));
-  vexatest::SetPx(b, 5, 5, Rgb(0, 0, 0));
+  SetPx(b, 9, 9, Rgb(3, 2, 1));
+  SetPx(b, 5, 5, Rgb(0, 0, 0));
   EXPECT_EQ(_GetImageNumColors(b, 0, 0, 9, 9), 3);
   EXPECT_EQ(_GetImageNumColors(b, 0, 0, 8, 8), 2);
   TBitmap mono(10, 10, pf1bit);
@@ -100,10 +97,10 @@ TEST(ProcAutoEqualize, UniformImageKeepsItsColour) {
 
 TEST(ProcAutoEqualize, MatchesTheTablesAndNeighbourhoodRule) {
   for (uint32_t seed : {1u, 2u, 3u}) {
-    TBitmap b = vexatest::RandomBitmap(61, 47, seed);
+    TBitmap b = RandomBitmap(61, 47, seed);
     // Smooth out part of the picture so that all three choices occur.
     for (int y = 0; y < 20; ++y)
-      for (int x = 0; x < 61; ++x) vexatest::SetPx(b, x, y, Rgb(x * 4, x * 4, 100));
+      for (int x = 0; x < 61; ++x) SetPx(b, x, y, Rgb(x * 4, x * 4, 100));
     TBitmap expect = ReferenceAutoEqualize(b, 5, 3, 55, 40);
     _HistAutoEqualize(b, 5, 3, 55, 40);
     ASSERT_EQ(0, std::memcmp(b.Bits(), expect.Bits(), b.ImageSize())) << seed;
@@ -114,7 +111,7 @@ TEST(ProcAutoEqualize, TinyImageFinishes) {
   // Under 256 pixels the target per level is 0; the table building must still end.
   // Its limit is Right = 255 from the first counted level on, Left = 255 after it.
   TBitmap b = Filled(5, 5, Rgb(10, 10, 10));
-  vexatest::SetPx(b, 0, 0, Rgb(0, 0, 0));
+  SetPx(b, 0, 0, Rgb(0, 0, 0));
   _HistAutoEqualize(b, 0, 0, 4, 4);
   // Grey 0: Left 0, Right 255; its neighbourhood mean (50 div 9 = 5, grey 4) lies between: the mean.
   EXPECT_EQ(Px(b, 0, 0), Rgb(5, 5, 5));
@@ -124,7 +121,7 @@ TEST(ProcAutoEqualize, TinyImageFinishes) {
 
 TEST(ProcHistEqualize, LevelsStretchBetweenTwoColours) {
   TBitmap b(256, 1, pf24bit);
-  for (int x = 0; x < 256; ++x) vexatest::SetPx(b, x, 0, Rgb(x, x, x));
+  for (int x = 0; x < 256; ++x) SetPx(b, x, 0, Rgb(x, x, x));
   TBitmap same = b;
   _HistEqualize(same, Rgb(0, 0, 0), Rgb(255, 255, 255), 0, 0, 255, 0);
   EXPECT_EQ(0, std::memcmp(same.Bits(), b.Bits(), b.ImageSize()));
@@ -153,11 +150,11 @@ TEST(ProcHistEqualize, ProgressOverTenRows) {
 TEST(ProcAutoEqualize, ExactOnAVariedImageForAnyRectangle) {
   // Photo-like content with every grey level, saturated colours and a noisy band.
   TBitmap src = VXMakeSampleImage(203, 151);
-  for (int x = 0; x < 203; ++x) vexatest::SetPx(src, x, 75, Rgb(x, x, x));
-  for (int x = 0; x < 53; ++x) vexatest::SetPx(src, 150 + x, 76, Rgb(x + 203, x + 203, x + 203));
-  vexatest::SetPx(src, 0, 0, Rgb(255, 255, 255)), vexatest::SetPx(src, 202, 150, Rgb(255, 0, 0));
-  vexatest::SetPx(src, 202, 0, Rgb(0, 0, 255)), vexatest::SetPx(src, 0, 150, Rgb(0, 0, 0));
-  TBitmap noise = vexatest::RandomBitmap(203, 20, 9);
+  for (int x = 0; x < 203; ++x) SetPx(src, x, 75, Rgb(x, x, x));
+  for (int x = 0; x < 53; ++x) SetPx(src, 150 + x, 76, Rgb(x + 203, x + 203, x + 203));
+  SetPx(src, 0, 0, Rgb(255, 255, 255)), SetPx(src, 202, 150, Rgb(255, 0, 0));
+  SetPx(src, 202, 0, Rgb(0, 0, 255)), SetPx(src, 0, 150, Rgb(0, 0, 0));
+  TBitmap noise = RandomBitmap(203, 20, 9);
   for (int y = 0; y < 20; ++y) std::memcpy(src.ScanLine(100 + y), noise.ScanLine(y), 203 * 3);
   const int rects[][4] = {{0, 0, 202, 150}, {5, 3, 55, 40},   {0, 0, 0, 150},     {202, 0, 202, 150},
                           {0, 150, 202, 150}, {0, 0, 202, 0}, {-4, -9, 900, 900}, {101, 77, 101, 77},

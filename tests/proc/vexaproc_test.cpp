@@ -5,65 +5,25 @@
 #include <memory>
 #include <vector>
 
-#include "proc_test_util.h"
+#include "support/fakeview.h"
+#include "support/pixels.h"
 #include "vexa/core/clipboard.h"
 #include "vexa/core/raster.h"
 #include "vexa/proc/bitmaputil.h"
 #include "vexa/proc/dib.h"
 
 using namespace vexa;
-using vexatest::Filled;
-using vexatest::Px;
-using vexatest::Rgb;
+using namespace vexa::test;
 
 namespace {
-
-// A view without a screen: it owns a bitmap and a selection polygon.
-class THeadlessView : public TVXView, public TVXSelectionSource {
- public:
-  explicit THeadlessView(TComponent* owner = nullptr) : TVXView(owner) {}
-  TBitmap Bitmap;
-  std::vector<TPoint> Poly;
-  int Updates = 0, ImageChanges = 0;
-  TPoint Offset{0, 0};
-
-  TBitmap* GetFBitmap() override { return &Bitmap; }
-  void Update() override { ++Updates; }
-  void ImageChange() override { ++ImageChanges; }
-  TVXSelectionSource* Selection() override { return this; }
-
-  bool VXHasSelection() const override { return !Poly.empty(); }
-  void VXGetSelBounds(int& x1, int& y1, int& x2, int& y2) const override {
-    x1 = y1 = 1 << 30, x2 = y2 = -1;
-    for (const TPoint& p : Poly) {
-      if (IsPolyBreak(p)) continue;
-      x1 = std::min(x1, p.X), y1 = std::min(y1, p.Y), x2 = std::max(x2, p.X), y2 = std::max(y2, p.Y);
-    }
-  }
-  const TPoint* VXGetPolySel(int& count) const override {
-    count = static_cast<int>(Poly.size());
-    return Poly.data();
-  }
-  void VXSelectBitmap(int x1, int y1, int x2, int y2, TVXSelOp op) override {
-    if (op == vxspReplace) Poly.clear();
-    Poly.insert(Poly.end(), {{x1, y1}, {x2, y1}, {x2, y2}, {x1, y2}});
-  }
-  void VXDeSelect() override { Poly.clear(); }
-  TPoint VXClientToBitmap(TPoint p) const override { return {p.X - Offset.X, p.Y - Offset.Y}; }
-
-  void ReplaceBitmap(const TBitmap& b) {
-    Bitmap = b;
-    CallBitmapChangeEvents();
-  }
-};
 
 bool Changed(const TBitmap& a, const TBitmap& b, int x, int y) { return Px(a, x, y) != Px(b, x, y); }
 
 }  // namespace
 
 TEST(ProcFrame, WithoutSelectionTheWholeImageIsUsed) {
-  THeadlessView view;
-  view.Bitmap = Filled(8, 6, Rgb(10, 20, 30));
+  TTestView view;
+  view.Bitmap() = Filled(8, 6, Rgb(10, 20, 30));
   TVexaProc proc;
   proc.SetAttachedVexa(&view);
   int x1, y1, x2, y2, n;
@@ -72,14 +32,14 @@ TEST(ProcFrame, WithoutSelectionTheWholeImageIsUsed) {
   EXPECT_EQ((std::vector<int>{x1, y1, x2, y2, n}), (std::vector<int>{0, 0, 7, 5, 0}));
   proc.Negative();
   for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 8; ++x) ASSERT_EQ(Px(view.Bitmap, x, y), Rgb(245, 235, 225));
+    for (int x = 0; x < 8; ++x) ASSERT_EQ(Px(view.Bitmap(), x, y), Rgb(245, 235, 225));
   EXPECT_EQ(view.Updates, 1);
   EXPECT_EQ(view.ImageChanges, 1);
 }
 
 TEST(ProcFrame, RectangleSelectionIncludesItsRightAndBottomEdges) {
-  THeadlessView view;
-  view.Bitmap = Filled(10, 10, Rgb(0, 0, 0));
+  TTestView view;
+  view.Bitmap() = Filled(10, 10, Rgb(0, 0, 0));
   TVexaProc proc;
   proc.SetAttachedVexa(&view);
   proc.Select(2, 3, 6, 7);
@@ -88,13 +48,13 @@ TEST(ProcFrame, RectangleSelectionIncludesItsRightAndBottomEdges) {
   proc.IntensityRGBall(50, 0, 0);
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 10; ++x)
-      ASSERT_EQ(Px(view.Bitmap, x, y).r == 50, x >= 2 && x <= 6 && y >= 3 && y <= 7) << x << "," << y;
+      ASSERT_EQ(Px(view.Bitmap(), x, y).r == 50, x >= 2 && x <= 6 && y >= 3 && y <= 7) << x << "," << y;
 }
 
 TEST(ProcFrame, PolygonSelectionChangesOnlyItsInside) {
-  THeadlessView view;
-  view.Bitmap = Filled(20, 20, Rgb(100, 100, 100));
-  const TBitmap before = view.Bitmap;
+  TTestView view;
+  view.Bitmap() = Filled(20, 20, Rgb(100, 100, 100));
+  const TBitmap before = view.Bitmap();
   view.Poly = {{2, 2}, {12, 2}, {2, 12}};  // a triangle
   TVexaProc proc;
   proc.SetAttachedVexa(&view);
@@ -106,14 +66,14 @@ TEST(ProcFrame, PolygonSelectionChangesOnlyItsInside) {
     for (int x = 0; x < 20; ++x) {
       const bool in = Px(mask, x, y).r == 255;
       inside += in;
-      ASSERT_EQ(Changed(view.Bitmap, before, x, y), in) << x << "," << y;
+      ASSERT_EQ(Changed(view.Bitmap(), before, x, y), in) << x << "," << y;
     }
   EXPECT_GT(inside, 30);
 }
 
 TEST(ProcFrame, TwoPolygonsSeparatedByTheBreakPoint) {
-  THeadlessView view;
-  view.Bitmap = Filled(30, 10, Rgb(0, 0, 0));
+  TTestView view;
+  view.Bitmap() = Filled(30, 10, Rgb(0, 0, 0));
   view.Poly = {{1, 1}, {8, 1}, {8, 8}, {1, 8}, {1, 5}, kPolyBreak, {15, 1}, {25, 1}, {20, 9}};
   TVexaProc proc;
   proc.SetAttachedVexa(&view);
@@ -122,13 +82,13 @@ TEST(ProcFrame, TwoPolygonsSeparatedByTheBreakPoint) {
   for (const auto& p : VXSplitPolygons(view.Poly.data(), int(view.Poly.size())))
     VXFillPolygon(mask, p.data(), int(p.size()), clWhite);
   for (int y = 0; y < 10; ++y)
-    for (int x = 0; x < 30; ++x) ASSERT_EQ(Px(view.Bitmap, x, y), Px(mask, x, y)) << x << "," << y;
-  EXPECT_EQ(Px(view.Bitmap, 12, 4), Rgb(0, 0, 0));  // between the two parts
-  EXPECT_EQ(Px(view.Bitmap, 20, 3), Rgb(255, 255, 255));
+    for (int x = 0; x < 30; ++x) ASSERT_EQ(Px(view.Bitmap(), x, y), Px(mask, x, y)) << x << "," << y;
+  EXPECT_EQ(Px(view.Bitmap(), 12, 4), Rgb(0, 0, 0));  // between the two parts
+  EXPECT_EQ(Px(view.Bitmap(), 20, 3), Rgb(255, 255, 255));
 }
 
 TEST(ProcFrame, UndoTwiceGivesTheSameImage) {
-  TBitmap bmp = vexatest::RandomBitmap(7, 5, 3);
+  TBitmap bmp = RandomBitmap(7, 5, 3);
   const TBitmap orig = bmp;
   TVexaProc proc;
   proc.SetAttachedBitmap(&bmp);
@@ -165,15 +125,15 @@ TEST(ProcFrame, AutoUndoOffKeepsThePreviousSnapshot) {
 }
 
 TEST(ProcFrame, AttachingFollowsOneSourceAtATime) {
-  THeadlessView view;
-  view.Bitmap = Filled(2, 2, Rgb(0, 0, 0));
+  TTestView view;
+  view.Bitmap() = Filled(2, 2, Rgb(0, 0, 0));
   TImage image;
   TBitmap bare;
   TVexaProc proc;
   proc.SetAttachedVexa(&view);
   EXPECT_EQ(view.BitmapChangeEventCount(), 1);
   proc.SetAttachedBitmap(nullptr);  // ignored while a view is attached
-  EXPECT_EQ(proc.AttachedBitmap(), &view.Bitmap);
+  EXPECT_EQ(proc.AttachedBitmap(), &view.Bitmap());
   EXPECT_EQ(proc.AttachedVexa(), &view);
   proc.SetAttachedTImage(&image);
   EXPECT_EQ(proc.AttachedVexa(), nullptr);
@@ -191,13 +151,13 @@ TEST(ProcFrame, AttachingFollowsOneSourceAtATime) {
 TEST(ProcFrame, ViewReplacingOrLosingItsBitmap) {
   TVexaProc proc;
   {
-    THeadlessView view;
+    TTestView view;
     proc.SetAttachedVexa(&view);
-    view.Bitmap = Filled(3, 3, Rgb(5, 5, 5));
+    view.Bitmap() = Filled(3, 3, Rgb(5, 5, 5));
     view.ReplaceBitmap(Filled(4, 4, Rgb(9, 9, 9)));
-    EXPECT_EQ(proc.AttachedBitmap(), &view.Bitmap);
+    EXPECT_EQ(proc.AttachedBitmap(), &view.Bitmap());
     proc.Negative();
-    EXPECT_EQ(Px(view.Bitmap, 3, 3), Rgb(246, 246, 246));
+    EXPECT_EQ(Px(view.Bitmap(), 3, 3), Rgb(246, 246, 246));
   }
   // The view and its bitmap are gone: operations must not touch freed memory.
   EXPECT_EQ(proc.AttachedVexa(), nullptr);
@@ -207,8 +167,8 @@ TEST(ProcFrame, ViewReplacingOrLosingItsBitmap) {
 }
 
 TEST(ProcFrame, BackgroundComesFromTheViewWhenAttached) {
-  THeadlessView view;
-  view.Bitmap = Filled(6, 6, Rgb(1, 1, 1));
+  TTestView view;
+  view.Bitmap() = Filled(6, 6, Rgb(1, 1, 1));
   TVexaProc proc;
   EXPECT_EQ(proc.Background(), clBlack);
   proc.SetBackground(clRed);
@@ -217,20 +177,20 @@ TEST(ProcFrame, BackgroundComesFromTheViewWhenAttached) {
   EXPECT_EQ(view.Background(), clLime);
   proc.Select(1, 1, 2, 2);
   proc.ClearSel();
-  EXPECT_EQ(Px(view.Bitmap, 2, 2), Rgb(0, 255, 0));
-  EXPECT_EQ(Px(view.Bitmap, 3, 3), Rgb(1, 1, 1));
+  EXPECT_EQ(Px(view.Bitmap(), 2, 2), Rgb(0, 255, 0));
+  EXPECT_EQ(Px(view.Bitmap(), 3, 3), Rgb(1, 1, 1));
   proc.ImageResize(8, 7);
-  EXPECT_EQ(view.Bitmap.Width(), 8);
-  EXPECT_EQ(Px(view.Bitmap, 7, 6), Rgb(0, 255, 0));
-  EXPECT_EQ(Px(view.Bitmap, 0, 0), Rgb(1, 1, 1));
+  EXPECT_EQ(view.Bitmap().Width(), 8);
+  EXPECT_EQ(Px(view.Bitmap(), 7, 6), Rgb(0, 255, 0));
+  EXPECT_EQ(Px(view.Bitmap(), 0, 0), Rgb(1, 1, 1));
   proc.ImageResize(0, 5);
-  EXPECT_EQ(view.Bitmap.Width(), 8);
+  EXPECT_EQ(view.Bitmap().Width(), 8);
   proc.Clear();
-  EXPECT_EQ(Px(view.Bitmap, 0, 0), Rgb(0, 255, 0));
+  EXPECT_EQ(Px(view.Bitmap(), 0, 0), Rgb(0, 255, 0));
 }
 
 TEST(ProcFrame, CropSelMeasuresTheBoundsDifference) {
-  TBitmap bmp = vexatest::RandomBitmap(40, 40, 8);
+  TBitmap bmp = RandomBitmap(40, 40, 8);
   const TBitmap orig = bmp;
   TVexaProc proc;
   proc.SetAttachedBitmap(&bmp);
@@ -251,12 +211,17 @@ TEST(ProcFrame, ContrastNeedsTwoByTwoAndUsesWholeImageLevels) {
   proc.Contrast(-100);  // level 9 x 100 / 4 = 225 from the whole image
   EXPECT_EQ(Px(bmp, 0, 0), Rgb(225, 225, 225));
   EXPECT_EQ(Px(bmp, 1, 0), Rgb(100, 100, 100));
+  ASSERT_TRUE(proc.CanUndo());
   TBitmap line = Filled(5, 1, Rgb(100, 100, 100));
   proc.SetAttachedBitmap(&line);
   proc.SelectAll();
   proc.Contrast(-100);
   EXPECT_EQ(Px(line, 0, 0), Rgb(100, 100, 100));
-  EXPECT_FALSE(proc.CanUndo() && false);
+  // Refused before the snapshot: the 3 x 3 one stays (a snapshot of the line could not be undone).
+  EXPECT_TRUE(proc.CanUndo());
+  proc.SetAttachedBitmap(&bmp);
+  proc.Undo();
+  EXPECT_EQ(Px(bmp, 0, 0), Rgb(100, 100, 100));
 }
 
 TEST(ProcFrame, ProgressOnATenRowSelection) {
@@ -276,10 +241,10 @@ TEST(ProcFrame, ProgressOnATenRowSelection) {
 }
 
 TEST(ProcFrame, HistogramAndColourCountUseTheBoundingRectangle) {
-  THeadlessView view;
-  view.Bitmap = Filled(10, 10, Rgb(0, 0, 0));
-  vexatest::SetPx(view.Bitmap, 9, 0, Rgb(1, 1, 1));
-  vexatest::SetPx(view.Bitmap, 2, 7, Rgb(9, 9, 9));  // outside the triangle, inside its box
+  TTestView view;
+  view.Bitmap() = Filled(10, 10, Rgb(0, 0, 0));
+  SetPx(view.Bitmap(), 9, 0, Rgb(1, 1, 1));
+  SetPx(view.Bitmap(), 2, 7, Rgb(9, 9, 9));  // outside the triangle, inside its box
   view.Poly = {{0, 0}, {8, 0}, {0, 8}};
   TVexaProc proc;
   proc.SetAttachedVexa(&view);
@@ -287,12 +252,12 @@ TEST(ProcFrame, HistogramAndColourCountUseTheBoundingRectangle) {
   THistogramItem hist[256];
   proc.GetHistogram(hist);
   EXPECT_EQ(hist[0].r, 80u);
-  view.Bitmap = TBitmap(5, 5, pf1bit);
+  view.Bitmap() = TBitmap(5, 5, pf1bit);
   EXPECT_EQ(proc.CalcImageNumColors(), 2);
 }
 
 TEST(ProcClipboard, CopyPasteAndCutThroughTheDIBSlot) {
-  TBitmap bmp = vexatest::RandomBitmap(9, 7, 12);
+  TBitmap bmp = RandomBitmap(9, 7, 12);
   const TBitmap orig = bmp;
   TVexaProc proc;
   proc.SetAttachedBitmap(&bmp);
@@ -343,8 +308,8 @@ TEST(ProcClipboard, NothingHappensWhenTheClipboardIsBusy) {
 }
 
 TEST(ProcClipboard, PolygonSelectionCopiesOnlyItsInside) {
-  THeadlessView view;
-  view.Bitmap = Filled(12, 12, Rgb(200, 200, 200));
+  TTestView view;
+  view.Bitmap() = Filled(12, 12, Rgb(200, 200, 200));
   view.Poly = {{0, 0}, {10, 0}, {0, 10}};
   view.Offset = {5, 5};
   TVexaProc proc;
@@ -358,10 +323,10 @@ TEST(ProcClipboard, PolygonSelectionCopiesOnlyItsInside) {
   EXPECT_EQ(Px(clip, 9, 9), Rgb(0, 0, 0));
   // Control coordinates go through the view's mapping.
   view.Poly.clear();
-  view.Bitmap = Filled(12, 12, Rgb(1, 1, 1));
+  view.Bitmap() = Filled(12, 12, Rgb(1, 1, 1));
   proc.PointPasteFromClip(7, 7);
-  EXPECT_EQ(Px(view.Bitmap, 3, 3), Rgb(200, 200, 200));
-  EXPECT_EQ(Px(view.Bitmap, 1, 1), Rgb(1, 1, 1));
+  EXPECT_EQ(Px(view.Bitmap(), 3, 3), Rgb(200, 200, 200));
+  EXPECT_EQ(Px(view.Bitmap(), 1, 1), Rgb(1, 1, 1));
 }
 
 TEST(ProcFrame, ColourDepthConversions) {
@@ -374,7 +339,7 @@ TEST(ProcFrame, ColourDepthConversions) {
   ASSERT_EQ(bmp.PixelFormat(), pf24bit);
   proc.Undo();
   EXPECT_EQ(bmp.PixelFormat(), pf1bit);
-  TBitmap photo = vexatest::RandomBitmap(32, 32, 4);
+  TBitmap photo = RandomBitmap(32, 32, 4);
   proc.SetAttachedBitmap(&photo);
   std::vector<TRGB> pal;
   proc.CalcImagePalette(pal, 16);
@@ -386,9 +351,9 @@ TEST(ProcFrame, ColourDepthConversions) {
 }
 
 TEST(ProcFrame, PolygonReachingPastTheLeftEdgeStaysAligned) {
-  THeadlessView view;
-  view.Bitmap = vexatest::RandomBitmap(12, 12, 30);
-  const TBitmap before = view.Bitmap;
+  TTestView view;
+  view.Bitmap() = RandomBitmap(12, 12, 30);
+  const TBitmap before = view.Bitmap();
   view.Poly = {{-4, -4}, {8, -4}, {-4, 8}};
   TVexaProc proc;
   proc.SetAttachedVexa(&view);
@@ -399,7 +364,7 @@ TEST(ProcFrame, PolygonReachingPastTheLeftEdgeStaysAligned) {
     for (int x = 0; x < 12; ++x) {
       TRGB o = Px(before, x, y);
       TRGB expect = Px(mask, x, y).r ? Rgb(255 - o.r, 255 - o.g, 255 - o.b) : o;
-      ASSERT_EQ(Px(view.Bitmap, x, y), expect) << x << "," << y;
+      ASSERT_EQ(Px(view.Bitmap(), x, y), expect) << x << "," << y;
     }
 }
 

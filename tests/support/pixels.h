@@ -24,6 +24,9 @@ bool SamePixels(const TBitmap& a, const TBitmap& b);
 /// Same size, pixel format and stored pixels (padding bits aside).
 bool SameImage(const TBitmap& a, const TBitmap& b);
 
+/// The library's grey level of a colour.
+inline int GreyOf(TRGB c) { return (21 * c.r + 71 * c.g + 7 * c.b) / 100; }
+
 /// Sum of the absolute channel differences.
 int ColourDistance(TRGB a, TRGB b);
 
