@@ -257,13 +257,11 @@ TEST(BmpRead, ProgressRunsAndAbortingStopsTheDecode) {
   TIOParamsVals wp;
   BMPWriteStream(s, src, wp, nullpr);
   s.SetPosition(0);
-  bool aborting = false;
+  TAbortFlag pr;
   std::vector<int> seen;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
-  pr.OnProgress = [&](TObject*, int per) {
+  pr.Rec.OnProgress = [&](TObject*, int per) {
     seen.push_back(per);
-    if (per >= 50) aborting = true;
+    if (per >= 50) pr.Aborting = true;
   };
   TBitmap dst;
   TIOParamsVals rp;

@@ -267,11 +267,9 @@ TEST(BmpWrite, StartsAtTheStreamPositionAndPatchesRelativeOffsets) {
   s.SetPosition(6);
   TBitmap dst;
   TIOParamsVals rp;
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   BMPReadStream(s, dst, 0, false, pr, rp);
-  EXPECT_FALSE(aborting);
+  EXPECT_FALSE(pr.Aborting);
   EXPECT_TRUE(SameImage(src, dst));
 }
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "vexa/codecs/lzw.h"
-#include "vexa/core/streams.h"
 #include "support/pixels.h"
 #include "support/read_harness.h"
+#include "vexa/codecs/lzw.h"
+#include "vexa/core/streams.h"
 #include "vexa/io/ioparams.h"
 
 using namespace vexa;
@@ -61,11 +61,9 @@ TLoad LoadFile(const std::string& name, int index) {
 
 std::vector<uint8_t> Save(TBitmap& bmp, TIOParamsVals& params, bool* aborted = nullptr) {
   TMemoryStream ms;
-  bool flag = false;
-  TProgressRec progress;
-  progress.Aborting = &flag;
+  TAbortFlag progress;
   WriteGifStream(ms, bmp, params, progress);
-  if (aborted) *aborted = flag;
+  if (aborted) *aborted = progress.Aborting;
   return ms.Data();
 }
 
@@ -285,10 +283,8 @@ TEST(GifRead, ProgressReportsTheFourSteps) {
   TIOParamsVals p = CoderParams();
   auto gif = Save(src, p);
   std::vector<int> seen;
-  bool aborted = false;
-  TProgressRec progress;
-  progress.Aborting = &aborted;
-  progress.OnProgress = [&](TObject*, int per) { seen.push_back(per); };
+  TAbortFlag progress;
+  progress.Rec.OnProgress = [&](TObject*, int per) { seen.push_back(per); };
   TMemoryStream ms(gif.data(), gif.size());
   TBitmap bmp;
   int32_t count = 0;
@@ -300,11 +296,11 @@ TEST(GifRead, ProgressReportsTheFourSteps) {
   EXPECT_EQ(seen, (std::vector<int>{0, 30, 70, 100}));
 
   // Stopping from the event at 30 leaves the bitmap as it was.
-  progress.OnProgress = [&](TObject*, int per) { aborted = per == 30; };
+  progress.Rec.OnProgress = [&](TObject*, int per) { progress.Aborting = per == 30; };
   TBitmap kept(3, 3, pf24bit);
   ms.SetPosition(0);
   ReadGifStream(ms, kept, count, p, progress, false);
-  EXPECT_TRUE(aborted);
+  EXPECT_TRUE(progress.Aborting);
   EXPECT_EQ(kept.Width(), 3);
 }
 
@@ -544,15 +540,13 @@ TEST(GifFrames, InsertLeavesStreamAloneWhenItCannotInsert) {
   const auto before = ReadFileBytes(name);
   TIOParamsVals p = CoderParams();
   TBitmap frame = FewColours(5, 5, 3, 15);
-  bool aborted = false;
-  TProgressRec progress;
-  progress.Aborting = &aborted;
+  TAbortFlag progress;
 
   // Not a GIF: 0, and the flag stays clear.
   const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 0, 0, 0};
   TMemoryStream notGif(png.data(), png.size());
   EXPECT_EQ(_InsertGifImStream(notGif, frame, p, progress), 0);
-  EXPECT_FALSE(aborted);
+  EXPECT_FALSE(progress.Aborting);
   EXPECT_EQ(notGif.Data(), png);
   EXPECT_EQ(notGif.Position(), 0);
 
@@ -568,13 +562,13 @@ TEST(GifFrames, InsertLeavesStreamAloneWhenItCannotInsert) {
                          TCase{"no encoder", before, 1, false}, TCase{"truncated frame", cut, 3, true},
                          TCase{"short global table", shortTable, 0, true}}) {
     SCOPED_TRACE(c.what);
-    aborted = false;
+    progress.Aborting = false;
     p.GIF_ImageIndex = c.index;
     p.GIF_LZWCompFunc = c.encoder ? &GifLzwEncode : nullptr;
     DefGIF_LZWCOMPFUNC = p.GIF_LZWCompFunc;
     TMemoryStream ms(c.bytes.data(), c.bytes.size());
     EXPECT_EQ(_InsertGifImStream(ms, frame, p, progress), 0);
-    EXPECT_TRUE(aborted);
+    EXPECT_TRUE(progress.Aborting);
     EXPECT_EQ(ms.Data(), c.bytes);
   }
   VXInstallLZWCoders();

@@ -94,11 +94,9 @@ Loaded LoadJpeg(const std::vector<uint8_t>& bytes, const TIOParamsVals& params =
 
 std::vector<uint8_t> SaveJpeg(TBitmap& bmp, TIOParamsVals& params) {
   TMemoryStream s;
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   WriteJPegStream(s, bmp, params, pr);
-  EXPECT_FALSE(aborting);
+  EXPECT_FALSE(pr.Aborting);
   return s.Data();
 }
 
@@ -234,11 +232,9 @@ TEST(JpegRead, PreviewReadsOnlyTheHeader) {
   TBitmap bmp(2, 2);
   bmp.Fill(CreateRGB(1, 2, 3));
   TIOParamsVals p;
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   ReadJPegStream(s, bmp, p, true, pr);
-  EXPECT_FALSE(aborting);
+  EXPECT_FALSE(pr.Aborting);
   EXPECT_EQ(p.Width, 90);
   EXPECT_EQ(p.Height, 70);
   EXPECT_EQ(p.DpiX, 150);
@@ -254,11 +250,9 @@ TEST(JpegMalformed, NotAJpegSetsAbortingAndLeavesTheBitmap) {
   TBitmap bmp(4, 4);
   bmp.Fill(CreateRGB(7, 7, 7));
   TIOParamsVals p;
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   ReadJPegStream(s, bmp, p, false, pr);
-  EXPECT_TRUE(aborting);
+  EXPECT_TRUE(pr.Aborting);
   EXPECT_EQ(bmp.GetPixel(3, 3), CreateRGB(7, 7, 7));
   EXPECT_EQ(s.Position(), 0);
 }
@@ -302,17 +296,15 @@ TEST(JpegMalformed, AbortFromTheProgressEventStopsDecoding) {
   TMemoryStream s(bytes.data(), bytes.size());
   TBitmap bmp;
   TIOParamsVals p;
-  bool aborting = false;
+  TAbortFlag pr;
   int calls = 0;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
-  pr.OnProgress = [&](TObject*, int) {
+  pr.Rec.OnProgress = [&](TObject*, int) {
     ++calls;
-    aborting = true;
+    pr.Aborting = true;
   };
   ReadJPegStream(s, bmp, p, false, pr);
   EXPECT_EQ(calls, 1);
-  EXPECT_LT(pr.Done, 64);
+  EXPECT_LT(pr.Rec.Done, 64);
 }
 
 TEST(JpegWrite, RgbColourSpaceStoresRedGreenBlueInThatOrder) {
@@ -400,11 +392,9 @@ TEST(JpegWrite, EmptyBitmapSetsAborting) {
   TBitmap bmp;
   TIOParamsVals p;
   TMemoryStream s;
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   WriteJPegStream(s, bmp, p, pr);
-  EXPECT_TRUE(aborting);
+  EXPECT_TRUE(pr.Aborting);
 }
 
 
@@ -412,9 +402,7 @@ TEST(JpegWrite, StreamErrorReachesTheCallerAsItself) {
   TBitmap bmp = VXMakeSampleImage(400, 400, 1);
   TIOParamsVals p;
   TFailingStream s(1000);
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   EXPECT_THROW(WriteJPegStream(s, bmp, p, pr), EWriteError);
-  EXPECT_FALSE(aborting);
+  EXPECT_FALSE(pr.Aborting);
 }

@@ -47,11 +47,9 @@ std::vector<uint8_t> Header(int w, int h, int bpp, int planes, int bpl, int enc 
 
 std::vector<uint8_t> Encode(TBitmap& bmp, TIOParamsVals& params, bool* aborted = nullptr) {
   TMemoryStream s;
-  bool flag = false;
-  TProgressRec pr;
-  pr.Aborting = &flag;
+  TAbortFlag pr;
   WritePcxStream(s, bmp, params, pr);
-  if (aborted) *aborted = flag;
+  if (aborted) *aborted = pr.Aborting;
   return s.Data();
 }
 

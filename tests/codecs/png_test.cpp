@@ -103,11 +103,9 @@ Loaded LoadPng(const std::vector<uint8_t>& bytes, TRGB background = {}) {
 
 std::vector<uint8_t> SavePng(TBitmap& bmp, TIOParamsVals& params) {
   TMemoryStream s;
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   WritePNGStream(s, bmp, params, pr);
-  EXPECT_FALSE(aborting);
+  EXPECT_FALSE(pr.Aborting);
   return s.Data();
 }
 
@@ -282,13 +280,11 @@ TEST(PngRead, InterlacedFileReportsProgressOverSevenPasses) {
   TMemoryStream s(bytes.data(), bytes.size());
   TBitmap bmp;
   TIOParamsVals params;
-  bool aborting = false;
+  TAbortFlag pr;
   std::vector<int> seen;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
-  pr.OnProgress = [&](TObject*, int per) { seen.push_back(per); };
+  pr.Rec.OnProgress = [&](TObject*, int per) { seen.push_back(per); };
   ReadPNGStream(s, bmp, params, false, pr);
-  EXPECT_FALSE(aborting);
+  EXPECT_FALSE(pr.Aborting);
   EXPECT_TRUE(params.PNG_Interlaced);
   EXPECT_EQ(seen.size(), 7u * 32u);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
@@ -302,13 +298,11 @@ TEST(PngRead, AbortFromTheProgressEventStopsReading) {
   TMemoryStream s(bytes.data(), bytes.size());
   TBitmap bmp;
   TIOParamsVals params;
-  bool aborting = false;
+  TAbortFlag pr;
   int calls = 0;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
-  pr.OnProgress = [&](TObject*, int) {
+  pr.Rec.OnProgress = [&](TObject*, int) {
     ++calls;
-    aborting = true;
+    pr.Aborting = true;
   };
   ReadPNGStream(s, bmp, params, false, pr);
   EXPECT_EQ(calls, 1);
@@ -323,11 +317,9 @@ TEST(PngRead, PreviewFillsParametersAndLeavesTheBitmap) {
   TBitmap bmp(3, 2);
   bmp.Fill(CreateRGB(9, 8, 7));
   TIOParamsVals params;
-  bool aborting = false;
-  TProgressRec pr;
-  pr.Aborting = &aborting;
+  TAbortFlag pr;
   ReadPNGStream(s, bmp, params, true, pr);
-  EXPECT_FALSE(aborting);
+  EXPECT_FALSE(pr.Aborting);
   EXPECT_EQ(params.Width, 32);
   EXPECT_EQ(params.Height, 32);
   EXPECT_TRUE(params.PNG_Interlaced);

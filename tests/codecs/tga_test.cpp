@@ -43,11 +43,9 @@ std::vector<uint8_t> Header(int type, int depth, int w, int h, int desc, int map
 
 std::vector<uint8_t> Encode(TBitmap& bmp, TIOParamsVals& params, bool* aborted = nullptr) {
   TMemoryStream s;
-  bool flag = false;
-  TProgressRec pr;
-  pr.Aborting = &flag;
+  TAbortFlag pr;
   WriteTGAStream(s, bmp, params, pr);
-  if (aborted) *aborted = flag;
+  if (aborted) *aborted = pr.Aborting;
   return s.Data();
 }
 

@@ -505,11 +505,9 @@ TIOParamsVals WriteParams(TIOTIFFCompression c, bool bilevel) {
 
 std::vector<uint8_t> WriteTiff(TBitmap& bmp, TIOParamsVals& p) {
   TMemoryStream ms;
-  bool ab = false;
-  TProgressRec pr;
-  pr.Aborting = &ab;
+  TAbortFlag pr;
   EXPECT_EQ(TIFFWriteStream(ms, false, bmp, p, pr), 1);
-  EXPECT_FALSE(ab);
+  EXPECT_FALSE(pr.Aborting);
   return std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size());
 }
 
@@ -687,13 +685,11 @@ TEST(TiffWrite, ProgressIsReportedAndAbortStopsBeforeTheDirectory) {
   TBitmap src = RandomRgb(10, 50, 4);
   TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
   TMemoryStream ms;
-  bool ab = false;
+  TAbortFlag pr;
   std::vector<int> seen;
-  TProgressRec pr;
-  pr.Aborting = &ab;
-  pr.OnProgress = [&](TObject*, int per) {
+  pr.Rec.OnProgress = [&](TObject*, int per) {
     seen.push_back(per);
-    if (per >= 50) ab = true;
+    if (per >= 50) pr.Aborting = true;
   };
   EXPECT_EQ(TIFFWriteStream(ms, false, src, p, pr), 0);
   ASSERT_FALSE(seen.empty());
@@ -728,12 +724,10 @@ int Insert(TMemoryStream& ms, uint8_t tag, int index) {
   TBitmap b = Page(tag);
   TIOParamsVals p = WriteParams(index % 2 ? ioTIFF_PACKBITS : ioTIFF_UNCOMPRESSED, false);
   p.TIFF_ImageIndex = index;
-  bool ab = false;
-  TProgressRec pr;
-  pr.Aborting = &ab;
+  TAbortFlag pr;
   ms.Seek(0, soBeginning);
   const int n = TIFFWriteStream(ms, true, b, p, pr);
-  EXPECT_FALSE(ab);
+  EXPECT_FALSE(pr.Aborting);
   return n;
 }
 
@@ -768,11 +762,9 @@ TEST(TiffPages, InsertIntoBigEndianFileIsRefused) {
   TMemoryStream ms(f.data(), f.size());
   TBitmap page = Page(1);
   TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
-  bool ab = false;
-  TProgressRec pr;
-  pr.Aborting = &ab;
+  TAbortFlag pr;
   EXPECT_EQ(TIFFWriteStream(ms, true, page, p, pr), 0);
-  EXPECT_TRUE(ab);
+  EXPECT_TRUE(pr.Aborting);
   EXPECT_EQ(ms.Size(), static_cast<int64_t>(f.size()));
 }
 

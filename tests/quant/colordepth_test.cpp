@@ -4,30 +4,25 @@
 #include <set>
 #include <vector>
 
+#include "support/pixels.h"
 #include "vexa/core/sample.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/colorhelpers.h"
 
 using namespace vexa;
+using namespace vexa::test;
 
 namespace {
-
-TBitmap Uniform(int w, int h, TRGB c) {
-  TBitmap b(w, h, pf24bit);
-  b.Fill(c);
-  return b;
-}
 
 bool White(const TBitmap& bw, int x, int y) { return _GetPixelbw(bw.ScanLine(y), x) != 0; }
 
 uint32_t Key(TRGB c) { return c.r << 16 | c.g << 8 | c.b; }
 
-int Dist(TRGB a, TRGB b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
 
 }  // namespace
 
 TEST(OrderedDither, UniformGrey128LightsTheCellsBelow31) {
-  TBitmap bmp = Uniform(21, 19, CreateRGB(128, 128, 128));
+  TBitmap bmp = Filled(21, 19, CreateRGB(128, 128, 128));
   _ConvertToBWOrdered(bmp, nullpr);
   ASSERT_EQ(bmp.PixelFormat(), pf1bit);
   ASSERT_EQ(bmp.Width(), 21);
@@ -43,14 +38,14 @@ TEST(OrderedDither, UniformGrey128LightsTheCellsBelow31) {
 }
 
 TEST(OrderedDither, WhiteLeavesOnlyTheTopMatrixCellBlack) {
-  TBitmap bmp = Uniform(17, 10, CreateRGB(255, 255, 255));
+  TBitmap bmp = Filled(17, 10, CreateRGB(255, 255, 255));
   _ConvertToBWOrdered(bmp, nullpr);
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 17; ++x) EXPECT_EQ(White(bmp, x, y), !(x % 8 == 7 && y % 8 == 0)) << x << "," << y;
 }
 
 TEST(OrderedDither, ReportsProgressPerRowAndLeavesOtherFormatsAlone) {
-  TBitmap bmp = Uniform(5, 10, CreateRGB(0, 0, 0));
+  TBitmap bmp = Filled(5, 10, CreateRGB(0, 0, 0));
   std::vector<int> seen;
   TProgressRec pr;
   pr.OnProgress = [&seen](TObject*, int per) { seen.push_back(per); };
@@ -80,7 +75,7 @@ TEST(ThresholdBW, ExplicitThresholdSplitsOnGrey) {
 TEST(ThresholdBW, AutomaticThresholdComesFromTheReferenceLevels) {
   // 50 white, 49 black and one grey pixel: the channel sums divided by 9 x 9 give
   // 159, threshold 157; the true mean (129) would have made the grey pixel white.
-  TBitmap bmp = Uniform(10, 10, CreateRGB(0, 0, 0));
+  TBitmap bmp = Filled(10, 10, CreateRGB(0, 0, 0));
   for (int y = 0; y < 10; ++y)
     for (int x = 5; x < 10; ++x) bmp.SetPixel(x, y, CreateRGB(255, 255, 255));
   bmp.SetPixel(0, 0, CreateRGB(150, 150, 150));
@@ -100,8 +95,8 @@ TEST(ThresholdBW, OneRowImageUsesLevel128) {
 
 TEST(TwoColourDetection, OneColourOrThreeGiveNone) {
   TRGB c0, c1;
-  EXPECT_EQ(_ConvertTo1bit(Uniform(9, 4, CreateRGB(3, 4, 5)), c0, c1), nullptr);
-  TBitmap three = Uniform(9, 4, CreateRGB(3, 4, 5));
+  EXPECT_EQ(_ConvertTo1bit(Filled(9, 4, CreateRGB(3, 4, 5)), c0, c1), nullptr);
+  TBitmap three = Filled(9, 4, CreateRGB(3, 4, 5));
   three.SetPixel(1, 0, CreateRGB(200, 4, 5));
   three.SetPixel(8, 3, CreateRGB(3, 4, 6));
   EXPECT_EQ(_ConvertTo1bit(three, c0, c1), nullptr);
@@ -112,7 +107,7 @@ TEST(TwoColourDetection, OneColourOrThreeGiveNone) {
 TEST(TwoColourDetection, DarkerColourComesFirstWithClearBits) {
   // The first pixel is the lighter colour, so the bits are inverted.
   const TRGB light = CreateRGB(250, 240, 10), dark = CreateRGB(20, 30, 200);
-  TBitmap bmp = Uniform(11, 5, light);
+  TBitmap bmp = Filled(11, 5, light);
   for (int y = 0; y < 5; ++y) bmp.SetPixel((y * 3 + 1) % 11, y, dark);
   bmp.SetPixel(10, 4, dark);
   TRGB c0, c1;
@@ -125,7 +120,7 @@ TEST(TwoColourDetection, DarkerColourComesFirstWithClearBits) {
     for (int x = 0; x < 11; ++x) EXPECT_EQ(White(*bw, x, y), bmp.GetPixel(x, y) == light) << x << "," << y;
 
   // Dark first: no inversion needed.
-  TBitmap bmp2 = Uniform(3, 1, dark);
+  TBitmap bmp2 = Filled(3, 1, dark);
   bmp2.SetPixel(2, 0, light);
   auto bw2 = _ConvertTo1bit(bmp2, c0, c1);
   ASSERT_NE(bw2, nullptr);
@@ -139,7 +134,7 @@ TEST(OneToTwentyFour, SetBitsBecomeWhiteWhateverThePalette) {
   TBitmap bw(13, 3, pf1bit);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 13; ++x) _SetPixelbw(bw.ScanLine(y), x, (x * 7 + y * 3) % 5 < 2);
-  TBitmap dst = Uniform(2, 2, CreateRGB(1, 2, 3));
+  TBitmap dst = Filled(2, 2, CreateRGB(1, 2, 3));
   _Conv1to24(bw, dst, nullpr);
   ASSERT_EQ(dst.PixelFormat(), pf24bit);
   ASSERT_EQ(dst.Width(), 13);
@@ -151,7 +146,7 @@ TEST(OneToTwentyFour, SetBitsBecomeWhiteWhateverThePalette) {
   _Conv1to24(bw, bw, nullpr);
   EXPECT_EQ(bw.PixelFormat(), pf24bit);
   EXPECT_EQ(bw.GetPixel(0, 0), dst.GetPixel(0, 0));
-  TBitmap keep = Uniform(2, 2, CreateRGB(1, 2, 3));
+  TBitmap keep = Filled(2, 2, CreateRGB(1, 2, 3));
   _Conv1to24(keep, dst, nullpr);
   EXPECT_EQ(dst.Width(), 13);
 }
@@ -235,7 +230,7 @@ TEST(ColourReduction, MedianCutKeepsAtMostNColoursAllFromThePalette) {
     for (int x = 0; x < bmp.Width(); ++x) {
       const TRGB c = bmp.GetPixel(x, y);
       used.insert(Key(c));
-      err += Dist(c, orig.GetPixel(x, y));
+      err += ColourDistance(c, orig.GetPixel(x, y));
     }
   EXPECT_LE(used.size(), 64u);
   for (uint32_t k : used) EXPECT_TRUE(palKeys.count(k));
@@ -252,8 +247,8 @@ TEST(ColourReduction, NetworkMapsEveryPixelToANearestEntry) {
     for (int x = 0; x < bmp.Width(); x += 2) {
       const TRGB src = orig.GetPixel(x, y);
       int best = 1 << 30;
-      for (const TRGB& p : pal) best = std::min(best, Dist(p, src));
-      ASSERT_EQ(Dist(bmp.GetPixel(x, y), src), best) << x << "," << y;
+      for (const TRGB& p : pal) best = std::min(best, ColourDistance(p, src));
+      ASSERT_EQ(ColourDistance(bmp.GetPixel(x, y), src), best) << x << "," << y;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "support/pixels.h"
 #include "vexa/core/sample.h"
 #include "vexa/quant/colorhelpers.h"
 #include "vexa/quant/mediancut.h"
@@ -11,21 +12,10 @@
 #include "vexa/quant/quantizer.h"
 
 using namespace vexa;
-
-namespace {
-
-TBitmap Uniform(int w, int h, TRGB c) {
-  TBitmap b(w, h, pf24bit);
-  b.Fill(c);
-  return b;
-}
-
-int Dist(TRGB a, TRGB b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
-
-}  // namespace
+using namespace vexa::test;
 
 TEST(MedianCut, OneColourGivesOneEntryRoundedDownToMultiplesOfEight) {
-  TBitmap bmp = Uniform(17, 9, CreateRGB(201, 77, 14));
+  TBitmap bmp = Filled(17, 9, CreateRGB(201, 77, 14));
   std::vector<TRGB> pal(256, CreateRGB(1, 2, 3));
   TMedianCutQuantizer* q = CreateMedianCutQuantizer(bmp, pal, 256);
   EXPECT_EQ(MedianCutColorCount(q), 1);
@@ -37,7 +27,7 @@ TEST(MedianCut, OneColourGivesOneEntryRoundedDownToMultiplesOfEight) {
 }
 
 TEST(MedianCut, TwoColoursGiveExactlyTwoEntries) {
-  TBitmap bmp = Uniform(10, 10, CreateRGB(10, 200, 30));
+  TBitmap bmp = Filled(10, 10, CreateRGB(10, 200, 30));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 10; ++x) bmp.SetPixel(x, y, CreateRGB(250, 16, 99));
   std::vector<TRGB> pal;
@@ -140,10 +130,10 @@ TEST(NeuQuant, GivesExactlyNColEntriesAndNearestIndices) {
       seed = seed * 1664525u + 1013904223u;
       const TRGB c = CreateRGB(seed >> 24, (seed >> 16) & 255, (seed >> 8) & 255);
       int bestD = 1 << 30;
-      for (const TRGB& p : pal) bestD = std::min(bestD, Dist(p, c));
+      for (const TRGB& p : pal) bestD = std::min(bestD, ColourDistance(p, c));
       const int idx = q.GetRGBIndex(c);
       ASSERT_LT(idx, ncol);
-      EXPECT_EQ(Dist(pal[idx], c), bestD);
+      EXPECT_EQ(ColourDistance(pal[idx], c), bestD);
     }
   }
 }
@@ -191,7 +181,7 @@ TEST(ColorHelpers, RedBlueSwaps) {
 
 TEST(MedianCut, ImagesWiderThanSixteenBitsAreCountedWhole) {
   // The colour that appears only beyond column 65535 must still get its entry.
-  TBitmap bmp = Uniform(70000, 2, CreateRGB(0, 0, 0));
+  TBitmap bmp = Filled(70000, 2, CreateRGB(0, 0, 0));
   for (int y = 0; y < 2; ++y)
     for (int x = 66000; x < 70000; ++x) bmp.SetPixel(x, y, CreateRGB(255, 255, 255));
   std::vector<TRGB> pal;
@@ -229,7 +219,7 @@ TEST(NeuQuant, PaletteRegressionGuard) {
 
 TEST(MedianCut, UnseenColoursMapToTheBoxHoldingTheirCellElseZero) {
   // Black alone, and a light cluster whose box spans red cells 29..31.
-  TBitmap bmp = Uniform(6, 1, CreateRGB(0, 0, 0));
+  TBitmap bmp = Filled(6, 1, CreateRGB(0, 0, 0));
   bmp.SetPixel(3, 0, CreateRGB(239, 255, 255));
   bmp.SetPixel(4, 0, CreateRGB(255, 255, 255));
   bmp.SetPixel(5, 0, CreateRGB(255, 255, 255));
