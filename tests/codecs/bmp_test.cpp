@@ -17,11 +17,9 @@ const TReadFormat kBmp = [] {
   TReadFormat f;
   f.Name = "BMP";
   f.Read = [](const std::string& path, int) {
-    TReadResult r;
+    TReadOutcome r;
     ReadBytes(ReadFileBytes(path), r);
-    TReadOutcome o;
-    o.Bitmap = r.Bitmap, o.Params = r.Params, o.Aborting = r.Aborting;
-    return o;
+    return r;
   };
   f.Align = [](const TReadOutcome& ours, TRefImage&, std::vector<uint8_t>& rgb, int& tolerance) {
     rgb = PaletteRgb(ours.Bitmap, ours.Params.ColorMap);
@@ -79,7 +77,7 @@ class BmpBadFile : public testing::TestWithParam<std::string> {};
 // recovered into a bitmap of the declared size.
 TEST_P(BmpBadFile, FailsCleanlyOrRecovers) {
   const std::string name = std::filesystem::path(GetParam()).filename().string();
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(ReadFileBytes(TestData(GetParam())), r);
   static const std::set<std::string> mustAbort = {
       "badbitcount.bmp", "badwidth.bmp", "reallybig.bmp", "rletopdown.bmp", "shortfile.bmp", "Bad_badbitcount.bmp",
@@ -104,7 +102,7 @@ TEST(BmpRead, TopDownFilesMatchTheirBottomUpTwins) {
     const std::string up = TestData(std::string("bmp/image-rs/") + base + ".bmp");
     const std::string down = TestData(std::string("bmp/image-rs/") + base + "_Top_Down.bmp");
     if (!std::filesystem::exists(up) || !std::filesystem::exists(down)) GTEST_SKIP() << "missing " << base;
-    TReadResult a, b;
+    TReadOutcome a, b;
     ReadBytes(ReadFileBytes(up), a);
     ReadBytes(ReadFileBytes(down), b);
     EXPECT_FALSE(a.Aborting || b.Aborting) << base;
@@ -116,7 +114,7 @@ TEST(BmpRead, RunLengthFilesMatchTheirUncompressedTwins) {
   for (const auto& [rle, plain] : {std::pair{"pal4rle.bmp", "pal4.bmp"}, std::pair{"pal8rle.bmp", "pal8.bmp"}}) {
     const std::string a = TestData(std::string("bmp/bmpsuite/g/") + rle), b = TestData(std::string("bmp/bmpsuite/g/") + plain);
     if (!std::filesystem::exists(a) || !std::filesystem::exists(b)) GTEST_SKIP() << "missing " << rle;
-    TReadResult ra, rb;
+    TReadOutcome ra, rb;
     ReadBytes(ReadFileBytes(a), ra);
     ReadBytes(ReadFileBytes(b), rb);
     EXPECT_FALSE(ra.Aborting || rb.Aborting) << rle;
@@ -145,7 +143,7 @@ TEST(BmpRead, BitFieldFilesMatchTheirTwentyFourBitTwins) {
   for (const TTwin& t : twins) {
     const std::string a = TestData(std::string("bmp/") + t.File), b = TestData(std::string("bmp/") + t.Twin);
     if (!std::filesystem::exists(a) || !std::filesystem::exists(b)) GTEST_SKIP() << "missing " << t.File;
-    TReadResult ra, rb;
+    TReadOutcome ra, rb;
     ReadBytes(ReadFileBytes(a), ra);
     ReadBytes(ReadFileBytes(b), rb);
     ASSERT_FALSE(ra.Aborting || rb.Aborting) << t.File;
@@ -159,37 +157,37 @@ TEST(BmpRead, BmpsuiteParametersFollowTheHeaders) {
   const std::string os2 = TestData("bmp/bmpsuite/g/pal8os2.bmp"), rle4 = TestData("bmp/bmpsuite/g/pal4rle.bmp"),
                     v5 = TestData("bmp/bmpsuite/g/pal8v5.bmp"), os2v2 = TestData("bmp/bmpsuite/q/pal8os2v2.bmp");
   if (!std::filesystem::exists(os2)) GTEST_SKIP();
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(ReadFileBytes(os2), r);
   EXPECT_EQ(r.Params.BMP_Version, ioBMP_BMOS2V1);
   EXPECT_EQ(r.Params.ColorMapCount, 256);
   EXPECT_EQ(r.Params.BitsPerSample, 8);
   EXPECT_EQ(r.Params.SamplesPerPixel, 1);
-  TReadResult r4;
+  TReadOutcome r4;
   ReadBytes(ReadFileBytes(rle4), r4);
   EXPECT_EQ(r4.Params.BMP_Compression, ioBMP_RLE);
   EXPECT_EQ(r4.Params.BitsPerSample, 4);
-  TReadResult r5;
+  TReadOutcome r5;
   ReadBytes(ReadFileBytes(v5), r5);
   EXPECT_EQ(r5.Params.BMP_Version, ioBMP_BM);
-  TReadResult r6;
+  TReadOutcome r6;
   ReadBytes(ReadFileBytes(os2v2), r6);
   EXPECT_EQ(r6.Params.BMP_Version, ioBMP_BMOS2V2);
 }
 
 TEST(BmpRead, ResolutionComesFromPixelsPerMetre) {
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(1, 1, 24, 0, {}, {1, 2, 3, 0}, {}, 3780), r);
   EXPECT_EQ(r.Params.DpiX, 96);
   EXPECT_EQ(r.Params.DpiY, 96);
-  TReadResult z;
+  TReadOutcome z;
   ReadBytes(MakeBmp(1, 1, 24, 0, {}, {1, 2, 3, 0}, {}, 11811), z);
   EXPECT_EQ(z.Params.DpiX, 300);
 }
 
 TEST(BmpRead, ThreePixelFourBitRowDecodesAllPixels) {
   const std::vector<TRGB> pal = {{0, 0, 0}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}};
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(3, 1, 4, 0, pal, {0x12, 0x30, 0, 0}), r);
   ASSERT_FALSE(r.Aborting);
   ASSERT_EQ(r.Bitmap.Width(), 3);
@@ -201,7 +199,7 @@ TEST(BmpRead, ThreePixelFourBitRowDecodesAllPixels) {
 TEST(BmpRead, SixteenBitBitFieldsDecodeFiveSixFive) {
   // Pixels: pure red, pure green, pure blue, 0x0821 (lowest bit of each field).
   std::vector<uint8_t> data = {0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x21, 0x08};
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(4, 1, 16, 3, {}, data, {0xF800, 0x07E0, 0x001F}), r);
   ASSERT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.GetPixel(0, 0), CreateRGB(248, 0, 0));
@@ -209,7 +207,7 @@ TEST(BmpRead, SixteenBitBitFieldsDecodeFiveSixFive) {
   EXPECT_EQ(r.Bitmap.GetPixel(2, 0), CreateRGB(0, 0, 248));
   EXPECT_EQ(r.Bitmap.GetPixel(3, 0), CreateRGB(8, 4, 8));
   // Without bit fields 16-bit data is 5-5-5.
-  TReadResult d;
+  TReadOutcome d;
   ReadBytes(MakeBmp(1, 1, 16, 0, {}, {0x00, 0x7C, 0, 0}), d);
   EXPECT_EQ(d.Bitmap.GetPixel(0, 0), CreateRGB(248, 0, 0));
 }
@@ -217,30 +215,30 @@ TEST(BmpRead, SixteenBitBitFieldsDecodeFiveSixFive) {
 TEST(BmpRead, ThirtyTwoBitBitFieldsUseTheirMasks) {
   // Masks red 0x000000FF, green 0x0000FF00, blue 0x00FF0000: the reverse of the default order.
   std::vector<uint8_t> data = {10, 20, 30, 99};
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(1, 1, 32, 3, {}, data, {0x000000FF, 0x0000FF00, 0x00FF0000}), r);
   ASSERT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.GetPixel(0, 0), CreateRGB(10, 20, 30));
-  TReadResult plain;
+  TReadOutcome plain;
   ReadBytes(MakeBmp(1, 1, 32, 0, {}, data), plain);
   EXPECT_EQ(plain.Bitmap.GetPixel(0, 0), CreateRGB(30, 20, 10));
 }
 
 TEST(BmpRead, OneBitWhiteBlackPaletteIsInvertedOthersAreNot) {
   // One row: bits 1,0 -> with palette (white, black) the pixels are black, white.
-  TReadResult wb;
+  TReadOutcome wb;
   ReadBytes(MakeBmp(2, 1, 1, 0, {{255, 255, 255}, {0, 0, 0}}, {0x80, 0, 0, 0}), wb);
   ASSERT_EQ(wb.Bitmap.PixelFormat(), pf1bit);
   EXPECT_EQ(wb.Bitmap.GetPixel(0, 0), CreateRGB(0, 0, 0));
   EXPECT_EQ(wb.Bitmap.GetPixel(1, 0), CreateRGB(255, 255, 255));
-  TReadResult bw;
+  TReadOutcome bw;
   ReadBytes(MakeBmp(2, 1, 1, 0, {{0, 0, 0}, {255, 255, 255}}, {0x80, 0, 0, 0}), bw);
   EXPECT_EQ(bw.Bitmap.GetPixel(0, 0), CreateRGB(255, 255, 255));
   EXPECT_EQ(bw.Bitmap.GetPixel(1, 0), CreateRGB(0, 0, 0));
 }
 
 TEST(BmpRead, PreviewFillsParametersAndLeavesTheBitmap) {
-  TReadResult r;
+  TReadOutcome r;
   r.Bitmap.Allocate(7, 5, pf24bit);
   ReadBytes(MakeBmp(3, 2, 8, 0, {{1, 2, 3}}, std::vector<uint8_t>(8, 0)), r, TKind::Bmp, true);
   EXPECT_FALSE(r.Aborting);
@@ -282,7 +280,7 @@ TEST(BmpRLE, Rle8RunsLiteralsAndDeltaLandWhereTheyShould) {
   // 6 x 3 image. Bottom row: run of 2 x index1, literal 3 (2,3,1) + pad, EOL.
   // Then delta (1 right, 1 up) from column 0 of row 1: lands on column 1 of row 0; run 1 x index3; EOB.
   std::vector<uint8_t> data = {2, 1, 0, 3, 2, 3, 1, 0, 0, 0, 0, 2, 1, 1, 1, 3, 0, 1};
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(6, 3, 8, 1, pal, data), r);
   ASSERT_FALSE(r.Aborting);
   const int bottom = 2;
@@ -302,7 +300,7 @@ TEST(BmpRLE, Rle4AlternatesNibblesAndReadsOddLiterals) {
   for (int i = 0; i < 16; ++i) pal[i] = CreateRGB(static_cast<uint8_t>(i * 16), 0, 0);
   // Run of 3 from 0x12 -> 1,2,1; literal of 3 nibbles 0x45 0x60 -> 4,5,6 (2 data bytes, no pad).
   std::vector<uint8_t> data = {3, 0x12, 0, 3, 0x45, 0x60, 0, 1};
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(6, 1, 4, 2, pal, data), r);
   ASSERT_FALSE(r.Aborting);
   const int expect[6] = {1, 2, 1, 4, 5, 6};
@@ -313,7 +311,7 @@ TEST(BmpRLE, PixelsOutsideTheBitmapAreDroppedAndDataEndStopsDecoding) {
   const std::vector<TRGB> pal = {{0, 0, 0}, {9, 9, 9}};
   // A 255-pixel run on a 2-pixel row, a delta far off the image, then data ends with no end code.
   std::vector<uint8_t> data = {255, 1, 0, 2, 200, 200, 5, 1};
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(2, 2, 8, 1, pal, data), r);
   EXPECT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.GetPixel(0, 1), pal[1]);
@@ -322,7 +320,7 @@ TEST(BmpRLE, PixelsOutsideTheBitmapAreDroppedAndDataEndStopsDecoding) {
 }
 
 TEST(BmpRLE, CompressedDataOfOtherDepthsIsRefusedOnAZeroedBitmap) {
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(2, 2, 24, 1, {}, {2, 1, 0, 1}), r);
   EXPECT_TRUE(r.Aborting);
   ASSERT_EQ(r.Bitmap.Width(), 2);
@@ -333,11 +331,11 @@ TEST(BmpRLE, CompressedDataOfOtherDepthsIsRefusedOnAZeroedBitmap) {
 // Hostile input
 
 TEST(BmpMalformed, HugeDeclaredSizeAbortsWithoutAllocating) {
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(100000, 100000, 24, 0, {}, {0, 0, 0, 0}), r);
   EXPECT_TRUE(r.Aborting);
   EXPECT_TRUE(r.Bitmap.Empty());
-  TReadResult rle;
+  TReadOutcome rle;
   ReadBytes(MakeBmp(100000, 100000, 8, 1, {{1, 1, 1}}, {0, 1}), rle);
   EXPECT_TRUE(rle.Aborting);
   EXPECT_TRUE(rle.Bitmap.Empty());
@@ -349,7 +347,7 @@ TEST(BmpMalformed, TruncationKeepsTheRowsReadAndAborts) {
   TIOParamsVals wp;
   BMPWriteStream(s, src, wp, nullpr);
   std::vector<uint8_t> bytes(s.Memory(), s.Memory() + s.Size() - 3 * 24);
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(bytes, r);
   EXPECT_TRUE(r.Aborting);
   ASSERT_EQ(r.Bitmap.Height(), 8);
@@ -361,7 +359,7 @@ TEST(BmpMalformed, HeadersThatCannotDescribeAnImageAbort) {
   for (const auto& bytes : {std::vector<uint8_t>{'B', 'M'}, std::vector<uint8_t>{'P', 'K', 0, 0},
                             MakeBmp(0, 4, 24, 0, {}, {}), MakeBmp(-4, 4, 24, 0, {}, {}),
                             MakeBmp(4, INT32_MIN, 24, 0, {}, {}), MakeBmp(1, 1, 7, 0, {}, {0, 0, 0, 0})}) {
-    TReadResult r;
+    TReadOutcome r;
     ReadBytes(bytes, r);
     EXPECT_TRUE(r.Aborting);
     EXPECT_TRUE(r.Bitmap.Empty());
@@ -369,7 +367,7 @@ TEST(BmpMalformed, HeadersThatCannotDescribeAnImageAbort) {
 }
 
 TEST(BmpMalformed, OutOfRangeIndicesReadAsBlack) {
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(2, 1, 8, 0, {{0, 0, 200}}, {0, 77, 0, 0}), r);
   ASSERT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.GetPixel(0, 0), CreateRGB(200, 0, 0));
@@ -382,7 +380,7 @@ TEST(BmpRLE, EndlessRunsAndDeltasStayBounded) {
   for (int i = 0; i < 9000000; ++i) data.insert(data.end(), {255, 1});
   for (int i = 0; i < 9000000; ++i) data.insert(data.end(), {0, 2, 255, 0});
   data.insert(data.end(), {0, 0, 1, 1, 0, 1});
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeBmp(4, 2, 8, 1, {{0, 0, 0}, {0, 0, 50}}, data), r);
   EXPECT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.GetPixel(3, 1), CreateRGB(50, 0, 0));

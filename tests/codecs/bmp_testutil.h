@@ -9,6 +9,7 @@
 
 #include "support/fixtures.h"
 #include "support/pixels.h"
+#include "support/read_harness.h"
 #include "vexa/codecs/bmp.h"
 
 namespace bmptest {
@@ -16,15 +17,9 @@ namespace bmptest {
 using namespace vexa;
 using namespace vexa::test;
 
-struct TReadResult {
-  TBitmap Bitmap;
-  TIOParamsVals Params;
-  bool Aborting = false;
-};
-
 enum class TKind { Bmp, Ico, Cur };
 
-inline void ReadBytes(const std::vector<uint8_t>& bytes, TReadResult& r, TKind kind = TKind::Bmp, bool preview = false) {
+inline void ReadBytes(const std::vector<uint8_t>& bytes, TReadOutcome& r, TKind kind = TKind::Bmp, bool preview = false) {
   TMemoryStream s(bytes.data(), bytes.size());
   TProgressRec pr;
   pr.Aborting = &r.Aborting;

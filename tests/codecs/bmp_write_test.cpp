@@ -12,12 +12,7 @@ using namespace bmptest;
 namespace {
 
 std::vector<uint8_t> Write(TBitmap& bitmap, TIOParamsVals& params, bool* aborting = nullptr) {
-  TMemoryStream s;
-  bool dummy = false;
-  TProgressRec pr;
-  pr.Aborting = aborting ? aborting : &dummy;
-  BMPWriteStream(s, bitmap, params, pr);
-  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
+  return WrittenBytes([&](TStream& s, TProgressRec& pr) { BMPWriteStream(s, bitmap, params, pr); }, aborting);
 }
 
 TIOParamsVals WriteParams(int bps, int spp, TIOBMPVersion version = ioBMP_BM3,
@@ -56,7 +51,7 @@ TEST(BmpRoundTrip, TwentyFourBitSurvivesEveryHeaderAndWidth) {
     for (int w : {1, 2, 3, 5, 127}) {
       TBitmap src = Noise(w, 7, static_cast<uint32_t>(w * 10 + v));
       TIOParamsVals wp = WriteParams(8, 3, v);
-      TReadResult r;
+      TReadOutcome r;
       ReadBytes(Write(src, wp), r);
       ASSERT_FALSE(r.Aborting) << "version " << v << " width " << w;
       EXPECT_TRUE(SameImage(src, r.Bitmap)) << "version " << v << " width " << w;
@@ -71,7 +66,7 @@ TEST(BmpRoundTrip, OneBitBitmapSurvivesWithABlackWhitePalette) {
       for (int y = 0; y < 5; ++y)
         for (int x = 0; x < w; ++x) _SetPixelbw(src.ScanLine(y), x, (x * 7 + y * 3) % 5 < 2);
       TIOParamsVals wp = WriteParams(1, 1, v);
-      TReadResult r;
+      TReadOutcome r;
       ReadBytes(Write(src, wp), r);
       ASSERT_FALSE(r.Aborting);
       EXPECT_EQ(r.Bitmap.PixelFormat(), pf1bit);
@@ -86,7 +81,7 @@ TEST(BmpRoundTrip, OneBitSourceIsExpandedForTwentyFourBitOutput) {
   TBitmap src(4, 1, pf1bit);
   _SetPixelbw(src.ScanLine(0), 1, 1);
   TIOParamsVals wp = WriteParams(8, 3);
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(Write(src, wp), r);
   EXPECT_EQ(r.Params.BitsPerSample, 8);
   EXPECT_EQ(r.Params.SamplesPerPixel, 3);
@@ -99,7 +94,7 @@ TEST(BmpRoundTrip, PaletteOutputQuantizesAndRleDecodesLikeUncompressed) {
     for (TIOBMPVersion v : {ioBMP_BM3, ioBMP_BMOS2V2}) {
       TBitmap src = Swatches(61, 13, bits == 4 ? 16 : 12);
       TIOParamsVals plainParams = WriteParams(bits, 1, v), rleParams = WriteParams(bits, 1, v, ioBMP_RLE);
-      TReadResult plain, rle;
+      TReadOutcome plain, rle;
       ReadBytes(Write(src, plainParams), plain);
       ReadBytes(Write(src, rleParams), rle);
       ASSERT_FALSE(plain.Aborting || rle.Aborting);
@@ -121,7 +116,7 @@ TEST(BmpRoundTrip, NoisyImagesSurviveRleAtEveryWidth) {
       for (int y = 0; y < 3; ++y)
         for (int x = 0; x < w / 2; ++x) reinterpret_cast<TRGB*>(src.ScanLine(y))[x] = CreateRGB(40, 80, 120);
       TIOParamsVals pp = WriteParams(bits, 1), rp = WriteParams(bits, 1, ioBMP_BM3, ioBMP_RLE);
-      TReadResult plain, rle;
+      TReadOutcome plain, rle;
       ReadBytes(Write(src, pp), plain);
       ReadBytes(Write(src, rp), rle);
       ASSERT_FALSE(plain.Aborting || rle.Aborting);
@@ -147,7 +142,7 @@ TEST(BmpWrite, TwoColourImageBecomesOneBitWithTheDarkerColourFirst) {
   EXPECT_EQ(file[54], dark.b);
   EXPECT_EQ(file[56], dark.r);
   EXPECT_EQ(file[58], light.b);
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(file, r);
   ASSERT_EQ(r.Bitmap.PixelFormat(), pf1bit);
   for (int y = 0; y < 3; ++y)
@@ -159,7 +154,7 @@ TEST(BmpWrite, ManyColourImageIsDitheredToBlackAndWhite) {
   TBitmap src(16, 16, pf24bit);
   src.Fill(CreateRGB(128, 128, 128));  // grey 126, level 31 of 63
   TIOParamsVals wp = WriteParams(1, 1);
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(Write(src, wp), r);
   ASSERT_EQ(r.Bitmap.PixelFormat(), pf1bit);
   EXPECT_EQ(wp.ColorMap[0], CreateRGB(0, 0, 0));
@@ -197,7 +192,7 @@ TEST(BmpWrite, HeadersDescribeWhatWasWritten) {
   EXPECT_EQ(U32At(f, 34), 3u * 16);
   EXPECT_EQ(U32At(f, 38), 3780u);
   EXPECT_EQ(U32At(f, 42), 11811u);
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(f, r);
   EXPECT_EQ(r.Params.DpiY, 300);
 }
@@ -304,7 +299,7 @@ TEST(BmpWrite, OurFilesDecodeTheSameInAnIndependentReader) {
     TIOParamsVals wp = WriteParams(c.Bps, c.Spp, c.Version, c.Compression);
     const auto f = Write(src, wp);
     WriteFileBytes(path, f);
-    TReadResult ours;
+    TReadOutcome ours;
     ReadBytes(f, ours);
     TRefImage ref;
     ASSERT_TRUE(PillowDecode(path, ref)) << "Pillow refused " << c.Bps << "-bit version " << c.Version;

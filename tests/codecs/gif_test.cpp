@@ -32,39 +32,35 @@ TIOParamsVals CoderParams() {
   return TIOParamsVals();
 }
 
-struct TLoad {
-  TBitmap bitmap;
-  TIOParamsVals params = CoderParams();
-  int32_t count = -1;
-  bool aborted = false;
-};
-
-TLoad LoadStream(TStream& s, int index, bool paramsOnly = false) {
-  TLoad r;
-  r.params.GIF_ImageIndex = index;
-  TProgressRec progress;
-  progress.Aborting = &r.aborted;
-  ReadGifStream(s, r.bitmap, r.count, r.params, progress, paramsOnly);
+// A load starts with the coders installed and no frame count.
+TReadOutcome Fresh() {
+  TReadOutcome r;
+  r.Params = CoderParams();
+  r.Pages = -1;
   return r;
 }
 
-TLoad LoadBytes(const std::vector<uint8_t>& bytes, int index) {
+TReadOutcome LoadStream(TStream& s, int index, bool paramsOnly = false) {
+  TReadOutcome start = Fresh();
+  start.Params.GIF_ImageIndex = index;
+  return ReadWith(
+      [&](TReadOutcome& o, TProgressRec& pr) { ReadGifStream(s, o.Bitmap, o.Pages, o.Params, pr, paramsOnly); },
+      std::move(start));
+}
+
+TReadOutcome LoadBytes(const std::vector<uint8_t>& bytes, int index) {
   TMemoryStream ms(bytes.data(), bytes.size());
   return LoadStream(ms, index);
 }
 
-TLoad LoadFile(const std::string& name, int index) {
+TReadOutcome LoadFile(const std::string& name, int index) {
   TMemoryStream ms;
   ms.LoadFromFile(name);
   return LoadStream(ms, index);
 }
 
 std::vector<uint8_t> Save(TBitmap& bmp, TIOParamsVals& params, bool* aborted = nullptr) {
-  TMemoryStream ms;
-  TAbortFlag progress;
-  WriteGifStream(ms, bmp, params, progress);
-  if (aborted) *aborted = progress.Aborting;
-  return ms.Data();
+  return WrittenBytes([&](TStream& s, TProgressRec& pr) { WriteGifStream(s, bmp, params, pr); }, aborted);
 }
 
 // A picture with few colours, with edges and noise. The quantizer works on 5 bits
@@ -138,35 +134,35 @@ TEST(GifRead, ConformanceSuiteFramesCountsAndPixels) {
     if (test == "plain-text") continue;
     if (frames.empty()) {
       // No frame a decoder could show: either an error or no image at all.
-      TLoad r = LoadFile(file, 0);
-      EXPECT_TRUE(r.aborted || r.count == 0);
+      TReadOutcome r = LoadFile(file, 0);
+      EXPECT_TRUE(r.Aborting || r.Pages == 0);
       continue;
     }
     for (size_t k = 0; k < frames.size(); ++k) {
       SCOPED_TRACE("frame " + std::to_string(k));
-      TLoad r = LoadFile(file, int(k));
+      TReadOutcome r = LoadFile(file, int(k));
       const int sw = std::stoi(conf["config"]["width"]), sh = std::stoi(conf["config"]["height"]);
-      if (r.params.Width == 0 || r.params.Height == 0) {
-        EXPECT_TRUE(r.aborted);  // a frame of no area
+      if (r.Params.Width == 0 || r.Params.Height == 0) {
+        EXPECT_TRUE(r.Aborting);  // a frame of no area
         continue;
       }
-      ASSERT_FALSE(r.aborted);
+      ASSERT_FALSE(r.Aborting);
       // Images without a delay between them make one displayed frame.
-      EXPECT_GE(r.count, int(frames.size()));
-      if (r.count != int(frames.size())) continue;
+      EXPECT_GE(r.Pages, int(frames.size()));
+      if (r.Pages != int(frames.size())) continue;
       auto& fc = conf[frames[k]];
       if (fc.count("delay")) {
-        EXPECT_EQ(r.params.GIF_DelayTime, std::stoi(fc["delay"]));
+        EXPECT_EQ(r.Params.GIF_DelayTime, std::stoi(fc["delay"]));
       }
-      if (r.params.GIF_XPos != 0 || r.params.GIF_YPos != 0 || r.params.Width != sw || r.params.Height != sh)
+      if (r.Params.GIF_XPos != 0 || r.Params.GIF_YPos != 0 || r.Params.Width != sw || r.Params.Height != sh)
         continue;
       const auto rgba = ReadFileBytes(dir + "/" + fc["pixels"]);
       ASSERT_EQ(rgba.size(), size_t(sw) * sh * 4);
       for (int y = 0; y < sh; ++y)
         for (int x = 0; x < sw; ++x) {
           const uint8_t* e = &rgba[(size_t(y) * sw + x) * 4];
-          const TRGB got = r.bitmap.GetPixel(x, y);
-          if (e[3] != 255 || (r.params.GIF_FlagTranspColor && got == r.params.GIF_TranspColor)) continue;
+          const TRGB got = r.Bitmap.GetPixel(x, y);
+          if (e[3] != 255 || (r.Params.GIF_FlagTranspColor && got == r.Params.GIF_TranspColor)) continue;
           ASSERT_EQ(got, (TRGB{e[2], e[1], e[0]})) << x << "," << y;
         }
       ++compared;
@@ -180,10 +176,8 @@ const TReadFormat kGif = [] {
   TReadFormat f;
   f.Name = "GIF";
   f.Read = [](const std::string& path, int page) {
-    TLoad r = LoadFile(path, page);
-    TReadOutcome o;
-    o.Bitmap = r.bitmap, o.Params = r.params, o.Aborting = r.aborted, o.Pages = r.count;
-    o.Left = r.params.GIF_XPos, o.Top = r.params.GIF_YPos;
+    TReadOutcome o = LoadFile(path, page);
+    o.Left = o.Params.GIF_XPos, o.Top = o.Params.GIF_YPos;
     return o;
   };
   f.FrameOnly = true;
@@ -210,24 +204,24 @@ TEST(GifRead, WantedFrameWithoutControlExtensionHasNoDelayOrTransparency) {
   image(1);
   gif.push_back(0x3B);
 
-  TLoad f0 = LoadBytes(gif, 0);
-  ASSERT_FALSE(f0.aborted);
-  EXPECT_EQ(f0.count, 2);
-  EXPECT_EQ(f0.params.GIF_DelayTime, 0);
-  EXPECT_FALSE(f0.params.GIF_FlagTranspColor);
-  EXPECT_EQ(f0.bitmap.PixelFormat(), pf1bit);
-  EXPECT_EQ(f0.bitmap.GetPixel(1, 0), (TRGB{255, 255, 255}));
+  TReadOutcome f0 = LoadBytes(gif, 0);
+  ASSERT_FALSE(f0.Aborting);
+  EXPECT_EQ(f0.Pages, 2);
+  EXPECT_EQ(f0.Params.GIF_DelayTime, 0);
+  EXPECT_FALSE(f0.Params.GIF_FlagTranspColor);
+  EXPECT_EQ(f0.Bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(f0.Bitmap.GetPixel(1, 0), (TRGB{255, 255, 255}));
 
-  TLoad f1 = LoadBytes(gif, 1);
-  ASSERT_FALSE(f1.aborted);
-  EXPECT_EQ(f1.params.GIF_DelayTime, 9);
-  EXPECT_TRUE(f1.params.GIF_FlagTranspColor);
-  EXPECT_EQ(f1.params.GIF_TranspColor, (TRGB{255, 255, 255}));
-  EXPECT_EQ(f1.bitmap.GetPixel(0, 0), (TRGB{255, 255, 255}));
+  TReadOutcome f1 = LoadBytes(gif, 1);
+  ASSERT_FALSE(f1.Aborting);
+  EXPECT_EQ(f1.Params.GIF_DelayTime, 9);
+  EXPECT_TRUE(f1.Params.GIF_FlagTranspColor);
+  EXPECT_EQ(f1.Params.GIF_TranspColor, (TRGB{255, 255, 255}));
+  EXPECT_EQ(f1.Bitmap.GetPixel(0, 0), (TRGB{255, 255, 255}));
 
   // No such frame: a failure, not an untouched success.
-  EXPECT_TRUE(LoadBytes(gif, 2).aborted);
-  EXPECT_TRUE(LoadBytes(gif, -1).aborted);
+  EXPECT_TRUE(LoadBytes(gif, 2).Aborting);
+  EXPECT_TRUE(LoadBytes(gif, -1).Aborting);
 }
 
 TEST(GifRead, BlackWhitePaletteGivesOneBitAndWhiteBlackGivesTwentyFourBit) {
@@ -236,23 +230,23 @@ TEST(GifRead, BlackWhitePaletteGivesOneBitAndWhiteBlackGivesTwentyFourBit) {
   TIOParamsVals p = CoderParams();
   p.BitsPerSample = 1;
   auto gif = Save(bw, p);
-  TLoad r = LoadBytes(gif, 0);
-  ASSERT_FALSE(r.aborted);
-  EXPECT_EQ(r.bitmap.PixelFormat(), pf1bit);
-  EXPECT_TRUE(SamePixels(r.bitmap, bw));
-  EXPECT_EQ(r.params.BitsPerSample, 1);
-  EXPECT_EQ(r.params.ColorMapCount, 2);
+  TReadOutcome r = LoadBytes(gif, 0);
+  ASSERT_FALSE(r.Aborting);
+  EXPECT_EQ(r.Bitmap.PixelFormat(), pf1bit);
+  EXPECT_TRUE(SamePixels(r.Bitmap, bw));
+  EXPECT_EQ(r.Params.BitsPerSample, 1);
+  EXPECT_EQ(r.Params.ColorMapCount, 2);
 
   // Swap the two global table entries: same bits, opposite colours.
   ASSERT_EQ(gif[10] & 0x87, 0x80);
   std::swap_ranges(gif.begin() + 13, gif.begin() + 16, gif.begin() + 16);
-  TLoad s = LoadBytes(gif, 0);
-  ASSERT_FALSE(s.aborted);
-  EXPECT_EQ(s.bitmap.PixelFormat(), pf24bit);
+  TReadOutcome s = LoadBytes(gif, 0);
+  ASSERT_FALSE(s.Aborting);
+  EXPECT_EQ(s.Bitmap.PixelFormat(), pf24bit);
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 13; ++x) {
       const uint8_t v = bw.GetPixel(x, y).r ? 0 : 255;
-      ASSERT_EQ(s.bitmap.GetPixel(x, y), (TRGB{v, v, v}));
+      ASSERT_EQ(s.Bitmap.GetPixel(x, y), (TRGB{v, v, v}));
     }
 }
 
@@ -264,18 +258,18 @@ TEST(GifRead, ParametersOnlyFillsTheRecordAndLeavesTheBitmap) {
   p.GIF_DelayTime = 25;
   auto gif = Save(src, p);
   TMemoryStream ms(gif.data(), gif.size());
-  TLoad r = LoadStream(ms, 0, true);
-  ASSERT_FALSE(r.aborted);
-  EXPECT_EQ(r.bitmap.Width(), 0);
-  EXPECT_EQ(r.count, 1);
-  EXPECT_EQ(r.params.Width, 40);
-  EXPECT_EQ(r.params.Height, 30);
-  EXPECT_EQ(r.params.GIF_XPos, 5);
-  EXPECT_EQ(r.params.GIF_DelayTime, 25);
-  EXPECT_EQ(r.params.BitsPerSample, 4);
-  EXPECT_EQ(r.params.ColorMapCount, 16);
-  EXPECT_EQ(r.params.GIF_Version, "GIF89a");
-  EXPECT_EQ(r.params.SamplesPerPixel, 1);
+  TReadOutcome r = LoadStream(ms, 0, true);
+  ASSERT_FALSE(r.Aborting);
+  EXPECT_EQ(r.Bitmap.Width(), 0);
+  EXPECT_EQ(r.Pages, 1);
+  EXPECT_EQ(r.Params.Width, 40);
+  EXPECT_EQ(r.Params.Height, 30);
+  EXPECT_EQ(r.Params.GIF_XPos, 5);
+  EXPECT_EQ(r.Params.GIF_DelayTime, 25);
+  EXPECT_EQ(r.Params.BitsPerSample, 4);
+  EXPECT_EQ(r.Params.ColorMapCount, 16);
+  EXPECT_EQ(r.Params.GIF_Version, "GIF89a");
+  EXPECT_EQ(r.Params.SamplesPerPixel, 1);
 }
 
 TEST(GifRead, ProgressReportsTheFourSteps) {
@@ -309,29 +303,29 @@ TEST(GifMalformed, BrokenInputSetsAbortingWithoutCrashing) {
     const std::string file = kGifDir + "/bad/pillow/" + name;
     if (!fs::exists(file)) continue;
     SCOPED_TRACE(name);
-    TLoad r = LoadFile(file, 0);
-    EXPECT_TRUE(r.aborted);
-    EXPECT_EQ(r.bitmap.Width(), 0);
+    TReadOutcome r = LoadFile(file, 0);
+    EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Bitmap.Width(), 0);
   }
   const std::vector<uint8_t> notGif = {'G', 'I', 'X', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B};
-  EXPECT_TRUE(LoadBytes(notGif, 0).aborted);
-  EXPECT_TRUE(LoadBytes({'G', 'I', 'F'}, 0).aborted);
+  EXPECT_TRUE(LoadBytes(notGif, 0).Aborting);
+  EXPECT_TRUE(LoadBytes({'G', 'I', 'F'}, 0).Aborting);
 
   // Without a decoder the frame cannot be read and the bitmap keeps what it had.
   TBitmap src = FewColours(8, 8, 4, 3);
   TIOParamsVals p = CoderParams();
   auto gif = Save(src, p);
-  TLoad r;
-  r.params.GIF_LZWDecompFunc = nullptr;
+  TReadOutcome r = Fresh();
+  r.Params.GIF_LZWDecompFunc = nullptr;
   DefGIF_LZWDECOMPFUNC = nullptr;
-  r.bitmap = TBitmap(2, 2, pf24bit);
+  r.Bitmap = TBitmap(2, 2, pf24bit);
   TMemoryStream ms(gif.data(), gif.size());
   TProgressRec progress;
-  progress.Aborting = &r.aborted;
-  ReadGifStream(ms, r.bitmap, r.count, r.params, progress, false);
+  progress.Aborting = &r.Aborting;
+  ReadGifStream(ms, r.Bitmap, r.Pages, r.Params, progress, false);
   VXInstallLZWCoders();
-  EXPECT_TRUE(r.aborted);
-  EXPECT_EQ(r.bitmap.Width(), 2);
+  EXPECT_TRUE(r.Aborting);
+  EXPECT_EQ(r.Bitmap.Width(), 2);
 }
 
 TEST(GifMalformed, EveryTruncationAndRandomCorruptionIsSafe) {
@@ -340,19 +334,19 @@ TEST(GifMalformed, EveryTruncationAndRandomCorruptionIsSafe) {
   const auto bytes = ReadFileBytes(file);
   for (size_t n = 0; n < bytes.size(); n += 37) {
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
-    TLoad r = LoadBytes(cut, 0);
-    if (!r.aborted) {
+    TReadOutcome r = LoadBytes(cut, 0);
+    if (!r.Aborting) {
       // Short image data keeps the picture's size; the rest is palette entry 0.
-      EXPECT_EQ(r.bitmap.Width(), r.params.Width);
+      EXPECT_EQ(r.Bitmap.Width(), r.Params.Width);
     }
   }
   std::mt19937 rng(11);
   for (int round = 0; round < 300; ++round) {
     auto bad = bytes;
     for (int k = 0; k < 8; ++k) bad[13 + rng() % (bad.size() - 13)] = uint8_t(rng());
-    TLoad r = LoadBytes(bad, int(rng() % 3));
-    if (!r.aborted) {
-      EXPECT_FALSE(r.bitmap.Empty());
+    TReadOutcome r = LoadBytes(bad, int(rng() % 3));
+    if (!r.Aborting) {
+      EXPECT_FALSE(r.Bitmap.Empty());
     }
   }
 }
@@ -370,17 +364,17 @@ TEST(GifRoundTrip, PaletteImageSurvivesWithAndWithoutTransparencyAndInterlace) {
       p.GIF_XPos = 4;
       p.GIF_YPos = 6;
       auto gif = Save(src, p);
-      TLoad r = LoadBytes(gif, 0);
-      ASSERT_FALSE(r.aborted);
-      EXPECT_TRUE(SamePixels(r.bitmap, src));
-      EXPECT_EQ(r.params.GIF_Interlaced, interlaced);
-      EXPECT_EQ(r.params.GIF_FlagTranspColor, transparent);
-      EXPECT_EQ(r.params.GIF_TranspColor, src.GetPixel(10, 10));
-      EXPECT_EQ(r.params.GIF_DelayTime, 33);
-      EXPECT_EQ(r.params.GIF_XPos, 4);
-      EXPECT_EQ(r.params.GIF_YPos, 6);
-      EXPECT_EQ(r.params.GIF_WinWidth, 97);
-      EXPECT_EQ(r.params.BitsPerSample, 8);
+      TReadOutcome r = LoadBytes(gif, 0);
+      ASSERT_FALSE(r.Aborting);
+      EXPECT_TRUE(SamePixels(r.Bitmap, src));
+      EXPECT_EQ(r.Params.GIF_Interlaced, interlaced);
+      EXPECT_EQ(r.Params.GIF_FlagTranspColor, transparent);
+      EXPECT_EQ(r.Params.GIF_TranspColor, src.GetPixel(10, 10));
+      EXPECT_EQ(r.Params.GIF_DelayTime, 33);
+      EXPECT_EQ(r.Params.GIF_XPos, 4);
+      EXPECT_EQ(r.Params.GIF_YPos, 6);
+      EXPECT_EQ(r.Params.GIF_WinWidth, 97);
+      EXPECT_EQ(r.Params.BitsPerSample, 8);
     }
 }
 
@@ -395,13 +389,13 @@ TEST(GifRoundTrip, OneBitSourceAndLowDepthsKeepTheirPixels) {
     TIOParamsVals p = CoderParams();
     p.BitsPerSample = bits;
     p.GIF_Interlaced = bits == 2;
-    TLoad r = LoadBytes(Save(bw, p), 0);
-    ASSERT_FALSE(r.aborted);
-    EXPECT_EQ(r.bitmap.PixelFormat(), bits == 1 ? pf1bit : pf24bit);
+    TReadOutcome r = LoadBytes(Save(bw, p), 0);
+    ASSERT_FALSE(r.Aborting);
+    EXPECT_EQ(r.Bitmap.PixelFormat(), bits == 1 ? pf1bit : pf24bit);
     // Through the quantizer white comes back as 248 (5 bits per channel).
     for (int y = 0; y < 33; ++y)
       for (int x = 0; x < 77; ++x) {
-        const TRGB got = r.bitmap.GetPixel(x, y);
+        const TRGB got = r.Bitmap.GetPixel(x, y);
         if (bw.GetPixel(x, y).r)
           ASSERT_TRUE(got.r >= 248 && got.g >= 248 && got.b >= 248) << x << "," << y;
         else
@@ -411,20 +405,20 @@ TEST(GifRoundTrip, OneBitSourceAndLowDepthsKeepTheirPixels) {
   TBitmap four = FewColours(20, 20, 4, 6);
   TIOParamsVals p = CoderParams();
   p.BitsPerSample = 2;
-  TLoad r = LoadBytes(Save(four, p), 0);
-  EXPECT_TRUE(SamePixels(r.bitmap, four));
-  EXPECT_EQ(r.params.ColorMapCount, 4);
+  TReadOutcome r = LoadBytes(Save(four, p), 0);
+  EXPECT_TRUE(SamePixels(r.Bitmap, four));
+  EXPECT_EQ(r.Params.ColorMapCount, 4);
 }
 
 TEST(GifRoundTrip, TwentyFourBitPhotoIsQuantizedClosely) {
   TBitmap src = Photo(120, 90);
   TIOParamsVals p = CoderParams();
-  TLoad r = LoadBytes(Save(src, p), 0);
-  ASSERT_FALSE(r.aborted);
+  TReadOutcome r = LoadBytes(Save(src, p), 0);
+  ASSERT_FALSE(r.Aborting);
   double err = 0;
   for (int y = 0; y < 90; ++y)
     for (int x = 0; x < 120; ++x) {
-      const TRGB a = src.GetPixel(x, y), b = r.bitmap.GetPixel(x, y);
+      const TRGB a = src.GetPixel(x, y), b = r.Bitmap.GetPixel(x, y);
       err += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
     }
   EXPECT_LT(err / (120 * 90 * 3), 8.0);
@@ -437,22 +431,22 @@ TEST(GifRoundTrip, OneBitRequestDithersPhotosAndKeepsTwoColourPictures) {
   auto gif = Save(photo, p);
   // Palette black, white in the file.
   EXPECT_EQ(std::vector<uint8_t>(gif.begin() + 13, gif.begin() + 19), (std::vector<uint8_t>{0, 0, 0, 255, 255, 255}));
-  TLoad r = LoadBytes(gif, 0);
-  ASSERT_EQ(r.bitmap.PixelFormat(), pf1bit);
+  TReadOutcome r = LoadBytes(gif, 0);
+  ASSERT_EQ(r.Bitmap.PixelFormat(), pf1bit);
   // Dithering keeps the mean brightness of each 8 x 8 block roughly.
   int white = 0;
   for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x) white += r.bitmap.GetPixel(x, y).r ? 1 : 0;
+    for (int x = 0; x < 64; ++x) white += r.Bitmap.GetPixel(x, y).r ? 1 : 0;
   EXPECT_GT(white, 64 * 64 / 4);
   EXPECT_LT(white, 64 * 64 * 3 / 4);
 
   TBitmap two(9, 9, pf24bit);
   two.Fill(TRGB{200, 40, 10});
   for (int i = 0; i < 9; ++i) two.SetPixel(i, i, TRGB{5, 5, 90});
-  TLoad t = LoadBytes(Save(two, p), 0);
-  ASSERT_FALSE(t.aborted);
-  EXPECT_EQ(t.params.BitsPerSample, 1);
-  EXPECT_TRUE(SamePixels(t.bitmap, two));
+  TReadOutcome t = LoadBytes(Save(two, p), 0);
+  ASSERT_FALSE(t.Aborting);
+  EXPECT_EQ(t.Params.BitsPerSample, 1);
+  EXPECT_TRUE(SamePixels(t.Bitmap, two));
 }
 
 TEST(GifWrite, RefusesWhatItCannotWriteAndWritesNothing) {
@@ -493,10 +487,10 @@ std::string MultiFrameFile(std::vector<TBitmap>& frames) {
 
 void ExpectFrames(const std::string& name, const std::vector<const TBitmap*>& frames) {
   for (size_t i = 0; i < frames.size(); ++i) {
-    TLoad r = LoadFile(name, int(i));
-    ASSERT_FALSE(r.aborted) << i;
-    EXPECT_EQ(r.count, int(frames.size()));
-    EXPECT_TRUE(SamePixels(r.bitmap, *frames[i])) << "frame " << i;
+    TReadOutcome r = LoadFile(name, int(i));
+    ASSERT_FALSE(r.Aborting) << i;
+    EXPECT_EQ(r.Pages, int(frames.size()));
+    EXPECT_TRUE(SamePixels(r.Bitmap, *frames[i])) << "frame " << i;
   }
 }
 
@@ -518,7 +512,7 @@ TEST(GifFrames, InsertAppendsAndPlacesFramesByIndex) {
   p.GIF_ImageIndex = 2;
   EXPECT_EQ(_InsertGifIm(name, middle, p, q.Rec), 5);
   ExpectFrames(name, {&first, &f[0], &middle, &f[1], &f[2]});
-  EXPECT_EQ(LoadFile(name, 0).params.GIF_DelayTime, 40);
+  EXPECT_EQ(LoadFile(name, 0).Params.GIF_DelayTime, 40);
 }
 
 TEST(GifFrames, InsertOneBitRequestKeepsColoursWhenNotTwoColoured) {
@@ -529,9 +523,9 @@ TEST(GifFrames, InsertOneBitRequestKeepsColoursWhenNotTwoColoured) {
   p.GIF_ImageIndex = 3;
   TAbortFlag q;
   EXPECT_EQ(_InsertGifIm(name, f[2], p, q.Rec), 4);
-  TLoad r = LoadFile(name, 3);
-  EXPECT_EQ(r.params.BitsPerSample, 8);
-  EXPECT_TRUE(SamePixels(r.bitmap, f[2]));
+  TReadOutcome r = LoadFile(name, 3);
+  EXPECT_EQ(r.Params.BitsPerSample, 8);
+  EXPECT_TRUE(SamePixels(r.Bitmap, f[2]));
 }
 
 TEST(GifFrames, InsertLeavesStreamAloneWhenItCannotInsert) {
@@ -589,9 +583,9 @@ TEST(GifFrames, InsertIntoAStreamAtAnOffsetRewritesOnlyFromThere) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(ms.Memory()), 6), "prefix");
   EXPECT_EQ(ms.Memory()[ms.Size() - 1], 0x3B);
   ms.SetPosition(6);
-  TLoad r = LoadStream(ms, 1);
-  EXPECT_EQ(r.count, 2);
-  EXPECT_TRUE(SamePixels(r.bitmap, b));
+  TReadOutcome r = LoadStream(ms, 1);
+  EXPECT_EQ(r.Pages, 2);
+  EXPECT_TRUE(SamePixels(r.Bitmap, b));
 }
 
 TEST(GifFrames, DeleteDropsOneFrameAndItsControlBlock) {
@@ -624,11 +618,11 @@ TEST(GifFrames, MakeAnimateAddsOneLoopBlockAndSetsTheScreen) {
   EXPECT_EQ(s.find("NETSCAPE2.0"), s.rfind("NETSCAPE2.0"));
   const size_t at = s.find("NETSCAPE2.0");
   EXPECT_EQ(bytes[at + 13] | bytes[at + 14] << 8, 7);
-  TLoad r = LoadFile(name, 2);
-  EXPECT_EQ(r.count, 3);
-  EXPECT_EQ(r.params.GIF_WinWidth, 50);
-  EXPECT_EQ(r.params.GIF_WinHeight, 35);
-  EXPECT_TRUE(SamePixels(r.bitmap, f[2]));
+  TReadOutcome r = LoadFile(name, 2);
+  EXPECT_EQ(r.Pages, 3);
+  EXPECT_EQ(r.Params.GIF_WinWidth, 50);
+  EXPECT_EQ(r.Params.GIF_WinHeight, 35);
+  EXPECT_TRUE(SamePixels(r.Bitmap, f[2]));
   EXPECT_EQ(_DeleteGifIm(name, -1, false), 3);
 
   const std::string text = TempPath("plain.txt");

@@ -84,12 +84,10 @@ const TReadFormat kIco = [] {
   TReadFormat f;
   f.Name = "ICO";
   f.Read = [](const std::string& path, int) {
-    TReadResult r;
+    TReadOutcome r;
     r.Params.ICO_Background = kSentinel;
     ReadBytes(ReadFileBytes(path), r, TKind::Ico);
-    TReadOutcome o;
-    o.Bitmap = r.Bitmap, o.Params = r.Params, o.Aborting = r.Aborting;
-    return o;
+    return r;
   };
   f.Align = [](const TReadOutcome& ours, TRefImage& ref, std::vector<uint8_t>& rgb, int&) {
     int compared = 0;
@@ -162,7 +160,7 @@ VEXA_READ_SUITE(IcoRead, (std::vector<TReadCase>{{&kIco, "ico/image-rs/smile.ico
 TEST(IcoRead, ParametersDescribeTheChosenImage) {
   const std::string path = TestData("ico/image-rs/smile.ico");
   if (!std::filesystem::exists(path)) GTEST_SKIP();
-  TReadResult r;
+  TReadOutcome r;
   r.Params.ICO_ImageIndex = 1;
   ReadBytes(ReadFileBytes(path), r, TKind::Ico);
   EXPECT_FALSE(r.Aborting);
@@ -180,7 +178,7 @@ TEST(IcoRead, ImageIndexChoosesTheEntry) {
                                      {2, 2, 0, 1, 8, SolidIcon8(1, pal)},
                                      {2, 2, 0, 1, 8, SolidIcon8(2, pal)}});
   for (int i = 0; i < 3; ++i) {
-    TReadResult r;
+    TReadOutcome r;
     r.Params.ICO_ImageIndex = i;
     ReadBytes(file, r, TKind::Ico);
     ASSERT_FALSE(r.Aborting);
@@ -191,7 +189,7 @@ TEST(IcoRead, ImageIndexChoosesTheEntry) {
 TEST(IcoRead, IndexOutOfRangeDoesNothing) {
   const auto file = MakeIconFile(1, {{2, 2, 0, 1, 8, SolidIcon8(0, {{1, 2, 3}})}});
   for (int index : {-1, 1, 100}) {
-    TReadResult r;
+    TReadOutcome r;
     r.Bitmap.Allocate(5, 5, pf24bit);
     r.Params.ICO_ImageIndex = index;
     r.Params.Width = 77;
@@ -206,7 +204,7 @@ TEST(IcoRead, TransparentPixelsTakeTheBackground) {
   const std::vector<TRGB> pal = {{0, 0, 0}, {0, 0, 255}};
   // 2 x 2, 4 bits, all pixels index 1; mask: bottom-left pixel transparent.
   const auto image = MakeIconImage(2, 2, 4, pal, {0x11, 0, 0, 0, 0x11, 0, 0, 0}, {0x80, 0, 0, 0, 0, 0, 0, 0});
-  TReadResult r;
+  TReadOutcome r;
   r.Params.ICO_Background = CreateRGB(7, 8, 9);
   ReadBytes(MakeIconFile(1, {{2, 2, 16, 1, 4, image}}), r, TKind::Ico);
   ASSERT_FALSE(r.Aborting);
@@ -219,7 +217,7 @@ TEST(IcoRead, OneBitTransparencyFlipsTowardsAWhiteBackground) {
   // 4 x 1: colour bits 0,1,0,1; mask bits 0,0,1,1.
   const auto image = MakeIconImage(4, 1, 1, {{0, 0, 0}, {255, 255, 255}}, {0x50, 0, 0, 0}, {0x30, 0, 0, 0});
   const auto file = MakeIconFile(1, {{4, 1, 2, 1, 1, image}});
-  TReadResult white, black;
+  TReadOutcome white, black;
   ReadBytes(file, white, TKind::Ico);
   black.Params.ICO_Background = CreateRGB(0, 0, 0);
   ReadBytes(file, black, TKind::Ico);
@@ -235,7 +233,7 @@ TEST(IcoRead, SizeAndResolutionRules) {
   auto image = SolidIcon8(1, {{0, 0, 0}, {5, 6, 7}});
   image[24] = 0x12;  // 4626 pixels per metre: 117.5 dpi, rounded to 118
   image[25] = 0x12;
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeIconFile(1, {{3, 3, 0, 1, 8, image}}), r, TKind::Ico);
   ASSERT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.Width(), 2);
@@ -243,7 +241,7 @@ TEST(IcoRead, SizeAndResolutionRules) {
   EXPECT_EQ(r.Params.DpiX, 118);
   EXPECT_EQ(r.Bitmap.GetPixel(0, 0), CreateRGB(7, 6, 5));
   // Entry size 0: the header's width and half height.
-  TReadResult z;
+  TReadOutcome z;
   ReadBytes(MakeIconFile(1, {{0, 0, 0, 1, 8, SolidIcon8(1, {{0, 0, 0}, {5, 6, 7}})}}), z, TKind::Ico);
   EXPECT_EQ(z.Bitmap.Width(), 2);
   EXPECT_EQ(z.Bitmap.Height(), 2);
@@ -252,7 +250,7 @@ TEST(IcoRead, SizeAndResolutionRules) {
 TEST(IcoRead, LongInfoHeaderIsSkippedBeforeThePixels) {
   const std::string ico = TestData("ico/image-rs/bmp_v5_with_icc.ico"), bmp = TestData("bmp/bmpsuite/g/rgb24.bmp");
   if (!std::filesystem::exists(ico) || !std::filesystem::exists(bmp)) GTEST_SKIP();
-  TReadResult a, b;
+  TReadOutcome a, b;
   ReadBytes(ReadFileBytes(ico), a, TKind::Ico);
   ReadBytes(ReadFileBytes(bmp), b);
   ASSERT_FALSE(a.Aborting);
@@ -261,7 +259,7 @@ TEST(IcoRead, LongInfoHeaderIsSkippedBeforeThePixels) {
 
 TEST(IcoRead, BitmapFileIsReadAsBmp) {
   const auto bmp = MakeBmp(2, 1, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0});
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(bmp, r, TKind::Ico);
   ASSERT_FALSE(r.Aborting);
   EXPECT_EQ(r.Bitmap.GetPixel(1, 0), CreateRGB(6, 5, 4));
@@ -270,7 +268,7 @@ TEST(IcoRead, BitmapFileIsReadAsBmp) {
 TEST(IcoRead, UndecodedDepthsGiveAZeroedBitmapAndAborting) {
   for (const char* f : {"ico/image-rs/bmp-32bpp-alpha.ico", "ico/pillow/python.ico", "ico/image-rs/png_rgb8.ico"}) {
     if (!std::filesystem::exists(TestData(f))) GTEST_SKIP() << "missing " << f;
-    TReadResult r;
+    TReadOutcome r;
     ReadBytes(ReadFileBytes(TestData(f)), r, TKind::Ico);
     EXPECT_TRUE(r.Aborting) << f;
     for (int y = 0; y < r.Bitmap.Height(); ++y)
@@ -279,7 +277,7 @@ TEST(IcoRead, UndecodedDepthsGiveAZeroedBitmapAndAborting) {
 }
 
 TEST(IcoRead, PreviewStopsAfterThePalette) {
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeIconFile(1, {{2, 2, 0, 1, 8, SolidIcon8(1, {{0, 0, 0}, {5, 6, 7}})}}), r, TKind::Ico, true);
   EXPECT_FALSE(r.Aborting);
   EXPECT_TRUE(r.Bitmap.Empty());
@@ -295,7 +293,7 @@ TEST(IcoMalformed, TruncatedImageKeepsTheRowsRead) {
   std::vector<uint8_t> rows(4 * 4, 1);  // 4 x 4 8-bit, rows of 4 bytes
   auto file = MakeIconFile(1, {{4, 4, 0, 1, 8, MakeIconImage(4, 4, 8, pal, rows, std::vector<uint8_t>(16, 0))}});
   file.resize(file.size() - 16 - 8);  // no mask, half the colour rows
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(file, r, TKind::Ico);
   EXPECT_TRUE(r.Aborting);
   ASSERT_EQ(r.Bitmap.Height(), 4);
@@ -307,7 +305,7 @@ TEST(IcoMalformed, HugeHeaderSizeAbortsWithoutAllocating) {
   auto image = SolidIcon8(1, {{0, 0, 0}});
   image[4] = image[5] = image[6] = 0x7F;  // width 0x007F7F7F
   image[8] = image[9] = image[10] = 0x7F;
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeIconFile(1, {{0, 0, 0, 1, 8, image}}), r, TKind::Ico);
   EXPECT_TRUE(r.Aborting);
   EXPECT_TRUE(r.Bitmap.Empty());
@@ -315,7 +313,7 @@ TEST(IcoMalformed, HugeHeaderSizeAbortsWithoutAllocating) {
 
 TEST(IcoMalformed, PublicBadFilesDoNotCrash) {
   for (const auto& f : FilesIn("ico/bad")) {
-    TReadResult r;
+    TReadOutcome r;
     ReadBytes(ReadFileBytes(f), r, TKind::Ico);
     // Both are readable: the damage is in a size field the reader does not trust.
     EXPECT_FALSE(r.Aborting) << f;
@@ -326,7 +324,7 @@ TEST(IcoMalformed, PublicBadFilesDoNotCrash) {
 TEST(IcoMalformed, NoUsableBitCountAborts) {
   auto image = SolidIcon8(1, {{0, 0, 0}});
   image[14] = image[15] = 0;
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(MakeIconFile(1, {{2, 2, 0, 1, 0, image}}), r, TKind::Ico);
   EXPECT_TRUE(r.Aborting);
   EXPECT_TRUE(r.Bitmap.Empty());
@@ -338,7 +336,7 @@ TEST(IcoMalformed, NoUsableBitCountAborts) {
 TEST(CurRead, HotSpotAndPixelsComeFromTheChosenEntry) {
   const std::vector<TRGB> pal = {{0, 0, 0}, {0, 50, 0}};
   const auto file = MakeIconFile(2, {{2, 2, 0, 5, 7, SolidIcon8(1, pal)}});
-  TReadResult r;
+  TReadOutcome r;
   ReadBytes(file, r, TKind::Cur);
   ASSERT_FALSE(r.Aborting);
   EXPECT_EQ(r.Params.CUR_XHotSpot, 5);
@@ -351,7 +349,7 @@ TEST(CurRead, HotSpotAndPixelsComeFromTheChosenEntry) {
 TEST(CurRead, TransparentPixelsTakeTheCursorBackground) {
   const std::vector<TRGB> pal = {{0, 0, 0}, {0, 50, 0}};
   auto image = MakeIconImage(2, 1, 8, pal, {1, 1, 0, 0}, {0x40, 0, 0, 0});
-  TReadResult r;
+  TReadOutcome r;
   r.Params.CUR_Background = CreateRGB(1, 1, 1);
   r.Params.ICO_Background = CreateRGB(2, 2, 2);
   ReadBytes(MakeIconFile(2, {{2, 1, 0, 0, 0, image}}), r, TKind::Cur);
@@ -364,7 +362,7 @@ TEST(CurRead, PublicCursorsAndTheirLimits) {
   const std::string one = TestData("cur/pillow/mask_1.cur"), grey = TestData("cur/pillow/mask_L.cur"),
                     deep = TestData("cur/pillow/deerstalker.cur"), none = TestData("cur/bad/pillow/no_cursors.cur");
   if (!std::filesystem::exists(one)) GTEST_SKIP();
-  TReadResult r1, r8, r32, r0;
+  TReadOutcome r1, r8, r32, r0;
   ReadBytes(ReadFileBytes(one), r1, TKind::Cur);
   EXPECT_FALSE(r1.Aborting);
   EXPECT_EQ(r1.Bitmap.PixelFormat(), pf1bit);

@@ -76,39 +76,26 @@ bool DecodeReference(const std::vector<uint8_t>& bytes, RefImage& out, bool raw 
   return true;
 }
 
-struct Loaded {
-  TBitmap bitmap;
-  TIOParamsVals params;
-  bool aborting = false;
-};
-
-Loaded LoadJpeg(const std::vector<uint8_t>& bytes, const TIOParamsVals& params = TIOParamsVals(), bool preview = false) {
-  Loaded l;
-  l.params = params;
+TReadOutcome LoadJpeg(const std::vector<uint8_t>& bytes, const TIOParamsVals& params = TIOParamsVals(), bool preview = false) {
   TMemoryStream s(bytes.data(), bytes.size());
-  TProgressRec pr;
-  pr.Aborting = &l.aborting;
-  ReadJPegStream(s, l.bitmap, l.params, preview, pr);
-  return l;
+  TReadOutcome start;
+  start.Params = params;
+  return ReadWith([&](TReadOutcome& o, TProgressRec& pr) { ReadJPegStream(s, o.Bitmap, o.Params, preview, pr); },
+                  std::move(start));
 }
 
 std::vector<uint8_t> SaveJpeg(TBitmap& bmp, TIOParamsVals& params) {
-  TMemoryStream s;
-  TAbortFlag pr;
-  WriteJPegStream(s, bmp, params, pr);
-  EXPECT_FALSE(pr.Aborting);
-  return s.Data();
+  bool aborted = true;
+  std::vector<uint8_t> bytes =
+      WrittenBytes([&](TStream& s, TProgressRec& pr) { WriteJPegStream(s, bmp, params, pr); }, &aborted);
+  EXPECT_FALSE(aborted);
+  return bytes;
 }
 
 const TReadFormat kJpeg = [] {
   TReadFormat f;
   f.Name = "JPEG";
-  f.Read = [](const std::string& path, int) {
-    Loaded l = LoadJpeg(ReadFileBytes(path));
-    TReadOutcome o;
-    o.Bitmap = l.bitmap, o.Params = l.params, o.Aborting = l.aborting;
-    return o;
-  };
+  f.Read = [](const std::string& path, int) { return LoadJpeg(ReadFileBytes(path)); };
   // Plain libjpeg; CMYK files are compared by size only, since converting them is a matter of taste.
   f.Reference = [](const std::string& path, int, TRefImage& ref) {
     RefImage raw;
@@ -134,15 +121,15 @@ VEXA_READ_SUITE(JpegRead, FolderCases(kJpeg, {"jpeg/libjpeg-turbo", "jpeg/pillow
 TEST(JpegRead, GreyFileGivesEqualChannels) {
   const fs::path f = kJpegDir / "pillow" / "hopper_gray.jpg";
   if (!fs::exists(f)) GTEST_SKIP();
-  Loaded l = LoadJpeg(ReadFileBytes(f));
-  ASSERT_FALSE(l.aborting);
-  EXPECT_EQ(l.params.JPEG_ColorSpace, ioJPEG_GRAYLEV);
+  TReadOutcome l = LoadJpeg(ReadFileBytes(f));
+  ASSERT_FALSE(l.Aborting);
+  EXPECT_EQ(l.Params.JPEG_ColorSpace, ioJPEG_GRAYLEV);
   int distinct = 0;
-  for (int y = 0; y < l.bitmap.Height(); ++y)
-    for (int x = 0; x < l.bitmap.Width(); ++x) {
-      const TRGB c = l.bitmap.GetPixel(x, y);
+  for (int y = 0; y < l.Bitmap.Height(); ++y)
+    for (int x = 0; x < l.Bitmap.Width(); ++x) {
+      const TRGB c = l.Bitmap.GetPixel(x, y);
       ASSERT_TRUE(c.r == c.g && c.g == c.b);
-      distinct += c.r != l.bitmap.GetPixel(0, 0).r;
+      distinct += c.r != l.Bitmap.GetPixel(0, 0).r;
     }
   EXPECT_GT(distinct, 0);
 }
@@ -152,28 +139,28 @@ TEST(JpegRead, CmykFileLooksLikeItsRgbTwin) {
   const fs::path cmyk = kJpegDir / "pillow" / "pil_sample_cmyk.jpg";
   const fs::path rgb = kJpegDir / "pillow" / "pil_sample_rgb.jpg";
   if (!fs::exists(cmyk) || !fs::exists(rgb)) GTEST_SKIP();
-  Loaded c = LoadJpeg(ReadFileBytes(cmyk));
-  Loaded r = LoadJpeg(ReadFileBytes(rgb));
-  ASSERT_FALSE(c.aborting);
-  EXPECT_TRUE(c.params.JPEG_ColorSpace == ioJPEG_CMYK || c.params.JPEG_ColorSpace == ioJPEG_YCbCrK);
-  EXPECT_EQ(c.params.BitsPerSample, 8);
-  EXPECT_EQ(c.params.SamplesPerPixel, 3);
-  ASSERT_EQ(c.bitmap.Width(), r.bitmap.Width());
-  ASSERT_EQ(c.bitmap.Height(), r.bitmap.Height());
-  EXPECT_LT(MeanAbsDifference(c.bitmap, r.bitmap), 12.0);
+  TReadOutcome c = LoadJpeg(ReadFileBytes(cmyk));
+  TReadOutcome r = LoadJpeg(ReadFileBytes(rgb));
+  ASSERT_FALSE(c.Aborting);
+  EXPECT_TRUE(c.Params.JPEG_ColorSpace == ioJPEG_CMYK || c.Params.JPEG_ColorSpace == ioJPEG_YCbCrK);
+  EXPECT_EQ(c.Params.BitsPerSample, 8);
+  EXPECT_EQ(c.Params.SamplesPerPixel, 3);
+  ASSERT_EQ(c.Bitmap.Width(), r.Bitmap.Width());
+  ASSERT_EQ(c.Bitmap.Height(), r.Bitmap.Height());
+  EXPECT_LT(MeanAbsDifference(c.Bitmap, r.Bitmap), 12.0);
 }
 
 TEST(JpegRead, ProgressiveAndRestartMarkerFilesDecode) {
   const fs::path prog = kJpegDir / "zigimg" / "tuba_restart_prog.jpg";
   const fs::path base = kJpegDir / "zigimg" / "tuba.jpg";
   if (!fs::exists(prog) || !fs::exists(base)) GTEST_SKIP();
-  Loaded p = LoadJpeg(ReadFileBytes(prog));
-  Loaded b = LoadJpeg(ReadFileBytes(base));
-  ASSERT_FALSE(p.aborting);
-  EXPECT_TRUE(p.params.JPEG_Progressive);
-  EXPECT_FALSE(b.params.JPEG_Progressive);
-  ASSERT_EQ(p.bitmap.Width(), b.bitmap.Width());
-  EXPECT_LT(MeanAbsDifference(p.bitmap, b.bitmap), 4.0);
+  TReadOutcome p = LoadJpeg(ReadFileBytes(prog));
+  TReadOutcome b = LoadJpeg(ReadFileBytes(base));
+  ASSERT_FALSE(p.Aborting);
+  EXPECT_TRUE(p.Params.JPEG_Progressive);
+  EXPECT_FALSE(b.Params.JPEG_Progressive);
+  ASSERT_EQ(p.Bitmap.Width(), b.Bitmap.Width());
+  EXPECT_LT(MeanAbsDifference(p.Bitmap, b.Bitmap), 4.0);
 }
 
 TEST(JpegRead, DensityInDotsPerCentimetreIsConvertedToDpi) {
@@ -184,13 +171,13 @@ TEST(JpegRead, DensityInDotsPerCentimetreIsConvertedToDpi) {
   ASSERT_EQ(std::memcmp(&bytes[6], "JFIF", 4), 0);
   bytes[13] = 2;
   bytes[14] = 0, bytes[15] = 118, bytes[16] = 0, bytes[17] = 50;
-  Loaded l = LoadJpeg(bytes);
-  EXPECT_EQ(l.params.DpiX, 299);
-  EXPECT_EQ(l.params.DpiY, 127);
+  TReadOutcome l = LoadJpeg(bytes);
+  EXPECT_EQ(l.Params.DpiX, 299);
+  EXPECT_EQ(l.Params.DpiY, 127);
   // Unit 0 is only an aspect ratio: the resolution falls back to the screen's.
   bytes[13] = 0;
   l = LoadJpeg(bytes);
-  EXPECT_EQ(l.params.DpiX, gSystemDPIX);
+  EXPECT_EQ(l.Params.DpiX, gSystemDPIX);
 }
 
 TEST(JpegRead, AutomaticScalePicksTheClosestDenominator) {
@@ -207,16 +194,16 @@ TEST(JpegRead, AutomaticScalePicksTheClosestDenominator) {
     p.JPEG_Scale = ioJPEG_AUTOCALC;
     p.Width = c.wantW;
     p.Height = c.wantH;
-    Loaded l = LoadJpeg(bytes, p);
-    EXPECT_EQ(l.bitmap.Width(), c.gotW) << c.wantW << "x" << c.wantH;
-    EXPECT_EQ(l.bitmap.Height(), c.gotH) << c.wantW << "x" << c.wantH;
-    EXPECT_EQ(l.params.Width, c.gotW);
+    TReadOutcome l = LoadJpeg(bytes, p);
+    EXPECT_EQ(l.Bitmap.Width(), c.gotW) << c.wantW << "x" << c.wantH;
+    EXPECT_EQ(l.Bitmap.Height(), c.gotH) << c.wantW << "x" << c.wantH;
+    EXPECT_EQ(l.Params.Width, c.gotW);
   }
   const std::pair<TIOJPEGScale, int> fixed[] = {{ioJPEG_FULLSIZE, 640}, {ioJPEG_HALF, 320}, {ioJPEG_QUARTER, 160}, {ioJPEG_EIGHTH, 80}};
   for (auto [scale, width] : fixed) {
     TIOParamsVals p;
     p.JPEG_Scale = scale;
-    EXPECT_EQ(LoadJpeg(bytes, p).bitmap.Width(), width);
+    EXPECT_EQ(LoadJpeg(bytes, p).Bitmap.Width(), width);
   }
 }
 
@@ -262,31 +249,31 @@ TEST(JpegMalformed, TruncatedFileKeepsTheRowsDecodedAndSetsAborting) {
   TIOParamsVals wp;
   wp.JPEG_Quality = 90;
   std::vector<uint8_t> bytes = SaveJpeg(src, wp);
-  Loaded full = LoadJpeg(bytes);
+  TReadOutcome full = LoadJpeg(bytes);
   bytes.resize(bytes.size() / 2);
-  Loaded cut = LoadJpeg(bytes);
-  EXPECT_TRUE(cut.aborting);
-  ASSERT_EQ(cut.bitmap.Height(), 256);
-  for (int y = 0; y < 32; ++y) ASSERT_EQ(std::memcmp(cut.bitmap.ScanLine(y), full.bitmap.ScanLine(y), 256 * 3), 0);
+  TReadOutcome cut = LoadJpeg(bytes);
+  EXPECT_TRUE(cut.Aborting);
+  ASSERT_EQ(cut.Bitmap.Height(), 256);
+  for (int y = 0; y < 32; ++y) ASSERT_EQ(std::memcmp(cut.Bitmap.ScanLine(y), full.Bitmap.ScanLine(y), 256 * 3), 0);
   // The bottom row was never delivered.
   const TBitmap blank(256, 1);
-  EXPECT_EQ(std::memcmp(cut.bitmap.ScanLine(255), blank.ScanLine(0), 256 * 3), 0);
+  EXPECT_EQ(std::memcmp(cut.Bitmap.ScanLine(255), blank.ScanLine(0), 256 * 3), 0);
 }
 
 TEST(JpegMalformed, TruncatedScanSetsAbortingButACutMarkerSegmentIsRecovered) {
   const fs::path scan = kJpegDir / "bad" / "pillow" / "truncated_jpeg.jpg";
   const fs::path app14 = kJpegDir / "bad" / "pillow" / "truncated_app14.jpg";
   if (!fs::exists(scan) || !fs::exists(app14)) GTEST_SKIP();
-  EXPECT_TRUE(LoadJpeg(ReadFileBytes(scan)).aborting);
+  EXPECT_TRUE(LoadJpeg(ReadFileBytes(scan)).Aborting);
   // The library resynchronises after the short APP14 segment and delivers the
   // whole image; only a warning is raised, so the image counts as read.
   const std::vector<uint8_t> bytes = ReadFileBytes(app14);
   RefImage ref;
   ASSERT_TRUE(DecodeReference(bytes, ref));
-  Loaded l = LoadJpeg(bytes);
-  EXPECT_FALSE(l.aborting);
-  EXPECT_EQ(l.bitmap.Width(), ref.width);
-  EXPECT_EQ(MaxDifference(BitmapRgb(l.bitmap), ref.pixels), 0);
+  TReadOutcome l = LoadJpeg(bytes);
+  EXPECT_FALSE(l.Aborting);
+  EXPECT_EQ(l.Bitmap.Width(), ref.width);
+  EXPECT_EQ(MaxDifference(BitmapRgb(l.Bitmap), ref.pixels), 0);
 }
 
 TEST(JpegMalformed, AbortFromTheProgressEventStopsDecoding) {
@@ -321,9 +308,9 @@ TEST(JpegWrite, RgbColourSpaceStoresRedGreenBlueInThatOrder) {
   EXPECT_NEAR(raw.pixels[0], 230, 2);
   EXPECT_NEAR(raw.pixels[1], 120, 2);
   EXPECT_NEAR(raw.pixels[2], 10, 2);
-  Loaded l = LoadJpeg(bytes);
-  EXPECT_EQ(l.params.JPEG_ColorSpace, ioJPEG_RGB);
-  const TRGB c = l.bitmap.GetPixel(5, 5);
+  TReadOutcome l = LoadJpeg(bytes);
+  EXPECT_EQ(l.Params.JPEG_ColorSpace, ioJPEG_RGB);
+  const TRGB c = l.Bitmap.GetPixel(5, 5);
   EXPECT_NEAR(c.r, 230, 2);
   EXPECT_NEAR(c.g, 120, 2);
   EXPECT_NEAR(c.b, 10, 2);
@@ -360,19 +347,19 @@ TEST(JpegRoundTrip, EveryColourSpaceAndOptionReadsBackClose) {
     p.JPEG_DCTMethod = c.dct;
     p.JPEG_Smooth = c.smooth;
     p.JPEG_Quality = 92;
-    Loaded l = LoadJpeg(SaveJpeg(bmp, p));
-    ASSERT_FALSE(l.aborting);
-    EXPECT_EQ(l.params.JPEG_ColorSpace, c.space);
-    EXPECT_EQ(l.params.JPEG_Progressive, c.progressive);
-    ASSERT_EQ(l.bitmap.Width(), 120);
-    EXPECT_LT(MeanAbsDifference(l.bitmap, bmp), c.smooth ? 10.0 : 6.0) << int(c.space);
+    TReadOutcome l = LoadJpeg(SaveJpeg(bmp, p));
+    ASSERT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Params.JPEG_ColorSpace, c.space);
+    EXPECT_EQ(l.Params.JPEG_Progressive, c.progressive);
+    ASSERT_EQ(l.Bitmap.Width(), 120);
+    EXPECT_LT(MeanAbsDifference(l.Bitmap, bmp), c.smooth ? 10.0 : 6.0) << int(c.space);
   }
   // Grey keeps the luminance only.
   TIOParamsVals g;
   g.JPEG_ColorSpace = ioJPEG_GRAYLEV;
-  Loaded l = LoadJpeg(SaveJpeg(bmp, g));
-  EXPECT_EQ(l.params.JPEG_ColorSpace, ioJPEG_GRAYLEV);
-  const TRGB c = l.bitmap.GetPixel(60, 45);
+  TReadOutcome l = LoadJpeg(SaveJpeg(bmp, g));
+  EXPECT_EQ(l.Params.JPEG_ColorSpace, ioJPEG_GRAYLEV);
+  const TRGB c = l.Bitmap.GetPixel(60, 45);
   EXPECT_TRUE(c.r == c.g && c.g == c.b);
 }
 
@@ -382,9 +369,9 @@ TEST(JpegWrite, OneBitBitmapIsWrittenAsBlackAndWhite) {
     for (int y = 0; y < 16; ++y) _SetPixelbw(bmp.ScanLine(y), x, 1);
   TIOParamsVals p;
   p.JPEG_Quality = 95;
-  Loaded l = LoadJpeg(SaveJpeg(bmp, p));
-  EXPECT_LT(l.bitmap.GetPixel(2, 8).g, 20);
-  EXPECT_GT(l.bitmap.GetPixel(13, 8).g, 235);
+  TReadOutcome l = LoadJpeg(SaveJpeg(bmp, p));
+  EXPECT_LT(l.Bitmap.GetPixel(2, 8).g, 20);
+  EXPECT_GT(l.Bitmap.GetPixel(13, 8).g, 235);
   EXPECT_EQ(bmp.PixelFormat(), pf1bit) << "the caller's bitmap is left as it was";
 }
 

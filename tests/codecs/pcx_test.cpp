@@ -15,21 +15,15 @@ using namespace vexa::test;
 
 namespace {
 
-struct Decoded {
-  TBitmap Bmp{3, 3, pf24bit};  // a size no test file has, to see whether reading touched it
-  TIOParamsVals Params;
-  bool Aborting = false;
-};
-
-Decoded Decode(TStream& s, int64_t size, bool preview = false) {
-  Decoded d;
-  TProgressRec pr;
-  pr.Aborting = &d.Aborting;
-  ReadPcxStream(s, d.Bmp, d.Params, preview, pr, size);
-  return d;
+// Starts from a size no test file has, to see whether reading touched the bitmap.
+TReadOutcome Decode(TStream& s, int64_t size, bool preview = false) {
+  TReadOutcome start;
+  start.Bitmap = TBitmap(3, 3, pf24bit);
+  return ReadWith([&](TReadOutcome& o, TProgressRec& pr) { ReadPcxStream(s, o.Bitmap, o.Params, preview, pr, size); },
+                  std::move(start));
 }
 
-Decoded DecodeBytes(const std::vector<uint8_t>& bytes, bool preview = false) {
+TReadOutcome DecodeBytes(const std::vector<uint8_t>& bytes, bool preview = false) {
   TMemoryStream s(bytes.data(), bytes.size());
   return Decode(s, s.Size(), preview);
 }
@@ -46,11 +40,7 @@ std::vector<uint8_t> Header(int w, int h, int bpp, int planes, int bpl, int enc 
 }
 
 std::vector<uint8_t> Encode(TBitmap& bmp, TIOParamsVals& params, bool* aborted = nullptr) {
-  TMemoryStream s;
-  TAbortFlag pr;
-  WritePcxStream(s, bmp, params, pr);
-  if (aborted) *aborted = pr.Aborting;
-  return s.Data();
+  return WrittenBytes([&](TStream& s, TProgressRec& pr) { WritePcxStream(s, bmp, params, pr); }, aborted);
 }
 
 TIOParamsVals Depth(int bps, int spp, TIOPCXCompression c) {
@@ -68,10 +58,7 @@ const TReadFormat kPcx = [] {
   f.Name = "PCX";
   f.Read = [](const std::string& path, int) {
     TFileStream s(path, fmOpenRead);
-    Decoded d = Decode(s, s.Size());
-    TReadOutcome o;
-    o.Bitmap = d.Bmp, o.Params = d.Params, o.Aborting = d.Aborting;
-    return o;
+    return Decode(s, s.Size());
   };
   return f;
 }();
@@ -88,29 +75,29 @@ TEST(PcxRead, PackedDepthsUseTheHeaderPalette) {
   const std::string p4 = TestData("pcx/zigimg/test-bpp4.pcx"), planes = TestData("pcx/pillow/p_4_planes.pcx");
   if (!std::filesystem::exists(p4) || !std::filesystem::exists(planes)) GTEST_SKIP();
   TFileStream f4(p4, fmOpenRead);
-  Decoded d = Decode(f4, f4.Size());
+  TReadOutcome d = Decode(f4, f4.Size());
   ASSERT_FALSE(d.Aborting);
   EXPECT_EQ(d.Params.BitsPerSample, 4);
   EXPECT_EQ(d.Params.ColorMapCount, 16);
-  EXPECT_EQ(d.Bmp.GetPixel(0, 0), CreateRGB(0x47, 0x49, 0x97));
-  EXPECT_EQ(d.Bmp.GetPixel(1, 0), CreateRGB(0x58, 0x7a, 0xa6));
-  EXPECT_EQ(d.Bmp.GetPixel(4, 0), CreateRGB(0x63, 0x53, 0x83));
-  EXPECT_EQ(d.Bmp.GetPixel(26, 0), CreateRGB(0xa9, 0x58, 0x77));
-  EXPECT_EQ(d.Bmp.GetPixel(4, 1), CreateRGB(0x79, 0x43, 0x87));
+  EXPECT_EQ(d.Bitmap.GetPixel(0, 0), CreateRGB(0x47, 0x49, 0x97));
+  EXPECT_EQ(d.Bitmap.GetPixel(1, 0), CreateRGB(0x58, 0x7a, 0xa6));
+  EXPECT_EQ(d.Bitmap.GetPixel(4, 0), CreateRGB(0x63, 0x53, 0x83));
+  EXPECT_EQ(d.Bitmap.GetPixel(26, 0), CreateRGB(0xa9, 0x58, 0x77));
+  EXPECT_EQ(d.Bitmap.GetPixel(4, 1), CreateRGB(0x79, 0x43, 0x87));
 
   // One pixel whose bit is set in planes 0 and 1: index 3, red in the header palette.
   TFileStream fp(planes, fmOpenRead);
   d = Decode(fp, fp.Size());
   ASSERT_FALSE(d.Aborting);
-  EXPECT_EQ(d.Bmp.GetPixel(0, 0), CreateRGB(255, 0, 0));
+  EXPECT_EQ(d.Bitmap.GetPixel(0, 0), CreateRGB(255, 0, 0));
 }
 
 TEST(PcxRead, HeaderFieldsFillTheParameters) {
   const std::string path = TestData("pcx/pillow/p_4_planes.pcx");
   VEXA_REQUIRE_FILE(path);
   TFileStream f(path, fmOpenRead);
-  Decoded d = Decode(f, f.Size(), true);
-  EXPECT_EQ(d.Bmp.Width(), 3) << "preview must not touch the bitmap";
+  TReadOutcome d = Decode(f, f.Size(), true);
+  EXPECT_EQ(d.Bitmap.Width(), 3) << "preview must not touch the bitmap";
   EXPECT_EQ(d.Params.BitsPerSample, 4);
   EXPECT_EQ(d.Params.SamplesPerPixel, 1);
   EXPECT_EQ(d.Params.ColorMapCount, 16);
@@ -123,7 +110,7 @@ TEST(PcxRead, HeaderFieldsFillTheParameters) {
   d = DecodeBytes(b);
   EXPECT_EQ(d.Params.DpiX, gSystemDPIX);
   EXPECT_EQ(d.Params.DpiY, gSystemDPIY);
-  EXPECT_EQ(d.Bmp.GetPixel(0, 0), CreateRGB(1, 2, 3));
+  EXPECT_EQ(d.Bitmap.GetPixel(0, 0), CreateRGB(1, 2, 3));
 }
 
 TEST(PcxRead, RunsContinueAcrossPlaneLinesAndRows) {
@@ -131,12 +118,12 @@ TEST(PcxRead, RunsContinueAcrossPlaneLinesAndRows) {
   // run of row 0 runs on into row 1's red line.
   std::vector<uint8_t> b = Header(2, 2, 8, 3, 2);
   b.insert(b.end(), {0xC3, 0x20, 0x05, 0x06, 0xC3, 0x07, 0x0A, 0x0B, 0x0C, 0x0D});
-  Decoded d = DecodeBytes(b);
+  TReadOutcome d = DecodeBytes(b);
   ASSERT_FALSE(d.Aborting);
-  EXPECT_EQ(d.Bmp.GetPixel(0, 0), CreateRGB(0x20, 0x20, 0x06));
-  EXPECT_EQ(d.Bmp.GetPixel(1, 0), CreateRGB(0x20, 0x05, 0x07));
-  EXPECT_EQ(d.Bmp.GetPixel(0, 1), CreateRGB(0x07, 0x0A, 0x0C));
-  EXPECT_EQ(d.Bmp.GetPixel(1, 1), CreateRGB(0x07, 0x0B, 0x0D));
+  EXPECT_EQ(d.Bitmap.GetPixel(0, 0), CreateRGB(0x20, 0x20, 0x06));
+  EXPECT_EQ(d.Bitmap.GetPixel(1, 0), CreateRGB(0x20, 0x05, 0x07));
+  EXPECT_EQ(d.Bitmap.GetPixel(0, 1), CreateRGB(0x07, 0x0A, 0x0C));
+  EXPECT_EQ(d.Bitmap.GetPixel(1, 1), CreateRGB(0x07, 0x0B, 0x0D));
 }
 
 TEST(PcxMalformed, BadHeadersAbortAndLeaveTheBitmapAlone) {
@@ -167,9 +154,9 @@ TEST(PcxMalformed, BadHeadersAbortAndLeaveTheBitmapAlone) {
     cases.push_back(m.Data());
   }
   for (size_t i = 0; i < cases.size(); ++i) {
-    Decoded d = DecodeBytes(cases[i]);
+    TReadOutcome d = DecodeBytes(cases[i]);
     EXPECT_TRUE(d.Aborting) << "case " << i;
-    EXPECT_EQ(d.Bmp.Width(), 3) << "case " << i;
+    EXPECT_EQ(d.Bitmap.Width(), 3) << "case " << i;
   }
 }
 
@@ -178,19 +165,19 @@ TEST(PcxMalformed, TruncatedDataKeepsTheRowsDecoded) {
   TIOParamsVals p = Depth(8, 3, ioPCX_RLE);
   std::vector<uint8_t> full = Encode(src, p);
   full.resize(128 + (full.size() - 128) / 2);
-  Decoded d = DecodeBytes(full);
+  TReadOutcome d = DecodeBytes(full);
   EXPECT_TRUE(d.Aborting);
-  ASSERT_EQ(d.Bmp.Width(), 40);
-  EXPECT_EQ(d.Bmp.GetPixel(5, 0), src.GetPixel(5, 0));
-  EXPECT_EQ(d.Bmp.GetPixel(5, 29), TRGB{});
+  ASSERT_EQ(d.Bitmap.Width(), 40);
+  EXPECT_EQ(d.Bitmap.GetPixel(5, 0), src.GetPixel(5, 0));
+  EXPECT_EQ(d.Bitmap.GetPixel(5, 29), TRGB{});
 
   // Two 8-bit planes is not a layout the reader knows: a blank picture and the flag.
   std::vector<uint8_t> b = Header(2, 1, 8, 2, 2);
   b.insert(b.end(), {1, 2, 3, 4});
   d = DecodeBytes(b);
   EXPECT_TRUE(d.Aborting);
-  EXPECT_EQ(d.Bmp.Width(), 2);
-  EXPECT_EQ(d.Bmp.GetPixel(1, 0), TRGB{});
+  EXPECT_EQ(d.Bitmap.Width(), 2);
+  EXPECT_EQ(d.Bitmap.GetPixel(1, 0), TRGB{});
 }
 
 TEST(PcxRoundTrip, LosslessDepthsSurviveWriteThenRead) {
@@ -198,12 +185,12 @@ TEST(PcxRoundTrip, LosslessDepthsSurviveWriteThenRead) {
   TBitmap mono = MonoPattern(29, 7);
   for (TIOPCXCompression c : {ioPCX_RLE, ioPCX_UNCOMPRESSED}) {
     TIOParamsVals p24 = Depth(8, 3, c), p1 = Depth(1, 1, c);
-    Decoded d = DecodeBytes(Encode(photo, p24));
+    TReadOutcome d = DecodeBytes(Encode(photo, p24));
     EXPECT_FALSE(d.Aborting);
-    EXPECT_TRUE(SamePixels(d.Bmp, photo)) << "24-bit, compression " << c;
+    EXPECT_TRUE(SamePixels(d.Bitmap, photo)) << "24-bit, compression " << c;
     d = DecodeBytes(Encode(mono, p1));
-    EXPECT_EQ(d.Bmp.PixelFormat(), pf1bit);
-    EXPECT_TRUE(SamePixels(d.Bmp, mono)) << "1-bit, compression " << c;
+    EXPECT_EQ(d.Bitmap.PixelFormat(), pf1bit);
+    EXPECT_TRUE(SamePixels(d.Bitmap, mono)) << "1-bit, compression " << c;
   }
 
   // The file entry points: the writer empties an existing file first.
@@ -213,12 +200,12 @@ TEST(PcxRoundTrip, LosslessDepthsSurviveWriteThenRead) {
   TProgressRec pr;
   WritePcx(path, photo, p, pr);
   EXPECT_EQ(static_cast<size_t>(_getfilesize(path.c_str())), Encode(photo, p).size());
-  Decoded d;
+  TReadOutcome d;
   pr.Aborting = &d.Aborting;
-  ReadPcx(path, d.Bmp, d.Params, pr);
+  ReadPcx(path, d.Bitmap, d.Params, pr);
   std::remove(path.c_str());
   EXPECT_FALSE(d.Aborting);
-  EXPECT_TRUE(SamePixels(d.Bmp, photo));
+  EXPECT_TRUE(SamePixels(d.Bitmap, photo));
 }
 
 TEST(PcxRoundTrip, PaletteDepthsMapEveryPixelToTheWrittenPalette) {
@@ -226,7 +213,7 @@ TEST(PcxRoundTrip, PaletteDepthsMapEveryPixelToTheWrittenPalette) {
     for (TIOPCXCompression c : {ioPCX_RLE, ioPCX_UNCOMPRESSED}) {
       TBitmap src = FewColours(23, 11, depth == 4 ? 12 : 40);
       TIOParamsVals p = Depth(depth, 1, c);
-      Decoded d = DecodeBytes(Encode(src, p));
+      TReadOutcome d = DecodeBytes(Encode(src, p));
       ASSERT_FALSE(d.Aborting);
       ASSERT_EQ(d.Params.ColorMapCount, 1 << depth);
       const std::set<TColor> pal = [&] {
@@ -237,7 +224,7 @@ TEST(PcxRoundTrip, PaletteDepthsMapEveryPixelToTheWrittenPalette) {
       int worst = 0;
       for (int y = 0; y < 11; ++y)
         for (int x = 0; x < 23; ++x) {
-          const TRGB a = src.GetPixel(x, y), b = d.Bmp.GetPixel(x, y);
+          const TRGB a = src.GetPixel(x, y), b = d.Bitmap.GetPixel(x, y);
           EXPECT_TRUE(pal.count(TRGB2TColor(b))) << depth << "-bit pixel " << x << "," << y;
           worst = std::max({worst, std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
         }
@@ -254,9 +241,9 @@ TEST(PcxWrite, OneBitChoosesTheColoursAsDescribed) {
   std::vector<uint8_t> out = Encode(two, p);
   EXPECT_EQ(TRGB(CreateRGB(out[16], out[17], out[18])), CreateRGB(0, 0, 90));
   EXPECT_EQ(TRGB(CreateRGB(out[19], out[20], out[21])), CreateRGB(250, 240, 10));
-  Decoded d = DecodeBytes(out);
-  EXPECT_EQ(d.Bmp.GetPixel(3, 1), CreateRGB(0, 0, 0));
-  EXPECT_EQ(d.Bmp.GetPixel(4, 1), CreateRGB(255, 255, 255));
+  TReadOutcome d = DecodeBytes(out);
+  EXPECT_EQ(d.Bitmap.GetPixel(3, 1), CreateRGB(0, 0, 0));
+  EXPECT_EQ(d.Bitmap.GetPixel(4, 1), CreateRGB(255, 255, 255));
 
   // Uniform grey 128 is dithered: 31 of the 64 cells of each 8 x 8 block are white.
   TBitmap grey(16, 8, pf24bit);
@@ -264,7 +251,7 @@ TEST(PcxWrite, OneBitChoosesTheColoursAsDescribed) {
   d = DecodeBytes(Encode(grey, p));
   int white = 0;
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) white += d.Bmp.GetPixel(x, y).r == 255;
+    for (int x = 0; x < 8; ++x) white += d.Bitmap.GetPixel(x, y).r == 255;
   EXPECT_EQ(white, 31);
 }
 
@@ -319,8 +306,8 @@ TEST(PcxWrite, OutputOpensInAnIndependentReader) {
     WriteFileBytes(path, out);
     TRefImage ref;
     ASSERT_TRUE(PillowDecode(path, ref)) << k.bps << "x" << k.spp;
-    Decoded ours = DecodeBytes(out);
-    EXPECT_EQ(MaxDifference(BitmapRgb(ours.Bmp), ref.Rgb), 0) << k.bps << "x" << k.spp;
+    TReadOutcome ours = DecodeBytes(out);
+    EXPECT_EQ(MaxDifference(BitmapRgb(ours.Bitmap), ref.Rgb), 0) << k.bps << "x" << k.spp;
     std::remove(path.c_str());
   }
 }

@@ -85,28 +85,20 @@ void Compose(TRefImage& ref, TRGB bg) {
   }
 }
 
-struct Loaded {
-  TBitmap bitmap;
-  TIOParamsVals params;
-  bool aborting = false;
-};
-
-Loaded LoadPng(const std::vector<uint8_t>& bytes, TRGB background = {}) {
-  Loaded l;
-  l.params.PNG_Background = background;
+TReadOutcome LoadPng(const std::vector<uint8_t>& bytes, TRGB background = {}) {
   TMemoryStream s(bytes.data(), bytes.size());
-  TProgressRec pr;
-  pr.Aborting = &l.aborting;
-  ReadPNGStream(s, l.bitmap, l.params, false, pr);
-  return l;
+  TReadOutcome start;
+  start.Params.PNG_Background = background;
+  return ReadWith([&](TReadOutcome& o, TProgressRec& pr) { ReadPNGStream(s, o.Bitmap, o.Params, false, pr); },
+                  std::move(start));
 }
 
 std::vector<uint8_t> SavePng(TBitmap& bmp, TIOParamsVals& params) {
-  TMemoryStream s;
-  TAbortFlag pr;
-  WritePNGStream(s, bmp, params, pr);
-  EXPECT_FALSE(pr.Aborting);
-  return s.Data();
+  bool aborted = true;
+  std::vector<uint8_t> bytes =
+      WrittenBytes([&](TStream& s, TProgressRec& pr) { WritePNGStream(s, bmp, params, pr); }, &aborted);
+  EXPECT_FALSE(aborted);
+  return bytes;
 }
 
 // Chunk data of the first chunk of a type, empty when absent.
@@ -129,12 +121,7 @@ const TRGB kRequested = CreateRGB(40, 120, 200);
 const TReadFormat kPng = [] {
   TReadFormat f;
   f.Name = "PNG";
-  f.Read = [](const std::string& path, int) {
-    Loaded l = LoadPng(ReadFileBytes(path), kRequested);
-    TReadOutcome o;
-    o.Bitmap = l.bitmap, o.Params = l.params, o.Aborting = l.aborting;
-    return o;
-  };
+  f.Read = [](const std::string& path, int) { return LoadPng(ReadFileBytes(path), kRequested); };
   f.Reference = [](const std::string& path, int, TRefImage& ref) {
     // The simplified API of libpng 1.6 garbles interlaced 16-bit files; PngSuite's
     // non-interlaced twin (basi -> basn) holds the same pixels.
@@ -171,8 +158,8 @@ TEST(PngMalformed, EveryCorruptFileSetsAborting) {
   const auto files = FilesIn(kPngDir / "bad");
   if (files.empty()) GTEST_SKIP() << "no corrupt PNG files";
   for (const auto& p : files) {
-    Loaded l = LoadPng(ReadFileBytes(p));
-    EXPECT_TRUE(l.aborting) << p.filename();
+    TReadOutcome l = LoadPng(ReadFileBytes(p));
+    EXPECT_TRUE(l.Aborting) << p.filename();
   }
 }
 
@@ -182,14 +169,14 @@ TEST(PngMalformed, TruncatedFileKeepsTheRowsReadAndSetsAborting) {
   params.PNG_Compression = 0;
   const std::vector<uint8_t> full = SavePng(bmp, params);
   const std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<long>(full.size() / 2));
-  Loaded l = LoadPng(cut);
-  EXPECT_TRUE(l.aborting);
-  ASSERT_EQ(l.bitmap.Height(), 200);
+  TReadOutcome l = LoadPng(cut);
+  EXPECT_TRUE(l.Aborting);
+  ASSERT_EQ(l.Bitmap.Height(), 200);
   // Stored (level 0) deflate data puts the top rows in the first half.
-  for (int y = 0; y < 40; ++y) ASSERT_EQ(std::memcmp(l.bitmap.ScanLine(y), bmp.ScanLine(y), 300 * 3), 0) << "row " << y;
+  for (int y = 0; y < 40; ++y) ASSERT_EQ(std::memcmp(l.Bitmap.ScanLine(y), bmp.ScanLine(y), 300 * 3), 0) << "row " << y;
   // Nothing beyond the cut was invented.
   const TBitmap blank(300, 1);
-  EXPECT_EQ(std::memcmp(l.bitmap.ScanLine(199), blank.ScanLine(0), 300 * 3), 0);
+  EXPECT_EQ(std::memcmp(l.Bitmap.ScanLine(199), blank.ScanLine(0), 300 * 3), 0);
 }
 
 TEST(PngMalformed, AbsurdSizeIsRefusedBeforeAllocating) {
@@ -208,35 +195,35 @@ TEST(PngMalformed, AbsurdSizeIsRefusedBeforeAllocating) {
   bytes[31] = static_cast<uint8_t>(crc >> 8), bytes[32] = static_cast<uint8_t>(crc);
   const uint64_t oldLimit = VXGetMaxBitmapBytes();
   VXSetMaxBitmapBytes(64u << 20);
-  Loaded l = LoadPng(bytes);
+  TReadOutcome l = LoadPng(bytes);
   VXSetMaxBitmapBytes(oldLimit);
-  EXPECT_TRUE(l.aborting);
-  EXPECT_TRUE(l.bitmap.Empty());
+  EXPECT_TRUE(l.Aborting);
+  EXPECT_TRUE(l.Bitmap.Empty());
 }
 
 TEST(PngRead, OneBitGreyStaysPackedAndColouredOneBitDoesNot) {
   const fs::path grey = kPngDir / "pngsuite" / "basn0g01.png";
   const fs::path pal = kPngDir / "pngsuite" / "basn3p01.png";
   if (!fs::exists(grey) || !fs::exists(pal)) GTEST_SKIP();
-  Loaded g = LoadPng(ReadFileBytes(grey));
-  EXPECT_EQ(g.bitmap.PixelFormat(), pf1bit);
-  EXPECT_EQ(g.params.BitsPerSample, 1);
-  EXPECT_EQ(g.params.SamplesPerPixel, 1);
+  TReadOutcome g = LoadPng(ReadFileBytes(grey));
+  EXPECT_EQ(g.Bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(g.Params.BitsPerSample, 1);
+  EXPECT_EQ(g.Params.SamplesPerPixel, 1);
   // basn3p01 has a two-entry palette of colours, which pf1bit could not show.
-  Loaded p = LoadPng(ReadFileBytes(pal));
-  EXPECT_EQ(p.bitmap.PixelFormat(), pf24bit);
-  ASSERT_EQ(p.params.ColorMapCount, 2);
-  const TRGB c = p.bitmap.GetPixel(0, 0);
-  EXPECT_TRUE(c == p.params.ColorMap[0] || c == p.params.ColorMap[1]);
+  TReadOutcome p = LoadPng(ReadFileBytes(pal));
+  EXPECT_EQ(p.Bitmap.PixelFormat(), pf24bit);
+  ASSERT_EQ(p.Params.ColorMapCount, 2);
+  const TRGB c = p.Bitmap.GetPixel(0, 0);
+  EXPECT_TRUE(c == p.Params.ColorMap[0] || c == p.Params.ColorMap[1]);
 }
 
 TEST(PngRead, SixteenBitRgbReportsItsDepth) {
   const fs::path f = kPngDir / "pngsuite" / "basn2c16.png";
   if (!fs::exists(f)) GTEST_SKIP();
-  Loaded l = LoadPng(ReadFileBytes(f));
-  EXPECT_EQ(l.bitmap.PixelFormat(), pf24bit);
-  EXPECT_EQ(l.params.BitsPerSample, 16);
-  EXPECT_EQ(l.params.SamplesPerPixel, 3);
+  TReadOutcome l = LoadPng(ReadFileBytes(f));
+  EXPECT_EQ(l.Bitmap.PixelFormat(), pf24bit);
+  EXPECT_EQ(l.Params.BitsPerSample, 16);
+  EXPECT_EQ(l.Params.SamplesPerPixel, 3);
 }
 
 TEST(PngRead, BackgroundChunkBecomesPngBackgroundAtEightBits) {
@@ -252,8 +239,8 @@ TEST(PngRead, BackgroundChunkBecomesPngBackgroundAtEightBits) {
   for (const Case& c : cases) {
     const fs::path f = kPngDir / "pngsuite" / c.file;
     if (!fs::exists(f)) continue;
-    Loaded l = LoadPng(ReadFileBytes(f), CreateRGB(1, 2, 3));
-    EXPECT_EQ(l.params.PNG_Background, c.expected) << c.file;
+    TReadOutcome l = LoadPng(ReadFileBytes(f), CreateRGB(1, 2, 3));
+    EXPECT_EQ(l.Params.PNG_Background, c.expected) << c.file;
   }
 }
 
@@ -264,13 +251,13 @@ TEST(PngRead, AlphaWithoutBackgroundChunkIsComposedOverPngBackground) {
   TRefImage ref;
   ASSERT_TRUE(DecodeReference(bytes, ref));
   const TRGB red = CreateRGB(255, 0, 0);
-  Loaded l = LoadPng(bytes, red);
-  EXPECT_EQ(l.params.PNG_Background, red);
+  TReadOutcome l = LoadPng(bytes, red);
+  EXPECT_EQ(l.Params.PNG_Background, red);
   // The top-left pixel is fully transparent in this file.
   EXPECT_EQ(ref.Alpha[0], 0);
   Compose(ref, red);
-  EXPECT_LE(MaxDifference(BitmapRgb(l.bitmap), ref.Rgb), 1);
-  EXPECT_EQ(l.bitmap.GetPixel(0, 0), red);
+  EXPECT_LE(MaxDifference(BitmapRgb(l.Bitmap), ref.Rgb), 1);
+  EXPECT_EQ(l.Bitmap.GetPixel(0, 0), red);
 }
 
 TEST(PngRead, InterlacedFileReportsProgressOverSevenPasses) {
@@ -346,13 +333,13 @@ TEST(PngRoundTrip, TwentyFourBitSurvivesWriteThenReadWithEveryFilterAndInterlace
       TIOParamsVals params;
       params.PNG_Filter = filter;
       params.PNG_Interlaced = interlaced;
-      Loaded l = LoadPng(SavePng(bmp, params));
-      ASSERT_FALSE(l.aborting);
-      EXPECT_EQ(l.params.PNG_Interlaced, interlaced);
-      ASSERT_EQ(l.bitmap.Width(), 67);
-      ASSERT_EQ(l.bitmap.Height(), 45);
+      TReadOutcome l = LoadPng(SavePng(bmp, params));
+      ASSERT_FALSE(l.Aborting);
+      EXPECT_EQ(l.Params.PNG_Interlaced, interlaced);
+      ASSERT_EQ(l.Bitmap.Width(), 67);
+      ASSERT_EQ(l.Bitmap.Height(), 45);
       for (int y = 0; y < 45; ++y)
-        ASSERT_EQ(std::memcmp(l.bitmap.ScanLine(y), bmp.ScanLine(y), 67 * 3), 0) << "row " << y;
+        ASSERT_EQ(std::memcmp(l.Bitmap.ScanLine(y), bmp.ScanLine(y), 67 * 3), 0) << "row " << y;
     }
 }
 
@@ -364,11 +351,11 @@ TEST(PngRoundTrip, OneBitBitmapSurvivesExactly) {
   TIOParamsVals params;
   params.BitsPerSample = 1;
   params.SamplesPerPixel = 1;
-  Loaded l = LoadPng(SavePng(bmp, params));
-  ASSERT_EQ(l.bitmap.PixelFormat(), pf1bit);
+  TReadOutcome l = LoadPng(SavePng(bmp, params));
+  ASSERT_EQ(l.Bitmap.PixelFormat(), pf1bit);
   for (int y = 0; y < 7; ++y)
     for (int x = 0; x < 29; ++x)
-      EXPECT_EQ(!!_GetPixelbw(l.bitmap.ScanLine(y), x), !!_GetPixelbw(bmp.ScanLine(y), x));
+      EXPECT_EQ(!!_GetPixelbw(l.Bitmap.ScanLine(y), x), !!_GetPixelbw(bmp.ScanLine(y), x));
 }
 
 TEST(PngWrite, TwoColourBitmapBecomesOneBitWithTheDarkerColourBlack) {
@@ -378,10 +365,10 @@ TEST(PngWrite, TwoColourBitmapBecomesOneBitWithTheDarkerColourBlack) {
   TIOParamsVals params;
   params.BitsPerSample = 1;
   params.SamplesPerPixel = 1;
-  Loaded l = LoadPng(SavePng(bmp, params));
-  ASSERT_EQ(l.bitmap.PixelFormat(), pf1bit);
-  EXPECT_EQ(l.bitmap.GetPixel(3, 1), CreateRGB(0, 0, 0));
-  EXPECT_EQ(l.bitmap.GetPixel(0, 0), CreateRGB(255, 255, 255));
+  TReadOutcome l = LoadPng(SavePng(bmp, params));
+  ASSERT_EQ(l.Bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(l.Bitmap.GetPixel(3, 1), CreateRGB(0, 0, 0));
+  EXPECT_EQ(l.Bitmap.GetPixel(0, 0), CreateRGB(255, 255, 255));
 }
 
 TEST(PngWrite, ManyColoursAreDitheredToBlackAndWhite) {
@@ -391,13 +378,13 @@ TEST(PngWrite, ManyColoursAreDitheredToBlackAndWhite) {
   TIOParamsVals params;
   params.BitsPerSample = 1;
   params.SamplesPerPixel = 1;
-  Loaded l = LoadPng(SavePng(bmp, params));
-  ASSERT_EQ(l.bitmap.PixelFormat(), pf1bit);
+  TReadOutcome l = LoadPng(SavePng(bmp, params));
+  ASSERT_EQ(l.Bitmap.PixelFormat(), pf1bit);
   int whiteLeft = 0, whiteRight = 0;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) {
-      whiteLeft += !!_GetPixelbw(l.bitmap.ScanLine(y), x);
-      whiteRight += !!_GetPixelbw(l.bitmap.ScanLine(y), x + 8);
+      whiteLeft += !!_GetPixelbw(l.Bitmap.ScanLine(y), x);
+      whiteRight += !!_GetPixelbw(l.Bitmap.ScanLine(y), x + 8);
     }
   EXPECT_LT(whiteLeft, 8);
   EXPECT_GT(whiteRight, 56);
@@ -411,17 +398,17 @@ TEST(PngWrite, OneSamplePerPixelFromTwentyFourBitsGivesAFullPalette) {
   const std::vector<uint8_t> bytes = SavePng(bmp, params);
   EXPECT_EQ(ChunkData(bytes, "PLTE").size(), 256u * 3);
   EXPECT_EQ(ChunkData(bytes, "bKGD").size(), 1u);
-  Loaded l = LoadPng(bytes);
-  ASSERT_FALSE(l.aborting);
-  EXPECT_EQ(l.params.ColorMapCount, 256);
-  EXPECT_EQ(l.params.SamplesPerPixel, 1);
+  TReadOutcome l = LoadPng(bytes);
+  ASSERT_FALSE(l.Aborting);
+  EXPECT_EQ(l.Params.ColorMapCount, 256);
+  EXPECT_EQ(l.Params.SamplesPerPixel, 1);
   // Every pixel is a palette colour close to the original.
   long total = 0;
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 64; ++x) {
-      const TRGB a = l.bitmap.GetPixel(x, y), b = bmp.GetPixel(x, y);
+      const TRGB a = l.Bitmap.GetPixel(x, y), b = bmp.GetPixel(x, y);
       total += std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
-      ASSERT_NE(std::find(l.params.ColorMap.begin(), l.params.ColorMap.end(), a), l.params.ColorMap.end());
+      ASSERT_NE(std::find(l.Params.ColorMap.begin(), l.Params.ColorMap.end(), a), l.Params.ColorMap.end());
     }
   EXPECT_LT(total / (64 * 48), 30);
 }
@@ -438,10 +425,10 @@ TEST(PngWrite, ResolutionAndBackgroundChunksReadBack) {
   EXPECT_EQ(BigEndian32(&phys[0]), 3780u);
   EXPECT_EQ(BigEndian32(&phys[4]), 11811u);
   EXPECT_EQ(phys[8], 1);
-  Loaded l = LoadPng(bytes);
-  EXPECT_EQ(l.params.DpiX, 96);
-  EXPECT_EQ(l.params.DpiY, 300);
-  EXPECT_EQ(l.params.PNG_Background, CreateRGB(200, 100, 50));
+  TReadOutcome l = LoadPng(bytes);
+  EXPECT_EQ(l.Params.DpiX, 96);
+  EXPECT_EQ(l.Params.DpiY, 300);
+  EXPECT_EQ(l.Params.PNG_Background, CreateRGB(200, 100, 50));
 }
 
 TEST(PngWrite, HigherCompressionLevelIsNotLarger) {

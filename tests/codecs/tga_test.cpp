@@ -16,19 +16,13 @@ using namespace vexa::test;
 
 namespace {
 
-struct Decoded {
-  TBitmap Bmp{3, 3, pf24bit};  // a size no test file has, to see whether reading touched it
-  TIOParamsVals Params;
-  bool Aborting = false;
-};
-
-Decoded DecodeBytes(const std::vector<uint8_t>& bytes, bool preview = false) {
-  Decoded d;
+// Starts from a size no test file has, to see whether reading touched the bitmap.
+TReadOutcome DecodeBytes(const std::vector<uint8_t>& bytes, bool preview = false) {
   TMemoryStream s(bytes.data(), bytes.size());
-  TProgressRec pr;
-  pr.Aborting = &d.Aborting;
-  ReadTGAStream(s, d.Bmp, d.Params, preview, pr);
-  return d;
+  TReadOutcome start;
+  start.Bitmap = TBitmap(3, 3, pf24bit);
+  return ReadWith([&](TReadOutcome& o, TProgressRec& pr) { ReadTGAStream(s, o.Bitmap, o.Params, preview, pr); },
+                  std::move(start));
 }
 
 std::vector<uint8_t> Header(int type, int depth, int w, int h, int desc, int mapLen = 0, int mapBits = 0) {
@@ -42,11 +36,7 @@ std::vector<uint8_t> Header(int type, int depth, int w, int h, int desc, int map
 }
 
 std::vector<uint8_t> Encode(TBitmap& bmp, TIOParamsVals& params, bool* aborted = nullptr) {
-  TMemoryStream s;
-  TAbortFlag pr;
-  WriteTGAStream(s, bmp, params, pr);
-  if (aborted) *aborted = pr.Aborting;
-  return s.Data();
+  return WrittenBytes([&](TStream& s, TProgressRec& pr) { WriteTGAStream(s, bmp, params, pr); }, aborted);
 }
 
 TIOParamsVals Depth(int bps, int spp, bool compressed) {
@@ -67,10 +57,7 @@ const TReadFormat kTga = [] {
     probe.LoadFromFile(path);
     EXPECT_TRUE(TryTGA(probe));
     EXPECT_EQ(probe.Position(), 0);
-    Decoded d = DecodeBytes(probe.Data());
-    TReadOutcome o;
-    o.Bitmap = d.Bmp, o.Params = d.Params, o.Aborting = d.Aborting;
-    return o;
+    return DecodeBytes(probe.Data());
   };
   return f;
 }();
@@ -104,9 +91,9 @@ TEST(TgaRead, SameStoredPixelsUnderEveryOriginAndLayout) {
   const std::string dir = TestData("tga/truevision-and-image-rs/");
   auto load = [&](const char* f, TBitmap& out) {
     if (!std::filesystem::exists(dir + f)) return false;
-    Decoded d = DecodeBytes(ReadFileBytes(dir + f));
+    TReadOutcome d = DecodeBytes(ReadFileBytes(dir + f));
     EXPECT_FALSE(d.Aborting) << f;
-    out = d.Bmp;
+    out = d.Bitmap;
     return true;
   };
   // Four files with the same packets (crossing row ends, which Pillow refuses) and
@@ -142,26 +129,26 @@ TEST(TgaRead, RowOrderColumnOrderAndPackedDepths) {
   // 2 x 2 true colour stored bottom-up: the first stored row is the bottom one.
   std::vector<uint8_t> b = Header(2, 24, 2, 2, 0);
   b.insert(b.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-  Decoded d = DecodeBytes(b, true);
+  TReadOutcome d = DecodeBytes(b, true);
   EXPECT_EQ(d.Params.Width, 2);
-  EXPECT_EQ(d.Bmp.Width(), 3) << "preview must not touch the bitmap";
+  EXPECT_EQ(d.Bitmap.Width(), 3) << "preview must not touch the bitmap";
   d = DecodeBytes(b);
-  EXPECT_EQ(d.Bmp.GetPixel(0, 1), CreateRGB(3, 2, 1));
-  EXPECT_EQ(d.Bmp.GetPixel(1, 0), CreateRGB(12, 11, 10));
+  EXPECT_EQ(d.Bitmap.GetPixel(0, 1), CreateRGB(3, 2, 1));
+  EXPECT_EQ(d.Bitmap.GetPixel(1, 0), CreateRGB(12, 11, 10));
   // Same bytes stored right to left.
   b[17] = 0x10;
   d = DecodeBytes(b);
-  EXPECT_EQ(d.Bmp.GetPixel(1, 1), CreateRGB(3, 2, 1));
+  EXPECT_EQ(d.Bitmap.GetPixel(1, 1), CreateRGB(3, 2, 1));
 
   // Depth 1, 10 pixels, mirrored, run-length: a packet spanning both rows' bytes.
   b = Header(11, 1, 10, 2, 0x30);
   b.insert(b.end(), {0x83, 0x80});
   d = DecodeBytes(b);
   ASSERT_FALSE(d.Aborting);
-  EXPECT_EQ(d.Bmp.PixelFormat(), pf1bit);
+  EXPECT_EQ(d.Bitmap.PixelFormat(), pf1bit);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 10; ++x)
-      EXPECT_EQ(d.Bmp.GetPixel(x, y).r, (x == 9 || x == 1) ? 255 : 0) << x << "," << y;
+      EXPECT_EQ(d.Bitmap.GetPixel(x, y).r, (x == 9 || x == 1) ? 255 : 0) << x << "," << y;
 
   // Depth 4 with a 16-entry map: two indices per byte, high nibble first.
   b = Header(1, 4, 3, 1, 0x20, 16, 24);
@@ -169,9 +156,9 @@ TEST(TgaRead, RowOrderColumnOrderAndPackedDepths) {
   b.insert(b.end(), {0x3F, 0x20});
   d = DecodeBytes(b);
   ASSERT_FALSE(d.Aborting);
-  EXPECT_EQ(d.Bmp.GetPixel(0, 0), CreateRGB(30, 0, 3));
-  EXPECT_EQ(d.Bmp.GetPixel(1, 0), CreateRGB(150, 0, 15));
-  EXPECT_EQ(d.Bmp.GetPixel(2, 0), CreateRGB(20, 0, 2));
+  EXPECT_EQ(d.Bitmap.GetPixel(0, 0), CreateRGB(30, 0, 3));
+  EXPECT_EQ(d.Bitmap.GetPixel(1, 0), CreateRGB(150, 0, 15));
+  EXPECT_EQ(d.Bitmap.GetPixel(2, 0), CreateRGB(20, 0, 2));
   EXPECT_EQ(d.Params.BitsPerSample, 4);
 }
 
@@ -187,9 +174,9 @@ TEST(TgaMalformed, BadInputAbortsWithoutCrashing) {
   untouched.push_back(Header(10, 8, 4000, 4000, 0));  // 16 million pixels from 30 bytes of packets
   untouched.back().resize(48, 0xFF);
   for (size_t i = 0; i < untouched.size(); ++i) {
-    Decoded d = DecodeBytes(untouched[i]);
+    TReadOutcome d = DecodeBytes(untouched[i]);
     EXPECT_TRUE(d.Aborting) << i;
-    EXPECT_EQ(d.Bmp.Width(), 3) << i;
+    EXPECT_EQ(d.Bitmap.Width(), 3) << i;
   }
 
   // Data ending early: the rows read so far stay, the rest is black.
@@ -197,10 +184,10 @@ TEST(TgaMalformed, BadInputAbortsWithoutCrashing) {
   TIOParamsVals p = Depth(8, 3, true);
   std::vector<uint8_t> out = Encode(src, p);
   out.resize(out.size() / 2);
-  Decoded d = DecodeBytes(out);
+  TReadOutcome d = DecodeBytes(out);
   EXPECT_TRUE(d.Aborting);
-  EXPECT_EQ(d.Bmp.GetPixel(4, 0), src.GetPixel(4, 0));
-  EXPECT_EQ(d.Bmp.GetPixel(4, 19), TRGB{});
+  EXPECT_EQ(d.Bitmap.GetPixel(4, 0), src.GetPixel(4, 0));
+  EXPECT_EQ(d.Bitmap.GetPixel(4, 19), TRGB{});
 
   // An extension offset past the end is ignored, not followed.
   p = Depth(8, 3, false);
@@ -210,7 +197,7 @@ TEST(TgaMalformed, BadInputAbortsWithoutCrashing) {
   d = DecodeBytes(out);
   EXPECT_FALSE(d.Aborting);
   EXPECT_EQ(d.Params.TGA_Author, "");
-  EXPECT_TRUE(SamePixels(d.Bmp, src));
+  EXPECT_TRUE(SamePixels(d.Bitmap, src));
 }
 
 TEST(TgaDetect, TypeAndDepthDecideAndNetpbmIsRefused) {
@@ -241,9 +228,9 @@ TEST(TgaRoundTrip, LosslessDepthsSurviveWriteThenRead) {
     }
   for (bool c : {true, false}) {
     TIOParamsVals p = Depth(8, 3, c);
-    Decoded d = DecodeBytes(Encode(photo, p));
+    TReadOutcome d = DecodeBytes(Encode(photo, p));
     EXPECT_FALSE(d.Aborting);
-    EXPECT_TRUE(SamePixels(d.Bmp, photo)) << "24-bit, compressed " << c;
+    EXPECT_TRUE(SamePixels(d.Bitmap, photo)) << "24-bit, compressed " << c;
     EXPECT_EQ(d.Params.TGA_Compressed, c);
 
     p = Depth(8, 1, c);
@@ -256,7 +243,7 @@ TEST(TgaRoundTrip, LosslessDepthsSurviveWriteThenRead) {
     // The grey levels pass through the quantizer's palette, so they may move a little.
     for (int y = 0; y < 9; ++y)
       for (int x = 0; x < 40; ++x) {
-        const TRGB a = greys.GetPixel(x, y), b = d.Bmp.GetPixel(x, y);
+        const TRGB a = greys.GetPixel(x, y), b = d.Bitmap.GetPixel(x, y);
         EXPECT_TRUE(b.r == b.g && b.g == b.b);
         EXPECT_LE(std::abs(a.r - b.r), 8) << x << "," << y;
       }
@@ -264,8 +251,8 @@ TEST(TgaRoundTrip, LosslessDepthsSurviveWriteThenRead) {
     p = Depth(1, 1, c);
     d = DecodeBytes(Encode(mono, p));
     EXPECT_FALSE(p.TGA_Compressed);
-    EXPECT_EQ(d.Bmp.PixelFormat(), pf1bit);
-    EXPECT_TRUE(SamePixels(d.Bmp, mono)) << "1-bit";
+    EXPECT_EQ(d.Bitmap.PixelFormat(), pf1bit);
+    EXPECT_TRUE(SamePixels(d.Bitmap, mono)) << "1-bit";
   }
 }
 
@@ -278,14 +265,14 @@ TEST(TgaRoundTrip, PaletteDepthsMapEveryPixelToTheWrittenPalette) {
       EXPECT_EQ(out[1], 1);
       EXPECT_EQ(out[2], depth == 8 && c ? 9 : 1);
       EXPECT_EQ(p.TGA_Compressed, depth == 8 && c) << "4 bits are always stored raw";
-      Decoded d = DecodeBytes(out);
+      TReadOutcome d = DecodeBytes(out);
       ASSERT_FALSE(d.Aborting);
       ASSERT_EQ(d.Params.ColorMapCount, 1 << depth);
       EXPECT_EQ(d.Params.ColorMap, p.ColorMap) << "the palette read is the one written";
       int worst = 0;
       for (int y = 0; y < 11; ++y)
         for (int x = 0; x < 23; ++x) {
-          const TRGB a = src.GetPixel(x, y), b = d.Bmp.GetPixel(x, y);
+          const TRGB a = src.GetPixel(x, y), b = d.Bitmap.GetPixel(x, y);
           EXPECT_TRUE(std::find(p.ColorMap.begin(), p.ColorMap.end(), b) != p.ColorMap.end());
           worst = std::max({worst, std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
         }
@@ -316,7 +303,7 @@ TEST(TgaWrite, PacketsAndExtensionArea) {
   EXPECT_EQ(ext[476] | (ext[477] << 8), 10000);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data() + out.size() - 18)), "TRUEVISION-XFILE.");
 
-  Decoded d = DecodeBytes(out);
+  TReadOutcome d = DecodeBytes(out);
   EXPECT_EQ(d.Params.TGA_ImageName, "flat");
   EXPECT_EQ(d.Params.TGA_Author, "A. Author");
   EXPECT_EQ(d.Params.TGA_Descriptor, "job 7");
@@ -338,7 +325,7 @@ TEST(TgaWrite, PacketsAndExtensionArea) {
   d.Params.TGA_Author = "stale";
   TMemoryStream s(out.data(), out.size());
   TProgressRec pr;
-  ReadTGAStream(s, d.Bmp, d.Params, false, pr);
+  ReadTGAStream(s, d.Bitmap, d.Params, false, pr);
   EXPECT_EQ(d.Params.TGA_Author, "");
   EXPECT_EQ(d.Params.TGA_Date, VXToday());
   EXPECT_DOUBLE_EQ(d.Params.TGA_Gamma, 2.2);
@@ -369,8 +356,8 @@ TEST(TgaWrite, OutputOpensInAnIndependentReader) {
     WriteFileBytes(path, out);
     TRefImage ref;
     ASSERT_TRUE(PillowDecode(path, ref)) << k.bps << "x" << k.spp;
-    Decoded ours = DecodeBytes(out);
-    EXPECT_EQ(MaxDifference(BitmapRgb(ours.Bmp), ref.Rgb), 0) << k.bps << "x" << k.spp << " grey " << k.grey;
+    TReadOutcome ours = DecodeBytes(out);
+    EXPECT_EQ(MaxDifference(BitmapRgb(ours.Bitmap), ref.Rgb), 0) << k.bps << "x" << k.spp << " grey " << k.grey;
     std::remove(path.c_str());
   }
 }

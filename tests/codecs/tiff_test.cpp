@@ -18,24 +18,16 @@ using namespace vexa::test;
 
 const std::string kDir = std::string(VEXA_TESTDATA_DIR) + "/tiff/";
 
-struct TReadResult {
-  TBitmap Bitmap;
-  TIOParamsVals Params;
-  int32_t Pages = 0;
-  bool Aborting = false;
-};
-
-TReadResult ReadTiff(TStream& s, int index = 0) {
-  TReadResult r;
-  r.Params.TIFF_ImageIndex = index;
-  TProgressRec pr;
-  pr.Aborting = &r.Aborting;
+TReadOutcome ReadTiff(TStream& s, int index = 0) {
+  TReadOutcome start;
+  start.Params.TIFF_ImageIndex = index;
   s.Seek(0, soBeginning);
-  TIFFReadStream(&r.Bitmap, s, r.Pages, &r.Params, pr, false);
-  return r;
+  return ReadWith(
+      [&](TReadOutcome& o, TProgressRec& pr) { TIFFReadStream(&o.Bitmap, s, o.Pages, &o.Params, pr, false); },
+      std::move(start));
 }
 
-TReadResult ReadTiffFile(const std::string& path, int index = 0) {
+TReadOutcome ReadTiffFile(const std::string& path, int index = 0) {
   TMemoryStream ms;
   ms.LoadFromFile(path);
   return ReadTiff(ms, index);
@@ -66,10 +58,7 @@ const TReadFormat kTiff = [] {
   f.Name = "TIFF";
   f.Read = [](const std::string& path, int page) {
     VXInstallLZWCoders();
-    TReadResult r = ReadTiffFile(path, page);
-    TReadOutcome o;
-    o.Bitmap = r.Bitmap, o.Params = r.Params, o.Aborting = r.Aborting, o.Pages = r.Pages;
-    return o;
+    return ReadTiffFile(path, page);
   };
   f.Align = [](const TReadOutcome& ours, TRefImage& ref, std::vector<uint8_t>&, int&) {
     if (ours.Bitmap.PixelFormat() == pf1bit) ref.Rgb = Bilevel(ref.Rgb, ours.Params.ColorMap);
@@ -157,8 +146,8 @@ VEXA_READ_SUITE(
 
 // Pillow reads 16-bit planar RGB as 8-bit; libtiff's own converter is the reference here.
 TEST(TiffRead, SixteenBitPlanarMatchesItsChunkyTwin) {
-  const TReadResult planar = ReadTiffFile(kDir + "libtiffpic/depth/flower-rgb-planar-16.tif");
-  const TReadResult chunky = ReadTiffFile(kDir + "libtiffpic/depth/flower-rgb-contig-16.tif");
+  const TReadOutcome planar = ReadTiffFile(kDir + "libtiffpic/depth/flower-rgb-planar-16.tif");
+  const TReadOutcome chunky = ReadTiffFile(kDir + "libtiffpic/depth/flower-rgb-contig-16.tif");
   if (chunky.Pages == 0 || planar.Pages == 0) GTEST_SKIP() << "missing files";
   ASSERT_FALSE(planar.Aborting);
   ASSERT_FALSE(chunky.Aborting);
@@ -174,7 +163,7 @@ TEST(TiffRead, UnsupportedLayoutsSetAborting) {
                         "image-tiff/12bit.cropped.tiff", "image-tiff-seq/seq-1c-8b-bigtiff-20f3db0c.tiff"}) {
     SCOPED_TRACE(f);
     if (!std::filesystem::exists(kDir + f)) continue;
-    const TReadResult r = ReadTiffFile(kDir + f);
+    const TReadOutcome r = ReadTiffFile(kDir + f);
     EXPECT_TRUE(r.Aborting);
     for (int y = 0; y < r.Bitmap.Height(); ++y)
       for (int x = 0; x < r.Bitmap.RowLen(); ++x) ASSERT_EQ(r.Bitmap.ScanLine(y)[x], 0);
@@ -186,7 +175,7 @@ TEST(TiffRead, LzwPageWithoutDecoderSetsAborting) {
   if (!std::filesystem::exists(path)) GTEST_SKIP();
   const TiffLzwDecodeProc saved = DefTIFF_LZWDECOMPFUNC;
   DefTIFF_LZWDECOMPFUNC = nullptr;
-  const TReadResult r = ReadTiffFile(path);
+  const TReadOutcome r = ReadTiffFile(path);
   DefTIFF_LZWDECOMPFUNC = saved;
   EXPECT_TRUE(r.Aborting);
   EXPECT_EQ(r.Params.TIFF_Compression, ioTIFF_LZW);
@@ -202,7 +191,7 @@ TEST(TiffMalformed, FuzzedFilesNeverCrash) {
     for (const auto& e : std::filesystem::directory_iterator(kDir + sub)) {
       SCOPED_TRACE(e.path().string());
       ++seen;
-      const TReadResult r = ReadTiffFile(e.path().string());
+      const TReadOutcome r = ReadTiffFile(e.path().string());
       if (!r.Aborting) {
         EXPECT_GT(r.Bitmap.Width(), 0);
         EXPECT_EQ(r.Bitmap.Width(), r.Params.Width);
@@ -292,14 +281,14 @@ std::vector<uint8_t> RgbPixels(int w, int h) {
   return px;
 }
 
-TReadResult ReadBytes(const std::vector<uint8_t>& bytes, int index = 0) {
+TReadOutcome ReadBytes(const std::vector<uint8_t>& bytes, int index = 0) {
   TMemoryStream ms(bytes.data(), bytes.size());
   return ReadTiff(ms, index);
 }
 
 TEST(TiffRead, BigEndianWithShortWidthReadsLikeLittleEndianTwin) {
   const std::vector<uint8_t> px = RgbPixels(5, 3);
-  TReadResult results[2];
+  TReadOutcome results[2];
   for (int be = 0; be < 2; ++be) {
     TTiffBuilder b(be == 1);
     b.Add(256, 3, {5});  // SHORT width: stands in the upper half of a big-endian value field
@@ -325,7 +314,7 @@ TEST(TiffRead, SixteenBitSamplesFollowTheFileByteOrder) {
     // Values 0x1234 and 0xABCD in the file's order.
     const std::vector<uint8_t> px = be ? std::vector<uint8_t>{0x12, 0x34, 0xAB, 0xCD}
                                        : std::vector<uint8_t>{0x34, 0x12, 0xCD, 0xAB};
-    const TReadResult r = ReadBytes(b.Build(px));
+    const TReadOutcome r = ReadBytes(b.Build(px));
     ASSERT_FALSE(r.Aborting);
     EXPECT_EQ(r.Bitmap.GetPixel(0, 0).r, 0x12);
     EXPECT_EQ(r.Bitmap.GetPixel(1, 0).r, 0xAB);
@@ -345,7 +334,7 @@ TEST(TiffRead, OneStripDefaults) {
     b.Add(277, 3, {3});
     if (variant == 1) b.Add(278, 4, {0xFFFFFFFFu});
     if (variant == 2) b.Add(279, 4, {0});
-    const TReadResult r = ReadBytes(b.Build(px, variant != 0));
+    const TReadOutcome r = ReadBytes(b.Build(px, variant != 0));
     ASSERT_FALSE(r.Aborting);
     EXPECT_EQ(BitmapRgb(r.Bitmap), px);
   }
@@ -360,7 +349,7 @@ TEST(TiffRead, ResolutionPerCentimetreBecomesDpi) {
   b.AddRational(282, 11811, 100);
   b.AddRational(283, 50, 0);  // a zero denominator counts as 1
   b.Add(296, 3, {3});
-  const TReadResult r = ReadBytes(b.Build({1, 2, 3}));
+  const TReadOutcome r = ReadBytes(b.Build({1, 2, 3}));
   EXPECT_EQ(r.Params.DpiX, 299);
   EXPECT_EQ(r.Params.DpiY, 127);
 }
@@ -374,7 +363,7 @@ TEST(TiffMalformed, EmptyValuesReadAsAbsent) {
   b.Add(269, 2, {});
   b.Add(282, 5, {});
   b.Add(262, 3, {1});
-  const TReadResult r = ReadBytes(b.Build({0x80}));
+  const TReadOutcome r = ReadBytes(b.Build({0x80}));
   EXPECT_FALSE(r.Aborting);
   EXPECT_EQ(r.Params.BitsPerSample, 1);
   EXPECT_EQ(r.Params.TIFF_DocumentName, "");
@@ -405,7 +394,7 @@ TEST(TiffMalformed, StripsOutsideTheStreamSetAborting) {
   shortStrip.Add(258, 3, {8, 8, 8});
   shortStrip.Add(277, 3, {3});
   const std::vector<uint8_t> px = RgbPixels(4, 2);
-  const TReadResult r = ReadBytes(shortStrip.Build(px));
+  const TReadOutcome r = ReadBytes(shortStrip.Build(px));
   EXPECT_TRUE(r.Aborting);
   // The rows decoded so far are kept; the rest stays zero.
   std::vector<uint8_t> want = px;
@@ -419,7 +408,7 @@ TEST(TiffMalformed, AbsurdSizeIsRefusedBeforeAllocating) {
   b.Add(257, 4, {0xFFFFFFF0u});
   b.Add(258, 3, {8, 8, 8});
   b.Add(277, 3, {3});
-  const TReadResult r = ReadBytes(b.Build({1, 2, 3}));
+  const TReadOutcome r = ReadBytes(b.Build({1, 2, 3}));
   EXPECT_TRUE(r.Aborting);
   EXPECT_TRUE(r.Bitmap.Empty());
 }
@@ -449,14 +438,14 @@ TEST(TiffMalformed, DirectoryCyclesEndTheChain) {
   setLink(dir2 + (link - dir), dir);
   TMemoryStream loop(f.data(), f.size());
   EXPECT_EQ(_EnumTIFFImStream(loop), 2);
-  const TReadResult second = ReadBytes(f, 1);
+  const TReadOutcome second = ReadBytes(f, 1);
   EXPECT_FALSE(second.Aborting);
   EXPECT_EQ(second.Pages, 2);
 }
 
 TEST(TiffMalformed, NotTiffSetsAbortingAndCountsNoPage) {
   const std::vector<uint8_t> junk = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0};
-  const TReadResult r = ReadBytes(junk);
+  const TReadOutcome r = ReadBytes(junk);
   EXPECT_TRUE(r.Aborting);
   EXPECT_EQ(r.Pages, 0);
   TMemoryStream ms(junk.data(), junk.size());
@@ -504,11 +493,11 @@ TIOParamsVals WriteParams(TIOTIFFCompression c, bool bilevel) {
 }
 
 std::vector<uint8_t> WriteTiff(TBitmap& bmp, TIOParamsVals& p) {
-  TMemoryStream ms;
-  TAbortFlag pr;
-  EXPECT_EQ(TIFFWriteStream(ms, false, bmp, p, pr), 1);
-  EXPECT_FALSE(pr.Aborting);
-  return std::vector<uint8_t>(ms.Memory(), ms.Memory() + ms.Size());
+  bool aborted = true;
+  std::vector<uint8_t> bytes = WrittenBytes(
+      [&](TStream& s, TProgressRec& pr) { EXPECT_EQ(TIFFWriteStream(s, false, bmp, p, pr), 1); }, &aborted);
+  EXPECT_FALSE(aborted);
+  return bytes;
 }
 
 std::string SaveTemp(const std::vector<uint8_t>& bytes, const std::string& name) {
@@ -574,7 +563,7 @@ TEST_P(TiffRoundTrip, PixelsSurviveAndOtherReadersAgree) {
     const std::vector<uint8_t> f = WriteTiff(src, p);
     EXPECT_EQ(TagValue(f, 259), c.TagCompression);
     EXPECT_EQ(TagValue(f, 262), c.TagPhotometric);
-    const TReadResult r = ReadBytes(f);
+    const TReadOutcome r = ReadBytes(f);
     ASSERT_FALSE(r.Aborting);
     EXPECT_EQ(r.Bitmap.PixelFormat(), src.PixelFormat());
     EXPECT_EQ(BitmapRgb(r.Bitmap), BitmapRgb(src));
@@ -605,7 +594,7 @@ TEST(TiffWrite, CmykPageRoundTripsWithinRounding) {
   EXPECT_EQ(TagValue(f, 277), 4u);
   const uint32_t data = TagValue(f, 273);
   EXPECT_EQ(std::vector<uint8_t>(f.begin() + data, f.begin() + data + 4), (std::vector<uint8_t>{255, 255, 255, 254}));
-  const TReadResult r = ReadBytes(f);
+  const TReadOutcome r = ReadBytes(f);
   ASSERT_FALSE(r.Aborting);
   EXPECT_LE(MaxDifference(BitmapRgb(r.Bitmap), BitmapRgb(src)), 2);
   ExpectIndependentReaderAgrees(f, r.Bitmap, "cmyk", 1);
@@ -638,7 +627,7 @@ TEST(TiffWrite, ColourBitmapSavedAsBilevelKeepsTwoColoursOrDithers) {
   two.Fill(TRGB{200, 30, 30});
   two.SetPixel(3, 1, TRGB{0, 0, 90});
   TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, true);
-  TReadResult r = ReadBytes(WriteTiff(two, p));
+  TReadOutcome r = ReadBytes(WriteTiff(two, p));
   ASSERT_EQ(r.Bitmap.PixelFormat(), pf1bit);
   EXPECT_EQ(r.Bitmap.GetPixel(3, 1), (TRGB{0, 0, 0}));  // the darker colour is black
   EXPECT_EQ(r.Bitmap.GetPixel(0, 0), (TRGB{255, 255, 255}));
@@ -667,7 +656,7 @@ TEST(TiffWrite, ParametersRoundTrip) {
   p.DpiY = 150;
   p.TIFF_XPos = 7;
   p.TIFF_YPos = 11;
-  const TReadResult r = ReadBytes(WriteTiff(src, p));
+  const TReadOutcome r = ReadBytes(WriteTiff(src, p));
   EXPECT_EQ(r.Params.TIFF_DocumentName, "scan of the week");
   EXPECT_EQ(r.Params.TIFF_ImageDescription, "ab");
   EXPECT_EQ(r.Params.TIFF_PageName, "cover");
@@ -713,7 +702,7 @@ std::vector<uint8_t> PageTags(TMemoryStream& ms) {
   ms.Seek(0, soBeginning);
   const int n = _EnumTIFFImStream(ms);
   for (int i = 0; i < n; ++i) {
-    const TReadResult r = ReadTiff(ms, i);
+    const TReadOutcome r = ReadTiff(ms, i);
     EXPECT_FALSE(r.Aborting);
     tags.push_back(r.Bitmap.GetPixel(0, 0).b);
   }
@@ -807,8 +796,8 @@ TEST(TiffPages, DeleteFromRealFiles) {
     ms.Seek(0, soBeginning);
     ASSERT_EQ(_EnumTIFFImStream(ms), n - 1);
     for (int i = 0; i < n - 1; ++i) {
-      const TReadResult before = ReadTiff(orig, i < 1 ? i : i + 1);
-      const TReadResult after = ReadTiff(ms, i);
+      const TReadOutcome before = ReadTiff(orig, i < 1 ? i : i + 1);
+      const TReadOutcome after = ReadTiff(ms, i);
       ASSERT_FALSE(after.Aborting);
       EXPECT_EQ(BitmapRgb(after.Bitmap), BitmapRgb(before.Bitmap));
     }

@@ -11,9 +11,7 @@
 using namespace iotest;
 using namespace vexa::test;
 
-
 TEST(Cli, FormatsListsTheRegistry) {
-  TScratchDir dir;
   TCliRun r = RunCli("formats");
   EXPECT_EQ(r.Code, 0);
   EXPECT_NE(r.Out.find("Targa Bitmap"), std::string::npos);

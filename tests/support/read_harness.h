@@ -26,6 +26,25 @@ struct TReadOutcome {
   int Left = 0, Top = 0;  // where the frame stands on the logical screen
 };
 
+/// Runs a reader with a fresh abort flag on an outcome that starts as `start`.
+template <class F>
+TReadOutcome ReadWith(F read, TReadOutcome start = {}) {
+  TAbortFlag flag;
+  read(start, flag.Rec);
+  start.Aborting = flag.Aborting;
+  return start;
+}
+
+/// The bytes a writer puts on a memory stream, run with a fresh abort flag.
+template <class F>
+std::vector<uint8_t> WrittenBytes(F write, bool* aborted = nullptr) {
+  TMemoryStream s;
+  TAbortFlag flag;
+  write(s, flag.Rec);
+  if (aborted) *aborted = flag.Aborting;
+  return s.Data();
+}
+
 struct TReadFormat {
   std::string Name;
   std::function<TReadOutcome(const std::string& path, int page)> Read;
