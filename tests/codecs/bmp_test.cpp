@@ -256,17 +256,13 @@ TEST(BmpRead, ProgressRunsAndAbortingStopsTheDecode) {
   BMPWriteStream(s, src, wp, nullpr);
   s.SetPosition(0);
   TAbortFlag pr;
-  std::vector<int> seen;
-  pr.Rec.OnProgress = [&](TObject*, int per) {
-    seen.push_back(per);
-    if (per >= 50) pr.Aborting = true;
-  };
+  pr.Watch(50);
   TBitmap dst;
   TIOParamsVals rp;
   BMPReadStream(s, dst, s.Size(), false, pr, rp);
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.front(), 0);
-  EXPECT_EQ(seen.back(), 50);
+  ASSERT_FALSE(pr.Seen.empty());
+  EXPECT_EQ(pr.Seen.front(), 0);
+  EXPECT_EQ(pr.Seen.back(), 50);
   // Rows below the stop point were read (bottom-up), rows above stay black.
   EXPECT_EQ(dst.GetPixel(3, 49), src.GetPixel(3, 49));
   EXPECT_EQ(dst.GetPixel(3, 0), CreateRGB(0, 0, 0));

@@ -276,21 +276,20 @@ TEST(GifRead, ProgressReportsTheFourSteps) {
   TBitmap src = FewColours(10, 10, 4, 2);
   TIOParamsVals p = CoderParams();
   auto gif = Save(src, p);
-  std::vector<int> seen;
   TAbortFlag progress;
-  progress.Rec.OnProgress = [&](TObject*, int per) { seen.push_back(per); };
+  progress.Watch();
   TMemoryStream ms(gif.data(), gif.size());
   TBitmap bmp;
   int32_t count = 0;
   ReadGifStream(ms, bmp, count, p, progress, false);
-  EXPECT_EQ(seen, (std::vector<int>{0, 30, 70, 100}));
-  seen.clear();
+  EXPECT_EQ(progress.Seen, (std::vector<int>{0, 30, 70, 100}));
+  progress.Seen.clear();
   TMemoryStream out;
   WriteGifStream(out, src, p, progress);
-  EXPECT_EQ(seen, (std::vector<int>{0, 30, 70, 100}));
+  EXPECT_EQ(progress.Seen, (std::vector<int>{0, 30, 70, 100}));
 
   // Stopping from the event at 30 leaves the bitmap as it was.
-  progress.Rec.OnProgress = [&](TObject*, int per) { progress.Aborting = per == 30; };
+  progress.Watch(30);
   TBitmap kept(3, 3, pf24bit);
   ms.SetPosition(0);
   ReadGifStream(ms, kept, count, p, progress, false);

@@ -675,15 +675,11 @@ TEST(TiffWrite, ProgressIsReportedAndAbortStopsBeforeTheDirectory) {
   TIOParamsVals p = WriteParams(ioTIFF_UNCOMPRESSED, false);
   TMemoryStream ms;
   TAbortFlag pr;
-  std::vector<int> seen;
-  pr.Rec.OnProgress = [&](TObject*, int per) {
-    seen.push_back(per);
-    if (per >= 50) pr.Aborting = true;
-  };
+  pr.Watch(50);
   EXPECT_EQ(TIFFWriteStream(ms, false, src, p, pr), 0);
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.front(), 0);
-  EXPECT_EQ(seen.back(), 50);
+  ASSERT_FALSE(pr.Seen.empty());
+  EXPECT_EQ(pr.Seen.front(), 0);
+  EXPECT_EQ(pr.Seen.back(), 50);
   ms.Seek(0, soBeginning);
   EXPECT_EQ(_EnumTIFFImStream(ms), 0);  // no directory was linked
 }

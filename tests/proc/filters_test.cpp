@@ -101,11 +101,10 @@ TEST(ProcFilter, EveryInstructionSetGivesTheSameResult) {
 
 TEST(ProcFilter, ProgressOverTenRows) {
   TBitmap b = Filled(3, 10, Rgb(1, 1, 1));
-  std::vector<int> seen;
-  TProgressRec pr;
-  pr.OnProgress = [&](TObject*, int p) { seen.push_back(p); };
+  TAbortFlag pr;
+  pr.Watch();
   _ApplyFilter(b, VXFiltPres[fpBlur], 0, 0, 2, 9, pr);
-  EXPECT_EQ(seen, (std::vector<int>{10, 21, 31, 42, 52, 63, 73, 84, 94, 105}));
+  EXPECT_EQ(pr.Seen, (std::vector<int>{10, 21, 31, 42, 52, 63, 73, 84, 94, 105}));
 }
 
 TEST(ProcFilterFile, SavedFileIs43BytesAndReloadsIdentically) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -50,10 +51,18 @@ class TScratchDir {
 struct TAbortFlag {
   bool Aborting = false;
   TProgressRec Rec;
+  std::vector<int> Seen;  // progress values reported, once watched
   TAbortFlag() { Rec.Aborting = &Aborting; }
   TAbortFlag(const TAbortFlag&) = delete;
   TAbortFlag& operator=(const TAbortFlag&) = delete;
   operator TProgressRec&() { return Rec; }
+  /// Records every progress value and raises the flag once one reaches `abortAt`.
+  void Watch(int abortAt = INT_MAX) {
+    Rec.OnProgress = [this, abortAt](TObject*, int per) {
+      Seen.push_back(per);
+      if (per >= abortAt) Aborting = true;
+    };
+  }
 };
 
 /// A memory stream that fails once it would grow past a budget, as a full disk does.
