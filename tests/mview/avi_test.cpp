@@ -89,7 +89,7 @@ struct Made {
 
 class AviRead : public ::testing::TestWithParam<Made> {
  protected:
-  iotest::ScratchDir dir;
+  vexa::test::TScratchDir dir;
 };
 
 TEST_P(AviRead, FilesMadeByFFmpegLoadFrameByFrame) {
@@ -141,7 +141,7 @@ struct Written {
 
 class AviWrite : public ::testing::TestWithParam<Written> {
  protected:
-  iotest::ScratchDir dir;
+  vexa::test::TScratchDir dir;
 };
 
 TEST_P(AviWrite, FFmpegReadsBackCountRateAndFrames) {
@@ -191,7 +191,7 @@ class AviRules : public ::testing::Test {
   void TearDown() override { gVXAviOptionsDialog = nullptr; }
   TestGrid grid;
   TVexaMIO mio;
-  iotest::ScratchDir dir;
+  vexa::test::TScratchDir dir;
 };
 
 TEST_F(AviRules, FramesOfAnotherSizeRepeatTheLastFittingOne) {
@@ -248,8 +248,8 @@ TEST_F(AviRules, FailuresAreReported) {
   EXPECT_TRUE(mio.Aborting);
   EXPECT_FALSE(mio.LastError.empty());
   // Not an AVI: nothing is inserted.
-  std::string gif = iotest::TestData("gif/pillow/dispose_none.gif");
-  IOTEST_REQUIRE(gif);
+  std::string gif = vexa::test::TestData("gif/pillow/dispose_none.gif");
+  VEXA_REQUIRE_FILE(gif);
   std::filesystem::copy_file(gif, dir / "gif.avi");
   mio.LoadFromFile(dir / "gif.avi");
   EXPECT_TRUE(mio.Aborting);

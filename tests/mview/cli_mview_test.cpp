@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 
@@ -12,30 +10,13 @@ using namespace mvtest;
 
 namespace {
 
-struct CliRun {
-  int Code = -1;
-  std::string Out;
-};
-
-CliRun Vexa(const std::string& args) {
-  CliRun r;
-  FILE* p = popen((std::string("'") + VEXA_CLI_PATH + "' " + args + " 2>/dev/null").c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.Out.append(buf.data(), n);
-  int status = pclose(p);
-  r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
 TEST(CliThumbs, ContactSheetFollowsTheGridLayout) {
-  iotest::ScratchDir dir;
+  vexa::test::TScratchDir dir;
   std::filesystem::create_directories(dir / "in");
   for (int i = 0; i < 5; ++i) MakeJpeg(dir, "in/" + std::to_string(i) + ".jpg", 200 + 40 * i, 150);
   std::ofstream(dir / "in/broken.jpg") << "not a picture";
   std::ofstream(dir / "in/notes.txt") << "skipped";
-  CliRun r = Vexa("thumbs '" + dir / "in" + "' '" + dir / "sheet.png" + "' --size 50 40 --columns 3");
+  vexa::test::TCliRun r = vexa::test::RunCli("thumbs '" + dir / "in" + "' '" + dir / "sheet.png" + "' --size 50 40 --columns 3");
   ASSERT_EQ(r.Code, 0) << r.Out;
   EXPECT_NE(r.Out.find("5 of 6 image(s)"), std::string::npos) << r.Out;
   TBitmap sheet;
@@ -53,22 +34,22 @@ TEST(CliThumbs, ContactSheetFollowsTheGridLayout) {
 }
 
 TEST(CliFrames, ListsAndConvertsEveryFrame) {
-  iotest::ScratchDir dir;
-  std::string gif = iotest::TestData("gif/pillow/dispose_none.gif");
-  IOTEST_REQUIRE(gif);
-  CliRun list = Vexa("frames '" + gif + "'");
+  vexa::test::TScratchDir dir;
+  std::string gif = vexa::test::TestData("gif/pillow/dispose_none.gif");
+  VEXA_REQUIRE_FILE(gif);
+  vexa::test::TCliRun list = vexa::test::RunCli("frames '" + gif + "'");
   ASSERT_EQ(list.Code, 0);
   EXPECT_EQ(std::count(list.Out.begin(), list.Out.end(), '\n'), 5) << list.Out;
   EXPECT_NE(list.Out.find("\n4: "), std::string::npos);
-  CliRun tif = Vexa("frames '" + gif + "' '" + dir / "all.tif" + "'");
+  vexa::test::TCliRun tif = vexa::test::RunCli("frames '" + gif + "' '" + dir / "all.tif" + "'");
   ASSERT_EQ(tif.Code, 0);
   EXPECT_EQ(EnumTIFFIm(dir / "all.tif"), 5);
-  CliRun avi = Vexa("frames '" + dir / "all.tif" + "' '" + dir / "all.avi" + "' --encoder ffv1");
+  vexa::test::TCliRun avi = vexa::test::RunCli("frames '" + dir / "all.tif" + "' '" + dir / "all.avi" + "' --encoder ffv1");
   ASSERT_EQ(avi.Code, 0);
-  CliRun back = Vexa("frames '" + dir / "all.avi" + "'");
+  vexa::test::TCliRun back = vexa::test::RunCli("frames '" + dir / "all.avi" + "'");
   EXPECT_EQ(std::count(back.Out.begin(), back.Out.end(), '\n'), 5) << back.Out;
-  EXPECT_EQ(Vexa("frames '" + dir / "x.png" + "'").Code, 2);
-  EXPECT_EQ(Vexa("frames '" + dir / "missing.gif" + "'").Code, 1);
+  EXPECT_EQ(vexa::test::RunCli("frames '" + dir / "x.png" + "'").Code, 2);
+  EXPECT_EQ(vexa::test::RunCli("frames '" + dir / "missing.gif" + "'").Code, 1);
 }
 
 }  // namespace

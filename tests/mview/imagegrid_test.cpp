@@ -271,7 +271,7 @@ TEST(GridPaint, DrawProgressCountsTheImages) {
 
 class GridFiles : public ::testing::Test {
  protected:
-  iotest::ScratchDir dir;
+  vexa::test::TScratchDir dir;
 };
 
 TEST_F(GridFiles, CorruptFilesDisappearWithRemoveCorrupted) {

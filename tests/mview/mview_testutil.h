@@ -58,7 +58,7 @@ inline TBitmap Solid(int w, int h, int n) {
 }
 
 /// Writes a JPEG of the given size (a gradient) and returns its path.
-inline std::string MakeJpeg(const iotest::ScratchDir& dir, const std::string& name, int w, int h) {
+inline std::string MakeJpeg(const vexa::test::TScratchDir& dir, const std::string& name, int w, int h) {
   TBitmap b(w, h, pf24bit);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)

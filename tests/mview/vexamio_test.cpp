@@ -39,7 +39,7 @@ class MIO : public ::testing::Test {
   }
   TestGrid grid;
   TVexaMIO mio;
-  iotest::ScratchDir dir;
+  vexa::test::TScratchDir dir;
 
  private:
   std::tuple<GifLzwDecodeProc, GifLzwEncodeProc, TiffLzwDecodeProc, TiffLzwEncodeProc> FSaved;
@@ -115,8 +115,8 @@ TEST_F(MIO, GifRoundTripKeepsFramesAndDelays) {
 TEST_F(MIO, LoadingInsertsAtTheSelection) {
   Fill(4, 5, 5);
   grid.SetSelectedItem(2);
-  std::string gif = iotest::TestData("gif/pillow/dispose_none.gif");  // 5 frames
-  IOTEST_REQUIRE(gif);
+  std::string gif = vexa::test::TestData("gif/pillow/dispose_none.gif");  // 5 frames
+  VEXA_REQUIRE_FILE(gif);
   mio.LoadFromFile(gif);
   ASSERT_FALSE(mio.Aborting);
   ASSERT_EQ(grid.GetImageCount(), 9);
