@@ -92,8 +92,10 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-int Failed(const std::string& file, const char* what) {
-  std::fprintf(stderr, "vexa convert: %s: %s\n", file.c_str(), what);
+// One line: the file, what could not be done and, when the component knows it, why.
+int Failed(const std::string& file, const char* what, const vexa::TVexaIO& io) {
+  std::string why = io.LastFailure().Describe();
+  std::fprintf(stderr, "vexa convert: %s: %s%s%s\n", file.c_str(), what, why.empty() ? "" : ": ", why.c_str());
   return kExitAborted;
 }
 
@@ -112,10 +114,10 @@ int RunConvert(const std::vector<std::string>& args) {
       auto t0 = Clock::now();
       Load(io, o);
       auto t1 = Clock::now();
-      if (io.Aborting) return Failed(o.In, "cannot read the image");
+      if (io.Aborting) return Failed(o.In, "cannot read the image", io);
       Save(io, o);
       auto t2 = Clock::now();
-      if (io.Aborting) return Failed(o.Out, "cannot write the image");
+      if (io.Aborting) return Failed(o.Out, "cannot write the image", io);
       loads.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
       saves.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
     }
@@ -126,11 +128,11 @@ int RunConvert(const std::vector<std::string>& args) {
   io.OnProgress = TerminalProgress("reading");
   Load(io, o);
   EndProgress();
-  if (io.Aborting) return Failed(o.In, "cannot read the image");
+  if (io.Aborting) return Failed(o.In, "cannot read the image", io);
   io.OnProgress = TerminalProgress("writing");
   Save(io, o);
   EndProgress();
-  if (io.Aborting) return Failed(o.Out, "cannot write the image");
+  if (io.Aborting) return Failed(o.Out, "cannot write the image", io);
   std::printf("%s -> %s (%d x %d)\n", o.In.c_str(), o.Out.c_str(), bmp.Width(), bmp.Height());
   return kExitOk;
 }

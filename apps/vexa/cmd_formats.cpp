@@ -3,7 +3,7 @@
 
 #include "commands.h"
 #include "vexa/io/formats.h"
-#include "vexa/io/ioparams.h"
+#include "vexa/io/formattable.h"
 
 namespace vexacli {
 namespace {
@@ -16,21 +16,8 @@ int RunFormats(const std::vector<std::string>& args) {
   std::printf("%-5s %-28s %-28s %-5s %s\n", "type", "name", "extensions", "read", "write");
   for (int i = 0; i < vexa::VXFileFormatCount(); ++i) {
     const vexa::TVXFileFormatInfo* f = vexa::VXFileFormatAt(i);
-    bool read = f->ReadFunction != nullptr, write = f->WriteFunction != nullptr;
-    switch (f->FileType) {
-      case vexa::ioGIF:
-        // GIF data is LZW-coded: only as good as the installed coders.
-        read = read || vexa::DefGIF_LZWDECOMPFUNC != nullptr;
-        write = write || vexa::DefGIF_LZWCOMPFUNC != nullptr;
-        break;
-      case vexa::ioTIFF: case vexa::ioJPEG: case vexa::ioPCX: case vexa::ioBMP: case vexa::ioPNG: case vexa::ioTGA:
-        read = write = true;
-        break;
-      case vexa::ioICO: case vexa::ioCUR: case vexa::ioWMF: case vexa::ioEMF:
-        read = true;
-        break;
-      default: break;
-    }
+    bool read = f->ReadFunction != nullptr || vexa::VXFileFormatCanRead(f->FileType);
+    bool write = f->WriteFunction != nullptr || vexa::VXFileFormatCanWrite(f->FileType);
     std::printf("%-5d %-28s %-28s %-5s %s\n", f->FileType, f->FullName.c_str(), f->Extensions.c_str(), YesNo(read),
                 YesNo(write));
   }

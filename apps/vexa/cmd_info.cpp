@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "vexa/io/detect.h"
+#include "vexa/io/formattable.h"
 #include "vexa/io/metafile.h"
 #include "vexa/io/vexaio.h"
 
@@ -13,11 +14,15 @@ namespace {
 const Command kSelf{"info", "print the parameters of image files", "vexa info FILE...", nullptr};
 
 // Metafiles are imported, not detected: their extension decides.
-bool DescribeMetafile(const std::string& name, vexa::TIOParamsVals& p) {
+bool DescribeMetafile(const std::string& name, vexa::TIOParamsVals& p, std::string& why) {
   vexa::TVXMetafile meta;
   try {
-    if (!meta.LoadFromFile(name)) return false;
-  } catch (const vexa::EStreamError&) {
+    if (!meta.LoadFromFile(name)) {
+      why = meta.Failure().Describe();
+      return false;
+    }
+  } catch (const vexa::EStreamError& e) {
+    why = e.what();
     return false;
   }
   p.FileType = meta.Enhanced() ? vexa::ioEMF : vexa::ioWMF;
@@ -27,13 +32,15 @@ bool DescribeMetafile(const std::string& name, vexa::TIOParamsVals& p) {
   return true;
 }
 
-// Reads the parameters; false when the file is not an image we know.
-bool Describe(const std::string& name) {
+// Reads the parameters; false when the file is not an image we know (`why` then says
+// why). A file whose parameters were read only in part is described, and `why` says
+// what stopped the reader.
+bool Describe(const std::string& name, std::string& why) {
   vexa::TVexaIO io;
   vexa::TIOParamsVals& p = io.Params;
-  std::string ext = vexa::VXExtractFileExt(name);
-  if (ext == "wmf" || ext == "emf") {
-    if (!DescribeMetafile(name, p)) return false;
+  const vexa::TVXBuiltinFormat* byExtension = vexa::VXBuiltinFormatForRead(vexa::VXExtractFileExt(name));
+  if (byExtension && byExtension->Imported) {
+    if (!DescribeMetafile(name, p, why)) return false;
   } else {
     io.ParamsFromFile(name);
     if (p.FileType == vexa::ioUnknown) {
@@ -41,10 +48,12 @@ bool Describe(const std::string& name) {
       try {
         vexa::TFileStream f(name, vexa::fmOpenRead);
         io.ParamsFromStream(f);
-      } catch (const vexa::EStreamError&) {
+      } catch (const vexa::EStreamError& e) {
+        why = e.what();
         return false;
       }
     }
+    why = io.LastFailure().Describe();
     if (p.FileType == vexa::ioUnknown) return false;
   }
   std::printf("file: %s\n", name.c_str());
@@ -54,8 +63,8 @@ bool Describe(const std::string& name) {
   std::printf("dpi: %d x %d\n", p.DpiX, p.DpiY);
   if (p.ColorMapCount > 0) std::printf("palette entries: %d\n", p.ColorMapCount);
   try {
-    if (p.FileType == vexa::ioGIF) std::printf("frames: %d\n", vexa::EnumGifIm(name));
-    if (p.FileType == vexa::ioTIFF) std::printf("pages: %d\n", vexa::EnumTIFFIm(name));
+    if (const vexa::TVXBuiltinFormat* f = vexa::VXBuiltinFormat(p.FileType); f && f->CountImages)
+      std::printf("%s: %d\n", f->ImageNoun, f->CountImages(name));
   } catch (const vexa::EStreamError&) {
   }
   return true;
@@ -72,9 +81,14 @@ int RunInfo(const std::vector<std::string>& args) {
     if (!first) std::printf("\n");
     first = false;
     std::fflush(stdout);
-    if (!Describe(name)) {
-      std::fprintf(stderr, "vexa info: %s: not a readable image\n", name.c_str());
+    std::string why;
+    if (!Describe(name, why)) {
+      std::fprintf(stderr, "vexa info: %s: not a readable image%s%s\n", name.c_str(), why.empty() ? "" : ": ",
+                   why.c_str());
       rc = kExitAborted;
+    } else if (!why.empty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "vexa info: %s: %s\n", name.c_str(), why.c_str());
     }
   }
   return rc;

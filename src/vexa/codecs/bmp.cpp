@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/core/vxview.h"
@@ -34,19 +35,6 @@ constexpr int kOS2V2HeaderSize = 64;
 
 constexpr uint32_t kBI_RGB = 0, kBI_RLE8 = 1, kBI_RLE4 = 2, kBI_BITFIELDS = 3;
 
-inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-inline int32_t GetI32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
-inline void PutU16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Truncated input is bad data, not a stream failure: the caller aborts and keeps what it decoded.
 bool ReadExact(TStream& stream, void* buffer, int64_t count) {
@@ -216,7 +204,7 @@ void DecodeRow(const uint8_t* src, uint8_t* dst, const TBmpInfo& info, const TLo
       break;
     case 16:
       for (int i = 0; i < width; ++i) {
-        uint32_t v = GetU16(src + 2 * i);
+        uint32_t v = VXLoadU16(src + 2 * i);
         out[i].r = masks[0].Apply(v);
         out[i].g = masks[1].Apply(v);
         out[i].b = masks[2].Apply(v);
@@ -225,7 +213,7 @@ void DecodeRow(const uint8_t* src, uint8_t* dst, const TBmpInfo& info, const TLo
     case 32:
       if (masks) {
         for (int i = 0; i < width; ++i) {
-          uint32_t v = GetU32(src + 4 * i);
+          uint32_t v = VXLoadU32(src + 4 * i);
           out[i].r = masks[0].Apply(v);
           out[i].g = masks[1].Apply(v);
           out[i].b = masks[2].Apply(v);
@@ -251,42 +239,34 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
                    TIOParamsVals& params) {
   const int64_t start = stream.Position();
   uint8_t fh[kFileHeaderSize];
-  if (!ReadExact(stream, fh, kFileHeaderSize) || fh[0] != 'B' || fh[1] != 'M') {
-    progress.Abort();
-    return;
-  }
-  if (size < 1 && GetU32(fh + 2) != 0) size = GetU32(fh + 2);
-  const uint32_t dataOffset = GetU32(fh + 10);
+  if (!ReadExact(stream, fh, kFileHeaderSize)) return progress.Fail(fkTruncated, "file header ends early");
+  if (fh[0] != 'B' || fh[1] != 'M') return progress.Fail(fkCorrupt, "no BM signature");
+  TVXByteReader file(fh, kFileHeaderSize);
+  if (size < 1 && file.U32(2) != 0) size = file.U32(2);
+  const uint32_t dataOffset = file.U32(10);
 
   params.FreeColorMap();
   uint8_t hsize[4];
-  if (!ReadExact(stream, hsize, 4)) {
-    progress.Abort();
-    return;
-  }
-  const uint32_t headerSize = GetU32(hsize);
+  if (!ReadExact(stream, hsize, 4)) return progress.Fail(fkTruncated, "info header ends early");
+  const uint32_t headerSize = VXLoadU32(hsize);
   TBmpInfo info;
   std::vector<TRGB> palette;
 
   if (headerSize == kCoreHeaderSize) {
     uint8_t h[8];
-    if (!ReadExact(stream, h, 8)) {
-      progress.Abort();
-      return;
-    }
+    if (!ReadExact(stream, h, 8)) return progress.Fail(fkTruncated, "core header ends early");
+    TVXByteReader core(h, sizeof h);
     params.BMP_Version = ioBMP_BMOS2V1;
-    info.Width = GetU16(h);
-    info.Height = GetU16(h + 2);
-    info.Bits = GetU16(h + 6);
+    info.Width = core.U16(0);
+    info.Height = core.U16(2);
+    info.Bits = core.U16(6);
     params.DpiX = gSystemDPIX;
     params.DpiY = gSystemDPIY;
     if (info.Bits <= 8) {
       int n = 1 << info.Bits;
       std::vector<uint8_t> raw(static_cast<size_t>(n) * 3);
-      if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
-        progress.Abort();
-        return;
-      }
+      if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size())))
+        return progress.Fail(fkTruncated, "palette ends early");
       palette.resize(n);
       for (int i = 0; i < n; ++i) palette[i] = TRGB{raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
     }
@@ -294,52 +274,44 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
     uint8_t h[64] = {};
     std::memcpy(h, hsize, 4);
     const uint32_t take = std::min<uint32_t>(headerSize, 64);
-    if (take < 16 || !ReadExact(stream, h + 4, take - 4)) {
-      progress.Abort();
-      return;
-    }
+    if (take < 16) return progress.Fail(fkUnsupported, "info header size", headerSize);
+    if (!ReadExact(stream, h + 4, take - 4)) return progress.Fail(fkTruncated, "info header ends early");
+    TVXByteReader ih(h, sizeof h);
     if (headerSize > 64) stream.Seek(headerSize - 64, soCurrent);
     params.BMP_Version = headerSize == kInfoHeaderSize    ? ioBMP_BM3
                          : headerSize == kOS2V2HeaderSize ? ioBMP_BMOS2V2
                                                           : ioBMP_BM;
-    info.Width = GetI32(h + 4);
-    int32_t height = GetI32(h + 8);
-    info.Bits = GetU16(h + 14);
-    info.Compression = GetU32(h + 16);
-    info.ImageSize = GetU32(h + 20);
-    params.DpiX = PpmToDpi(GetI32(h + 24), gSystemDPIX);
-    params.DpiY = PpmToDpi(GetI32(h + 28), gSystemDPIY);
+    info.Width = ih.I32(4);
+    int32_t height = ih.I32(8);
+    info.Bits = ih.U16(14);
+    info.Compression = ih.U32(16);
+    info.ImageSize = ih.U32(20);
+    params.DpiX = PpmToDpi(ih.I32(24), gSystemDPIX);
+    params.DpiY = PpmToDpi(ih.I32(28), gSystemDPIY);
     if (height < 0) {
       // INT32_MIN has no positive counterpart; it is no image anyway.
-      if (height == INT32_MIN) {
-        progress.Abort();
-        return;
-      }
+      if (height == INT32_MIN) return progress.Fail(fkCorrupt, "height -2147483648");
       info.TopDown = true;
       height = -height;
     }
     info.Height = height;
     // Masks of a header too short to hold them follow it, before the palette.
-    if (info.Compression == kBI_BITFIELDS && headerSize < 52 && !ReadExact(stream, h + 40, 12)) {
-      progress.Abort();
-      return;
-    }
-    uint32_t colorsUsed = GetU32(h + 32);
+    if (info.Compression == kBI_BITFIELDS && headerSize < 52 && !ReadExact(stream, h + 40, 12))
+      return progress.Fail(fkTruncated, "colour masks end early");
+    uint32_t colorsUsed = ih.U32(32);
     if (colorsUsed == 0 && info.Bits <= 8) colorsUsed = 1u << info.Bits;
     if (colorsUsed) {
       const uint32_t n = std::min<uint32_t>(colorsUsed, 256);
       std::vector<uint8_t> raw(static_cast<size_t>(n) * 4);
-      if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
-        progress.Abort();
-        return;
-      }
+      if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size())))
+        return progress.Fail(fkTruncated, "palette ends early");
       palette.resize(n);
       for (uint32_t i = 0; i < n; ++i) palette[i] = TRGB{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
       // Without a data offset the pixels follow the palette, however long it claims to be.
       if (colorsUsed > n && dataOffset == 0) stream.Seek(static_cast<int64_t>(colorsUsed - n) * 4, soCurrent);
     }
     if (info.Compression == kBI_BITFIELDS)
-      for (int i = 0; i < 3; ++i) info.Masks[i] = GetU32(h + 40 + 4 * i);
+      for (int i = 0; i < 3; ++i) info.Masks[i] = ih.U32(40 + 4 * static_cast<size_t>(i));
   }
   if (!palette.empty()) params.SetColorMap(palette.data(), static_cast<int>(palette.size()));
   params.BMP_Compression =
@@ -354,19 +326,16 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
   const int64_t remaining = stream.Remaining();
   if (dataLen <= 0 || dataLen > remaining) dataLen = remaining;
 
-  if (!IsDecodableBits(info.Bits) || info.Width <= 0 || info.Height <= 0 ||
-      (info.TopDown && info.Compression != kBI_RGB && info.Compression != kBI_BITFIELDS)) {
-    progress.Abort();
-    return;
-  }
+  if (!IsDecodableBits(info.Bits)) return progress.Fail(fkUnsupported, "bit depth", info.Bits);
+  if (info.Width <= 0 || info.Height <= 0) return progress.Fail(fkCorrupt, "width or height is not positive");
+  if (info.TopDown && info.Compression != kBI_RGB && info.Compression != kBI_BITFIELDS)
+    return progress.Fail(fkUnsupported, "top-down rows with compression", info.Compression);
   SetSamples(params, info.Bits);
   if (preview) return;
 
   const TPixelFormat pf = info.Bits == 1 ? pf1bit : pf24bit;
-  if (!VXCheckBitmapSize(info.Width, info.Height, pf == pf1bit ? 1 : 24)) {
-    progress.Abort();
-    return;
-  }
+  if (!VXCheckBitmapSize(info.Width, info.Height, pf == pf1bit ? 1 : 24))
+    return progress.Fail(fkSizeLimit, VXSizeText(info.Width, info.Height));
   bitmap.Allocate(info.Width, info.Height, pf);
   const int height = info.Height;
   progress.PerUnit = 100.0 / height;
@@ -376,8 +345,7 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
                            (rle && (info.Bits == 4 || info.Bits == 8));
   if (!knownLayout || (rle && info.Bits != 4 && info.Bits != 8)) {
     // Data we cannot decode: the zeroed bitmap stays, the caller learns it failed.
-    progress.Abort();
-    return;
+    return progress.Fail(fkUnsupported, "compression", info.Compression);
   }
   const TLookup lookup(palette);
 
@@ -409,15 +377,9 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
     uint8_t* dst = bitmap.ScanLine(row);
     if (direct) {
       // File rows and bitmap rows share the 4-byte padding, so they land in place.
-      if (!ReadExact(stream, dst, fileRowLen)) {
-        progress.Abort();
-        return;
-      }
+      if (!ReadExact(stream, dst, fileRowLen)) return progress.Fail(fkTruncated, VXRowsEndText(i, height));
     } else {
-      if (!ReadExact(stream, rowBuf.data(), fileRowLen)) {
-        progress.Abort();
-        return;
-      }
+      if (!ReadExact(stream, rowBuf.data(), fileRowLen)) return progress.Fail(fkTruncated, VXRowsEndText(i, height));
       DecodeRow(rowBuf.data(), dst, info, lookup, maskPtr);
     }
   }
@@ -505,10 +467,9 @@ void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   const int width = bitmap.Width(), height = bitmap.Height();
   const bool core = params.BMP_Version == ioBMP_BMOS2V1;
   // An empty image has no file form, and the core header cannot hold sizes above 16 bits.
-  if (bitmap.Empty() || (core && (width > 0xFFFF || height > 0xFFFF))) {
-    progress.Abort();
-    return;
-  }
+  if (bitmap.Empty()) return progress.Fail(fkSizeLimit, "an empty image has no file form");
+  if (core && (width > 0xFFFF || height > 0xFFFF))
+    return progress.Fail(fkSizeLimit, "the OS/2 1.x header holds at most 65535 x 65535");
   int bits = (params.BitsPerSample == 1 || params.BitsPerSample == 4) ? params.BitsPerSample
              : params.SamplesPerPixel == 1                             ? 8
                                                                        : 24;
@@ -558,20 +519,20 @@ void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   stream.WriteBuffer(fh, kFileHeaderSize);
   uint8_t ih[kOS2V2HeaderSize] = {};
   const uint32_t ncol = bits <= 8 ? (1u << bits) : 0;
-  PutU32(ih, headerSize);
+  VXStoreU32(ih, headerSize);
   if (core) {
-    PutU16(ih + 4, width);
-    PutU16(ih + 6, height);
-    PutU16(ih + 8, 1);
+    VXStoreU16(ih + 4, width);
+    VXStoreU16(ih + 6, height);
+    VXStoreU16(ih + 8, 1);
   } else {
-    PutU32(ih + 4, width);
-    PutU32(ih + 8, height);
-    PutU16(ih + 12, 1);
-    PutU32(ih + 16, rle ? (bits == 4 ? kBI_RLE4 : kBI_RLE8) : kBI_RGB);
-    PutU32(ih + 24, static_cast<uint32_t>(std::lround(params.DpiX / 2.54 * 100)));
-    PutU32(ih + 28, static_cast<uint32_t>(std::lround(params.DpiY / 2.54 * 100)));
-    PutU32(ih + 32, ncol);
-    PutU32(ih + 36, 1u << bits);
+    VXStoreU32(ih + 4, width);
+    VXStoreU32(ih + 8, height);
+    VXStoreU16(ih + 12, 1);
+    VXStoreU32(ih + 16, rle ? (bits == 4 ? kBI_RLE4 : kBI_RLE8) : kBI_RGB);
+    VXStoreU32(ih + 24, static_cast<uint32_t>(std::lround(params.DpiX / 2.54 * 100)));
+    VXStoreU32(ih + 28, static_cast<uint32_t>(std::lround(params.DpiY / 2.54 * 100)));
+    VXStoreU32(ih + 32, ncol);
+    VXStoreU32(ih + 36, 1u << bits);
   }
   stream.WriteBuffer(ih, headerSize);
   if (!pal.empty()) {
@@ -622,13 +583,13 @@ void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
     stream.WriteBuffer(eob, 2);
   }
   const int64_t end = stream.Position();
-  PutU32(fh + 2, static_cast<uint32_t>(end - start));
-  PutU32(fh + 10, static_cast<uint32_t>(dataPos - start));
+  VXStoreU32(fh + 2, static_cast<uint32_t>(end - start));
+  VXStoreU32(fh + 10, static_cast<uint32_t>(dataPos - start));
   if (core) {
-    PutU16(ih + 10, bits);
+    VXStoreU16(ih + 10, bits);
   } else {
-    PutU16(ih + 14, bits);
-    PutU32(ih + 20, static_cast<uint32_t>(end - dataPos));
+    VXStoreU16(ih + 14, bits);
+    VXStoreU32(ih + 20, static_cast<uint32_t>(end - dataPos));
   }
   stream.SetPosition(start);
   stream.WriteBuffer(fh, kFileHeaderSize);
@@ -652,8 +613,9 @@ bool TryIconDir(TStream& stream, uint16_t type) {
   bool ok = false;
   if (stream.Size() - start > 22) {
     uint8_t h[kDirHeaderSize];
-    if (ReadExact(stream, h, kDirHeaderSize) && GetU16(h) == 0 && GetU16(h + 2) == type && GetU16(h + 4) > 0) {
-      const int count = GetU16(h + 4);
+    if (ReadExact(stream, h, kDirHeaderSize) && VXLoadU16(h) == 0 && VXLoadU16(h + 2) == type &&
+        VXLoadU16(h + 4) > 0) {
+      const int count = VXLoadU16(h + 4);
       ok = true;
       for (int i = 0; i < count && ok; ++i) {
         uint8_t e[kDirEntrySize];
@@ -662,7 +624,7 @@ bool TryIconDir(TStream& stream, uint16_t type) {
           break;
         }
         const uint32_t after = static_cast<uint32_t>(kDirHeaderSize + (i + 1) * kDirEntrySize);
-        ok = e[3] == 0 && GetU32(e + 8) != 0 && GetU32(e + 12) >= after;
+        ok = e[3] == 0 && VXLoadU32(e + 8) != 0 && VXLoadU32(e + 12) >= after;
       }
     }
   }
@@ -675,49 +637,39 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
                    bool cursor) {
   const int64_t start = stream.Position();
   uint8_t dir[kDirHeaderSize];
-  if (!ReadExact(stream, dir, kDirHeaderSize)) {
-    progress.Abort();
-    return;
-  }
+  if (!ReadExact(stream, dir, kDirHeaderSize)) return progress.Fail(fkTruncated, "directory ends early");
   if (!cursor && dir[0] == 'B' && dir[1] == 'M') {
     stream.SetPosition(start);
     BMPReadStream(stream, bitmap, stream.Size() - start, preview, progress, params);
     return;
   }
-  const int count = GetU16(dir + 4);
+  const int count = VXLoadU16(dir + 4);
   const int index = cursor ? params.CUR_ImageIndex : params.ICO_ImageIndex;
   if (index < 0 || index >= count) return;
   uint8_t e[kDirEntrySize];
   for (int i = 0; i <= index; ++i)
-    if (!ReadExact(stream, e, kDirEntrySize)) {
-      progress.Abort();
-      return;
-    }
+    if (!ReadExact(stream, e, kDirEntrySize)) return progress.Fail(fkTruncated, "directory ends early");
+  TVXByteReader entry(e, kDirEntrySize);
   if (cursor) {
-    params.CUR_XHotSpot = GetU16(e + 4);
-    params.CUR_YHotSpot = GetU16(e + 6);
+    params.CUR_XHotSpot = entry.U16(4);
+    params.CUR_YHotSpot = entry.U16(6);
   }
-  stream.SetPosition(start + GetU32(e + 12));
+  stream.SetPosition(start + entry.U32(12));
   uint8_t h[kInfoHeaderSize];
-  if (!ReadExact(stream, h, kInfoHeaderSize)) {
-    progress.Abort();
-    return;
-  }
+  if (!ReadExact(stream, h, kInfoHeaderSize)) return progress.Fail(fkTruncated, "image header ends early");
+  TVXByteReader ih(h, kInfoHeaderSize);
   // Longer headers (v4/v5) put the palette after their full length.
-  const uint32_t headerSize = GetU32(h);
+  const uint32_t headerSize = ih.U32(0);
   if (headerSize > kInfoHeaderSize && headerSize <= 1024) stream.Seek(headerSize - kInfoHeaderSize, soCurrent);
-  params.DpiX = PpmToDpi(GetI32(h + 24), gSystemDPIX);
-  params.DpiY = PpmToDpi(GetI32(h + 28), gSystemDPIY);
+  params.DpiX = PpmToDpi(ih.I32(24), gSystemDPIX);
+  params.DpiY = PpmToDpi(ih.I32(28), gSystemDPIY);
 
-  const int headerBits = GetU16(h + 14);
+  const int headerBits = ih.U16(14);
   const int entryColors = e[2];
   int bits = headerBits;
-  if (!cursor && bits == 0) bits = GetU16(e + 6);
+  if (!cursor && bits == 0) bits = entry.U16(6);
   if (bits == 0) bits = _NColToBitsPixel(entryColors);
-  if (bits <= 0) {
-    progress.Abort();
-    return;
-  }
+  if (bits <= 0) return progress.Fail(fkCorrupt, "no bit depth in header or directory");
   const int colors = entryColors ? entryColors : (bits <= 8 ? 1 << bits : 0);
   if (cursor) {
     params.BitsPerSample = bits;
@@ -730,8 +682,8 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
     params.SamplesPerPixel = 1;
   }
 
-  const int32_t headerWidth = GetI32(h + 4);
-  const int32_t headerHalf = GetI32(h + 8) / 2;
+  const int32_t headerWidth = ih.I32(4);
+  const int32_t headerHalf = ih.I32(8) / 2;
   int32_t width = e[0], height = e[1];
   if (width == 0 || height == 0) {
     width = headerWidth;
@@ -749,10 +701,8 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
   if (bits <= 8) {
     const int n = std::min(colors, 256);
     std::vector<uint8_t> raw(static_cast<size_t>(n) * 4);
-    if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size()))) {
-      progress.Abort();
-      return;
-    }
+    if (!ReadExact(stream, raw.data(), static_cast<int64_t>(raw.size())))
+      return progress.Fail(fkTruncated, "palette ends early");
     palette.resize(n);
     for (int i = 0; i < n; ++i) palette[i] = TRGB{raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
     params.SetColorMap(palette.data(), n);
@@ -761,16 +711,12 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
 
   // Only 1-bit data fits a 1-bit bitmap, whatever the colour count claims.
   const TPixelFormat pf = bits == 1 ? pf1bit : pf24bit;
-  if (width <= 0 || height <= 0 || !VXCheckBitmapSize(width, height, pf == pf1bit ? 1 : 24)) {
-    progress.Abort();
-    return;
-  }
+  if (width <= 0 || height <= 0) return progress.Fail(fkCorrupt, "width or height is not positive");
+  if (!VXCheckBitmapSize(width, height, pf == pf1bit ? 1 : 24))
+    return progress.Fail(fkSizeLimit, VXSizeText(width, height));
   bitmap.Allocate(width, height, pf);
   const bool decodable = bits == 1 || bits == 4 || bits == 8 || (!cursor && bits == 24);
-  if (!decodable) {
-    progress.Abort();
-    return;
-  }
+  if (!decodable) return progress.Fail(fkUnsupported, "bit depth", bits);
 
   const int colorRowLen = _BitmapRowLen(width, bits);
   const int maskRowLen = _BitmapRowLen(width, 1);
@@ -807,7 +753,7 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
       }
     }
   }
-  if (!complete) progress.Abort();
+  if (!complete) progress.Fail(fkTruncated, VXRowsEndText(std::min(colorRowsRead, maskRowsRead), height));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/colorhelpers.h"
 #include "vexa/quant/quantizer.h"
@@ -47,8 +48,8 @@ void PutU16(std::vector<uint8_t>& out, int32_t v) {
 //  12  pixel aspect ratio
 struct TGifHeader {
   uint8_t raw[13] = {};
-  int Width() const { return raw[6] | raw[7] << 8; }
-  int Height() const { return raw[8] | raw[9] << 8; }
+  int Width() const { return VXLoadU16(raw + 6); }
+  int Height() const { return VXLoadU16(raw + 8); }
   bool HasGlobalTable() const { return (raw[10] & 0x80) != 0; }
   int GlobalBits() const { return (raw[10] & 7) + 1; }
 };
@@ -312,10 +313,7 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
   uint8_t control[4] = {};
 
   TGifHeader h;
-  if (!ReadHeader(stream, h)) {
-    progress.Abort();
-    return;
-  }
+  if (!ReadHeader(stream, h)) return progress.Fail(fkCorrupt, "no GIF header");
   params.GIF_Version.assign(reinterpret_cast<const char*>(h.raw), 6);
   params.GIF_WinWidth = h.Width();
   params.GIF_WinHeight = h.Height();
@@ -330,13 +328,18 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
     if (h.raw[11] < global.size()) params.GIF_Background = global[h.raw[11]];
   }
   const int64_t size = stream.Size();
-  if (stream.Position() >= size) progress.Abort();
+  if (stream.Position() >= size) progress.Fail(fkTruncated, "no data after the header");
   imageCount = 0;
 
   bool found = false;
+  // Why the walk stopped early; it matters only when the wanted frame was not reached.
+  TVXFailure stop;
   while (!progress.Aborted()) {
     int b = ReadByte(stream);
-    if (b < 0 || stream.Position() >= size) b = kTrailer;
+    if (b < 0 || stream.Position() >= size) {
+      stop.Set(fkTruncated, "no trailer after image " + std::to_string(imageCount));
+      b = kTrailer;
+    }
     if (b == kTrailer) break;
     if (b == kExtension) {
       const int label = ReadByte(stream);
@@ -356,10 +359,16 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
     if (b != kImage) continue;
 
     uint8_t d[9];
-    if (!ReadExact(stream, d, 9)) break;
+    if (!ReadExact(stream, d, 9)) {
+      stop.Set(fkTruncated, "image descriptor ends early");
+      break;
+    }
     std::vector<TRGB> local;
     const bool hasLocal = (d[8] & 0x80) != 0;
-    if (hasLocal && !ReadColorTable(stream, 2 << (d[8] & 7), local)) break;
+    if (hasLocal && !ReadColorTable(stream, 2 << (d[8] & 7), local)) {
+      stop.Set(fkTruncated, "local colour table ends early");
+      break;
+    }
     if (imageCount != wanted) {
       stream.Seek(1, soCurrent);
       SkipSubBlocks(stream);
@@ -371,11 +380,12 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
     if (progress.Aborted()) break;
     const std::vector<TRGB>& table = hasLocal ? local : global;
     params.GIF_TranspColor = control[3] < table.size() ? table[control[3]] : kBlack;
-    params.GIF_XPos = d[0] | d[1] << 8;
-    params.GIF_YPos = d[2] | d[3] << 8;
-    params.Width = d[4] | d[5] << 8;
-    params.Height = d[6] | d[7] << 8;
-    params.GIF_DelayTime = control[1] | control[2] << 8;
+    TVXByteReader desc(d, sizeof d);
+    params.GIF_XPos = desc.U16(0);
+    params.GIF_YPos = desc.U16(2);
+    params.Width = desc.U16(4);
+    params.Height = desc.U16(6);
+    params.GIF_DelayTime = VXLoadU16(control + 1);
     params.GIF_FlagTranspColor = (control[0] & 1) != 0;
     params.GIF_Interlaced = (d[8] & 0x40) != 0;
     const int32_t w = params.Width, hgt = params.Height;
@@ -386,16 +396,24 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
       SkipSubBlocks(stream);
     } else {
       // A frame of no area has nothing to show; the bitmap cannot hold it either.
-      if (w == 0 || hgt == 0 || !VXCheckBitmapSize(w, hgt, 24)) {
-        progress.Abort();
+      if (w == 0 || hgt == 0) {
+        progress.Fail(fkCorrupt, "frame of zero width or height");
+        break;
+      }
+      if (!VXCheckBitmapSize(w, hgt, 24)) {
+        progress.Fail(fkSizeLimit, VXSizeText(w, hgt));
         break;
       }
       const GifLzwDecodeProc decode = params.GIF_LZWDecompFunc ? params.GIF_LZWDecompFunc : DefGIF_LZWDECOMPFUNC;
       indices.assign(static_cast<size_t>(w) * hgt, 0);
       const int64_t before = stream.Position();
       if (decode) decode(stream, hgt, w, params.GIF_Interlaced, indices.data());
-      if (!decode || stream.Position() == before) {
-        progress.Abort();
+      if (!decode) {
+        progress.Fail(fkUnsupported, "LZW-coded data without an installed LZW decoder");
+        break;
+      }
+      if (stream.Position() == before) {
+        progress.Fail(fkCorrupt, "LZW data of image " + std::to_string(imageCount) + " cannot be decoded");
         break;
       }
       progress.Report(70);
@@ -441,7 +459,10 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
     ++imageCount;
   }
   // Asking for a frame the file does not have is a failure, not an untouched success.
-  if (!found) progress.Abort();
+  if (!found) {
+    stop.Set(fkNoImage, "image index " + std::to_string(wanted) + " of " + std::to_string(imageCount));
+    progress.Fail(stop.Kind, stop.Text);
+  }
   if (!progress.Aborted()) progress.Report(100);
 }
 
@@ -456,10 +477,8 @@ void WriteGifStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   if (progress.Aborted()) return;
   // Checked before anything is written, so that a refused write leaves no partial file.
   const GifLzwEncodeProc encode = EncoderOf(params);
-  if (!encode || !WritableSize(bitmap)) {
-    progress.Abort();
-    return;
-  }
+  if (!encode) return progress.Fail(fkUnsupported, "no LZW encoder installed");
+  if (!WritableSize(bitmap)) return progress.Fail(fkSizeLimit, "GIF holds 1 x 1 to 65535 x 65535 pixels");
   TGifFrame f;
   BuildFrame(bitmap, params, false, f);
   progress.Report(30);
@@ -506,7 +525,10 @@ int _InsertGifImStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, 
   const GifLzwEncodeProc encode = EncoderOf(params);
   if (head == chBroken || !encode || !WritableSize(bitmap) || target < 0) {
     stream.SetPosition(start);
-    progress.Abort();
+    if (head == chBroken) progress.Fail(fkTruncated, "GIF header or colour table ends early");
+    if (!encode) progress.Fail(fkUnsupported, "no LZW encoder installed");
+    if (!WritableSize(bitmap)) progress.Fail(fkSizeLimit, "GIF holds 1 x 1 to 65535 x 65535 pixels");
+    progress.Fail(fkNoImage, "image index", target);
     return 0;
   }
   TGifFrame f;
@@ -560,7 +582,8 @@ int _InsertGifImStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, 
   // A broken frame, or an index past the end, leaves the file as it was.
   if (failed || target >= 0) {
     stream.SetPosition(start);
-    progress.Abort();
+    if (failed) progress.Fail(fkTruncated, "image " + std::to_string(i) + " ends early");
+    progress.Fail(fkNoImage, "image index " + std::to_string(target) + " of " + std::to_string(i));
     return 0;
   }
   stream.SetPosition(start);

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "vexa/core/vxview.h"
 
@@ -32,6 +34,8 @@ constexpr int kMaxScans = 1000;
 struct ErrorMgr {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  // The library's own message formatter, kept for the failure text (ours stays silent).
+  void (*libraryFormat)(j_common_ptr, char*) = nullptr;
 };
 
 struct SourceMgr {
@@ -71,11 +75,34 @@ Context* ContextOf(j_common_ptr cinfo) { return static_cast<Context*>(cinfo->cli
 
 bool Stopped(const Context& c) { return c.failed || c.progress->Aborted(); }
 
+// The library's error codes by what a caller can do about them.
+TVXFailureKind KindOf(int code) {
+  switch (code) {
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_OUT_OF_MEMORY:
+    case JERR_WIDTH_OVERFLOW: return fkSizeLimit;
+    case JERR_ARITH_NOTIMPL:
+    case JERR_BAD_PRECISION:
+    case JERR_CCIR601_NOTIMPL:
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL: return fkUnsupported;
+    case JERR_INPUT_EMPTY:
+    case JERR_INPUT_EOF: return fkTruncated;
+    default: return fkCorrupt;
+  }
+}
+
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
   Context* c = ContextOf(cinfo);
   c->failed = true;
-  // A stream failure is reported by its own exception, not by the flag.
-  if (!c->pending) c->progress->Abort();
+  // A stream failure is reported by its own exception, not by the flag; a stop asked
+  // for by the progress event keeps the flag without a reason.
+  if (!c->pending && !c->progress->Aborted()) {
+    char text[JMSG_LENGTH_MAX] = {};
+    if (c->err.libraryFormat) c->err.libraryFormat(cinfo, text);
+    c->progress->Fail(KindOf(cinfo->err->msg_code), text);
+  }
   std::longjmp(c->err.jump, 1);
 }
 
@@ -87,12 +114,15 @@ void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = 0; }
 void MonitorProgress(j_common_ptr cinfo) {
   Context* c = ContextOf(cinfo);
   if (c->progress->Aborted()) ErrorExit(cinfo);
-  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    c->progress->Fail(fkSizeLimit, "more than " + std::to_string(kMaxScans) + " scans");
     ErrorExit(cinfo);
+  }
 }
 
 void InstallErrorHandling(Context& c, j_common_ptr cinfo) {
   cinfo->err = jpeg_std_error(&c.err.pub);
+  c.err.libraryFormat = c.err.pub.format_message;
   c.err.pub.error_exit = ErrorExit;
   c.err.pub.output_message = OutputMessage;
   c.err.pub.format_message = FormatMessage;
@@ -116,7 +146,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
   if (n <= 0) {
     // Premature end: the library gets a fake end-of-image so its state stays
     // sound, and the image is reported as incomplete.
-    c->progress->Abort();
+    c->progress->Fail(fkTruncated, "data ends before the end-of-image marker");
     c->src.buffer[0] = 0xFF;
     c->src.buffer[1] = JPEG_EOI;
     n = 2;
@@ -281,7 +311,7 @@ bool RunRead(ReadContext& c, TBitmap& bitmap, TIOParamsVals& params, bool previe
     return true;
   }
   if (!VXCheckBitmapSize(width, height, 24)) {
-    progress.Abort();
+    progress.Fail(fkSizeLimit, VXSizeText(width, height));
     return false;
   }
   // Progressive and multi-scan files keep coefficients for the full-size image;
@@ -312,7 +342,7 @@ bool RunRead(ReadContext& c, TBitmap& bitmap, TIOParamsVals& params, bool previe
     if (Stopped(c)) return false;
     // Our source never suspends, so no rows means the library is stuck.
     if (got == 0) {
-      progress.Abort();
+      progress.Fail(fkCorrupt, "the decoder returns no rows at row " + std::to_string(y));
       return false;
     }
   }
@@ -399,10 +429,7 @@ bool JpegTryStream(TStream& stream) {
 }
 
 void ReadJPegStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool preview, TProgressRec& progress) {
-  if (!JpegTryStream(stream)) {
-    progress.Abort();
-    return;
-  }
+  if (!JpegTryStream(stream)) return progress.Fail(fkCorrupt, "no start-of-image marker");
   auto c = std::make_unique<ReadContext>();
   c->stream = &stream;
   c->progress = &progress;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/quantizer.h"
 #include "vexa/core/vxview.h"
@@ -31,11 +32,6 @@ struct PcxHeader {
   uint16_t paletteInfo = 1;                         // 68: 1 colour/mono, 2 grey; ignored on reading
 };
 
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void PutU16(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 PcxHeader ParseHeader(const uint8_t* b) {
   PcxHeader h;
@@ -43,16 +39,16 @@ PcxHeader ParseHeader(const uint8_t* b) {
   h.version = b[1];
   h.encoding = b[2];
   h.bitsPerPixel = b[3];
-  h.xmin = GetU16(b + 4);
-  h.ymin = GetU16(b + 6);
-  h.xmax = GetU16(b + 8);
-  h.ymax = GetU16(b + 10);
-  h.hdpi = GetU16(b + 12);
-  h.vdpi = GetU16(b + 14);
+  h.xmin = VXLoadU16(b + 4);
+  h.ymin = VXLoadU16(b + 6);
+  h.xmax = VXLoadU16(b + 8);
+  h.ymax = VXLoadU16(b + 10);
+  h.hdpi = VXLoadU16(b + 12);
+  h.vdpi = VXLoadU16(b + 14);
   for (int i = 0; i < 16; ++i) h.palette[i] = CreateRGB(b[16 + 3 * i], b[17 + 3 * i], b[18 + 3 * i]);
   h.planes = b[65];
-  h.bytesPerLine = GetU16(b + 66);
-  h.paletteInfo = GetU16(b + 68);
+  h.bytesPerLine = VXLoadU16(b + 66);
+  h.paletteInfo = VXLoadU16(b + 68);
   return h;
 }
 
@@ -62,20 +58,20 @@ void SerializeHeader(const PcxHeader& h, uint8_t* b) {
   b[1] = h.version;
   b[2] = h.encoding;
   b[3] = h.bitsPerPixel;
-  PutU16(b + 4, h.xmin);
-  PutU16(b + 6, h.ymin);
-  PutU16(b + 8, h.xmax);
-  PutU16(b + 10, h.ymax);
-  PutU16(b + 12, h.hdpi);
-  PutU16(b + 14, h.vdpi);
+  VXStoreU16(b + 4, h.xmin);
+  VXStoreU16(b + 6, h.ymin);
+  VXStoreU16(b + 8, h.xmax);
+  VXStoreU16(b + 10, h.ymax);
+  VXStoreU16(b + 12, h.hdpi);
+  VXStoreU16(b + 14, h.vdpi);
   for (int i = 0; i < 16; ++i) {
     b[16 + 3 * i] = h.palette[i].r;
     b[17 + 3 * i] = h.palette[i].g;
     b[18 + 3 * i] = h.palette[i].b;
   }
   b[65] = h.planes;
-  PutU16(b + 66, h.bytesPerLine);
-  PutU16(b + 68, h.paletteInfo);
+  VXStoreU16(b + 66, h.bytesPerLine);
+  VXStoreU16(b + 68, h.paletteInfo);
 }
 
 // Pixel layouts the reader decodes.
@@ -252,23 +248,19 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   if (size <= 0 || size > avail) size = avail;
 
   uint8_t raw[kHeaderSize];
-  if (size < kHeaderSize || stream.Read(raw, kHeaderSize) != kHeaderSize) {
-    progress.Abort();
-    return;
-  }
+  if (size < kHeaderSize || stream.Read(raw, kHeaderSize) != kHeaderSize)
+    return progress.Fail(fkTruncated, "header ends early");
   const PcxHeader h = ParseHeader(raw);
-  if (h.manufacturer != 10 || h.bitsPerPixel > 8 || h.encoding > 1 || h.xmax < h.xmin || h.ymax < h.ymin) {
-    progress.Abort();
-    return;
-  }
+  if (h.manufacturer != 10) return progress.Fail(fkCorrupt, "manufacturer byte is not 10");
+  if (h.bitsPerPixel > 8) return progress.Fail(fkUnsupported, "bits per pixel", h.bitsPerPixel);
+  if (h.encoding > 1) return progress.Fail(fkUnsupported, "encoding", h.encoding);
+  if (h.xmax < h.xmin || h.ymax < h.ymin) return progress.Fail(fkCorrupt, "window ends before it starts");
   const int width = h.xmax - h.xmin + 1, height = h.ymax - h.ymin + 1;
   const int planes = h.planes, bits = h.bitsPerPixel, bpl = h.bytesPerLine;
   const Layout layout = LayoutOf(planes, bits);
   // A line shorter than the pixels it must hold cannot be decoded.
-  if (layout != Layout::Unsupported && bpl < NeededLineBytes(layout, width)) {
-    progress.Abort();
-    return;
-  }
+  if (layout != Layout::Unsupported && bpl < NeededLineBytes(layout, width))
+    return progress.Fail(fkCorrupt, "bytes per line too small for the width");
 
   TRGB pal16[16];
   std::copy(h.palette, h.palette + 16, pal16);
@@ -317,15 +309,12 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   // every 2) could not fill the declared picture at one bit per pixel or more.
   const int64_t maxDecodable = (static_cast<int64_t>(data.size()) + 2) * 32;
   const int64_t minRowBytes = std::max<int64_t>(rowBytes, (width + 7) / 8);
-  if (!VXCheckBitmapSize(width, height, mono ? 1 : 24) || minRowBytes * height > maxDecodable) {
-    progress.Abort();
-    return;
-  }
+  if (!VXCheckBitmapSize(width, height, mono ? 1 : 24)) return progress.Fail(fkSizeLimit, VXSizeText(width, height));
+  if (minRowBytes * height > maxDecodable)
+    return progress.Fail(fkTruncated, "too little data for " + std::to_string(width) + " x " + std::to_string(height));
   bitmap.Allocate(width, height, mono ? pf1bit : pf24bit);
-  if (layout == Layout::Unsupported) {
-    progress.Abort();
-    return;
-  }
+  if (layout == Layout::Unsupported)
+    return progress.Fail(fkUnsupported, "planes x bits per pixel", planes * 100 + bits);
 
   PcxDecoder decoder(data.data(), data.size(), h.encoding == 1);
   std::vector<uint8_t> line(static_cast<size_t>(rowBytes));
@@ -333,10 +322,7 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   for (int row = 0; row < height; ++row) {
     progress.Report(row);
     if (progress.Aborted()) return;
-    if (!decoder.Fill(line.data(), line.size())) {
-      progress.Abort();
-      return;
-    }
+    if (!decoder.Fill(line.data(), line.size())) return progress.Fail(fkTruncated, VXRowsEndText(row, height));
     DecodeRow(layout, line.data(), bpl, planes, width, pal16, pal256.data(), bitmap.ScanLine(row));
   }
 }
@@ -349,15 +335,12 @@ void ReadPcx(const std::string& name, TBitmap& bitmap, TIOParamsVals& params, TP
 void WritePcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
   const TPixelFormat pf = bitmap.PixelFormat();
   const int width = bitmap.Width(), height = bitmap.Height();
-  if ((pf != pf1bit && pf != pf24bit) || bitmap.Empty() || width > 65535 || height > 65536) {
-    progress.Abort();
-    return;
-  }
+  if (pf != pf1bit && pf != pf24bit) return progress.Fail(fkUnsupported, "pixel format", pf);
+  if (bitmap.Empty() || width > 65535 || height > 65536)
+    return progress.Fail(fkSizeLimit, "PCX holds 1 x 1 to 65535 x 65536 pixels");
   int depth = params.BitsPerSample == 1 ? 1 : params.BitsPerSample * params.SamplesPerPixel;
-  if (depth != 1 && depth != 4 && depth != 8 && depth != 24) {
-    progress.Abort();
-    return;
-  }
+  if (depth != 1 && depth != 4 && depth != 8 && depth != 24)
+    return progress.Fail(fkUnsupported, "bits per pixel", depth);
 
   PcxHeader h;
   h.version = static_cast<uint8_t>(params.PCX_Version);
@@ -407,10 +390,7 @@ void WritePcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
     }
   }
   const int bpl = (lineBytes + 1) & ~1;
-  if (bpl > 65535) {
-    progress.Abort();
-    return;
-  }
+  if (bpl > 65535) return progress.Fail(fkSizeLimit, "bytes per line over 65535");
   h.bytesPerLine = static_cast<uint16_t>(bpl);
 
   uint8_t raw[kHeaderSize];

@@ -33,14 +33,24 @@ struct Context {
   TProgressRec* progress = nullptr;
   bool writing = false;
   bool failed = false;
+  bool shortRead = false;
   // A stream exception caught inside a callback, rethrown once libpng is gone.
   std::exception_ptr pending;
 };
 
-[[noreturn]] void ErrorFn(png_structp png, png_const_charp) {
+// libpng reports errors as text only; its wording sorts them well enough.
+TVXFailureKind KindOf(const Context& c, const char* message) {
+  if (c.shortRead) return fkTruncated;
+  if (std::strstr(message, "exceeds") || std::strstr(message, "too large")) return fkSizeLimit;
+  if (std::strstr(message, "nsupported") || std::strstr(message, "nknown")) return fkUnsupported;
+  return fkCorrupt;
+}
+
+[[noreturn]] void ErrorFn(png_structp png, png_const_charp message) {
   auto* c = static_cast<Context*>(png_get_error_ptr(png));
   c->failed = true;
-  if (!c->writing && !c->pending) c->progress->Abort();
+  if (!c->writing && !c->pending && !c->progress->Aborted())
+    c->progress->Fail(KindOf(*c, message), c->shortRead ? "data ends early" : message);
   std::longjmp(c->jump, 1);
 }
 
@@ -55,7 +65,11 @@ void ReadFn(png_structp png, png_bytep data, png_size_t length) {
     c->pending = std::current_exception();
   }
   // Leave the catch block before jumping out: longjmp must not cross it.
-  if (c->pending || n != static_cast<int64_t>(length)) png_error(png, "read error");
+  if (c->pending) png_error(png, "read error");
+  if (n != static_cast<int64_t>(length)) {
+    c->shortRead = true;
+    png_error(png, "data ends early");
+  }
 }
 
 void WriteFn(png_structp png, png_bytep data, png_size_t length) {
@@ -175,13 +189,13 @@ bool RunRead(Context& c, TBitmap& bitmap, TIOParamsVals& params, bool preview) {
 
   const int w = params.Width, h = params.Height;
   if (!VXCheckBitmapSize(w, h, packed ? 1 : 24)) {
-    progress.Abort();
+    progress.Fail(fkSizeLimit, VXSizeText(w, h));
     return false;
   }
   // The rows libpng will hand out must fit the bitmap's rows exactly.
   const size_t expected = packed ? (static_cast<size_t>(w) + 7) / 8 : static_cast<size_t>(w) * 3;
   if (png_get_rowbytes(png, info) != expected) {
-    progress.Abort();
+    progress.Fail(fkUnsupported, "row length after conversion", static_cast<int64_t>(png_get_rowbytes(png, info)));
     return false;
   }
   bitmap.Allocate(w, h, packed ? pf1bit : pf24bit);
@@ -286,7 +300,7 @@ void ReadPNGStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   if (c->png) c->info = png_create_info_struct(c->png);
   if (!c->png || !c->info) {
     png_destroy_read_struct(&c->png, &c->info, nullptr);
-    progress.Abort();
+    progress.Fail(fkSizeLimit, "libpng cannot allocate its decoder");
     return;
   }
   try {

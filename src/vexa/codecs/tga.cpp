@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/colorhelpers.h"
 #include "vexa/quant/quantizer.h"
@@ -36,33 +37,22 @@ struct TgaHeader {
   uint8_t descriptor = 0;             // 17: bit 5 top-down, bit 4 right-to-left, bits 0-3 alpha bits
 };
 
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void PutU16(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 TgaHeader ParseHeader(const uint8_t* b) {
+  TVXByteReader r(b, kHeaderSize);
   TgaHeader h;
-  h.idLength = b[0];
-  h.colorMapType = b[1];
-  h.imageType = b[2];
-  h.mapFirst = GetU16(b + 3);
-  h.mapLength = GetU16(b + 5);
-  h.mapEntryBits = b[7];
-  h.xOrigin = GetU16(b + 8);
-  h.yOrigin = GetU16(b + 10);
-  h.width = GetU16(b + 12);
-  h.height = GetU16(b + 14);
-  h.depth = b[16];
-  h.descriptor = b[17];
+  h.idLength = r.U8(0);
+  h.colorMapType = r.U8(1);
+  h.imageType = r.U8(2);
+  h.mapFirst = r.U16(3);
+  h.mapLength = r.U16(5);
+  h.mapEntryBits = r.U8(7);
+  h.xOrigin = r.U16(8);
+  h.yOrigin = r.U16(10);
+  h.width = r.U16(12);
+  h.height = r.U16(14);
+  h.depth = r.U8(16);
+  h.descriptor = r.U8(17);
   return h;
 }
 
@@ -120,7 +110,7 @@ void ReadExtension(TStream& stream, int64_t start, TIOParamsVals& params) {
   stream.SetPosition(end - kFooterSize);
   if (stream.Read(footer, kFooterSize) != kFooterSize) return;
   if (std::memcmp(footer + 8, kSignature, sizeof(kSignature) - 1) != 0) return;
-  const int64_t extPos = start + GetU32(footer);
+  const int64_t extPos = start + VXLoadU32(footer);
   if (extPos < start || extPos + kExtensionSize > end) return;
   uint8_t ext[kExtensionSize];
   stream.SetPosition(extPos);
@@ -133,17 +123,18 @@ void ReadExtension(TStream& stream, int64_t start, TIOParamsVals& params) {
   params.TGA_Author = text(2);
   params.TGA_Descriptor = text(379);
 
-  const int month = GetU16(ext + 367), day = GetU16(ext + 369), year = GetU16(ext + 371);
-  const int hour = GetU16(ext + 373), minute = GetU16(ext + 375), second = GetU16(ext + 377);
+  TVXByteReader x(ext, kExtensionSize);
+  const int month = x.U16(367), day = x.U16(369), year = x.U16(371);
+  const int hour = x.U16(373), minute = x.U16(375), second = x.U16(377);
   if (month >= 1 && month <= 12 && year >= 1 && day >= 1 && day <= DaysInMonth(year, month) && hour < 24 &&
       minute < 60 && second < 60)
     params.TGA_Date = static_cast<double>(DaysFromCivil(year, month, day) + kEpochOffset) +
                       (hour * 3600 + minute * 60 + second) / 86400.0;
 
   params.TGA_Background = CreateRGB(ext[471], ext[472], ext[473]);
-  const int arNum = GetU16(ext + 474), arDen = GetU16(ext + 476);
+  const int arNum = x.U16(474), arDen = x.U16(476);
   if (arNum && arDen) params.TGA_AspectRatio = static_cast<double>(arNum) / arDen;
-  const int gNum = GetU16(ext + 478), gDen = GetU16(ext + 480);
+  const int gNum = x.U16(478), gDen = x.U16(480);
   if (gNum && gDen) params.TGA_Gamma = static_cast<double>(gNum) / gDen;
 }
 
@@ -290,23 +281,16 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
 
   TgaInput in(stream);
   uint8_t raw[kHeaderSize];
-  if (!in.Read(raw, kHeaderSize)) {
-    progress.Abort();
-    return;
-  }
+  if (!in.Read(raw, kHeaderSize)) return progress.Fail(fkTruncated, "header ends early");
   const TgaHeader h = ParseHeader(raw);
   params.TGA_XPos = h.xOrigin;
   params.TGA_YPos = h.yOrigin;
-  if (!ValidType(h.imageType) || !ValidDepth(h.depth) || h.width == 0 || h.height == 0) {
-    progress.Abort();
-    return;
-  }
+  if (!ValidType(h.imageType)) return progress.Fail(fkUnsupported, "image type", h.imageType);
+  if (!ValidDepth(h.depth)) return progress.Fail(fkUnsupported, "pixel depth", h.depth);
+  if (h.width == 0 || h.height == 0) return progress.Fail(fkCorrupt, "width or height is 0");
 
   std::string id(h.idLength, '\0');
-  if (!in.Read(reinterpret_cast<uint8_t*>(id.data()), id.size())) {
-    progress.Abort();
-    return;
-  }
+  if (!in.Read(reinterpret_cast<uint8_t*>(id.data()), id.size())) return progress.Fail(fkTruncated, "image ID ends early");
   // Writers store the name with its terminating zero.
   id.resize(strnlen(id.c_str(), id.size()));
   params.TGA_ImageName = id;
@@ -326,12 +310,9 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
         if (!in.Skip(entryBytes)) break;
         continue;
       }
-      if (!in.Read(e, entryBytes)) {
-        progress.Abort();
-        return;
-      }
+      if (!in.Read(e, entryBytes)) return progress.Fail(fkTruncated, "colour map ends early");
       if (slot > 255) continue;
-      pal[slot] = entryBytes == 2 ? From555(GetU16(e)) : CreateRGB(e[2], e[1], e[0]);
+      pal[slot] = entryBytes == 2 ? From555(VXLoadU16(e)) : CreateRGB(e[2], e[1], e[0]);
     }
     params.SetColorMap(pal, std::min<int>(h.mapLength, 256));
     params.TGA_GrayLevel = false;
@@ -371,10 +352,9 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   // Refuse before allocating when even the densest packets (128 units from 1 + unit
   // bytes) could not fill the declared picture.
   const int64_t maxUnits = (in.Remaining() + 1) * 128;
-  if (!VXCheckBitmapSize(width, height, depth == 1 ? 1 : 24) || static_cast<int64_t>(rowUnits) * height > maxUnits) {
-    progress.Abort();
-    return;
-  }
+  if (!VXCheckBitmapSize(width, height, depth == 1 ? 1 : 24)) return progress.Fail(fkSizeLimit, VXSizeText(width, height));
+  if (static_cast<int64_t>(rowUnits) * height > maxUnits)
+    return progress.Fail(fkTruncated, "too little data for " + std::to_string(width) + " x " + std::to_string(height));
   bitmap.Allocate(width, height, depth == 1 ? pf1bit : pf24bit);
 
   const bool topDown = (h.descriptor & 0x20) != 0;
@@ -389,10 +369,7 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
     const int row = topDown ? i : height - 1 - i;
     uint8_t* dst = bitmap.ScanLine(row);
     const bool ok = params.TGA_Compressed ? packets.Fill(units.data(), rowUnits) : in.Read(units.data(), units.size());
-    if (!ok) {
-      progress.Abort();
-      return;
-    }
+    if (!ok) return progress.Fail(fkTruncated, VXRowsEndText(i, height));
     const uint8_t* u = units.data();
     if (depth == 1) {
       const int n = rowUnits;
@@ -421,7 +398,7 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
             // Grey plus alpha: the first byte is the level.
             for (int x = 0; x < width; ++x) out[x] = CreateRGB(u[2 * x], u[2 * x], u[2 * x]);
           } else {
-            for (int x = 0; x < width; ++x) out[x] = From555(GetU16(u + 2 * x));
+            for (int x = 0; x < width; ++x) out[x] = From555(VXLoadU16(u + 2 * x));
           }
           break;
         case 24:
@@ -442,10 +419,9 @@ void ReadTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
 void WriteTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
   const TPixelFormat pf = bitmap.PixelFormat();
   const int width = bitmap.Width(), height = bitmap.Height();
-  if ((pf != pf1bit && pf != pf24bit) || bitmap.Empty() || width > 65535 || height > 65535) {
-    progress.Abort();
-    return;
-  }
+  if (pf != pf1bit && pf != pf24bit) return progress.Fail(fkUnsupported, "pixel format", pf);
+  if (bitmap.Empty() || width > 65535 || height > 65535)
+    return progress.Fail(fkSizeLimit, "TGA holds 1 x 1 to 65535 x 65535 pixels");
   const int64_t start = stream.Position();
 
   int depth = 24;
@@ -500,12 +476,12 @@ void WriteTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   hdr[0] = static_cast<uint8_t>(name.size() + 1);
   hdr[1] = mapped ? 1 : 0;
   hdr[2] = static_cast<uint8_t>((mapped ? 1 : depth == 24 ? 2 : 3) + (compressed ? 8 : 0));
-  PutU16(hdr + 5, mapped ? static_cast<int>(pal.size()) : 0);
+  VXStoreU16(hdr + 5, mapped ? static_cast<int>(pal.size()) : 0);
   hdr[7] = mapped ? 24 : 0;
-  PutU16(hdr + 8, params.TGA_XPos);
-  PutU16(hdr + 10, params.TGA_YPos);
-  PutU16(hdr + 12, width);
-  PutU16(hdr + 14, height);
+  VXStoreU16(hdr + 8, params.TGA_XPos);
+  VXStoreU16(hdr + 10, params.TGA_YPos);
+  VXStoreU16(hdr + 12, width);
+  VXStoreU16(hdr + 14, height);
   hdr[16] = static_cast<uint8_t>(depth);
   hdr[17] = 0x20;
   stream.WriteBuffer(hdr, kHeaderSize);
@@ -578,12 +554,12 @@ void WriteTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
     int month, day;
     CivilFromDays(days - kEpochOffset, year, month, day);
     if (year >= 1 && year <= 65535) {
-      PutU16(ext + 367, month);
-      PutU16(ext + 369, day);
-      PutU16(ext + 371, static_cast<int>(year));
-      PutU16(ext + 373, static_cast<int>(secs / 3600));
-      PutU16(ext + 375, static_cast<int>(secs / 60 % 60));
-      PutU16(ext + 377, static_cast<int>(secs % 60));
+      VXStoreU16(ext + 367, month);
+      VXStoreU16(ext + 369, day);
+      VXStoreU16(ext + 371, static_cast<int>(year));
+      VXStoreU16(ext + 373, static_cast<int>(secs / 3600));
+      VXStoreU16(ext + 375, static_cast<int>(secs / 60 % 60));
+      VXStoreU16(ext + 377, static_cast<int>(secs % 60));
     }
   }
   ext[471] = params.TGA_Background.r;
@@ -591,15 +567,15 @@ void WriteTGAStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   ext[473] = params.TGA_Background.b;
   uint16_t num, den;
   RatioToFraction(params.TGA_AspectRatio, num, den);
-  PutU16(ext + 474, num);
-  PutU16(ext + 476, den);
+  VXStoreU16(ext + 474, num);
+  VXStoreU16(ext + 476, den);
   RatioToFraction(params.TGA_Gamma, num, den);
-  PutU16(ext + 478, num);
-  PutU16(ext + 480, den);
+  VXStoreU16(ext + 478, num);
+  VXStoreU16(ext + 480, den);
   stream.WriteBuffer(ext, kExtensionSize);
 
   uint8_t footer[kFooterSize] = {};
-  PutU32(footer, static_cast<uint32_t>(extOffset));
+  VXStoreU32(footer, static_cast<uint32_t>(extOffset));
   std::memcpy(footer + 8, kSignature, sizeof(kSignature));  // with its zero byte
   stream.WriteBuffer(footer, kFooterSize);
 }

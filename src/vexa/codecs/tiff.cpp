@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vexa/codecs/ccitt.h"
+#include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/core/vxview.h"
 
@@ -42,25 +43,6 @@ int TypeSize(uint16_t type) {
   return type < 13 ? kSizes[type] : 0;
 }
 
-inline uint16_t Get16(const uint8_t* p, bool be) {
-  return be ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[1] << 8 | p[0]);
-}
-inline uint32_t Get32(const uint8_t* p, bool be) {
-  return be ? (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3])
-            : (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]);
-}
-inline void Put16(uint8_t* p, uint16_t v, bool be) {
-  if (be) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-  } else {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-  }
-}
-inline void Put32(uint8_t* p, uint32_t v, bool be) {
-  for (int i = 0; i < 4; ++i) p[be ? 3 - i : i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 struct TEntry {
   uint16_t Tag = 0, Type = 0;
@@ -91,9 +73,9 @@ class TDirectory {
     for (int i = 0; i < n; ++i) {
       const uint8_t* p = raw.data() + i * 12;
       TEntry& e = Entries[i];
-      e.Tag = Get16(p, FBE);
-      e.Type = Get16(p + 2, FBE);
-      e.Count = Get32(p + 4, FBE);
+      e.Tag = VXLoadU16(p, FBE);
+      e.Type = VXLoadU16(p + 2, FBE);
+      e.Count = VXLoadU32(p + 4, FBE);
       std::memcpy(e.Value, p + 8, 4);
     }
     return true;
@@ -114,7 +96,7 @@ class TDirectory {
       if (size) std::memcpy(out.data(), e.Value, static_cast<size_t>(size));
       return true;
     }
-    const uint32_t off = Get32(e.Value, FBE);
+    const uint32_t off = VXLoadU32(e.Value, FBE);
     if (off + size > static_cast<uint64_t>(FSize)) return false;
     return ReadAt(FS, off, out.data(), static_cast<int64_t>(size));
   }
@@ -131,11 +113,11 @@ class TDirectory {
       const uint8_t* p = raw.data() + static_cast<size_t>(i) * ts;
       switch (e->Type) {
         case ftByte: case ftSByte: case ftUndefined: v[i] = *p; break;
-        case ftShort: case ftSShort: v[i] = Get16(p, FBE); break;
-        case ftLong: case ftSLong: v[i] = Get32(p, FBE); break;
+        case ftShort: case ftSShort: v[i] = VXLoadU16(p, FBE); break;
+        case ftLong: case ftSLong: v[i] = VXLoadU32(p, FBE); break;
         case ftRational: case ftSRational: {
-          const uint32_t d = Get32(p + 4, FBE);
-          v[i] = Get32(p, FBE) / (d ? d : 1);
+          const uint32_t d = VXLoadU32(p + 4, FBE);
+          v[i] = VXLoadU32(p, FBE) / (d ? d : 1);
           break;
         }
         default: v[i] = 0; break;
@@ -149,8 +131,8 @@ class TDirectory {
     if (!e || e->Count == 0 || TypeSize(e->Type) == 0) return def;
     switch (e->Type) {
       case ftByte: case ftSByte: case ftUndefined: return e->Value[0];
-      case ftShort: case ftSShort: return Get16(e->Value, FBE);
-      case ftLong: case ftSLong: return Get32(e->Value, FBE);
+      case ftShort: case ftSShort: return VXLoadU16(e->Value, FBE);
+      case ftLong: case ftSLong: return VXLoadU32(e->Value, FBE);
       default: {
         const std::vector<uint32_t> v = Array(tag);
         return v.empty() ? def : v[0];
@@ -163,12 +145,12 @@ class TDirectory {
     if (!e || e->Count == 0) return def;
     if (e->Type == ftRational || e->Type == ftSRational) {
       uint8_t b[8];
-      const uint32_t off = Get32(e->Value, FBE);
+      const uint32_t off = VXLoadU32(e->Value, FBE);
       if (uint64_t{off} + 8 > static_cast<uint64_t>(FSize) || !ReadAt(FS, off, b, 8)) return def;
-      const uint32_t d = Get32(b + 4, FBE);
+      const uint32_t d = VXLoadU32(b + 4, FBE);
       if (e->Type == ftSRational)
-        return static_cast<double>(static_cast<int32_t>(Get32(b, FBE))) / (d ? static_cast<int32_t>(d) : 1);
-      return static_cast<double>(Get32(b, FBE)) / (d ? d : 1);
+        return static_cast<double>(static_cast<int32_t>(VXLoadU32(b, FBE))) / (d ? static_cast<int32_t>(d) : 1);
+      return static_cast<double>(VXLoadU32(b, FBE)) / (d ? d : 1);
     }
     return Scalar(tag, static_cast<uint32_t>(def));
   }
@@ -432,6 +414,29 @@ class TStripDecoder {
 enum TRowKind { rkNone, rkBilevel, rkGrey, rkPalette, rkRGB, rkRGB555, rkCMYK, rkLab };
 
 /// How a page's rows become bitmap rows; rkNone when this reader does not decode it.
+const char* CompressionName(uint16_t c) {
+  switch (c) {
+    case 1: return "uncompressed";
+    case 2: return "CCITT modified Huffman";
+    case 3: return "CCITT Group 3 fax";
+    case 4: return "CCITT Group 4 fax";
+    case 5: return "LZW";
+    case 32773: return "PackBits";
+    default: return "compressed";
+  }
+}
+
+// Why ClassifyPage found no row kind, for the failure text.
+void FailLayout(const TTIFFVars& v, TProgressRec& progress) {
+  const uint16_t c = v.Compression;
+  if (c != 1 && c != 2 && c != 3 && c != 4 && c != 5 && c != 32773)
+    return progress.Fail(fkUnsupported, "compression", c);
+  progress.Fail(fkUnsupported,
+                std::to_string(v.BitsPerSample) + " bits x " + std::to_string(v.SamplesPerPixel) +
+                    " samples with " + CompressionName(c) + " data in photometric interpretation",
+                v.Photometric);
+}
+
 TRowKind ClassifyPage(const TTIFFVars& v) {
   const uint16_t c = v.Compression;
   if (c != 1 && c != 2 && c != 3 && c != 4 && c != 5 && c != 32773) return rkNone;
@@ -596,7 +601,7 @@ class TRowConverter {
       const int stride = FPlanes == 1 ? 1 : FSpp;
       uint16_t* dst = FSamples.data() + p;
       if (FBps == 16) {
-        for (int i = 0; i < n; ++i) dst[i * stride] = Get16(src + 2 * i, FBE);
+        for (int i = 0; i < n; ++i) dst[i * stride] = VXLoadU16(src + 2 * i, FBE);
       } else if (FBps == 8) {
         for (int i = 0; i < n; ++i) dst[i * stride] = src[i];
       } else {
@@ -639,27 +644,22 @@ class TRowConverter {
 void DecodePage(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIFFVars& v, bool bigEndian,
                 TProgressRec& progress) {
   const bool bilevel = v.BitsPerSample == 1 && v.SamplesPerPixel == 1;
-  if (v.ImageWidth == 0 || v.ImageLength == 0 || v.ImageWidth > INT32_MAX || v.ImageLength > INT32_MAX ||
-      !VXCheckBitmapSize(v.ImageWidth, v.ImageLength, bilevel ? 1 : 24)) {
-    progress.Abort();
-    return;
-  }
+  if (v.ImageWidth == 0 || v.ImageLength == 0) return progress.Fail(fkCorrupt, "width or height is 0");
+  if (v.ImageWidth > INT32_MAX || v.ImageLength > INT32_MAX ||
+      !VXCheckBitmapSize(v.ImageWidth, v.ImageLength, bilevel ? 1 : 24))
+    return progress.Fail(fkSizeLimit, VXSizeText(v.ImageWidth, v.ImageLength));
   const int width = static_cast<int>(v.ImageWidth), height = static_cast<int>(v.ImageLength);
   bitmap.Allocate(width, height, bilevel ? pf1bit : pf24bit);
   const TRowKind kind = ClassifyPage(v);
   // Tiles, JPEG and other unsupported layouts leave the zeroed bitmap and say so.
-  if (v.TileWidth > 0 || v.TileLength > 0 || kind == rkNone || v.StripOffsets.empty()) {
-    progress.Abort();
-    return;
-  }
+  if (v.TileWidth > 0 || v.TileLength > 0) return progress.Fail(fkUnsupported, "tiled page, tile width", v.TileWidth);
+  if (kind == rkNone) return FailLayout(v, progress);
+  if (v.StripOffsets.empty()) return progress.Fail(fkCorrupt, "no strip offsets");
   const int planes = v.PlanarConfiguration == 2 && v.SamplesPerPixel > 1 ? static_cast<int>(v.SamplesPerPixel) : 1;
   const int64_t sampleBits = int64_t{v.BitsPerSample} * (planes == 1 ? v.SamplesPerPixel : 1);
   const int32_t rowLen = static_cast<int32_t>((int64_t{width} * sampleBits + 7) / 8);
   const size_t stripsPerPlane = v.StripOffsets.size() / static_cast<size_t>(planes);
-  if (stripsPerPlane == 0) {
-    progress.Abort();
-    return;
-  }
+  if (stripsPerPlane == 0) return progress.Fail(fkCorrupt, "fewer strip offsets than sample planes");
   std::vector<std::vector<uint8_t>> planeBuf(static_cast<size_t>(planes),
                                              std::vector<uint8_t>(static_cast<size_t>(rowLen) + 2));
   std::vector<uint8_t*> planeRows(static_cast<size_t>(planes));
@@ -678,17 +678,15 @@ void DecodePage(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIF
     for (int p = 0; p < planes; ++p) {
       const size_t k = static_cast<size_t>(p) * stripsPerPlane + i;
       const uint32_t count = k < v.StripByteCounts.size() ? v.StripByteCounts[k] : 0;
-      if (!decoders[p]->Open(stream, streamSize, v.StripOffsets[k], count)) {
-        progress.Abort();
-        return;
-      }
+      if (!decoders[p]->Open(stream, streamSize, v.StripOffsets[k], count))
+        return progress.Fail(fkTruncated, "strip " + std::to_string(k) + " lies past the end of the data");
     }
     for (int r = 0; r < rows; ++r) {
       for (int p = 0; p < planes; ++p)
-        if (!decoders[p]->NextRow(planeRows[p])) {
-          progress.Abort();
-          return;
-        }
+        if (!decoders[p]->NextRow(planeRows[p]))
+          return progress.Fail(v.Compression == 5 ? fkCorrupt : fkTruncated,
+                               std::string(CompressionName(v.Compression)) + " strip data ends at row " +
+                                   std::to_string(row0 + r) + " of " + std::to_string(height));
       converter.Convert(planeRows.data(), bitmap.ScanLine(static_cast<int>(row0) + r));
       ++progress.Done;
       progress.Report(progress.Done);
@@ -708,12 +706,12 @@ int WalkChain(TStream& s, int64_t streamSize, bool be, uint32_t first, Visit&& v
   while (offset != 0 && seen.insert(offset).second) {
     uint8_t b[4];
     if (uint64_t{offset} + 2 > static_cast<uint64_t>(streamSize) || !ReadAt(s, offset, b, 2)) break;
-    const int n = Get16(b, be);
+    const int n = VXLoadU16(b, be);
     const int64_t linkPos = int64_t{offset} + 2 + int64_t{n} * 12;
     if (linkPos > streamSize) break;
     visit(count, offset, n, linkPos);
     ++count;
-    offset = linkPos + 4 <= streamSize && ReadAt(s, linkPos, b, 4) ? Get32(b, be) : 0;
+    offset = linkPos + 4 <= streamSize && ReadAt(s, linkPos, b, 4) ? VXLoadU32(b, be) : 0;
   }
   return count;
 }
@@ -792,37 +790,27 @@ void TIFFReadStream(TBitmap* bitmap, TStream& stream, int32_t& pageCount, TIOPar
   const int64_t start = stream.Position();
   const int64_t size = stream.Size();
   uint8_t hdr[8];
-  if (!ReadAt(stream, start, hdr, 8) || !((hdr[0] == 'I' && hdr[1] == 'I') || (hdr[0] == 'M' && hdr[1] == 'M'))) {
-    progress.Abort();
-    return;
-  }
+  if (!ReadAt(stream, start, hdr, 8)) return progress.Fail(fkTruncated, "header ends early");
+  if (!((hdr[0] == 'I' && hdr[1] == 'I') || (hdr[0] == 'M' && hdr[1] == 'M')))
+    return progress.Fail(fkCorrupt, "no II or MM byte-order mark");
   const bool be = hdr[0] == 'M';
   const int32_t wanted = params ? params->TIFF_ImageIndex : -1;
   TDirectory dir(stream, be, size);
   bool loaded = false;
-  pageCount = WalkChain(stream, size, be, Get32(hdr + 4, be), [&](int index, uint32_t offset, int n, int64_t) {
+  pageCount = WalkChain(stream, size, be, VXLoadU32(hdr + 4, be), [&](int index, uint32_t offset, int n, int64_t) {
     if (index == wanted) loaded = dir.Load(int64_t{offset} + 2, n);
   });
   if (!params) return;
   // A chain without a single directory is no readable file, unlike an index past its end.
-  if (pageCount == 0) {
-    progress.Abort();
-    return;
-  }
+  if (pageCount == 0) return progress.Fail(fkCorrupt, "no image directory");
   if (!loaded) return;
 
   TTIFFVars v;
-  if (!FillVars(dir, v)) {
-    progress.Abort();
-    return;
-  }
+  if (!FillVars(dir, v)) return progress.Fail(fkUnsupported, "samples of different bit depths, first", v.BitsPerSample);
   SetParams(v, *params);
   if (v.Compression == 5) {
     v.LzwDecoder = params->TIFF_LZWDecompFunc ? params->TIFF_LZWDecompFunc : DefTIFF_LZWDECOMPFUNC;
-    if (!v.LzwDecoder) {
-      progress.Abort();
-      return;
-    }
+    if (!v.LzwDecoder) return progress.Fail(fkUnsupported, "LZW-coded data without an installed LZW decoder");
   }
   if (paramsOnly || !bitmap) return;
   DecodePage(*bitmap, stream, size, v, be, progress);
@@ -850,7 +838,7 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
   }
   const int width = src->Width(), height = src->Height();
   if (width <= 0 || height <= 0) {
-    progress.Abort();
+    progress.Fail(fkSizeLimit, "an empty image has no file form");
     return 0;
   }
 
@@ -897,17 +885,17 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
     const int64_t size = stream.Size();
     uint8_t hdr[8];
     if (!ReadAt(stream, start, hdr, 8) || hdr[0] != 'I' || hdr[1] != 'I') {
-      progress.Abort();
+      progress.Fail(fkUnsupported, "insertion into a file that is not little-endian TIFF");
       return 0;
     }
-    nextOffset = Get32(hdr + 4, false);
+    nextOffset = VXLoadU32(hdr + 4, false);
     const int32_t wanted = params.TIFF_ImageIndex;
     bool chosen = wanted <= 0;
     const int dirs = WalkChain(stream, size, false, nextOffset, [&](int index, uint32_t, int, int64_t lp) {
       if (chosen) return;
       uint8_t b[4] = {};
       linkPos = lp;
-      nextOffset = lp + 4 <= size && ReadAt(stream, lp, b, 4) ? Get32(b, false) : 0;
+      nextOffset = lp + 4 <= size && ReadAt(stream, lp, b, 4) ? VXLoadU32(b, false) : 0;
       chosen = index + 1 == wanted;
     });
     result = dirs + 1;
@@ -933,8 +921,8 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
   };
   auto addRational = [&](uint16_t tag, uint32_t num, uint32_t den) {
     uint8_t b[8];
-    Put32(b, num, false);
-    Put32(b + 4, den, false);
+    VXStoreU32(b, num, false);
+    VXStoreU32(b + 4, den, false);
     addBlock(tag, ftRational, 1, b, 8);
   };
 
@@ -944,7 +932,7 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
     add(tagBitsPerSample, ftShort, 1, 1);
   } else {
     uint8_t b[16];
-    for (int i = 0; i < spp; ++i) Put32(b + 4 * i, 8, false);
+    for (int i = 0; i < spp; ++i) VXStoreU32(b + 4 * i, 8, false);
     addBlock(tagBitsPerSample, ftLong, spp, b, 4u * spp);
   }
   add(tagCompression, ftShort, 1, compression);
@@ -1048,15 +1036,15 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
   // Readers expect the entries in ascending tag order.
   std::stable_sort(entries.begin(), entries.end(), [](const TOutEntry& a, const TOutEntry& b) { return a.Tag < b.Tag; });
   std::vector<uint8_t> dirBytes(2 + entries.size() * 12 + 4);
-  Put16(dirBytes.data(), static_cast<uint16_t>(entries.size()), false);
+  VXStoreU16(dirBytes.data(), static_cast<uint16_t>(entries.size()), false);
   for (size_t i = 0; i < entries.size(); ++i) {
     uint8_t* p = dirBytes.data() + 2 + i * 12;
-    Put16(p, entries[i].Tag, false);
-    Put16(p + 2, entries[i].Type, false);
-    Put32(p + 4, entries[i].Count, false);
-    Put32(p + 8, entries[i].Value, false);
+    VXStoreU16(p, entries[i].Tag, false);
+    VXStoreU16(p + 2, entries[i].Type, false);
+    VXStoreU32(p + 4, entries[i].Count, false);
+    VXStoreU32(p + 8, entries[i].Value, false);
   }
-  Put32(dirBytes.data() + dirBytes.size() - 4, nextOffset, false);
+  VXStoreU32(dirBytes.data() + dirBytes.size() - 4, nextOffset, false);
   stream.WriteBuffer(dirBytes.data(), static_cast<int64_t>(dirBytes.size()));
   const int64_t end = stream.Position();
   uint8_t b[4];
@@ -1065,7 +1053,7 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
     stream.Seek(start, soBeginning);
     stream.WriteBuffer(hdr, 4);
   }
-  Put32(b, StreamOffset(dirPos), false);
+  VXStoreU32(b, StreamOffset(dirPos), false);
   stream.Seek(linkPos, soBeginning);
   stream.WriteBuffer(b, 4);
   stream.Seek(end, soBeginning);
@@ -1105,7 +1093,7 @@ int _DeleteTIFFImStream(TStream& stream, int32_t index) {
     if (out.Position() & 1) out.WriteU8(0);
   };
 
-  const int found = WalkChain(stream, size, be, Get32(hdr + 4, be), [&](int k, uint32_t offset, int n, int64_t) {
+  const int found = WalkChain(stream, size, be, VXLoadU32(hdr + 4, be), [&](int k, uint32_t offset, int n, int64_t) {
     if (k == index || overBudget) return;
     TDirectory dir(stream, be, size);
     if (!dir.Load(int64_t{offset} + 2, n)) return;
@@ -1122,12 +1110,12 @@ int _DeleteTIFFImStream(TStream& stream, int32_t index) {
         }
         e.Type = ftLong;
         if (moved.size() == 1) {
-          Put32(e.Value, moved[0], be);
+          VXStoreU32(e.Value, moved[0], be);
         } else {
           padEven();
-          Put32(e.Value, StreamOffset(start + out.Position()), be);
+          VXStoreU32(e.Value, StreamOffset(start + out.Position()), be);
           std::vector<uint8_t> raw(moved.size() * 4);
-          for (size_t j = 0; j < moved.size(); ++j) Put32(raw.data() + 4 * j, moved[j], be);
+          for (size_t j = 0; j < moved.size(); ++j) VXStoreU32(raw.data() + 4 * j, moved[j], be);
           out.WriteBuffer(raw.data(), static_cast<int64_t>(raw.size()));
         }
         continue;
@@ -1135,22 +1123,22 @@ int _DeleteTIFFImStream(TStream& stream, int32_t index) {
       const uint64_t vsize = e.Size();
       if (vsize <= 4 || vsize > static_cast<uint64_t>(size)) continue;
       padEven();
-      Put32(e.Value, copyRange(Get32(e.Value, be), vsize), be);
+      VXStoreU32(e.Value, copyRange(VXLoadU32(e.Value, be), vsize), be);
     }
     padEven();
     const int64_t dirPos = out.Position();
     std::vector<uint8_t> raw(2 + dir.Entries.size() * 12 + 4, 0);
-    Put16(raw.data(), static_cast<uint16_t>(dir.Entries.size()), be);
+    VXStoreU16(raw.data(), static_cast<uint16_t>(dir.Entries.size()), be);
     for (size_t i = 0; i < dir.Entries.size(); ++i) {
       uint8_t* p = raw.data() + 2 + i * 12;
-      Put16(p, dir.Entries[i].Tag, be);
-      Put16(p + 2, dir.Entries[i].Type, be);
-      Put32(p + 4, dir.Entries[i].Count, be);
+      VXStoreU16(p, dir.Entries[i].Tag, be);
+      VXStoreU16(p + 2, dir.Entries[i].Type, be);
+      VXStoreU32(p + 4, dir.Entries[i].Count, be);
       std::memcpy(p + 8, dir.Entries[i].Value, 4);
     }
     out.WriteBuffer(raw.data(), static_cast<int64_t>(raw.size()));
     uint8_t link[4];
-    Put32(link, StreamOffset(start + dirPos), be);
+    VXStoreU32(link, StreamOffset(start + dirPos), be);
     std::memcpy(out.Memory() + prevLink, link, 4);
     prevLink = dirPos + 2 + static_cast<int64_t>(dir.Entries.size()) * 12;
     if (out.Size() > budget) overBudget = true;

@@ -23,7 +23,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "vexa/core/failure.h"
 
 namespace vexa {
 
@@ -172,6 +175,8 @@ struct TProgressRec {
   int32_t Passes = 0;
   double PerUnit = 0;
   bool* Aborting = nullptr;
+  /// The owner's failure record (see core/failure.h), or null when the owner keeps none.
+  TVXFailure* Failure = nullptr;
 
   /// Reports Trunc(units * PerUnit) when an event is assigned.
   void Report(double units) const {
@@ -180,6 +185,16 @@ struct TProgressRec {
   bool Aborted() const { return Aborting && *Aborting; }
   void Abort() const {
     if (Aborting) *Aborting = true;
+  }
+  /// Abort with a reason: sets the flag and records why in the owner's failure record.
+  void Fail(TVXFailureKind kind, std::string text) const {
+    if (Failure) Failure->Set(kind, std::move(text));
+    Abort();
+  }
+  /// Abort with a reason and the offending value ("bit depth" + 7 reads "bit depth 7").
+  void Fail(TVXFailureKind kind, std::string text, int64_t value) const {
+    if (Failure) Failure->Set(kind, std::move(text), value);
+    Abort();
   }
 };
 

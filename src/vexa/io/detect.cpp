@@ -3,11 +3,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "vexa/codecs/bmp.h"
-#include "vexa/codecs/jpeg.h"
-#include "vexa/codecs/png.h"
-#include "vexa/codecs/tga.h"
 #include "vexa/io/formats.h"
+#include "vexa/io/formattable.h"
 #include "vexa/io/ioparams.h"
 
 namespace vexa {
@@ -30,7 +27,7 @@ class PositionGuard {
   int64_t FPos;
 };
 
-int Detect(TStream& stream, int64_t start, int64_t size) {
+int Detect(TStream& stream, int64_t start) {
   for (int i = 0; i < VXFileFormatCount(); ++i) {
     const TVXFileFormatInfo* info = VXFileFormatAt(i);
     if (!info || !info->TryFunction) continue;
@@ -40,34 +37,9 @@ int Detect(TStream& stream, int64_t start, int64_t size) {
     if (hit) return info->FileType;
   }
 
+  // Sizes count from the start position: a stream may hold an image after other data.
   stream.SetPosition(start);
-  if (JpegTryStream(stream)) return ioJPEG;
-
-  // Sizes below count from the start position: a stream may hold an image after other data.
-  uint8_t head[16] = {};
-  stream.SetPosition(start);
-  stream.Read(head, sizeof head);
-  int64_t avail = size - start;
-  auto asString = [&](size_t n, const char* s) {  // first n bytes read as a zero-terminated string
-    return std::strncmp(reinterpret_cast<const char*>(head), s, n) == 0 && std::memchr(head, 0, n) != nullptr;
-  };
-  if (avail > 12 && asString(5, "JFIF")) return ioJPEG;
-  if (avail > 13 && std::memcmp(head, "GIF", 3) == 0) return ioGIF;
-  if (avail > 12 && asString(5, "PCX2")) return ioPCX;
-  if (avail > 4 && asString(4, "PCX")) return ioPCX;
-  if (avail > 14 && head[0] == 'B' && head[1] == 'M') return ioBMP;
-  if (avail > 128 && head[0] == 0x0A && head[1] <= 5) return ioPCX;
-  if (avail > 12 && asString(5, "TIFF")) return ioTIFF;
-  if (avail > 8 && ((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M'))) return ioTIFF;
-  stream.SetPosition(start);
-  if (avail > 8 && IsPNGStream(stream)) return ioPNG;
-  stream.SetPosition(start);
-  if (ICOTryStream(stream)) return ioICO;
-  stream.SetPosition(start);
-  if (CURTryStream(stream)) return ioCUR;
-  stream.SetPosition(start);
-  if (TryTGA(stream)) return ioTGA;
-  return ioUnknown;
+  return VXBuiltinDetect(stream);
 }
 
 }  // namespace
@@ -90,7 +62,7 @@ int FindStreamFormat(TStream& stream) {
   }
   PositionGuard guard(stream, start);
   try {
-    return Detect(stream, start, stream.Size());
+    return Detect(stream, start);
   } catch (...) {
     return ioUnknown;
   }

@@ -1,8 +1,8 @@
 // Format detection from the first bytes of a stream or file.
 //
 // Registry formats with a detection function are asked first, in registry order;
-// then the built-in signatures, strong ones before weak ones, TGA last (its header
-// has no magic number). Detection never raises and always restores the stream
+// then the built-in format table's Try adapters in its order (io/formattable.cpp:
+// strong signatures first, TGA last because its header has no magic number). Detection never raises and always restores the stream
 // position.
 #pragma once
 

@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "vexa/core/errors.h"
-#include "vexa/io/formats.h"
 #include "vexa/io/paramfields.h"
 
 namespace vexa {
@@ -100,45 +99,6 @@ void TIOParamsVals::SaveToFile(const std::string& name) const {
 void TIOParamsVals::LoadFromFile(const std::string& name) {
   TFileStream f(name, fmOpenRead);
   LoadFromStream(f);
-}
-
-std::string TIOParamsVals::GetFileTypeStr() const {
-  std::string s;
-  if (const TVXFileFormatInfo* info = VXFileFormatGetInfo(FileType)) {
-    std::string ext = VXFileFormatGetExt(FileType, 0);
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    s = info->FullName + " (" + ext + ")";
-  }
-  switch (FileType) {
-    case ioTIFF: {
-      static const char* const names[] = {" Uncompressed", " Huffman", " Group 3 Fax", " Group 3 Fax 2D",
-                                          " Group 4 Fax", " LZW", " Jpeg v.5", " Jpeg", " PackBits RLE"};
-      if (TIFF_Compression <= ioTIFF_PACKBITS) s += names[TIFF_Compression];
-      break;
-    }
-    case ioGIF:
-      if (GIF_Interlaced) s += " Interlaced";
-      break;
-    case ioJPEG: {
-      static const char* const names[] = {"", " Gray level", " YCbCr", " CMYK", " YCbCrK"};
-      if (JPEG_ColorSpace <= ioJPEG_YCbCrK) s += names[JPEG_ColorSpace];
-      break;
-    }
-    case ioPCX:
-      if (PCX_Compression == ioPCX_UNCOMPRESSED) s += " Uncompressed";
-      break;
-    case ioBMP: {
-      static const char* const names[] = {" ver.1", " ver.3", " OS/2 v.1", " OS/2 v.2"};
-      if (BMP_Version <= ioBMP_BMOS2V2) s += names[BMP_Version];
-      break;
-    }
-    case ioPNG:
-      if (PNG_Interlaced) s += " Interlaced";
-      break;
-    case ioTGA: s += TGA_Compressed ? " Compressed" : " Uncompressed"; break;
-    default: break;
-  }
-  return s;
 }
 
 std::string TVXTWSourceIdentity::ProductName() const {

@@ -80,6 +80,7 @@ class TIOParamsVals : public TObject {
   void SaveToFile(const std::string& name) const;
   void LoadFromFile(const std::string& name);
   /// Registered full name, " (EXT)" and a format detail, e.g. "TIFF Bitmap (TIF) LZW".
+  /// Defined beside the built-in format table (io/formattable.cpp), which knows the details.
   std::string GetFileTypeStr() const;
   std::string FileTypeStr() const { return GetFileTypeStr(); }
 

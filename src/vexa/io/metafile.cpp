@@ -7,6 +7,7 @@
 #include <numbers>
 #include <set>
 
+#include "vexa/core/bytereader.h"
 #include "vexa/core/raster.h"
 #include "vexa/core/vxview.h"
 
@@ -22,18 +23,15 @@ constexpr size_t kMaxSavedStates = 1024;
 // Device coordinates are kept well inside int32 so the raster never overflows.
 constexpr double kCoordLimit = 1.0e6;
 
-// Little-endian reads that answer 0 outside the record instead of reading past it.
+// Little-endian reads that answer 0 outside the record instead of reading past it. Records are
+// read through const references while playing, so this keeps no failed state (TVXByteReader does).
 struct Bytes {
   const uint8_t* P = nullptr;
   size_t N = 0;
   bool Has(size_t off, size_t len) const { return off <= N && len <= N - off; }
-  uint16_t U16(size_t off) const { return Has(off, 2) ? static_cast<uint16_t>(P[off] | (P[off + 1] << 8)) : 0; }
+  uint16_t U16(size_t off) const { return Has(off, 2) ? VXLoadU16(P + off) : 0; }
   int16_t I16(size_t off) const { return static_cast<int16_t>(U16(off)); }
-  uint32_t U32(size_t off) const {
-    return Has(off, 4) ? static_cast<uint32_t>(P[off] | (P[off + 1] << 8) | (P[off + 2] << 16)) |
-                             (static_cast<uint32_t>(P[off + 3]) << 24)
-                       : 0;
-  }
+  uint32_t U32(size_t off) const { return Has(off, 4) ? VXLoadU32(P + off) : 0; }
   int32_t I32(size_t off) const { return static_cast<int32_t>(U32(off)); }
   double F32(size_t off) const {
     uint32_t u = U32(off);
@@ -738,6 +736,11 @@ bool TVXMetafile::LoadFromStream(TStream& stream) {
   int64_t n = stream.Remaining();
   if (n <= 0 || n > kMaxBytes) {
     FData.clear();
+    FFailure.Clear();
+    if (n <= 0)
+      FFailure.Set(fkTruncated, "no data");
+    else
+      FFailure.Set(fkSizeLimit, "metafiles over " + std::to_string(kMaxBytes >> 20) + " MiB are refused");
     return false;
   }
   std::vector<uint8_t> buf(static_cast<size_t>(n));
@@ -754,6 +757,7 @@ bool TVXMetafile::LoadFromBytes(const uint8_t* data, size_t size) {
   FData.assign(data, data + size);
   FWidth = FHeight = 0;
   FHasFrame = false;
+  FFailure.Clear();
   Bytes b{FData.data(), FData.size()};
   bool ok = b.U32(0) == 1 && b.U32(40) == kEmfSignature ? ParseEmf() : ParseWmf();
   if (!ok) FData.clear();
@@ -762,7 +766,10 @@ bool TVXMetafile::LoadFromBytes(const uint8_t* data, size_t size) {
 
 bool TVXMetafile::ParseEmf() {
   Bytes b{FData.data(), FData.size()};
-  if (b.U32(4) < 88 || b.U32(4) > b.N) return false;
+  if (b.U32(4) < 88 || b.U32(4) > b.N) {
+    FFailure.Set(b.U32(4) > b.N ? fkTruncated : fkCorrupt, "EMF header size", b.U32(4));
+    return false;
+  }
   FEnhanced = true;
   int32_t bl = b.I32(8), bt = b.I32(12), br = b.I32(16), bb = b.I32(20);
   int32_t fl = b.I32(24), ft = b.I32(28), fr = b.I32(32), fb = b.I32(36);
@@ -794,8 +801,18 @@ bool TVXMetafile::ParseWmf() {
   bool placeable = b.U32(0) == kPlaceableKey;
   if (placeable) h = 22;
   uint16_t type = b.U16(h), headerWords = b.U16(h + 2), version = b.U16(h + 4);
-  if (!b.Has(h, 18) || (type != 1 && type != 2) || headerWords != 9) return false;
-  if (!placeable && version != 0x0100 && version != 0x0300) return false;
+  if (!b.Has(h, 18)) {
+    FFailure.Set(fkTruncated, "WMF header ends early");
+    return false;
+  }
+  if ((type != 1 && type != 2) || headerWords != 9) {
+    FFailure.Set(fkCorrupt, "not a WMF or EMF header");
+    return false;
+  }
+  if (!placeable && version != 0x0100 && version != 0x0300) {
+    FFailure.Set(fkUnsupported, "WMF version", version);
+    return false;
+  }
   FFirstRecord = h + 18;
   if (placeable) {
     int l = b.I16(6), t = b.I16(8), r = b.I16(10), bt = b.I16(12);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "vexa/core/bitmap.h"
+#include "vexa/core/failure.h"
 #include "vexa/core/streams.h"
 
 namespace vexa {
@@ -32,6 +33,8 @@ class TVXMetafile {
   bool LoadFromFile(const std::string& name);
   /// Parses bytes already in memory.
   bool LoadFromBytes(const uint8_t* data, size_t size);
+  /// Why the last load returned false (fkNone after a successful one).
+  const TVXFailure& Failure() const { return FFailure; }
 
   bool Empty() const { return FData.empty(); }
   bool Enhanced() const { return FEnhanced; }
@@ -60,6 +63,7 @@ class TVXMetafile {
   // EMF reference device: pixels per 0.01 mm.
   double FDevPerMm100X = 96.0 / 2540.0, FDevPerMm100Y = 96.0 / 2540.0;
   bool FHasFrame = false;  // WMF: placeable header or window extent gave the frame
+  TVXFailure FFailure;
 };
 
 }  // namespace vexa

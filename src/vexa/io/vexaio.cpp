@@ -3,43 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "vexa/codecs/bmp.h"
 #include "vexa/codecs/gif.h"
-#include "vexa/codecs/jpeg.h"
-#include "vexa/codecs/pcx.h"
-#include "vexa/codecs/png.h"
-#include "vexa/codecs/tga.h"
 #include "vexa/codecs/tiff.h"
 #include "vexa/core/raster.h"
 #include "vexa/io/detect.h"
 #include "vexa/io/formats.h"
+#include "vexa/io/formattable.h"
 #include "vexa/io/metafile.h"
 
 namespace vexa {
 
 namespace {
-
-constexpr int kHeaderSize = 12;
-
-struct StreamHeader {
-  uint8_t Bytes[kHeaderSize] = {};
-  const char* Tag() const { return reinterpret_cast<const char*>(Bytes); }
-  int32_t Length = 0;
-  bool Complete = false;  // all 12 bytes were there
-};
-
-StreamHeader ReadHeader(TStream& stream) {
-  StreamHeader h;
-  uint8_t* b = h.Bytes;
-  h.Complete = stream.Read(b, kHeaderSize) == kHeaderSize;
-  h.Length = static_cast<int32_t>(b[8] | (b[9] << 8) | (b[10] << 16) | (static_cast<uint32_t>(b[11]) << 24));
-  return h;
-}
-
-// A length that claims more than the stream holds (or is negative) is cut to what is there.
-int64_t ClampLength(TStream& stream, int64_t length) {
-  return std::clamp<int64_t>(length, 0, stream.Remaining());
-}
 
 // Parameter-only reads share nullpr; a flag left set by an earlier call must not stop this one.
 TProgressRec& FreshNullProgress() {
@@ -131,6 +105,7 @@ TProgressRec TVexaIO::MakeProgress() {
   pr.OnProgress = OnProgress;
   pr.Sender = this;
   pr.Aborting = &Aborting;
+  pr.Failure = &FFailure;
   return pr;
 }
 
@@ -179,354 +154,124 @@ bool TVexaIO::AssignParams(TObject* source) {
 }
 
 // ---------------------------------------------------------------------------
-// Framed stream reads (shared by loads and parameter reads)
+// Generic steps over a row of the format table
 
-void TVexaIO::ReadJpegStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr) {
-  int64_t start = stream.Position();
-  StreamHeader h = ReadHeader(stream);
-  bool framed = h.Complete && std::memcmp(h.Tag(), "JFIF", 5) == 0;
-  stream.SetPosition(framed ? start + kHeaderSize : start);
-  int64_t size = framed ? ClampLength(stream, h.Length) : 0;
-  ReadJPegStream(stream, bmp, Params, preview, pr);
-  if (framed) stream.SetPosition(start + kHeaderSize + size);
+void TVexaIO::Begin() {
+  Aborting = false;
+  FFailure.Clear();
 }
 
-void TVexaIO::ReadPcxStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr) {
-  if (!StreamHeaders) {
-    ::vexa::ReadPcxStream(stream, bmp, Params, preview, pr, stream.Remaining());
-    return;
-  }
-  int64_t start = stream.Position();
-  StreamHeader h = ReadHeader(stream);
-  if (std::memcmp(h.Tag(), "PCX", 3) != 0) {
-    stream.SetPosition(start);
-    pr.Abort();
-    return;
-  }
-  if (h.Complete && std::memcmp(h.Tag(), "PCX2", 4) == 0) {
-    stream.SetPosition(start + kHeaderSize);
-    int64_t size = ClampLength(stream, h.Length);
-    ::vexa::ReadPcxStream(stream, bmp, Params, preview, pr, size);
-    stream.SetPosition(start + kHeaderSize + size);
-  } else {
-    // The older 4-byte form: the image runs to the end of the stream.
-    stream.SetPosition(start + 4);
-    ::vexa::ReadPcxStream(stream, bmp, Params, preview, pr, stream.Remaining());
-  }
+void TVexaIO::Refuse(TVXFailureKind kind, std::string text) {
+  Aborting = true;
+  FFailure.Set(kind, std::move(text));
 }
 
-int TVexaIO::ReadTiffStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr) {
-  int32_t pages = 0;
-  if (!StreamHeaders) {
-    TIFFReadStream(&bmp, stream, pages, &Params, pr, preview);
-    return pages;
+TVXFailure TVexaIO::LastFailure() const {
+  if (FFailure.Failed() || !Aborting) return FFailure;
+  TVXFailure stopped;
+  stopped.Set(fkStopped, "stopped by the progress handler");
+  return stopped;
+}
+
+int TVexaIO::LoadFile(const TVXBuiltinFormat& format, const std::string& name) {
+  Begin();
+  if (!FBitmap) return 0;
+  TProgressRec pr = MakeProgress();
+  if (format.BeforeFileLoad) format.BeforeFileLoad(Params, name, Background());
+  int32_t count = 0;
+  {
+    TFileStream f(name, fmOpenRead);
+    TVXReadJob job{f, *FBitmap, Params, pr};
+    job.FileSize = f.Size();
+    format.Read(job);
+    count = job.Count;
   }
-  int64_t start = stream.Position();
-  StreamHeader h = ReadHeader(stream);
-  if (!h.Complete || std::memcmp(h.Tag(), "TIFF", 4) != 0) {
-    stream.SetPosition(start);
-    pr.Abort();
-    return 0;
+  AfterLoad(name, format.FileType, true);
+  return count;
+}
+
+int TVexaIO::LoadStream(const TVXBuiltinFormat& format, TStream& stream) {
+  Begin();
+  if (!FBitmap) return 0;
+  TProgressRec pr = MakeProgress();
+  TVXReadJob job{stream, *FBitmap, Params, pr};
+  job.Framed = true;
+  job.StreamHeaders = StreamHeaders;
+  format.Read(job);
+  AfterLoad("", format.FileType, format.StreamLoadSetsDpi);
+  return job.Count;
+}
+
+void TVexaIO::SaveFile(const TVXBuiltinFormat& format, const std::string& name) {
+  Begin();
+  if (!FBitmap) return;
+  PrepareSave();
+  TFileStream f(name, fmCreate);
+  SaveStreamJob(format, f, false);
+}
+
+void TVexaIO::SaveStream(const TVXBuiltinFormat& format, TStream& stream) {
+  Begin();
+  if (!FBitmap) return;
+  PrepareSave();
+  SaveStreamJob(format, stream, StreamHeaders);
+}
+
+void TVexaIO::SaveStreamJob(const TVXBuiltinFormat& format, TStream& stream, bool framed) {
+  TProgressRec pr = MakeProgress();
+  TVXWriteJob job{stream, *FBitmap, Params, pr};
+  job.Framed = framed;
+  try {
+    format.Write(job);
+  } catch (const EStreamError& e) {
+    // Stream errors still raise; the reason stays readable for callers that catch them.
+    FFailure.Set(fkStreamError, e.what());
+    throw;
   }
-  // A framed page is self-contained (offsets from its own header), and the reader
-  // must not wander past the framed length: give it exactly the framed bytes.
-  int64_t size = ClampLength(stream, h.Length);
-  TMemoryStream data;
-  if (size > 0) data.CopyFrom(stream, size);
-  data.SetPosition(0);
-  TIFFReadStream(&bmp, data, pages, &Params, pr, preview);
-  stream.SetPosition(start + kHeaderSize + size);
-  return pages;
 }
 
 // ---------------------------------------------------------------------------
-// Loading, per format
+// Loading and saving, per format
 
-#define VEXA_LOAD_BEGIN    \
-  Aborting = false;        \
-  if (!FBitmap) return;    \
-  TProgressRec pr = MakeProgress()
+void TVexaIO::LoadFromFileJpeg(const std::string& name) { LoadFile(*VXBuiltinFormat(ioJPEG), name); }
+void TVexaIO::LoadFromStreamJpeg(TStream& stream) { LoadStream(*VXBuiltinFormat(ioJPEG), stream); }
+void TVexaIO::LoadFromFilePNG(const std::string& name) { LoadFile(*VXBuiltinFormat(ioPNG), name); }
+void TVexaIO::LoadFromStreamPNG(TStream& stream) { LoadStream(*VXBuiltinFormat(ioPNG), stream); }
+int TVexaIO::LoadFromFileTIFF(const std::string& name) { return LoadFile(*VXBuiltinFormat(ioTIFF), name); }
+int TVexaIO::LoadFromStreamTIFF(TStream& stream) { return LoadStream(*VXBuiltinFormat(ioTIFF), stream); }
+int TVexaIO::LoadFromFileGif(const std::string& name) { return LoadFile(*VXBuiltinFormat(ioGIF), name); }
+int TVexaIO::LoadFromStreamGif(TStream& stream) { return LoadStream(*VXBuiltinFormat(ioGIF), stream); }
+void TVexaIO::LoadFromFilePCX(const std::string& name) { LoadFile(*VXBuiltinFormat(ioPCX), name); }
+void TVexaIO::LoadFromStreamPCX(TStream& stream) { LoadStream(*VXBuiltinFormat(ioPCX), stream); }
+void TVexaIO::LoadFromFileBMP(const std::string& name) { LoadFile(*VXBuiltinFormat(ioBMP), name); }
+void TVexaIO::LoadFromStreamBMP(TStream& stream) { LoadStream(*VXBuiltinFormat(ioBMP), stream); }
+void TVexaIO::LoadFromFileICO(const std::string& name) { LoadFile(*VXBuiltinFormat(ioICO), name); }
+void TVexaIO::LoadFromStreamICO(TStream& stream) { LoadStream(*VXBuiltinFormat(ioICO), stream); }
+void TVexaIO::LoadFromFileCUR(const std::string& name) { LoadFile(*VXBuiltinFormat(ioCUR), name); }
+void TVexaIO::LoadFromStreamCUR(TStream& stream) { LoadStream(*VXBuiltinFormat(ioCUR), stream); }
+void TVexaIO::LoadFromFileTGA(const std::string& name) { LoadFile(*VXBuiltinFormat(ioTGA), name); }
+void TVexaIO::LoadFromStreamTGA(TStream& stream) { LoadStream(*VXBuiltinFormat(ioTGA), stream); }
 
-#define VEXA_LOAD_BEGIN_COUNT \
-  Aborting = false;           \
-  if (!FBitmap) return 0;     \
-  TProgressRec pr = MakeProgress()
-
-void TVexaIO::LoadFromFileJpeg(const std::string& name) {
-  VEXA_LOAD_BEGIN;
-  {
-    TFileStream f(name, fmOpenRead);
-    ReadJPegStream(f, *FBitmap, Params, false, pr);
-  }
-  AfterLoad(name, ioJPEG, true);
-}
-
-void TVexaIO::LoadFromStreamJpeg(TStream& stream) {
-  VEXA_LOAD_BEGIN;
-  ReadJpegStream(stream, *FBitmap, false, pr);
-  AfterLoad("", ioJPEG, true);
-}
-
-void TVexaIO::LoadFromFilePNG(const std::string& name) {
-  VEXA_LOAD_BEGIN;
-  Params.PNG_Background = TColor2TRGB(ColorToRGB(Background()));
-  {
-    TFileStream f(name, fmOpenRead);
-    ReadPNGStream(f, *FBitmap, Params, false, pr);
-  }
-  AfterLoad(name, ioPNG, true);
-}
-
-void TVexaIO::LoadFromStreamPNG(TStream& stream) {
-  VEXA_LOAD_BEGIN;
-  ReadPNGStream(stream, *FBitmap, Params, false, pr);
-  AfterLoad("", ioPNG, true);
-}
-
-int TVexaIO::LoadFromFileTIFF(const std::string& name) {
-  VEXA_LOAD_BEGIN_COUNT;
-  int32_t pages = 0;
-  {
-    TFileStream f(name, fmOpenRead);
-    TIFFReadStream(FBitmap, f, pages, &Params, pr, false);
-  }
-  AfterLoad(name, ioTIFF, true);
-  return pages;
-}
-
-int TVexaIO::LoadFromStreamTIFF(TStream& stream) {
-  VEXA_LOAD_BEGIN_COUNT;
-  int pages = ReadTiffStream(stream, *FBitmap, false, pr);
-  AfterLoad("", ioTIFF, true);
-  return pages;
-}
-
-int TVexaIO::LoadFromFileGif(const std::string& name) {
-  VEXA_LOAD_BEGIN_COUNT;
-  int32_t frames = 0;
-  ReadGif(name, *FBitmap, frames, Params, pr);
-  AfterLoad(name, ioGIF, true);
-  return frames;
-}
-
-int TVexaIO::LoadFromStreamGif(TStream& stream) {
-  VEXA_LOAD_BEGIN_COUNT;
-  int32_t frames = 0;
-  ReadGifStream(stream, *FBitmap, frames, Params, pr, false);
-  AfterLoad("", ioGIF, false);
-  return frames;
-}
-
-void TVexaIO::LoadFromFilePCX(const std::string& name) {
-  VEXA_LOAD_BEGIN;
-  Params.FileName = name;
-  Params.FileType = ioPCX;
-  ReadPcx(name, *FBitmap, Params, pr);
-  AfterLoad(name, ioPCX, true);
-}
-
-void TVexaIO::LoadFromStreamPCX(TStream& stream) {
-  VEXA_LOAD_BEGIN;
-  ReadPcxStream(stream, *FBitmap, false, pr);
-  AfterLoad("", ioPCX, true);
-}
-
-void TVexaIO::LoadFromFileBMP(const std::string& name) {
-  VEXA_LOAD_BEGIN;
-  {
-    TFileStream f(name, fmOpenRead);
-    BMPReadStream(f, *FBitmap, f.Size(), false, pr, Params);
-  }
-  AfterLoad(name, ioBMP, true);
-}
-
-void TVexaIO::LoadFromStreamBMP(TStream& stream) {
-  VEXA_LOAD_BEGIN;
-  BMPReadStream(stream, *FBitmap, 0, false, pr, Params);
-  AfterLoad("", ioBMP, false);
-}
-
-void TVexaIO::LoadFromFileICO(const std::string& name) {
-  VEXA_LOAD_BEGIN;
-  {
-    TFileStream f(name, fmOpenRead);
-    ICOReadStream(f, *FBitmap, Params, pr, false);
-  }
-  AfterLoad(name, ioICO, true);
-}
-
-void TVexaIO::LoadFromStreamICO(TStream& stream) {
-  VEXA_LOAD_BEGIN;
-  ICOReadStream(stream, *FBitmap, Params, pr, false);
-  AfterLoad("", ioICO, false);
-}
-
-void TVexaIO::LoadFromFileCUR(const std::string& name) {
-  VEXA_LOAD_BEGIN;
-  {
-    TFileStream f(name, fmOpenRead);
-    CURReadStream(f, *FBitmap, Params, pr, false);
-  }
-  AfterLoad(name, ioCUR, true);
-}
-
-void TVexaIO::LoadFromStreamCUR(TStream& stream) {
-  VEXA_LOAD_BEGIN;
-  CURReadStream(stream, *FBitmap, Params, pr, false);
-  AfterLoad("", ioCUR, false);
-}
-
-void TVexaIO::LoadFromFileTGA(const std::string& name) {
-  VEXA_LOAD_BEGIN;
-  {
-    TFileStream f(name, fmOpenRead);
-    ReadTGAStream(f, *FBitmap, Params, false, pr);
-  }
-  AfterLoad(name, ioTGA, true);
-}
-
-void TVexaIO::LoadFromStreamTGA(TStream& stream) {
-  VEXA_LOAD_BEGIN;
-  ReadTGAStream(stream, *FBitmap, Params, false, pr);
-  AfterLoad("", ioTGA, false);
-}
-
-#undef VEXA_LOAD_BEGIN
-#undef VEXA_LOAD_BEGIN_COUNT
-
-// ---------------------------------------------------------------------------
-// Saving, per format
-
-void TVexaIO::WriteFramed(TStream& stream, const char* tag, bool skipOnAbort,
-                          void (*write)(TStream&, TBitmap&, TIOParamsVals&, TProgressRec&)) {
-  TProgressRec pr = MakeProgress();
-  if (!StreamHeaders) {
-    write(stream, *FBitmap, Params, pr);
-    return;
-  }
-  int64_t headerPos = stream.Position();
-  const uint8_t placeholder[kHeaderSize] = {};
-  stream.WriteBuffer(placeholder, kHeaderSize);
-  write(stream, *FBitmap, Params, pr);
-  if (skipOnAbort && Aborting) return;
-  int64_t end = stream.Position();
-  stream.SetPosition(headerPos);
-  stream.WriteBuffer(tag, 4);
-  stream.WriteU32(0);
-  stream.WriteI32(static_cast<int32_t>(end - headerPos - kHeaderSize));
-  stream.SetPosition(end);
-}
-
-namespace {
-// The TIFF writer stores absolute stream positions; a framed page must not depend
-// on where the frame sits, so it is written on its own and copied in.
-void WriteTiffSelfContained(TStream& s, TBitmap& b, TIOParamsVals& p, TProgressRec& pr) {
-  TMemoryStream page;
-  TIFFWriteStream(page, false, b, p, pr);
-  s.WriteBuffer(page.Memory(), page.Size());
-}
-}  // namespace
-
-#define VEXA_SAVE_BEGIN \
-  Aborting = false;     \
-  if (!FBitmap) return; \
-  PrepareSave()
-
-void TVexaIO::SaveToFileJpeg(const std::string& name) {
-  VEXA_SAVE_BEGIN;
-  TFileStream f(name, fmCreate);
-  TProgressRec pr = MakeProgress();
-  WriteJPegStream(f, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToStreamJpeg(TStream& stream) {
-  VEXA_SAVE_BEGIN;
-  WriteFramed(stream, "JFIF", false, WriteJPegStream);
-}
-
-void TVexaIO::SaveToFilePNG(const std::string& name) {
-  VEXA_SAVE_BEGIN;
-  TFileStream f(name, fmCreate);
-  TProgressRec pr = MakeProgress();
-  WritePNGStream(f, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToStreamPNG(TStream& stream) {
-  VEXA_SAVE_BEGIN;
-  TProgressRec pr = MakeProgress();
-  WritePNGStream(stream, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToFileTIFF(const std::string& name) {
-  VEXA_SAVE_BEGIN;
-  TFileStream f(name, fmCreate);
-  TProgressRec pr = MakeProgress();
-  TIFFWriteStream(f, false, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToStreamTIFF(TStream& stream) {
-  VEXA_SAVE_BEGIN;
-  if (StreamHeaders) return WriteFramed(stream, "TIFF", false, WriteTiffSelfContained);
-  TProgressRec pr = MakeProgress();
-  TIFFWriteStream(stream, false, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToFileGif(const std::string& name) {
-  VEXA_SAVE_BEGIN;
-  TProgressRec pr = MakeProgress();
-  WriteGif(name, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToStreamGif(TStream& stream) {
-  VEXA_SAVE_BEGIN;
-  TProgressRec pr = MakeProgress();
-  WriteGifStream(stream, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToFilePCX(const std::string& name) {
-  VEXA_SAVE_BEGIN;
-  TProgressRec pr = MakeProgress();
-  WritePcx(name, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToStreamPCX(TStream& stream) {
-  VEXA_SAVE_BEGIN;
-  WriteFramed(stream, "PCX2", true, WritePcxStream);
-}
-
-void TVexaIO::SaveToFileBMP(const std::string& name) {
-  VEXA_SAVE_BEGIN;
-  TFileStream f(name, fmCreate);
-  TProgressRec pr = MakeProgress();
-  BMPWriteStream(f, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToStreamBMP(TStream& stream) {
-  VEXA_SAVE_BEGIN;
-  TProgressRec pr = MakeProgress();
-  BMPWriteStream(stream, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToFileTGA(const std::string& name) {
-  VEXA_SAVE_BEGIN;
-  TFileStream f(name, fmCreate);
-  TProgressRec pr = MakeProgress();
-  WriteTGAStream(f, *FBitmap, Params, pr);
-}
-
-void TVexaIO::SaveToStreamTGA(TStream& stream) {
-  VEXA_SAVE_BEGIN;
-  TProgressRec pr = MakeProgress();
-  WriteTGAStream(stream, *FBitmap, Params, pr);
-}
-
-#undef VEXA_SAVE_BEGIN
+void TVexaIO::SaveToFileJpeg(const std::string& name) { SaveFile(*VXBuiltinFormat(ioJPEG), name); }
+void TVexaIO::SaveToStreamJpeg(TStream& stream) { SaveStream(*VXBuiltinFormat(ioJPEG), stream); }
+void TVexaIO::SaveToFilePNG(const std::string& name) { SaveFile(*VXBuiltinFormat(ioPNG), name); }
+void TVexaIO::SaveToStreamPNG(TStream& stream) { SaveStream(*VXBuiltinFormat(ioPNG), stream); }
+void TVexaIO::SaveToFileTIFF(const std::string& name) { SaveFile(*VXBuiltinFormat(ioTIFF), name); }
+void TVexaIO::SaveToStreamTIFF(TStream& stream) { SaveStream(*VXBuiltinFormat(ioTIFF), stream); }
+void TVexaIO::SaveToFileGif(const std::string& name) { SaveFile(*VXBuiltinFormat(ioGIF), name); }
+void TVexaIO::SaveToStreamGif(TStream& stream) { SaveStream(*VXBuiltinFormat(ioGIF), stream); }
+void TVexaIO::SaveToFilePCX(const std::string& name) { SaveFile(*VXBuiltinFormat(ioPCX), name); }
+void TVexaIO::SaveToStreamPCX(TStream& stream) { SaveStream(*VXBuiltinFormat(ioPCX), stream); }
+void TVexaIO::SaveToFileBMP(const std::string& name) { SaveFile(*VXBuiltinFormat(ioBMP), name); }
+void TVexaIO::SaveToStreamBMP(TStream& stream) { SaveStream(*VXBuiltinFormat(ioBMP), stream); }
+void TVexaIO::SaveToFileTGA(const std::string& name) { SaveFile(*VXBuiltinFormat(ioTGA), name); }
+void TVexaIO::SaveToStreamTGA(TStream& stream) { SaveStream(*VXBuiltinFormat(ioTGA), stream); }
 
 // ---------------------------------------------------------------------------
 // Generic load and save
 
 void TVexaIO::LoadRegistry(const TVXFileFormatInfo* info, TStream& stream, const std::string& fileName) {
-  Aborting = false;
+  Begin();
   TProgressRec pr = MakeProgress();
   info->ReadFunction(stream, *FBitmap, Params, false, pr);
   AfterLoad(fileName, info->FileType, true);
@@ -535,23 +280,16 @@ void TVexaIO::LoadRegistry(const TVXFileFormatInfo* info, TStream& stream, const
 void TVexaIO::LoadFromFile(const std::string& name) {
   if (!FBitmap) return;
   std::string ext = VXExtractFileExt(name);
-  if (ext == "jpg" || ext == "jpeg" || ext == "jpe") return LoadFromFileJpeg(name);
-  if (ext == "png") return LoadFromFilePNG(name);
-  if (ext == "tif" || ext == "tiff") return static_cast<void>(LoadFromFileTIFF(name));
-  if (ext == "pcx") return LoadFromFilePCX(name);
-  if (ext == "gif") return static_cast<void>(LoadFromFileGif(name));
-  if (ext == "wmf" || ext == "emf") return ImportMetafile(name, -1, -1);
-  if (ext == "bmp" || ext == "dib" || ext == "rle") return LoadFromFileBMP(name);
-  if (ext == "cur") return LoadFromFileCUR(name);
-  if (ext == "ico") return LoadFromFileICO(name);
-  if (ext == "tga" || ext == "targa" || ext == "vda" || ext == "icb" || ext == "vst" || ext == "win")
-    return LoadFromFileTGA(name);
+  if (const TVXBuiltinFormat* format = VXBuiltinFormatForRead(ext)) {
+    if (format->Imported) return ImportMetafile(name, -1, -1);
+    return static_cast<void>(LoadFile(*format, name));
+  }
   Params.FileName.clear();
   Params.FileType = ioUnknown;
   const TVXFileFormatInfo* info = VXFileFormatGetInfo2(ext);
   if (!info || !info->ReadFunction) {
-    Aborting = true;
-    return;
+    FFailure.Clear();
+    return Refuse(fkUnknownFormat, "no reader for the extension '" + ext + "'");
   }
   TFileStream f(name, fmOpenRead);
   LoadRegistry(info, f, name);
@@ -562,24 +300,15 @@ void TVexaIO::LoadFromStream(TStream& stream) {
   int64_t pos = stream.Position();
   int type = FindStreamFormat(stream);
   stream.SetPosition(pos);
-  switch (type) {
-    case ioTIFF: LoadFromStreamTIFF(stream); return;
-    case ioGIF: LoadFromStreamGif(stream); return;
-    case ioJPEG: LoadFromStreamJpeg(stream); return;
-    case ioPCX: LoadFromStreamPCX(stream); return;
-    case ioBMP: LoadFromStreamBMP(stream); return;
-    case ioICO: LoadFromStreamICO(stream); return;
-    case ioCUR: LoadFromStreamCUR(stream); return;
-    case ioPNG: LoadFromStreamPNG(stream); return;
-    case ioTGA: LoadFromStreamTGA(stream); return;
-    default: break;
-  }
+  if (const TVXBuiltinFormat* format = VXBuiltinFormat(type); format && format->Read)
+    return static_cast<void>(LoadStream(*format, stream));
   Params.FileName.clear();
   Params.FileType = ioUnknown;
   const TVXFileFormatInfo* info = VXFileFormatGetInfo(type);
   if (!info || !info->ReadFunction) {
-    Aborting = true;
-    return;
+    FFailure.Clear();
+    return Refuse(fkUnknownFormat, type == ioUnknown ? "the data matches no known format"
+                                                     : "no reader for file type " + std::to_string(type));
   }
   LoadRegistry(info, stream, "");
 }
@@ -592,19 +321,13 @@ void TVexaIO::SaveRegistry(const TVXFileFormatInfo* info, TStream& stream) {
 void TVexaIO::SaveToFile(const std::string& name) {
   if (!FBitmap) return;
   std::string ext = VXExtractFileExt(name);
-  if (ext == "jpg" || ext == "jpeg") return SaveToFileJpeg(name);
-  if (ext == "pcx") return SaveToFilePCX(name);
-  if (ext == "gif") return SaveToFileGif(name);
-  if (ext == "tif" || ext == "tiff") return SaveToFileTIFF(name);
-  if (ext == "png") return SaveToFilePNG(name);
-  if (ext == "bmp") return SaveToFileBMP(name);
-  if (ext == "tga") return SaveToFileTGA(name);
+  if (const TVXBuiltinFormat* format = VXBuiltinFormatForWrite(ext)) return SaveFile(*format, name);
   const TVXFileFormatInfo* info = VXFileFormatGetInfo2(ext);
   if (!info || !info->WriteFunction) {
-    Aborting = true;
-    return;
+    FFailure.Clear();
+    return Refuse(fkUnknownFormat, "no writer for the extension '" + ext + "'");
   }
-  Aborting = false;
+  Begin();
   PrepareSave();
   TFileStream f(name, fmCreate);
   SaveRegistry(info, f);
@@ -612,22 +335,14 @@ void TVexaIO::SaveToFile(const std::string& name) {
 
 void TVexaIO::SaveToStream(TStream& stream, int fileType) {
   if (!FBitmap) return;
-  switch (fileType) {
-    case ioTIFF: SaveToStreamTIFF(stream); return;
-    case ioGIF: SaveToStreamGif(stream); return;
-    case ioJPEG: SaveToStreamJpeg(stream); return;
-    case ioPCX: SaveToStreamPCX(stream); return;
-    case ioBMP: SaveToStreamBMP(stream); return;
-    case ioPNG: SaveToStreamPNG(stream); return;
-    case ioTGA: SaveToStreamTGA(stream); return;
-    default: break;
-  }
+  if (const TVXBuiltinFormat* format = VXBuiltinFormat(fileType); format && format->Write)
+    return SaveStream(*format, stream);
   const TVXFileFormatInfo* info = VXFileFormatGetInfo(fileType);
   if (!info || !info->WriteFunction) {
-    Aborting = true;
-    return;
+    FFailure.Clear();
+    return Refuse(fkUnknownFormat, "no writer for file type " + std::to_string(fileType));
   }
-  Aborting = false;
+  Begin();
   PrepareSave();
   SaveRegistry(info, stream);
 }
@@ -638,43 +353,47 @@ void TVexaIO::SaveToStream(TStream& stream, int fileType) {
 void TVexaIO::ReadParams(TStream& stream, int fileType, int64_t fileSize) {
   // A scratch bitmap: the attached one must stay untouched, and there may be none.
   TBitmap scratch;
-  TProgressRec& pr = FreshNullProgress();
-  int32_t count = 0;
-  switch (fileType) {
-    case ioTIFF: ReadTiffStream(stream, scratch, true, pr); break;
-    case ioGIF: ReadGifStream(stream, scratch, count, Params, pr, true); break;
-    case ioJPEG: ReadJpegStream(stream, scratch, true, pr); break;
-    case ioPCX: ReadPcxStream(stream, scratch, true, pr); break;
-    case ioBMP: BMPReadStream(stream, scratch, fileSize, true, pr, Params); break;
-    case ioICO: ICOReadStream(stream, scratch, Params, pr, true); break;
-    case ioCUR: CURReadStream(stream, scratch, Params, pr, true); break;
-    case ioPNG: ReadPNGStream(stream, scratch, Params, true, pr); break;
-    case ioTGA: ReadTGAStream(stream, scratch, Params, true, pr); break;
-    default:
-      if (const TVXFileFormatInfo* info = VXFileFormatGetInfo(fileType); info && info->ReadFunction)
-        info->ReadFunction(stream, scratch, Params, true, pr);
-      break;
+  TProgressRec pr = FreshNullProgress();
+  pr.Failure = &FFailure;
+  if (const TVXBuiltinFormat* format = VXBuiltinFormat(fileType); format && format->Read) {
+    TVXReadJob job{stream, scratch, Params, pr};
+    job.Preview = true;
+    job.Framed = true;
+    job.StreamHeaders = StreamHeaders;
+    job.FileSize = fileSize;
+    format->Read(job);
+  } else if (const TVXFileFormatInfo* info = VXFileFormatGetInfo(fileType); info && info->ReadFunction) {
+    info->ReadFunction(stream, scratch, Params, true, pr);
   }
 }
 
 void TVexaIO::ParamsFromFile(const std::string& name) {
+  FFailure.Clear();
   Params.FileType = FindFileFormat(name, true);
   try {
     if (Params.FileType != ioUnknown) {
       TFileStream f(name, fmOpenRead);
       ReadParams(f, Params.FileType, f.Size());
+    } else {
+      FFailure.Set(fkUnknownFormat, "the data matches no format registered for its extension");
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    FFailure.Set(fkStreamError, e.what());
     Params.FileType = ioUnknown;
   }
   Params.FileName = name;
 }
 
 void TVexaIO::ParamsFromStream(TStream& stream) {
+  FFailure.Clear();
   Params.FileType = FindStreamFormat(stream);
   try {
-    if (Params.FileType != ioUnknown) ReadParams(stream, Params.FileType, 0);
-  } catch (const std::exception&) {
+    if (Params.FileType != ioUnknown)
+      ReadParams(stream, Params.FileType, 0);
+    else
+      FFailure.Set(fkUnknownFormat, "the data matches no known format");
+  } catch (const std::exception& e) {
+    FFailure.Set(fkStreamError, e.what());
     Params.FileType = ioUnknown;
   }
 }
@@ -683,13 +402,10 @@ void TVexaIO::ParamsFromStream(TStream& stream) {
 // Metafiles
 
 void TVexaIO::ImportMetafile(const std::string& name, int width, int height) {
-  Aborting = false;
+  Begin();
   if (width == 0 || height == 0 || !FBitmap) return;
   TVXMetafile meta;
-  if (!meta.LoadFromFile(name)) {
-    Aborting = true;
-    return;
-  }
+  if (!meta.LoadFromFile(name)) return Refuse(meta.Failure().Kind, meta.Failure().Text);
   int64_t mw = meta.Width(), mh = meta.Height();
   int64_t w, h;
   if (width >= 0 && height >= 0) {
@@ -701,10 +417,7 @@ void TVexaIO::ImportMetafile(const std::string& name, int width, int height) {
   } else {
     w = mw, h = mh;
   }
-  if (w <= 0 || h <= 0) {
-    Aborting = true;
-    return;
-  }
+  if (w <= 0 || h <= 0) return Refuse(fkCorrupt, "the metafile has no size");
   constexpr int64_t kMaxSide = 2800;
   if (w > kMaxSide || h > kMaxSide) {
     if (w >= h)
@@ -713,10 +426,8 @@ void TVexaIO::ImportMetafile(const std::string& name, int width, int height) {
       w = std::max<int64_t>(1, w * kMaxSide / h), h = kMaxSide;
   }
   // The one-pixel trim would leave nothing of a one-pixel side.
-  if (w < 2 || h < 2 || !VXCheckBitmapSize(w - 1, h - 1, 24)) {
-    Aborting = true;
-    return;
-  }
+  if (w < 2 || h < 2) return Refuse(fkSizeLimit, "a side of one pixel leaves nothing after the trim");
+  if (!VXCheckBitmapSize(w - 1, h - 1, 24)) return Refuse(fkSizeLimit, VXSizeText(w - 1, h - 1));
   FBitmap->Allocate(static_cast<int>(w - 1), static_cast<int>(h - 1), pf24bit);
   Params.FileName = name;
   Params.FileType = meta.Enhanced() ? ioEMF : ioWMF;
@@ -737,7 +448,7 @@ void TVexaIO::ImportMetafile(const std::string& name, int width, int height) {
 // Multi-frame files
 
 int TVexaIO::InsertToFileGif(const std::string& name) {
-  Aborting = false;
+  Begin();
   if (!FBitmap) return -1;
   PrepareSave();
   Params.GIF_WinWidth = std::max(Params.GIF_WinWidth, FBitmap->Width() + Params.GIF_XPos);
@@ -752,7 +463,7 @@ int TVexaIO::InsertToFileGif(const std::string& name) {
 }
 
 int TVexaIO::InsertToFileTIFF(const std::string& name) {
-  Aborting = false;
+  Begin();
   if (!FBitmap) return -1;
   PrepareSave();
   TFileStream f(name, fmOpenReadWrite);

@@ -4,8 +4,12 @@
 // Every load and save clears Aborting first and does nothing when no bitmap is
 // attached. A codec that meets data it cannot handle sets Aborting and returns;
 // the component still records FileName/FileType and calls Update, so a partly read
-// image is shown. Missing or uncreatable files raise EStreamError descendants;
-// detection and the ParamsFromXxx calls never raise (they answer 0).
+// image is shown. LastFailure() then says why (core/failure.h). Missing or
+// uncreatable files raise EStreamError descendants; detection and the ParamsFromXxx
+// calls never raise (they answer 0).
+//
+// Which codec serves which extension, type and content is the built-in format
+// table's business (io/formattable.h); the per-format methods below are its rows.
 //
 // Saving converts a bitmap that is neither pf1bit nor pf24bit to pf24bit first:
 // the caller's bitmap is changed.
@@ -31,6 +35,8 @@
 #include "vexa/core/vxview.h"
 
 namespace vexa {
+
+struct TVXBuiltinFormat;
 
 enum TIOPreviewsParamsItems : uint8_t { ioppDefaultLockPreview };
 /// Set of TIOPreviewsParamsItems (bit 1 << member).
@@ -139,6 +145,13 @@ class TVexaIO : public TComponent, public TIOParamsOwner {
   bool Aborting = false;
   TProgressEvent OnProgress;
 
+  /// Why the last load, save, import or insert left Aborting set, or why the last
+  /// ParamsFromFile/ParamsFromStream found nothing or stopped; empty (fkNone) after
+  /// a success. When Aborting is set without a recorded reason (the progress
+  /// handler stopped the operation) the answer is fkStopped. Cleared where Aborting
+  /// is cleared.
+  TVXFailure LastFailure() const;
+
   // TIOParamsOwner
   TBitmap* ParamsBitmap() override { return FBitmap; }
   bool ParamsViewDpi(int& dpiX, int& dpiY) override;
@@ -148,6 +161,14 @@ class TVexaIO : public TComponent, public TIOParamsOwner {
 
  private:
   TProgressRec MakeProgress();
+  // The generic steps every per-format method and the dispatchers run on a table row.
+  void Begin();
+  void Refuse(TVXFailureKind kind, std::string text);
+  int LoadFile(const TVXBuiltinFormat& format, const std::string& name);
+  int LoadStream(const TVXBuiltinFormat& format, TStream& stream);
+  void SaveFile(const TVXBuiltinFormat& format, const std::string& name);
+  void SaveStream(const TVXBuiltinFormat& format, TStream& stream);
+  void SaveStreamJob(const TVXBuiltinFormat& format, TStream& stream, bool framed);
   void StopListening();
   void OnViewBitmapChange();
   void SetViewDpi();
@@ -157,15 +178,9 @@ class TVexaIO : public TComponent, public TIOParamsOwner {
   void SaveRegistry(const TVXFileFormatInfo* info, TStream& stream);
   void ReadParams(TStream& stream, int fileType, int64_t fileSize);
 
-  // Stream reads that honour the 12-byte headers; shared by loads and parameter reads.
-  void ReadJpegStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr);
-  void ReadPcxStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr);
-  int ReadTiffStream(TStream& stream, TBitmap& bmp, bool preview, TProgressRec& pr);
-  void WriteFramed(TStream& stream, const char* tag, bool skipOnAbort,
-                   void (*write)(TStream&, TBitmap&, TIOParamsVals&, TProgressRec&));
-
   // The component that owns the bitmap we point into (view or image), if any.
   TComponent* FBitmapOwner = nullptr;
+  TVXFailure FFailure;
 };
 
 /// Deletes frame `index` of a GIF file; the frames left.
