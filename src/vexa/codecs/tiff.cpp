@@ -782,6 +782,256 @@ TBitmap ToBilevel(const TBitmap& src) {
 
 uint32_t StreamOffset(int64_t pos) { return static_cast<uint32_t>(pos); }
 
+// ---------------------------------------------------------------------------
+// Writing, in the reader's pieces: the choices a page is written with, the
+// directory being built, the strip encoder per compression, and where a page goes.
+
+// What the parameters ask for, reduced to what this writer can do.
+struct TWriteLayout {
+  bool Bilevel = false, Cmyk = false, Predictor = false, Invert = false;
+  uint16_t Compression = 1;  // TIFF code: 1, 2, 3, 4, 5 or 32773
+  uint32_t T4Options = 0;
+  uint16_t Photometric = 2;
+  uint16_t SamplesPerPixel = 3;
+  TiffLzwEncodeProc Lzw = nullptr;
+};
+
+TWriteLayout ChooseLayout(const TIOParamsVals& params) {
+  TWriteLayout l;
+  l.Bilevel = params.BitsPerSample == 1 && params.SamplesPerPixel == 1;
+  l.Cmyk = !l.Bilevel && params.TIFF_PhotometInterpret == ioTIFF_CMYK;
+  switch (params.TIFF_Compression) {
+    case ioTIFF_CCITT1D: l.Compression = 2; break;
+    case ioTIFF_G3FAX1D: l.Compression = 3; break;
+    case ioTIFF_G3FAX2D: l.Compression = 3; l.T4Options = 1; break;
+    case ioTIFF_G4FAX: l.Compression = 4; break;
+    case ioTIFF_LZW:
+      // Without an encoder the page is written uncompressed.
+      l.Lzw = params.TIFF_LZWCompFunc ? params.TIFF_LZWCompFunc : DefTIFF_LZWCOMPFUNC;
+      if (l.Lzw) {
+        l.Compression = 5;
+        l.Predictor = true;
+      }
+      break;
+    case ioTIFF_PACKBITS: l.Compression = 32773; break;
+    default: break;
+  }
+  const bool ccitt = l.Compression >= 2 && l.Compression <= 4;
+  // Fax coding is for bilevel pages only.
+  if (ccitt && !l.Bilevel) {
+    l.Compression = 1;
+    l.T4Options = 0;
+  }
+  if (!(params.BitsPerSample == 8 && (params.SamplesPerPixel == 1 || params.SamplesPerPixel == 3)) || l.Cmyk ||
+      l.Bilevel)
+    l.Predictor = false;
+  // Fax data is white-is-zero.
+  l.Invert = l.Bilevel && ccitt;
+  l.Photometric = l.Bilevel ? (l.Invert ? 0 : 1) : (l.Cmyk ? 5 : 2);
+  l.SamplesPerPixel = l.Bilevel ? 1 : (l.Cmyk ? 4 : 3);
+  return l;
+}
+
+// The entries of one directory. Values over 4 bytes go to the stream where it stands
+// when they are added, so the order of the calls is the order of the file.
+class TDirectoryBuilder {
+ public:
+  explicit TDirectoryBuilder(TStream& stream) : FStream(stream) {}
+
+  void Add(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) { FEntries.push_back({tag, type, count, value}); }
+  void AddBlock(uint16_t tag, uint16_t type, uint32_t count, const void* data, size_t bytes) {
+    if (bytes <= 4) {
+      uint32_t v = 0;
+      std::memcpy(&v, data, bytes);
+      return Add(tag, type, count, v);
+    }
+    Add(tag, type, count, StreamOffset(FStream.Position()));
+    FStream.WriteBuffer(data, static_cast<int64_t>(bytes));
+  }
+  void AddString(uint16_t tag, const std::string& s) {
+    if (!s.empty()) AddBlock(tag, ftAscii, static_cast<uint32_t>(s.size() + 1), s.c_str(), s.size() + 1);
+  }
+  void AddRational(uint16_t tag, uint32_t num, uint32_t den) {
+    uint8_t b[8];
+    VXStoreU32(b, num);
+    VXStoreU32(b + 4, den);
+    AddBlock(tag, ftRational, 1, b, 8);
+  }
+
+  /// Writes the directory at the next word boundary; its position.
+  int64_t Write(uint32_t nextOffset) {
+    if (FStream.Position() & 1) FStream.WriteU8(0);
+    const int64_t dirPos = FStream.Position();
+    // Readers expect the entries in ascending tag order.
+    std::stable_sort(FEntries.begin(), FEntries.end(),
+                     [](const TOutEntry& a, const TOutEntry& b) { return a.Tag < b.Tag; });
+    std::vector<uint8_t> bytes(2 + FEntries.size() * 12 + 4);
+    VXStoreU16(bytes.data(), static_cast<uint16_t>(FEntries.size()));
+    for (size_t i = 0; i < FEntries.size(); ++i) {
+      uint8_t* p = bytes.data() + 2 + i * 12;
+      VXStoreU16(p, FEntries[i].Tag);
+      VXStoreU16(p + 2, FEntries[i].Type);
+      VXStoreU32(p + 4, FEntries[i].Count);
+      VXStoreU32(p + 8, FEntries[i].Value);
+    }
+    VXStoreU32(bytes.data() + bytes.size() - 4, nextOffset);
+    FStream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    return dirPos;
+  }
+
+ private:
+  TStream& FStream;
+  std::vector<TOutEntry> FEntries;
+};
+
+// Turns bitmap rows into file rows (RGB, CMYK or bilevel, with the predictor) and
+// encodes them into the one strip of the page.
+class TStripEncoder {
+ public:
+  TStripEncoder(const TWriteLayout& layout, int width, TStream& stream)
+      : FL(layout), FWidth(width), FStream(stream),
+        FRow(static_cast<size_t>(layout.Bilevel ? (width + 7) / 8 : width * layout.SamplesPerPixel)) {}
+
+  int32_t RowLength() const { return static_cast<int32_t>(FRow.size()); }
+
+  void Put(const uint8_t* scanLine) {
+    PackRow(scanLine);
+    uint8_t* row = FRow.data();
+    switch (FL.Compression) {
+      case 2: CCITTHuffmanPutLine(row, FWidth, FStream); break;
+      case 3:
+        if (FL.T4Options & 1)
+          CCITTHuffmanPutLineG32D(row, FWidth, FStream, FRefRow, FPendingBits, FPendingByte);
+        else
+          CCITTHuffmanPutLineG3(row, FWidth, FStream, FPendingBits, FPendingByte);
+        break;
+      case 4: CCITTHuffmanPutLineG4(row, FWidth, FStream, FRefRow, FPendingBits, FPendingByte); break;
+      case 5: FL.Lzw(row, RowLength(), FStream, FLzwState); break;
+      case 32773:
+        PackBitsRow(row, RowLength(), FPacked);
+        FStream.WriteBuffer(FPacked.data(), static_cast<int64_t>(FPacked.size()));
+        break;
+      default: FStream.WriteBuffer(row, RowLength()); break;
+    }
+  }
+
+  /// Flushes the coder's pending bits and tables; also after an abort.
+  void Finish() {
+    switch (FL.Compression) {
+      case 3:
+        if (FL.T4Options & 1)
+          CCITTHuffmanPutLineG32D(nullptr, FWidth, FStream, FRefRow, FPendingBits, FPendingByte);
+        else
+          CCITTHuffmanPutLineG3(nullptr, FWidth, FStream, FPendingBits, FPendingByte);
+        break;
+      case 4: CCITTHuffmanPutLineG4(nullptr, FWidth, FStream, FRefRow, FPendingBits, FPendingByte); break;
+      case 5: FL.Lzw(nullptr, 0, FStream, FLzwState); break;
+      default: break;
+    }
+  }
+
+ private:
+  void PackRow(const uint8_t* s) {
+    uint8_t* d = FRow.data();
+    const int32_t rowLen = RowLength();
+    if (FL.Bilevel) {
+      if (FL.Invert)
+        for (int32_t i = 0; i < rowLen; ++i) d[i] = static_cast<uint8_t>(~s[i]);
+      else
+        std::memcpy(d, s, static_cast<size_t>(rowLen));
+      return;
+    }
+    const TRGB* p = reinterpret_cast<const TRGB*>(s);
+    if (FL.Cmyk) {
+      for (int x = 0; x < FWidth; ++x, d += 4) {
+        int m = std::max({p[x].r, p[x].g, p[x].b});
+        if (m == 0) m = 1;
+        d[0] = static_cast<uint8_t>(255 - p[x].r * 255 / m);
+        d[1] = static_cast<uint8_t>(255 - p[x].g * 255 / m);
+        d[2] = static_cast<uint8_t>(255 - p[x].b * 255 / m);
+        d[3] = static_cast<uint8_t>(255 - m);
+      }
+      return;
+    }
+    for (int x = 0; x < FWidth; ++x, d += 3) {
+      d[0] = p[x].r;
+      d[1] = p[x].g;
+      d[2] = p[x].b;
+    }
+    if (FL.Predictor)
+      for (int32_t i = rowLen - 1; i >= 3; --i) FRow[i] = static_cast<uint8_t>(FRow[i] - FRow[i - 3]);
+  }
+
+  const TWriteLayout& FL;
+  int FWidth;
+  TStream& FStream;
+  std::vector<uint8_t> FRow, FPacked, FRefRow;
+  int32_t FPendingBits = 0;
+  uint8_t FPendingByte = 0;
+  void* FLzwState = nullptr;
+};
+
+// Where a new page's directory is linked in, and what it links to.
+struct TInsertPoint {
+  int64_t LinkPos = 0;      // the 4 bytes that will hold the new directory's offset
+  uint32_t NextOffset = 0;  // the directory that follows the new one (0 = none)
+  int Pages = 1;            // pages once the new one is in
+};
+
+// Before page `wanted` of the little-endian file at `start` (appended past the end of
+// the chain); false when the file is not one this writer can insert into.
+bool FindInsertPoint(TStream& stream, int64_t start, int32_t wanted, TInsertPoint& at) {
+  const int64_t size = stream.Size();
+  uint8_t hdr[8];
+  if (!ReadAt(stream, start, hdr, 8) || hdr[0] != 'I' || hdr[1] != 'I') return false;
+  at.LinkPos = start + 4;
+  at.NextOffset = VXLoadU32(hdr + 4);
+  bool chosen = wanted <= 0;
+  const int dirs = WalkChain(stream, size, false, at.NextOffset, [&](int index, uint32_t, int, int64_t lp) {
+    if (chosen) return;
+    uint8_t b[4] = {};
+    at.LinkPos = lp;
+    at.NextOffset = lp + 4 <= size && ReadAt(stream, lp, b, 4) ? VXLoadU32(b) : 0;
+    chosen = index + 1 == wanted;
+  });
+  at.Pages = dirs + 1;
+  return true;
+}
+
+// Writes the page's directory entries: the fixed ones before the strip, the rest after.
+void AddLeadingEntries(TDirectoryBuilder& dir, const TWriteLayout& l, const TIOParamsVals& params, int width,
+                       int height) {
+  dir.Add(tagImageWidth, ftLong, 1, static_cast<uint32_t>(width));
+  dir.Add(tagImageLength, ftLong, 1, static_cast<uint32_t>(height));
+  if (l.Bilevel) {
+    dir.Add(tagBitsPerSample, ftShort, 1, 1);
+  } else {
+    uint8_t b[16];
+    for (int i = 0; i < l.SamplesPerPixel; ++i) VXStoreU32(b + 4 * i, 8);
+    dir.AddBlock(tagBitsPerSample, ftLong, l.SamplesPerPixel, b, 4u * l.SamplesPerPixel);
+  }
+  dir.Add(tagCompression, ftShort, 1, l.Compression);
+  dir.Add(tagPhotometric, ftShort, 1, l.Photometric);
+  dir.AddString(tagDocumentName, params.TIFF_DocumentName);
+  dir.AddString(tagImageDescription, params.TIFF_ImageDescription);
+}
+
+void AddTrailingEntries(TDirectoryBuilder& dir, const TWriteLayout& l, const TIOParamsVals& params) {
+  if (l.Predictor) dir.Add(tagPredictor, ftShort, 1, 2);
+  dir.AddRational(tagXResolution, static_cast<uint32_t>(std::max(params.DpiX, 0)), 1);
+  dir.AddRational(tagYResolution, static_cast<uint32_t>(std::max(params.DpiY, 0)), 1);
+  dir.AddString(tagPageName, params.TIFF_PageName);
+  // Positions are whole numbers here; the 1/10000 denominator keeps the stored form.
+  auto position = [](int32_t p) { return static_cast<uint32_t>(std::clamp<int64_t>(int64_t{p} * 10000, 0, UINT32_MAX)); };
+  dir.AddRational(tagXPosition, position(params.TIFF_XPos), 10000);
+  dir.AddRational(tagYPosition, position(params.TIFF_YPos), 10000);
+  if (l.Compression == 3) dir.Add(tagT4Options, ftLong, 1, l.T4Options);
+  dir.Add(tagResolutionUnit, ftShort, 1, 2);
+  if (params.TIFF_PageNumber || params.TIFF_PageCount)
+    dir.Add(tagPageNumber, ftShort, 2,
+            static_cast<uint32_t>(params.TIFF_PageNumber & 0xFFFF) | static_cast<uint32_t>(params.TIFF_PageCount) << 16);
+}
+
 }  // namespace
 
 void TIFFReadStream(TBitmap* bitmap, TStream& stream, int32_t& pageCount, TIOParamsVals* params,
@@ -826,13 +1076,13 @@ int _EnumTIFFImStream(TStream& stream) {
 }
 
 int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
-  const bool bilevel = params.BitsPerSample == 1 && params.SamplesPerPixel == 1;
+  const TWriteLayout layout = ChooseLayout(params);
   TBitmap work;
   const TBitmap* src = &bitmap;
-  if (bilevel && bitmap.PixelFormat() != pf1bit) {
+  if (layout.Bilevel && bitmap.PixelFormat() != pf1bit) {
     work = ToBilevel(bitmap);
     src = &work;
-  } else if (!bilevel && bitmap.PixelFormat() != pf24bit) {
+  } else if (!layout.Bilevel && bitmap.PixelFormat() != pf24bit) {
     To24(bitmap, work);
     src = &work;
   }
@@ -842,222 +1092,53 @@ int TIFFWriteStream(TStream& stream, bool insert, TBitmap& bitmap, TIOParamsVals
     return 0;
   }
 
-  const bool cmyk = !bilevel && params.TIFF_PhotometInterpret == ioTIFF_CMYK;
-  uint16_t compression = 1;
-  bool predictor = false;
-  uint32_t t4Options = 0;
-  TiffLzwEncodeProc lzw = nullptr;
-  switch (params.TIFF_Compression) {
-    case ioTIFF_CCITT1D: compression = 2; break;
-    case ioTIFF_G3FAX1D: compression = 3; break;
-    case ioTIFF_G3FAX2D: compression = 3; t4Options = 1; break;
-    case ioTIFF_G4FAX: compression = 4; break;
-    case ioTIFF_LZW:
-      lzw = params.TIFF_LZWCompFunc ? params.TIFF_LZWCompFunc : DefTIFF_LZWCOMPFUNC;
-      if (lzw) {
-        compression = 5;
-        predictor = true;
-      }
-      break;
-    case ioTIFF_PACKBITS: compression = 32773; break;
-    default: break;
-  }
-  const bool ccitt = compression >= 2 && compression <= 4;
-  if (ccitt && !bilevel) {
-    compression = 1;
-    t4Options = 0;
-  }
-  if (!(params.BitsPerSample == 8 && (params.SamplesPerPixel == 1 || params.SamplesPerPixel == 3)) || cmyk || bilevel)
-    predictor = false;
-  const bool invert = bilevel && ccitt;
-  const uint16_t photometric = bilevel ? (invert ? 0 : 1) : (cmyk ? 5 : 2);
-  const uint16_t spp = bilevel ? 1 : (cmyk ? 4 : 3);
-
-  // Where the directory offset goes, and what the new directory links to.
   const int64_t start = stream.Position();
-  int64_t linkPos = start + 4;
-  uint32_t nextOffset = 0;
-  int result = 1;
+  TInsertPoint at;
+  at.LinkPos = start + 4;
   if (!insert) {
     const uint8_t zeros[8] = {};
     stream.WriteBuffer(zeros, 8);
   } else {
-    const int64_t size = stream.Size();
-    uint8_t hdr[8];
-    if (!ReadAt(stream, start, hdr, 8) || hdr[0] != 'I' || hdr[1] != 'I') {
+    if (!FindInsertPoint(stream, start, params.TIFF_ImageIndex, at)) {
       progress.Fail(fkUnsupported, "insertion into a file that is not little-endian TIFF");
       return 0;
     }
-    nextOffset = VXLoadU32(hdr + 4, false);
-    const int32_t wanted = params.TIFF_ImageIndex;
-    bool chosen = wanted <= 0;
-    const int dirs = WalkChain(stream, size, false, nextOffset, [&](int index, uint32_t, int, int64_t lp) {
-      if (chosen) return;
-      uint8_t b[4] = {};
-      linkPos = lp;
-      nextOffset = lp + 4 <= size && ReadAt(stream, lp, b, 4) ? VXLoadU32(b, false) : 0;
-      chosen = index + 1 == wanted;
-    });
-    result = dirs + 1;
     stream.Seek(0, soEnd);
   }
 
-  std::vector<TOutEntry> entries;
-  auto add = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
-    entries.push_back({tag, type, count, value});
-  };
-  auto addBlock = [&](uint16_t tag, uint16_t type, uint32_t count, const void* data, size_t bytes) {
-    if (bytes <= 4) {
-      uint32_t v = 0;
-      std::memcpy(&v, data, bytes);
-      add(tag, type, count, v);
-      return;
-    }
-    add(tag, type, count, StreamOffset(stream.Position()));
-    stream.WriteBuffer(data, static_cast<int64_t>(bytes));
-  };
-  auto addString = [&](uint16_t tag, const std::string& s) {
-    if (!s.empty()) addBlock(tag, ftAscii, static_cast<uint32_t>(s.size() + 1), s.c_str(), s.size() + 1);
-  };
-  auto addRational = [&](uint16_t tag, uint32_t num, uint32_t den) {
-    uint8_t b[8];
-    VXStoreU32(b, num, false);
-    VXStoreU32(b + 4, den, false);
-    addBlock(tag, ftRational, 1, b, 8);
-  };
-
-  add(tagImageWidth, ftLong, 1, static_cast<uint32_t>(width));
-  add(tagImageLength, ftLong, 1, static_cast<uint32_t>(height));
-  if (bilevel) {
-    add(tagBitsPerSample, ftShort, 1, 1);
-  } else {
-    uint8_t b[16];
-    for (int i = 0; i < spp; ++i) VXStoreU32(b + 4 * i, 8, false);
-    addBlock(tagBitsPerSample, ftLong, spp, b, 4u * spp);
-  }
-  add(tagCompression, ftShort, 1, compression);
-  add(tagPhotometric, ftShort, 1, photometric);
-  addString(tagDocumentName, params.TIFF_DocumentName);
-  addString(tagImageDescription, params.TIFF_ImageDescription);
+  TDirectoryBuilder dir(stream);
+  AddLeadingEntries(dir, layout, params, width, height);
   const int64_t dataStart = stream.Position();
-  add(tagStripOffsets, ftLong, 1, StreamOffset(dataStart));
-  add(tagSamplesPerPixel, ftShort, 1, spp);
-  add(tagRowsPerStrip, ftLong, 1, static_cast<uint32_t>(height));
+  dir.Add(tagStripOffsets, ftLong, 1, StreamOffset(dataStart));
+  dir.Add(tagSamplesPerPixel, ftShort, 1, layout.SamplesPerPixel);
+  dir.Add(tagRowsPerStrip, ftLong, 1, static_cast<uint32_t>(height));
 
-  // Image data: one strip.
-  const int32_t rowLen = bilevel ? (width + 7) / 8 : width * spp;
-  std::vector<uint8_t> row(static_cast<size_t>(rowLen)), packed;
-  std::vector<uint8_t> refRow;
-  int32_t pendingBits = 0;
-  uint8_t pendingByte = 0;
-  void* lzwState = nullptr;
+  TStripEncoder strip(layout, width, stream);
   progress.PerUnit = 100.0 / height;
   bool aborted = false;
-  for (int y = 0; y < height; ++y) {
+  for (int y = 0; y < height && !aborted; ++y) {
     progress.Report(y);
-    if (progress.Aborted()) {
-      aborted = true;
-      break;
-    }
-    const uint8_t* s = src->ScanLine(y);
-    if (bilevel) {
-      if (invert)
-        for (int32_t i = 0; i < rowLen; ++i) row[i] = static_cast<uint8_t>(~s[i]);
-      else
-        std::memcpy(row.data(), s, static_cast<size_t>(rowLen));
-    } else {
-      const TRGB* p = reinterpret_cast<const TRGB*>(s);
-      uint8_t* d = row.data();
-      if (cmyk) {
-        for (int x = 0; x < width; ++x, d += 4) {
-          int m = std::max({p[x].r, p[x].g, p[x].b});
-          if (m == 0) m = 1;
-          d[0] = static_cast<uint8_t>(255 - p[x].r * 255 / m);
-          d[1] = static_cast<uint8_t>(255 - p[x].g * 255 / m);
-          d[2] = static_cast<uint8_t>(255 - p[x].b * 255 / m);
-          d[3] = static_cast<uint8_t>(255 - m);
-        }
-      } else {
-        for (int x = 0; x < width; ++x, d += 3) {
-          d[0] = p[x].r;
-          d[1] = p[x].g;
-          d[2] = p[x].b;
-        }
-        if (predictor)
-          for (int32_t i = rowLen - 1; i >= 3; --i) row[i] = static_cast<uint8_t>(row[i] - row[i - 3]);
-      }
-    }
-    switch (compression) {
-      case 2: CCITTHuffmanPutLine(row.data(), width, stream); break;
-      case 3:
-        if (t4Options & 1)
-          CCITTHuffmanPutLineG32D(row.data(), width, stream, refRow, pendingBits, pendingByte);
-        else
-          CCITTHuffmanPutLineG3(row.data(), width, stream, pendingBits, pendingByte);
-        break;
-      case 4: CCITTHuffmanPutLineG4(row.data(), width, stream, refRow, pendingBits, pendingByte); break;
-      case 5: lzw(row.data(), rowLen, stream, lzwState); break;
-      case 32773:
-        PackBitsRow(row.data(), rowLen, packed);
-        stream.WriteBuffer(packed.data(), static_cast<int64_t>(packed.size()));
-        break;
-      default: stream.WriteBuffer(row.data(), rowLen); break;
-    }
+    aborted = progress.Aborted();
+    if (!aborted) strip.Put(src->ScanLine(y));
   }
-  switch (compression) {
-    case 3:
-      if (t4Options & 1)
-        CCITTHuffmanPutLineG32D(nullptr, width, stream, refRow, pendingBits, pendingByte);
-      else
-        CCITTHuffmanPutLineG3(nullptr, width, stream, pendingBits, pendingByte);
-      break;
-    case 4: CCITTHuffmanPutLineG4(nullptr, width, stream, refRow, pendingBits, pendingByte); break;
-    case 5: lzw(nullptr, 0, stream, lzwState); break;
-    default: break;
-  }
+  strip.Finish();
   if (aborted) return 0;
-  add(tagStripByteCounts, ftLong, 1, StreamOffset(stream.Position() - dataStart));
-  if (predictor) add(tagPredictor, ftShort, 1, 2);
-  addRational(tagXResolution, static_cast<uint32_t>(std::max(params.DpiX, 0)), 1);
-  addRational(tagYResolution, static_cast<uint32_t>(std::max(params.DpiY, 0)), 1);
-  addString(tagPageName, params.TIFF_PageName);
-  // Positions are whole numbers here; the 1/10000 denominator keeps the stored form.
-  auto position = [](int32_t p) { return static_cast<uint32_t>(std::clamp<int64_t>(int64_t{p} * 10000, 0, UINT32_MAX)); };
-  addRational(tagXPosition, position(params.TIFF_XPos), 10000);
-  addRational(tagYPosition, position(params.TIFF_YPos), 10000);
-  if (compression == 3) add(tagT4Options, ftLong, 1, t4Options);
-  add(tagResolutionUnit, ftShort, 1, 2);
-  if (params.TIFF_PageNumber || params.TIFF_PageCount)
-    add(tagPageNumber, ftShort, 2,
-        static_cast<uint32_t>(params.TIFF_PageNumber & 0xFFFF) | static_cast<uint32_t>(params.TIFF_PageCount) << 16);
+  dir.Add(tagStripByteCounts, ftLong, 1, StreamOffset(stream.Position() - dataStart));
+  AddTrailingEntries(dir, layout, params);
 
-  if (stream.Position() & 1) stream.WriteU8(0);
-  const int64_t dirPos = stream.Position();
-  // Readers expect the entries in ascending tag order.
-  std::stable_sort(entries.begin(), entries.end(), [](const TOutEntry& a, const TOutEntry& b) { return a.Tag < b.Tag; });
-  std::vector<uint8_t> dirBytes(2 + entries.size() * 12 + 4);
-  VXStoreU16(dirBytes.data(), static_cast<uint16_t>(entries.size()), false);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    uint8_t* p = dirBytes.data() + 2 + i * 12;
-    VXStoreU16(p, entries[i].Tag, false);
-    VXStoreU16(p + 2, entries[i].Type, false);
-    VXStoreU32(p + 4, entries[i].Count, false);
-    VXStoreU32(p + 8, entries[i].Value, false);
-  }
-  VXStoreU32(dirBytes.data() + dirBytes.size() - 4, nextOffset, false);
-  stream.WriteBuffer(dirBytes.data(), static_cast<int64_t>(dirBytes.size()));
+  const int64_t dirPos = dir.Write(at.NextOffset);
   const int64_t end = stream.Position();
-  uint8_t b[4];
   if (!insert) {
     const uint8_t hdr[4] = {'I', 'I', 42, 0};
     stream.Seek(start, soBeginning);
     stream.WriteBuffer(hdr, 4);
   }
-  VXStoreU32(b, StreamOffset(dirPos), false);
-  stream.Seek(linkPos, soBeginning);
+  uint8_t b[4];
+  VXStoreU32(b, StreamOffset(dirPos));
+  stream.Seek(at.LinkPos, soBeginning);
   stream.WriteBuffer(b, 4);
   stream.Seek(end, soBeginning);
-  return result;
+  return at.Pages;
 }
 
 int _DeleteTIFFImStream(TStream& stream, int32_t index) {
