@@ -148,3 +148,28 @@ TEST(Cli, MetafilesAreDescribedAndConverted) {
   ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_NE(RunCli("info " + Quote(dir / "plain.png")).Out.find("width: 79\nheight: 49\n"), std::string::npos);
 }
+
+TEST(Cli, FailedReadsSayWhyOnTheirOneLine) {
+  ScratchDir dir;
+  std::string cut = dir / "rows-end-early.bmp";
+  {
+    // A 4 x 4 24-bit BMP with one row of pixels out of four.
+    Bytes b;
+    b.Str("BM").U32(0).U32(0).U32(0);
+    b.U32(40).I32(4).I32(4).U16(1).U16(24).U32(0).U32(0).I32(2835).I32(2835).U32(0).U32(0);
+    b.Append(std::vector<uint8_t>(12, 7));
+    std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(b.B.data()), b.Size());
+  }
+  CliRun convert = Vexa("convert " + Q(cut) + " " + Q(dir / "out.png"), dir);
+  EXPECT_EQ(convert.Code, 1);
+  EXPECT_NE(convert.Err.find("rows-end-early.bmp: cannot read the image: truncated data: pixel data ends at row 1 of 4"),
+            std::string::npos)
+      << convert.Err;
+  EXPECT_EQ(std::count(convert.Err.begin(), convert.Err.end(), '\n'), 1);
+
+  std::string text = dir / "notes.txt";
+  std::ofstream(text) << "not an image at all, just words";
+  CliRun info = Vexa("info " + Q(text), dir);
+  EXPECT_EQ(info.Code, 1);
+  EXPECT_NE(info.Err.find("notes.txt: not a readable image: unknown format"), std::string::npos) << info.Err;
+}
