@@ -6,6 +6,8 @@
 
 #include "vexa/io/paramfields.h"
 
+#include "vexa/io/vexaio.h"
+
 namespace vexacli {
 
 namespace {
@@ -40,6 +42,11 @@ std::string SetParamField(vexa::TIOParamsVals& params, const std::string& assign
   if (!field) return "unknown parameter field '" + name + "'";
   std::string err = vexa::VXParamSetText(params, *field, value);
   return err.empty() ? err : name + ": " + err;
+}
+
+std::string FailureSuffix(const vexa::TVexaIO& io) {
+  std::string why = io.LastFailure().Describe();
+  return why.empty() ? why : ": " + why;
 }
 
 }  // namespace vexacli

@@ -7,6 +7,10 @@
 #include "vexa/core/bitmap.h"
 #include "vexa/io/ioparams.h"
 
+namespace vexa {
+class TVexaIO;
+}
+
 namespace vexacli {
 
 /// A progress event drawing a bar on stderr when it is a terminal (empty otherwise).
@@ -17,5 +21,9 @@ void EndProgress();
 /// Assigns FIELD=VALUE to the parameter field of that name, in the field table's
 /// text form (io/paramfields.h). Returns an error message, empty on success.
 std::string SetParamField(vexa::TIOParamsVals& params, const std::string& assignment);
+
+/// ": " and why the component's last load or save failed ("truncated data: ..."); "" when it
+/// does not know. Follows "cannot read the image" and the like on the same line.
+std::string FailureSuffix(const vexa::TVexaIO& io);
 
 }  // namespace vexacli

@@ -94,8 +94,7 @@ double Median(std::vector<double> v) {
 
 // One line: the file, what could not be done and, when the component knows it, why.
 int Failed(const std::string& file, const char* what, const vexa::TVexaIO& io) {
-  std::string why = io.LastFailure().Describe();
-  std::fprintf(stderr, "vexa convert: %s: %s%s%s\n", file.c_str(), what, why.empty() ? "" : ": ", why.c_str());
+  std::fprintf(stderr, "vexa convert: %s: %s%s\n", file.c_str(), what, FailureSuffix(io).c_str());
   return kExitAborted;
 }
 

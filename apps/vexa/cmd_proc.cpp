@@ -84,7 +84,7 @@ int RunProc(const std::vector<std::string>& args) {
   io.SetAttachedBitmap(&loaded);
   io.LoadFromFile(o.In);
   if (io.Aborting || loaded.Empty()) {
-    std::fprintf(stderr, "vexa proc: %s: cannot read the image\n", o.In.c_str());
+    std::fprintf(stderr, "vexa proc: %s: cannot read the image%s\n", o.In.c_str(), FailureSuffix(io).c_str());
     return kExitAborted;
   }
 
@@ -122,7 +122,7 @@ int RunProc(const std::vector<std::string>& args) {
   io.SetAttachedBitmap(&work);
   io.SaveToFile(o.Out);
   if (io.Aborting) {
-    std::fprintf(stderr, "vexa proc: %s: cannot write the image\n", o.Out.c_str());
+    std::fprintf(stderr, "vexa proc: %s: cannot write the image%s\n", o.Out.c_str(), FailureSuffix(io).c_str());
     return kExitAborted;
   }
   return kExitOk;
