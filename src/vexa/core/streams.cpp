@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "vexa/core/bytereader.h"
+
 namespace vexa {
 
 int64_t TStream::Size() {
@@ -53,12 +55,12 @@ uint8_t TStream::ReadU8() {
 uint16_t TStream::ReadU16() {
   uint8_t b[2];
   ReadBuffer(b, 2);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+  return VXLoadU16(b);
 }
 uint32_t TStream::ReadU32() {
   uint8_t b[4];
   ReadBuffer(b, 4);
-  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  return VXLoadU32(b);
 }
 double TStream::ReadDouble() {
   double v;

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "vexa/core/bytereader.h"
+
 namespace vexa {
 
 namespace {
@@ -94,8 +96,6 @@ void Planar(const uint8_t* data, size_t size, TBitmap& bmp, bool topDown, int su
   }
 }
 
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-
 constexpr uint32_t FourCC(const char* s) {
   return uint8_t(s[0]) | (uint8_t(s[1]) << 8) | (uint8_t(s[2]) << 16) | (uint32_t(uint8_t(s[3])) << 24);
 }
@@ -172,7 +172,7 @@ void _CopyY211ToBitmap(const uint8_t* data, size_t size, TBitmap& bmp, bool topD
 
 void _CopyCLJRToBitmap(const uint8_t* data, size_t size, TBitmap& bmp, bool topDown) {
   Packed<4, 4>(data, size, bmp, topDown, [](const TYuvTables& t, const uint8_t* s, uint8_t* d) {
-    const uint32_t w = U32(s);
+    const uint32_t w = VXLoadU32(s);
     const TChroma c = Chroma(t, (w >> 6) & 63, w & 63);
     Put(t, d, (w >> 12) & 31, c);
     Put(t, d + 3, (w >> 17) & 31, c);
@@ -209,12 +209,13 @@ int _CopyDIB2Bitmap(const uint8_t* dib, size_t size, TBitmap& bmp, const uint8_t
     bmp.Allocate(1, 1, pf24bit);
     return 0;
   }
-  const uint32_t hdrSize = U32(dib);
-  const int32_t width = static_cast<int32_t>(U32(dib + 4));
-  const int32_t height = static_cast<int32_t>(U32(dib + 8));
-  const int bits = dib[14] | (dib[15] << 8);
-  const uint32_t comp = U32(dib + 16);
-  const uint32_t clrUsed = U32(dib + 32);
+  TVXByteReader header(dib, size);
+  const uint32_t hdrSize = header.U32(0);
+  const int32_t width = header.I32(4);
+  const int32_t height = header.I32(8);
+  const int bits = header.U16(14);
+  const uint32_t comp = header.U32(16);
+  const uint32_t clrUsed = header.U32(32);
   const TPixelFormat pf = bits == 1 ? pf1bit : pf24bit;
   const int64_t absH = height < 0 ? -int64_t(height) : height;
   if (width <= 0 || absH == 0 || !VXCheckBitmapSize(width, absH, bits == 1 ? 1 : 24)) {
@@ -274,7 +275,7 @@ int _CopyDIB2Bitmap(const uint8_t* dib, size_t size, TBitmap& bmp, const uint8_t
         break;
       case 16: {
         uint32_t rm = 0x7C00, gm = 0x03E0, bm = 0x001F;
-        if (comp == 3 && size >= 52) rm = U32(dib + 40), gm = U32(dib + 44), bm = U32(dib + 48);
+        if (comp == 3 && size >= 52) rm = header.U32(40), gm = header.U32(44), bm = header.U32(48);
         const int rb = std::popcount(rm), gb = std::popcount(gm), bb = std::popcount(bm);
         // Odd masks may ask for a negative shift: shift the other way instead.
         auto sh = [](uint32_t v, int n) -> uint8_t {
@@ -285,7 +286,7 @@ int _CopyDIB2Bitmap(const uint8_t* dib, size_t size, TBitmap& bmp, const uint8_t
           if (!s) break;
           uint8_t* d = dstRow(r);
           for (int x = 0; x < w; ++x, s += 2, d += 3) {
-            const uint32_t v = s[0] | (s[1] << 8);
+            const uint32_t v = VXLoadU16(s);
             d[2] = sh(v & rm, rb + gb + bb - 8);
             d[1] = sh(v & gm, gb + bb - 8);
             d[0] = sh((v & 0xFF) & bm, -(8 - bb));
