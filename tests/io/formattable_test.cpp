@@ -5,10 +5,8 @@
 #include <cctype>
 #include <fstream>
 #include <memory>
-#include <tuple>
 
 #include "io_testutil.h"
-#include "vexa/codecs/lzw.h"
 #include "vexa/io/detect.h"
 #include "vexa/io/formats.h"
 #include "vexa/io/formattable.h"
@@ -45,13 +43,8 @@ std::string SampleFile(int type) {
 class FormatRow : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    FSaved = {DefGIF_LZWDECOMPFUNC, DefGIF_LZWCOMPFUNC, DefTIFF_LZWDECOMPFUNC, DefTIFF_LZWCOMPFUNC};
-    VXInstallLZWCoders();
     io = std::make_unique<TVexaIO>();  // after the coders: its parameters copy them
     io->SetAttachedBitmap(&bmp);
-  }
-  void TearDown() override {
-    std::tie(DefGIF_LZWDECOMPFUNC, DefGIF_LZWCOMPFUNC, DefTIFF_LZWDECOMPFUNC, DefTIFF_LZWCOMPFUNC) = FSaved;
   }
 
   const TVXBuiltinFormat& Row() const { return VXBuiltinFormatAt(GetParam()); }
@@ -85,12 +78,10 @@ class FormatRow : public ::testing::TestWithParam<int> {
     return path;
   }
 
+  ScopedLzwCoders coders;
   ScratchDir dir;
   TBitmap bmp;
   std::unique_ptr<TVexaIO> io;
-
- private:
-  std::tuple<GifLzwDecodeProc, GifLzwEncodeProc, TiffLzwDecodeProc, TiffLzwEncodeProc> FSaved;
 };
 
 TEST_P(FormatRow, EveryReadExtensionLoadsThroughTheRow) {
@@ -171,7 +162,7 @@ TEST(FormatTable, CoversEveryBuiltinRegistryRecordOnce) {
 TEST(FormatTable, GifIsOnlyAsGoodAsTheInstalledCoders) {
   std::string gif = TestData("gif/pillow/dispose_none.gif");
   IOTEST_REQUIRE(gif);
-  auto saved = std::make_tuple(DefGIF_LZWDECOMPFUNC, DefGIF_LZWCOMPFUNC);
+  ScopedLzwCoders restoresThem;
   DefGIF_LZWDECOMPFUNC = nullptr;
   DefGIF_LZWCOMPFUNC = nullptr;
   EXPECT_FALSE(VXFileFormatCanRead(ioGIF));
@@ -182,7 +173,6 @@ TEST(FormatTable, GifIsOnlyAsGoodAsTheInstalledCoders) {
   io.LoadFromFile(gif);
   EXPECT_TRUE(io.Aborting);
   EXPECT_EQ(io.LastFailure().Kind, fkUnsupported);
-  std::tie(DefGIF_LZWDECOMPFUNC, DefGIF_LZWCOMPFUNC) = saved;
 }
 
 }  // namespace

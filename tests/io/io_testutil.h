@@ -6,8 +6,34 @@
 
 #include "support/fakeview.h"
 #include "support/fixtures.h"
+#include "vexa/codecs/lzw.h"
+#include "vexa/io/ioparams.h"
 
 namespace iotest {
+
+/// Installs the library's LZW coders for its lifetime. The hooks are process-wide:
+/// other suites get them back as they were. Components copy the hooks when they are
+/// made, so declare this before them.
+class ScopedLzwCoders {
+ public:
+  ScopedLzwCoders()
+      : FGifDecode(vexa::DefGIF_LZWDECOMPFUNC), FGifEncode(vexa::DefGIF_LZWCOMPFUNC),
+        FTiffDecode(vexa::DefTIFF_LZWDECOMPFUNC), FTiffEncode(vexa::DefTIFF_LZWCOMPFUNC) {
+    vexa::VXInstallLZWCoders();
+  }
+  ~ScopedLzwCoders() {
+    vexa::DefGIF_LZWDECOMPFUNC = FGifDecode, vexa::DefGIF_LZWCOMPFUNC = FGifEncode;
+    vexa::DefTIFF_LZWDECOMPFUNC = FTiffDecode, vexa::DefTIFF_LZWCOMPFUNC = FTiffEncode;
+  }
+  ScopedLzwCoders(const ScopedLzwCoders&) = delete;
+  ScopedLzwCoders& operator=(const ScopedLzwCoders&) = delete;
+
+ private:
+  vexa::GifLzwDecodeProc FGifDecode;
+  vexa::GifLzwEncodeProc FGifEncode;
+  vexa::TiffLzwDecodeProc FTiffDecode;
+  vexa::TiffLzwEncodeProc FTiffEncode;
+};
 
 /// Little-endian byte builder.
 struct Bytes {

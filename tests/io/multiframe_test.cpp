@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <tuple>
 
 #include "io_testutil.h"
 #include "vexa/codecs/lzw.h"
@@ -21,21 +20,13 @@ const char* const kTwoPages = "tiff/libtiffpic/text.tif";     // 2 pages
 class MultiFrame : public ::testing::Test {
  protected:
   void SetUp() override {
-    FSaved = {DefGIF_LZWDECOMPFUNC, DefGIF_LZWCOMPFUNC, DefTIFF_LZWDECOMPFUNC, DefTIFF_LZWCOMPFUNC};
-    VXInstallLZWCoders();
     io = std::make_unique<TVexaIO>();  // after the coders: its parameters copy them
     io->SetAttachedBitmap(&bmp);
   }
-  // The hooks are process-wide: other suites expect them as they were.
-  void TearDown() override {
-    std::tie(DefGIF_LZWDECOMPFUNC, DefGIF_LZWCOMPFUNC, DefTIFF_LZWDECOMPFUNC, DefTIFF_LZWCOMPFUNC) = FSaved;
-  }
+  ScopedLzwCoders coders;
   TScratchDir dir;
   TBitmap bmp;
   std::unique_ptr<TVexaIO> io;
-
- private:
-  std::tuple<GifLzwDecodeProc, GifLzwEncodeProc, TiffLzwDecodeProc, TiffLzwEncodeProc> FSaved;
 };
 
 }  // namespace
