@@ -24,9 +24,10 @@
 //                      raise EStreamError
 //     fkUnknownFormat  no reader or writer for this extension, type or content
 //     fkNoImage        the file is readable but holds no image at the requested
-//                      index (GIF frame, TIFF page, icon entry)
+//                      index (a GIF frame to read, a frame or page to insert before)
 //     fkStopped        the flag was set without a reason: the owner's progress
-//                      handler stopped the operation
+//                      handler stopped the operation (or a registered reader that
+//                      only sets the flag)
 //
 // Text is one short English phrase without a trailing full stop, meant to follow a
 // file name and a colon ("x.bmp: truncated data: pixel rows end at row 12 of 40").

@@ -169,7 +169,7 @@ void TVexaIO::Refuse(TVXFailureKind kind, std::string text) {
 TVXFailure TVexaIO::LastFailure() const {
   if (FFailure.Failed() || !Aborting) return FFailure;
   TVXFailure stopped;
-  stopped.Set(fkStopped, "stopped by the progress handler");
+  stopped.Set(fkStopped, "by the progress handler, or by a reader that gave no reason");
   return stopped;
 }
 
