@@ -150,7 +150,7 @@ TEST(Cli, MetafilesAreDescribedAndConverted) {
 }
 
 TEST(Cli, FailedReadsSayWhyOnTheirOneLine) {
-  ScratchDir dir;
+  TScratchDir dir;
   std::string cut = dir / "rows-end-early.bmp";
   {
     // A 4 x 4 24-bit BMP with one row of pixels out of four.
@@ -160,7 +160,7 @@ TEST(Cli, FailedReadsSayWhyOnTheirOneLine) {
     b.Append(std::vector<uint8_t>(12, 7));
     std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(b.B.data()), b.Size());
   }
-  CliRun convert = Vexa("convert " + Q(cut) + " " + Q(dir / "out.png"), dir);
+  TCliRun convert = RunCli("convert " + Quote(cut) + " " + Quote(dir / "out.png"));
   EXPECT_EQ(convert.Code, 1);
   EXPECT_NE(convert.Err.find("rows-end-early.bmp: cannot read the image: truncated data: pixel data ends at row 1 of 4"),
             std::string::npos)
@@ -169,7 +169,7 @@ TEST(Cli, FailedReadsSayWhyOnTheirOneLine) {
 
   std::string text = dir / "notes.txt";
   std::ofstream(text) << "not an image at all, just words";
-  CliRun info = Vexa("info " + Q(text), dir);
+  TCliRun info = RunCli("info " + Quote(text));
   EXPECT_EQ(info.Code, 1);
   EXPECT_NE(info.Err.find("notes.txt: not a readable image: unknown format"), std::string::npos) << info.Err;
 }

@@ -12,6 +12,7 @@
 
 using namespace vexa;
 using namespace iotest;
+using namespace vexa::test;
 
 namespace {
 
@@ -81,7 +82,7 @@ class LoadFailure : public ::testing::TestWithParam<Case> {};
 
 TEST_P(LoadFailure, SaysWhyWithCategoryAndText) {
   const Case& c = GetParam();
-  ScratchDir dir;
+  TScratchDir dir;
   std::string path = dir / c.File;
   std::vector<uint8_t> bytes = c.Make();
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -116,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Crafted, LoadFailure, ::testing::ValuesIn(kCases), [](c
 });
 
 TEST(LoadFailure, AStopFromTheProgressHandlerHasNoCodecReason) {
-  ScratchDir dir;
+  TScratchDir dir;
   TBitmap bmp(16, 16, pf24bit);
   TVexaIO io;
   io.SetAttachedBitmap(&bmp);
@@ -129,7 +130,7 @@ TEST(LoadFailure, AStopFromTheProgressHandlerHasNoCodecReason) {
 }
 
 TEST(SaveFailure, AStreamThatRefusesWritesRaisesAndKeepsTheReason) {
-  ScratchDir dir;
+  TScratchDir dir;
   TBitmap bmp(16, 16, pf24bit);
   TVexaIO io;
   io.SetAttachedBitmap(&bmp);
@@ -142,7 +143,7 @@ TEST(SaveFailure, AStreamThatRefusesWritesRaisesAndKeepsTheReason) {
 }
 
 TEST(SaveFailure, AnEmptyImageHasNoFileForm) {
-  ScratchDir dir;
+  TScratchDir dir;
   TBitmap empty;
   TVexaIO io;
   io.SetAttachedBitmap(&empty);
@@ -152,7 +153,7 @@ TEST(SaveFailure, AnEmptyImageHasNoFileForm) {
 }
 
 TEST(ParamsFailure, ReadingOnlyTheParametersAlsoSaysWhy) {
-  ScratchDir dir;
+  TScratchDir dir;
   std::string path = dir / "palette-missing.bmp";
   std::vector<uint8_t> bytes = Bmp(4, 4, 7, {});
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),

@@ -14,6 +14,7 @@
 
 using namespace vexa;
 using namespace iotest;
+using namespace vexa::test;
 
 namespace {
 
@@ -79,7 +80,7 @@ class FormatRow : public ::testing::TestWithParam<int> {
   }
 
   ScopedLzwCoders coders;
-  ScratchDir dir;
+  TScratchDir dir;
   TBitmap bmp;
   std::unique_ptr<TVexaIO> io;
 };
@@ -161,7 +162,7 @@ TEST(FormatTable, CoversEveryBuiltinRegistryRecordOnce) {
 
 TEST(FormatTable, GifIsOnlyAsGoodAsTheInstalledCoders) {
   std::string gif = TestData("gif/pillow/dispose_none.gif");
-  IOTEST_REQUIRE(gif);
+  VEXA_REQUIRE_FILE(gif);
   ScopedLzwCoders restoresThem;
   DefGIF_LZWDECOMPFUNC = nullptr;
   DefGIF_LZWCOMPFUNC = nullptr;
