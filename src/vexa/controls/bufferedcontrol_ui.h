@@ -27,6 +27,9 @@ class TVXBufferedControl : public QWidget, public TComponent {
 
   /// Pixel height of a font: its point size at the screen's vertical resolution.
   static int FontPixelHeight(const TFont& font);
+  /// A horizontal or vertical line in the pen colour from `from` up to, not
+  /// including, `to`, in either direction.
+  static void Span(TCanvas& canvas, TPoint from, TPoint to);
 
  protected:
   /// Draws the whole picture into FPicture.

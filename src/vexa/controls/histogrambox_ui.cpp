@@ -67,7 +67,9 @@ void THistogramBox::Render() {
     if (!FProc || !FProc->AttachedBitmap()) return;
     FProc->GetHistogram(hist);
   }
-  const uint32_t max = HistogramMax(hist, FKind);
+  // With no channel chosen the labels still give the image's scale; no bar is drawn.
+  const THistogramKind all = HistogramBit(hkRed) | HistogramBit(hkGreen) | HistogramBit(hkBlue) | HistogramBit(hkGray);
+  const uint32_t max = HistogramMax(hist, FKind ? FKind : all);
   if (max == 0) return;
 
   c.Font = FFont;
@@ -110,8 +112,7 @@ void THistogramBox::Render() {
     if (FStyle == hsBars) {
       for (int p = 0; p < lay.Wp; ++p) {
         const uint32_t n = HistogramCount(hist[HistogramEntryAt(p, lay.Wp)], ch);
-        c.MoveTo(lay.L + p, lay.Hp - 1);
-        c.LineTo(lay.L + p, HistogramBarEnd(n, max, lay.Hp));
+        Span(c, {lay.L + p, lay.Hp - 1}, {lay.L + p, HistogramBarEnd(n, max, lay.Hp)});
       }
     } else {
       c.MoveTo(lay.L, lay.Hp - 1);

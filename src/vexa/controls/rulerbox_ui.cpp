@@ -73,14 +73,12 @@ void TRulerBox::Render() {
   const int length = AxisLength();
   for (const TRulerTick& t : RulerTicks(FViewPos, FDotPerUnit, FFrequency, length)) {
     const TTickLine l = RulerTickLine(FGripsDir, FRulerDir, t.Pixel, R / 4, R, W, H);
-    c.MoveTo(l.From.X, l.From.Y);
-    c.LineTo(l.To.X, l.To.Y);
+    Span(c, l.From, l.To);
   }
   const int F = FontPixelHeight(FFont);
   for (const TRulerTick& t : RulerTicks(FViewPos, FDotPerUnit, FLabelFreq, length)) {
     const TTickLine l = RulerTickLine(FGripsDir, FRulerDir, t.Pixel, R / 2, R, W, H);
-    c.MoveTo(l.From.X, l.From.Y);
-    c.LineTo(l.To.X, l.To.Y);
+    Span(c, l.From, l.To);
     const std::string text = RulerLabel(t.Value, FHexLabels);
     const int tw = c.TextWidth(text);
     if (FRulerDir == rdHorizontal) {
