@@ -2,6 +2,7 @@
 
 #include <QActionGroup>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMenuBar>
@@ -24,15 +25,18 @@ std::vector<std::string> SplitWords(const std::string& s) {
 }
 }  // namespace
 
-StudioWindow::StudioWindow() {
-  FView = new TVexaView(this);
-  setCentralWidget(FView);
+StudioWindow::StudioWindow() : FView(new TVexa), FIO(FView->IO()), FProc(FView->Proc()) {
+  FRulers = new StudioRulers(FView, this);
+  setCentralWidget(FRulers);
   FView->SetScrollBars(ssBoth);
   FView->SetBackgroundStyle(vxbsChessboard);
   FView->SetBackGround(RGB2TColor(200, 200, 200));
   FView->SetMouseInteract(VXMI(miZoom) | VXMI(miSelect));
-  FIO.SetAttachedVexa(FView);
-  FProc.SetAttachedVexa(FView);
+  auto* dock = new QDockWidget("Image", this);
+  dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+  FPanel = new StudioSidePanel(FView, dock);
+  dock->setWidget(FPanel);
+  addDockWidget(Qt::RightDockWidgetArea, dock);
 
   FZoomLabel = new QLabel(this);
   FPixelLabel = new QLabel(this);
@@ -41,7 +45,11 @@ StudioWindow::StudioWindow() {
   statusBar()->addWidget(FPixelLabel, 1);
   statusBar()->addPermanentWidget(FSelLabel);
 
-  FView->OnViewChange = [this](TObject*, int) { ShowZoom(); };
+  FView->OnViewChange = [this](TObject*, int) {
+    ShowZoom();
+    FRulers->Sync();
+  };
+  FView->OnImageChange = [this](TObject*) { FPanel->FollowImage(); };
   FView->OnSelectionChanging = [this](TObject*) { ShowSelection(); };
   FView->OnSelectionChange = [this](TObject*) { ShowSelection(); };
   FView->OnMouseMove = [this](TObject*, TShiftState, int x, int y) {
@@ -112,6 +120,8 @@ bool StudioWindow::OpenFile(const std::string& name, std::string& error) {
 
 void StudioWindow::Refresh() {
   FView->Update();
+  FPanel->FollowImage();
+  FRulers->Sync();
   ShowZoom();
   ShowSelection();
 }
@@ -139,11 +149,23 @@ void StudioWindow::RunOperation(const std::string& name) {
   std::vector<std::string> args;
   if (op->MaxArgs() > 0) {
     bool ok = false;
-    const QString text = QInputDialog::getText(this, QString::fromUtf8(op->Name),
-                                               QString("%1\n\nArguments: %2").arg(op->Summary, op->Args),
-                                               QLineEdit::Normal, QString(), &ok);
+    const TRGB c = FPanel->Picked();
+    const QString text = QInputDialog::getText(
+        this, QString::fromUtf8(op->Name),
+        QString("%1\n\nArguments: %2\n(\"pick\" stands for the picked colour, %3 %4 %5)")
+            .arg(op->Summary, op->Args)
+            .arg(c.r)
+            .arg(c.g)
+            .arg(c.b),
+        QLineEdit::Normal, QString(), &ok);
     if (!ok) return;
-    args = SplitWords(text.toStdString());
+    for (const std::string& w : SplitWords(text.toStdString())) {
+      if (w != "pick") {
+        args.push_back(w);
+        continue;
+      }
+      for (int v : {c.r, c.g, c.b}) args.push_back(std::to_string(v));
+    }
   }
   if (!op->CheckArgCount(args.size()).empty()) {
     QMessageBox::warning(this, op->Name, QString("Expected arguments: %1").arg(op->Args));

@@ -1,5 +1,6 @@
-// The studio's main window: one image view with an I/O and a processing
-// component attached, menus for every processing operation, and a status bar.
+// The studio's main window: one all-in-one image view (with its I/O and
+// processing components) framed by rulers, a side panel with the histogram and a
+// colour picker, menus for every processing operation, and a status bar.
 #pragma once
 
 #include <QDockWidget>
@@ -7,11 +8,10 @@
 #include <QMainWindow>
 #include <string>
 
-#include "vexa/io/vexaio.h"
+#include "studio_panels_ui.h"
+#include "vexa/legacy/vexa_ui.h"
 #include "vexa/mview/vexamio.h"
 #include "vexa/mview/vexamview_ui.h"
-#include "vexa/proc/vexaproc.h"
-#include "vexa/view/vexaview_ui.h"
 
 class StudioWindow : public QMainWindow {
  public:
@@ -34,9 +34,11 @@ class StudioWindow : public QMainWindow {
   void ShowGrid(bool browsing);
   void ShowSelectedFrame();
 
-  vexa::TVexaView* FView;
-  vexa::TVexaIO FIO;
-  vexa::TVexaProc FProc;
+  vexa::TVexa* FView;
+  vexa::TVexaIO& FIO;
+  vexa::TVexaProc& FProc;
+  StudioRulers* FRulers;
+  StudioSidePanel* FPanel;
   QLabel* FZoomLabel;
   QLabel* FPixelLabel;
   QLabel* FSelLabel;

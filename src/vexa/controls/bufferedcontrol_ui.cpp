@@ -9,7 +9,7 @@
 namespace vexa {
 
 TVXBufferedControl::TVXBufferedControl(QWidget* parent, TComponent* owner, int width, int height)
-    : QWidget(parent), TComponent(owner) {
+    : QWidget(parent), TComponent(owner), FDefaultSize(width, height) {
   VXInitUI();
   setAttribute(Qt::WA_OpaquePaintEvent);
   resize(width, height);

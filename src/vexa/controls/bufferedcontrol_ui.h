@@ -22,6 +22,8 @@ class TVXBufferedControl : public QWidget, public TComponent {
 
   /// The off-screen picture (RGB, the control's size).
   const QImage& Picture() const { return FPicture; }
+  /// The initial size, so layouts give the control room.
+  QSize sizeHint() const override { return FDefaultSize; }
   /// True when the designer created the control (TComponent's csDesigning).
   bool Designing() const { return HasState(csDesigning); }
 
@@ -40,6 +42,9 @@ class TVXBufferedControl : public QWidget, public TComponent {
   void resizeEvent(QResizeEvent* e) override;
 
   QImage FPicture;
+
+ private:
+  QSize FDefaultSize;
 };
 
 }  // namespace vexa

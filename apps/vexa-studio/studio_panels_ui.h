@@ -1,0 +1,51 @@
+// The studio's auxiliary controls: rulers framing the image view, and a side
+// panel with the image's histogram and a colour picker.
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+
+#include "vexa/controls/gradientbar_ui.h"
+#include "vexa/controls/histogrambox_ui.h"
+#include "vexa/controls/hsvbox_ui.h"
+#include "vexa/controls/rulerbox_ui.h"
+#include "vexa/legacy/vexa_ui.h"
+
+/// The view with a ruler along its top and left edges, in image pixels, following
+/// zoom and scroll.
+class StudioRulers : public QWidget {
+ public:
+  StudioRulers(vexa::TVexa* view, QWidget* parent);
+  /// Recomputes both rulers from the view's zoom and scroll position.
+  void Sync();
+  vexa::TRulerBox& Top() { return *FTop; }
+  vexa::TRulerBox& Left() { return *FLeft; }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  vexa::TVexa* FView;
+  vexa::TRulerBox* FTop;
+  vexa::TRulerBox* FLeft;
+};
+
+/// The histogram of the view's image and a colour picker (an HSV box and a bar
+/// of shades from black to the HSV colour).
+class StudioSidePanel : public QWidget {
+ public:
+  StudioSidePanel(vexa::TVexa* view, QWidget* parent);
+  /// Redraws the histogram from the image.
+  void FollowImage();
+  /// The colour picked last, in the HSV box or among its shades.
+  vexa::TRGB Picked() const { return FPicked; }
+
+ private:
+  void SetPicked(vexa::TRGB c);
+
+  vexa::THistogramBox* FHistogram;
+  vexa::THSVBox* FHSV;
+  vexa::TVXGradientBar* FShades;
+  QLabel* FSwatch;
+  vexa::TRGB FPicked;
+};
