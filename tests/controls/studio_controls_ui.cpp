@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fixtures.h"
 #include "view/ui_test_util_ui.h"
 
 namespace {
@@ -78,7 +79,7 @@ TEST(StudioControls, ScreenshotShowsRulersHistogramAndColourPicker) {
   const std::string studio = VEXA_STUDIO_PATH;
   if (studio.empty() || !std::filesystem::exists(studio)) GTEST_SKIP() << "vexa-studio not built";
   vexa::test::App();
-  const std::filesystem::path shot = std::filesystem::temp_directory_path() / "vexa-studio-controls.png";
+  const std::filesystem::path shot = vexa::test::TempPath("studio-controls.png");
   std::filesystem::remove(shot);
   const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout 60 '" + studio + "' --screenshot '" + shot.string() +
                           "' >/dev/null 2>&1";

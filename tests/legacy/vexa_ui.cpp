@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "support/fixtures.h"
 #include "view/ui_test_util_ui.h"
 #include "vexa/controls/histogrambox_ui.h"
 
@@ -15,7 +16,6 @@ using namespace vexa;
 
 namespace {
 
-const std::string kRgb24 = std::string(VEXA_TESTDATA_DIR) + "/bmp/bmpsuite/g/rgb24.bmp";
 
 struct VexaFixture : ::testing::Test {
   void SetUp() override { vexa::test::App(); }
@@ -54,7 +54,7 @@ TEST_F(VexaFixture, OneProgressHandlerAndOneLanguageForBoth) {
   v.SetOnProgress([&](TObject* sender, int) {
     if (senders.empty() || senders.back() != sender) senders.push_back(sender);
   });
-  v.LoadFromFile(kRgb24);
+  v.LoadFromFile(vexa::test::TestData("bmp/bmpsuite/g/rgb24.bmp"));
   ASSERT_FALSE(v.Aborting());
   EXPECT_EQ(v.Bitmap().Width(), 127);
   EXPECT_EQ(v.IOParams().FileType, ioBMP);
