@@ -15,6 +15,7 @@
 #include <string>
 
 #include "vexa/core/bitmap.h"
+#include "vexa/core/drawstyles.h"
 #include "vexa/view/viewgeometry.h"
 
 class QPainter;
@@ -24,8 +25,6 @@ class QImage;
 namespace vexa {
 
 enum TPenMode { pmCopy, pmNot, pmXor };
-enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear };
-enum TBrushStyle { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
 
 struct TPen {
   TColor Color = clBlack;
