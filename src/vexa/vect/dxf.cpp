@@ -130,8 +130,12 @@ class TDXFImport {
 
   void Extents() {
     const double dy = FMaxY - FMinY + 1, dx = FMaxX - FMinX + 1;
-    // Empty or inverted extents would divide by zero or mirror the drawing: keep 1:1.
-    if (!(dx > 0 && dy > 0)) return;
+    // Empty or inverted extents (1e20 .. -1e20 marks an unmeasured drawing) would
+    // divide by zero or mirror it: draw it 1:1 from the origin instead.
+    if (!(dx > 0 && dy > 0)) {
+      FMinX = FMinY = 0;
+      return;
+    }
     const double s = std::fmin(H / dy, W / dx);
     if (!(s > 0) || !std::isfinite(s)) return;
     FScale = s;

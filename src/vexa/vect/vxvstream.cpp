@@ -116,8 +116,20 @@ class TInflateSource : public TRecordSource {
     }
   }
   int64_t Remaining() override { return -1; }
-  /// Leaves the stream right after the compressed data it consumed.
-  void Finish() { FStream.Seek(-static_cast<int64_t>(FZ.avail_in), soCurrent); }
+  /// Checks that the compressed data ends whole (its checksum included) and leaves
+  /// the stream right after it.
+  void Finish() {
+    // Data past the last record is tolerated, up to a bound that keeps a bomb cheap.
+    uint8_t sink[4096];
+    for (int64_t drained = 0; !FEnded && drained < (1 << 20); drained += sizeof sink) {
+      try {
+        Read(sink, sizeof sink);
+      } catch (const EReadError&) {
+        if (!FEnded) throw;
+      }
+    }
+    FStream.Seek(-static_cast<int64_t>(FZ.avail_in), soCurrent);
+  }
 
  private:
   TStream& FStream;
