@@ -253,6 +253,8 @@ class TVXVectModel {
   void AddSelObjectNS(int idx);
   void UnSelObject(int idx);
   void UnSelAllObjects();
+  /// As UnSelAllObjects without the selection event.
+  void UnSelAllObjectsNS() { FSelected.clear(); }
   /// Selects every object inside the root frame's rectangle.
   void SelAllObjects();
   /// Adds (without event) every non-frame object whose rectangle lies entirely inside
