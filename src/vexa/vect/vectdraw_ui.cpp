@@ -74,7 +74,7 @@ void DrawRuler(TCanvas& c, const TVXVectModel& m, int idx, int ax, int ay, int b
   p.save();
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.setFont(font);
-  p.setPen(Q(o.PenColor));
+  p.setPen(QPen(Q(o.PenColor), 0, Qt::SolidLine, Qt::FlatCap));
   if (o.RulerType == vxrtRULER) {
     // A tick every step, the step being the smallest power of ten of bitmap pixels
     // at least 4 screen pixels long; every 5th and 10th longer, every 10th numbered.
@@ -86,7 +86,8 @@ void DrawRuler(TCanvas& c, const TVXVectModel& m, int idx, int ax, int ay, int b
       const double t = i * screenStep;
       const int size = i % 10 == 0 ? 9 : (i % 5 == 0 ? 6 : 3);
       const QPointF at(ax + ux * t, ay + uy * t);
-      p.drawLine(at, at + QPointF(nx * size, ny * size));
+      // From the pixel next to the line, `size` pixels long (the flat cap leaves the last point out).
+      p.drawLine(at + QPointF(nx, ny), at + QPointF(nx * (size + 1), ny * (size + 1)));
       if (i % 10 == 0 && i > 0) {
         p.save();
         p.translate(at + QPointF(nx * 10, ny * 10));

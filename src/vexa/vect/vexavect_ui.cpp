@@ -390,6 +390,8 @@ void TVexaVect::mouseReleaseEvent(QMouseEvent* e) {
       t.Bottom = b.Y;
     }
     t.Kind = static_cast<TVXVObjectKind>(FInserting);
+    // Kept ordered, so that a later click makes a box of this size below-right of it.
+    if (!t.IsSegment()) OrdCor(t.Left, t.Top, t.Right, t.Bottom);
     if (VXHasVt(FMouseInteractVt, miDragLen)) {
       FHint->hide();
       if (OnDragLenEnd) OnDragLenEnd(this, FLastDragLen);
