@@ -50,11 +50,13 @@ void DrawText(TCanvas& c, const TVXVObject& o, const TVXLogFont& f, int x1, int 
   p.setFont(VXQFont(f, zoom, h));
   p.setPen(Q(o.PenColor));
   if (o.BrushStyle == bsSolid) p.fillRect(x1, y1, w, h, Q(o.BrushColor));
-  p.translate(x1, y1);
-  // Escapement turns counter-clockwise; Qt's rotation runs clockwise on screen.
+  // Rotated about the box's centre, so that turned text stays inside its box;
+  // escapement turns counter-clockwise, Qt's rotation clockwise on screen.
+  p.translate(x1 + w / 2.0, y1 + h / 2.0);
   if (f.Escapement) p.rotate(-f.Escapement / 10.0);
   static const Qt::Alignment kAlign[3] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter};
-  p.drawText(QRect(0, 0, w, h), kAlign[o.TextAlign <= 2 ? o.TextAlign : 0] | Qt::AlignTop | Qt::TextDontClip,
+  const Qt::Alignment vertical = f.Escapement ? Qt::AlignVCenter : Qt::AlignTop;
+  p.drawText(QRectF(-w / 2.0, -h / 2.0, w, h), kAlign[o.TextAlign <= 2 ? o.TextAlign : 0] | vertical | Qt::TextDontClip,
              QString::fromStdString(o.Text));
   p.restore();
 }

@@ -10,7 +10,7 @@
 //                  ----|>                               ----<|
 //   box      (x1, y1) to (x2 + 1, y2 + 1) exclusive; ellipse and arc in the same box
 //   text     clipped to the box, aligned left / right / centred, rotated by the
-//            font's escapement about the box's top-left corner
+//            font's escapement about the box's centre
 //   ruler    the line with a 9-pixel bar across each end and the length as a label
 //            along it, or (vxrtRULER) tick marks every step, longer every 5th and 10th
 #pragma once
