@@ -18,7 +18,7 @@ double LabelStep(double scale, double minPixels) {
 }
 }  // namespace
 
-StudioRulers::StudioRulers(TVexa* view, QWidget* parent) : QWidget(parent), FView(view) {
+StudioRulers::StudioRulers(TVexaView* view, QWidget* parent) : QWidget(parent), FView(view) {
   FTop = new TRulerBox(this);
   FLeft = new TRulerBox(this);
   for (TRulerBox* r : {FTop, FLeft}) r->SetGripsCount(0);
@@ -55,10 +55,10 @@ void StudioRulers::resizeEvent(QResizeEvent* e) {
   Sync();
 }
 
-StudioSidePanel::StudioSidePanel(TVexa* view, QWidget* parent) : QWidget(parent) {
+StudioSidePanel::StudioSidePanel(TVexaProc* proc, QWidget* parent) : QWidget(parent) {
   FHistogram = new THistogramBox(this);
   FHistogram->SetHistogramKind(HistogramBit(hkRed) | HistogramBit(hkGreen) | HistogramBit(hkBlue));
-  FHistogram->SetAttachedVexaProc(&view->Proc());
+  FHistogram->SetAttachedVexaProc(proc);
   FHSV = new THSVBox(this);
   FHSV->setFixedSize(150, 105);
   FShades = new TVXGradientBar(this);

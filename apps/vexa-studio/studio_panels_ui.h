@@ -9,13 +9,14 @@
 #include "vexa/controls/histogrambox_ui.h"
 #include "vexa/controls/hsvbox_ui.h"
 #include "vexa/controls/rulerbox_ui.h"
-#include "vexa/legacy/vexa_ui.h"
+#include "vexa/proc/vexaproc.h"
+#include "vexa/view/vexaview_ui.h"
 
 /// The view with a ruler along its top and left edges, in image pixels, following
 /// zoom and scroll.
 class StudioRulers : public QWidget {
  public:
-  StudioRulers(vexa::TVexa* view, QWidget* parent);
+  StudioRulers(vexa::TVexaView* view, QWidget* parent);
   /// Recomputes both rulers from the view's zoom and scroll position.
   void Sync();
   vexa::TRulerBox& Top() { return *FTop; }
@@ -25,7 +26,7 @@ class StudioRulers : public QWidget {
   void resizeEvent(QResizeEvent* e) override;
 
  private:
-  vexa::TVexa* FView;
+  vexa::TVexaView* FView;
   vexa::TRulerBox* FTop;
   vexa::TRulerBox* FLeft;
 };
@@ -34,7 +35,7 @@ class StudioRulers : public QWidget {
 /// of shades from black to the HSV colour).
 class StudioSidePanel : public QWidget {
  public:
-  StudioSidePanel(vexa::TVexa* view, QWidget* parent);
+  StudioSidePanel(vexa::TVexaProc* proc, QWidget* parent);
   /// Redraws the histogram from the image.
   void FollowImage();
   /// The colour picked last, in the HSV box or among its shades.

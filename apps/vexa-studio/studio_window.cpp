@@ -25,7 +25,8 @@ std::vector<std::string> SplitWords(const std::string& s) {
 }
 }  // namespace
 
-StudioWindow::StudioWindow() : FView(new TVexa), FIO(FView->IO()), FProc(FView->Proc()) {
+StudioWindow::StudioWindow() {
+  FView = new TVexaVect(this);
   FRulers = new StudioRulers(FView, this);
   setCentralWidget(FRulers);
   FView->SetScrollBars(ssBoth);
@@ -34,7 +35,7 @@ StudioWindow::StudioWindow() : FView(new TVexa), FIO(FView->IO()), FProc(FView->
   FView->SetMouseInteract(VXMI(miZoom) | VXMI(miSelect));
   auto* dock = new QDockWidget("Image", this);
   dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
-  FPanel = new StudioSidePanel(FView, dock);
+  FPanel = new StudioSidePanel(&FProc, dock);
   dock->setWidget(FPanel);
   addDockWidget(Qt::RightDockWidgetArea, dock);
 
@@ -114,6 +115,13 @@ bool StudioWindow::OpenFile(const std::string& name, std::string& error) {
   const TBitmap& b = FView->Bitmap();
   if (b.Width() > FView->ClientWidth() || b.Height() > FView->ClientHeight()) FView->Fit();
   FFileName = name;
+  // Objects saved beside the picture come back with it.
+  FView->RemoveAllObjects();
+  const std::string objects = name.substr(0, name.find_last_of('.')) + ".vxv";
+  try {
+    if (_getfilesize(objects.c_str()) > 0) FView->LoadFromFileVXV(objects);
+  } catch (const std::exception&) {
+  }
   setWindowTitle(QString("Vexa Studio - %1").arg(QString::fromStdString(name)));
   return true;
 }
@@ -292,6 +300,8 @@ void StudioWindow::BuildMenus() {
     a->setChecked(i == vxbsChessboard);
     bgGroup->addAction(a);
   }
+
+  BuildVectorMenu();
 
   QMenu* mouse = menuBar()->addMenu("&Mouse");
   auto* modeGroup = new QActionGroup(this);

@@ -1,6 +1,7 @@
-// The studio's main window: one all-in-one image view (with its I/O and
-// processing components) framed by rulers, a side panel with the histogram and a
-// colour picker, menus for every processing operation, and a status bar.
+// The studio's main window: one image view (a vector view) with an I/O and a
+// processing component attached, framed by rulers, a side panel with the histogram
+// and a colour picker, menus for every processing operation and for the vector
+// objects, and a status bar.
 #pragma once
 
 #include <QDockWidget>
@@ -9,9 +10,10 @@
 #include <string>
 
 #include "studio_panels_ui.h"
-#include "vexa/legacy/vexa_ui.h"
 #include "vexa/mview/vexamio.h"
 #include "vexa/mview/vexamview_ui.h"
+#include "vexa/proc/vexaproc.h"
+#include "vexa/vect/vexavect_ui.h"
 
 class StudioWindow : public QMainWindow {
  public:
@@ -23,9 +25,12 @@ class StudioWindow : public QMainWindow {
   vexa::TVexaMView& Grid() { return *FGrid; }
   /// Shows every image of a folder as thumbnails; selecting one opens it.
   void BrowseFolder(const std::string& dir);
+  vexa::TVexaVect& Vect() { return *FView; }
 
  private:
   void BuildMenus();
+  /// The Vector menu (studio_vector.cpp).
+  void BuildVectorMenu();
   void RunOperation(const std::string& name);
   void ShowZoom();
   void ShowSelection();
@@ -34,9 +39,9 @@ class StudioWindow : public QMainWindow {
   void ShowGrid(bool browsing);
   void ShowSelectedFrame();
 
-  vexa::TVexa* FView;
-  vexa::TVexaIO& FIO;
-  vexa::TVexaProc& FProc;
+  vexa::TVexaVect* FView;
+  vexa::TVexaIO FIO;
+  vexa::TVexaProc FProc;
   StudioRulers* FRulers;
   StudioSidePanel* FPanel;
   QLabel* FZoomLabel;

@@ -3,12 +3,12 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPainter>
 #include <cmath>
 
 #include "vexa/vect/measure.h"
 #include "vexa/vect/vectdraw_ui.h"
+#include "vexa/vect/vecttool_ui.h"
 #include "vexa/view/qtbitmap_ui.h"
 
 namespace vexa {
@@ -39,6 +39,7 @@ class TVXTextEditor : public QLineEdit {
 };
 
 TVexaVect::TVexaVect(QWidget* parent, TComponent* owner) : TVexaView(parent, owner) {
+  FTool = AddTool(std::make_unique<TVXVectTool>(*this), vxtpAfterModes);
   FHint = new TVXHint(this);
   setFocusPolicy(Qt::StrongFocus);
   SetMeasureDPI(DPIX(), DPIY());
@@ -128,14 +129,8 @@ void TVexaVect::SetMouseInteractVt(TVXMouseInteractVt s) {
 }
 
 void TVexaVect::CancelInteracts() {
-  const bool editing = FEditing >= 0;
-  if (editing) EndTextEdit(true);
-  const bool dragging = FInserting >= 0 || FGrip != 0 || FSelecting;
-  FInserting = -1;
-  FGrip = 0;
-  FSelecting = false;
-  FHeld = false;
-  if (dragging) update();
+  if (FEditing >= 0) EndTextEdit(true);
+  if (FTool && FTool->Cancel()) update();
 }
 
 void TVexaVect::SetZoomObjectsWidth(bool on) {
@@ -239,240 +234,9 @@ void TVexaVect::keyPressEvent(QKeyEvent* e) {
   TVexaView::keyPressEvent(e);
 }
 
-// ---------------------------------------------------------------- mouse
-
-QPoint TVexaVect::ClientAt(const QMouseEvent* e) const {
-  return {static_cast<int>(e->position().x()) - BorderWidth(), static_cast<int>(e->position().y()) - BorderWidth()};
-}
-
 TRect TVexaVect::VisibleBitmapRect() const {
   const TVXViewGeometry& g = Geometry();
   return {XScr2Bmp(g.OffX), YScr2Bmp(g.OffY), XScr2Bmp(g.OffX + g.DrawW - 1), YScr2Bmp(g.OffY + g.DrawH - 1)};
-}
-
-void TVexaVect::AutoScrollTo(int x, int y) {
-  const TVXViewGeometry& g = Geometry();
-  const int right = g.OffX + g.DrawW - 1, bottom = g.OffY + g.DrawH - 1;
-  const int dx = x < g.OffX ? x - g.OffX : (x > right ? x - right : 0);
-  const int dy = y < g.OffY ? y - g.OffY : (y > bottom ? y - bottom : 0);
-  if (dx == 0 && dy == 0) return;
-  const int oldX = g.ViewX, oldY = g.ViewY;
-  SetViewXY(oldX + dx, oldY + dy);
-  // The press point stays on the same bitmap pixel.
-  FPressX += oldX - Geometry().ViewX;
-  FPressY += oldY - Geometry().ViewY;
-}
-
-void TVexaVect::mousePressEvent(QMouseEvent* e) {
-  TVexaView::mousePressEvent(e);
-  if (e->button() != Qt::LeftButton) return;
-  const QPoint at = ClientAt(e);
-  PressAt(at.x(), at.y(), e->modifiers(), false);
-}
-
-void TVexaVect::mouseDoubleClickEvent(QMouseEvent* e) {
-  // The view's handler treats the second click as a press; ours then opens text editing.
-  TVexaView::mouseDoubleClickEvent(e);
-  if (e->button() != Qt::LeftButton || !VXHasVt(FMouseInteractVt, miObjectSelect)) return;
-  const QPoint at = ClientAt(e);
-  PressAt(at.x(), at.y(), e->modifiers(), true);
-}
-
-void TVexaVect::PressAt(int x, int y, Qt::KeyboardModifiers, bool doubleClick) {
-  if (FEditing >= 0) EndTextEdit(true);
-  Geometry().ClampToDrawRect(x, y);
-  FPressX = FDragX = FLastX = x;
-  FPressY = FDragY = FLastY = y;
-  FMoved = false;
-  FGrip = 0;
-  FSelecting = false;
-  FInserting = VXInsertKindOf(FMouseInteractVt);
-  FHeld = FInserting >= 0 || VXHasVt(FMouseInteractVt, miObjectSelect);
-  if (!VXHasVt(FMouseInteractVt, miObjectSelect)) return;
-  if (doubleClick) {
-    double d;
-    const TPoint b = ToBitmap(x, y);
-    const int idx = FindNearObj(kVXRoot, b.X, b.Y, d, VisibleBitmapRect());
-    if (idx >= 0 && ObjKind(idx) == vxkTEXT && d == 0) {
-      FHeld = false;
-      UnSelAllObjectsNS();
-      AddSelObject(idx);
-      ActiveTextEdit(idx);
-    }
-    return;
-  }
-  int grip = 0;
-  if (FindSelGrip(x, y, grip, Geometry()) != kVXNone)
-    FGrip = grip;
-  else
-    FSelecting = true;
-}
-
-void TVexaVect::mouseMoveEvent(QMouseEvent* e) {
-  TVexaView::mouseMoveEvent(e);
-  const QPoint at = ClientAt(e);
-  int x = at.x(), y = at.y();
-  Geometry().ClampToDrawRect(x, y);
-  FMouseX = x;
-  FMouseY = y;
-  if (!FHeld || !(e->buttons() & Qt::LeftButton)) {
-    UpdateHint(x, y);
-    return;
-  }
-  AutoScrollTo(at.x(), at.y());
-  x = at.x();
-  y = at.y();
-  Geometry().ClampToDrawRect(x, y);
-  if (x != FPressX || y != FPressY) FMoved = true;
-  const bool ctrl = e->modifiers() & Qt::ControlModifier;
-  if (FInserting == vxkLINE || FInserting == vxkRULER) {
-    if (ctrl) _CastPolySelCC(FPressX, FPressY, x, y);
-    FDragX = x;
-    FDragY = y;
-    if (VXHasVt(FMouseInteractVt, miDragLen)) {
-      FLastDragLen = VXDragLen(x - FPressX, y - FPressY, Zoom(), CoefX(), CoefY());
-      ShowDragLenHint({x, y});
-    }
-    update();
-  } else if (FInserting == vxkELLIPSE && ctrl) {
-    const int dx = x - FPressX, dy = y - FPressY, r = std::max(std::abs(dx), std::abs(dy));
-    FDragX = FPressX + (dx < 0 ? -r : r);
-    FDragY = FPressY + (dy < 0 ? -r : r);
-    update();
-  } else if (FInserting >= 0) {
-    FDragX = x;
-    FDragY = y;
-    update();
-  } else if (FGrip) {
-    // Measured from the press point, so that zoomed drags do not lose pixels to rounding.
-    const int bx = VXRound(static_cast<long double>(x - FPressX) * 100 / Zoom());
-    const int by = VXRound(static_cast<long double>(y - FPressY) * 100 / Zoom());
-    const int ax = VXRound(static_cast<long double>(FDragX - FPressX) * 100 / Zoom());
-    const int ay = VXRound(static_cast<long double>(FDragY - FPressY) * 100 / Zoom());
-    FDragX = x;
-    FDragY = y;
-    if (bx != ax || by != ay) {
-      VXDragSelGrip(*this, FGrip, bx - ax, by - ay);
-      Update();
-    }
-  } else if (FSelecting) {
-    FDragX = x;
-    FDragY = y;
-    UnSelAllObjectsNS();
-    const TPoint a = ToBitmap(FPressX, FPressY), b = ToBitmap(x, y);
-    SelInRect(kVXRoot, a.X, a.Y, b.X, b.Y);
-    SelectionChanged();
-    Update();
-  }
-  FLastX = x;
-  FLastY = y;
-  UpdateHint(x, y);
-}
-
-void TVexaVect::mouseReleaseEvent(QMouseEvent* e) {
-  TVexaView::mouseReleaseEvent(e);
-  if (!FHeld || e->button() != Qt::LeftButton) return;
-  FHeld = false;
-  if (FEditing >= 0) return;
-  if (FInserting >= 0) {
-    TVXVObject& t = Obj(kVXTemplate);
-    const TPoint a = ToBitmap(FPressX, FPressY);
-    if (!FMoved) {
-      t.Right += a.X - t.Left;
-      t.Bottom += a.Y - t.Top;
-      t.Left = a.X;
-      t.Top = a.Y;
-    } else {
-      const TPoint b = ToBitmap(FDragX, FDragY);
-      t.Left = a.X;
-      t.Top = a.Y;
-      t.Right = b.X;
-      t.Bottom = b.Y;
-    }
-    t.Kind = static_cast<TVXVObjectKind>(FInserting);
-    // Kept ordered, so that a later click makes a box of this size below-right of it.
-    if (!t.IsSegment()) OrdCor(t.Left, t.Top, t.Right, t.Bottom);
-    if (VXHasVt(FMouseInteractVt, miDragLen)) {
-      FHint->hide();
-      if (OnDragLenEnd) OnDragLenEnd(this, FLastDragLen);
-    } else {
-      const int idx = AddNewObject();
-      UnSelAllObjectsNS();
-      AddSelObject(idx);
-      if (t.Kind == vxkTEXT)
-        ActiveTextEdit(idx);
-      else
-        VectorialChanged();
-    }
-  } else if (FSelecting && !FMoved) {
-    double d;
-    const TPoint b = ToBitmap(FPressX, FPressY);
-    const int idx = FindNearObj(kVXRoot, b.X, b.Y, d, VisibleBitmapRect());
-    const bool shift = e->modifiers() & Qt::ShiftModifier;
-    if (idx < 0) {
-      if (!shift) UnSelAllObjects();
-    } else if (shift) {
-      if (IsSelObject(idx))
-        UnSelObject(idx);
-      else
-        AddSelObject(idx);
-    } else {
-      UnSelAllObjectsNS();
-      AddSelObject(idx);
-    }
-  } else if (FGrip) {
-    VXOrderSelRects(*this);
-    VectorialChanged();
-  }
-  FInserting = -1;
-  FGrip = 0;
-  FSelecting = false;
-  Update();
-}
-
-// ---------------------------------------------------------------- rubber bands
-
-void TVexaVect::paintEvent(QPaintEvent* e) {
-  TVexaView::paintEvent(e);
-  if (!FHeld || !FMoved || PaintLock() > 0) return;
-  QPainter p(this);
-  p.translate(BorderWidth(), BorderWidth());
-  p.setClipRect(0, 0, ClientWidth(), ClientHeight());
-  DrawRubber(p);
-}
-
-void TVexaVect::DrawRubber(QPainter& p) {
-  TCanvas c(p);
-  c.Pen = {clBlack, 1, psSolid, pmNot};
-  c.Brush = {clBlack, bsClear};
-  if (FInserting == vxkRULER) {
-    // The ruler being inserted, drawn as it will look.
-    TVXVObject& t = Obj(kVXTemplate);
-    const TVXVObject saved = t;
-    const TPoint a = ToBitmap(FPressX, FPressY), b = ToBitmap(FDragX, FDragY);
-    t.Kind = vxkRULER;
-    t.Left = a.X;
-    t.Top = a.Y;
-    t.Right = b.X;
-    t.Bottom = b.Y;
-    TVXDrawContext ctx;
-    ctx.Geom = Geometry();
-    ctx.ZoomObjectsWidth = FZoomObjectsWidth;
-    VXDrawObject(c, *this, kVXTemplate, ctx);
-    t = saved;
-  } else if (FInserting == vxkLINE) {
-    c.MoveTo(FPressX, FPressY);
-    c.LineTo(FDragX, FDragY);
-  } else if (FInserting == vxkELLIPSE) {
-    int x1 = FPressX, y1 = FPressY, x2 = FDragX, y2 = FDragY;
-    OrdCor(x1, y1, x2, y2);
-    c.Ellipse(x1, y1, x2 + 1, y2 + 1);
-  } else if (FInserting >= 0 || FSelecting) {
-    int x1 = FPressX, y1 = FPressY, x2 = FDragX, y2 = FDragY;
-    OrdCor(x1, y1, x2, y2);
-    c.Rectangle(x1, y1, x2 + 1, y2 + 1);
-  }
-  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
 // ---------------------------------------------------------------- measurement
@@ -527,7 +291,7 @@ void TVexaVect::UpdateHint(int x, int y) {
     ShowAreaHint({x, y});
   else if (VXHasVt(FMouseInteractVt, miLineLen))
     ShowLineLenHint({x, y});
-  else if (VXHasVt(FMouseInteractVt, miDragLen) && FInserting >= 0 && FMoved)
+  else if (VXHasVt(FMouseInteractVt, miDragLen) && FTool->Inserting() >= 0 && FHint->isVisible())
     ShowDragLenHint({x, y});
 }
 

@@ -2,9 +2,10 @@
 // with the mouse, measured, saved (VXV) and burnt into the bitmap.
 //
 // The object model, the VXV stream, DXF import and the measurement units come from
-// TVXVectModel (core); this class draws, converts mouse and key events, keeps the
-// in-place text editor and the measurement hint. All of the view's own selection
-// modes stay available: the vector modes (SetMouseInteractVt) are a second set.
+// TVXVectModel (core); this class draws, keeps the in-place text editor and the
+// measurement hint, and handles the keys. The mouse goes to the view's tools: all
+// of the view's own selection modes stay available, and the vector modes
+// (SetMouseInteractVt) are one more tool after them (vecttool_ui.h).
 // Object coordinates are bitmap pixels; mouse positions are client pixels.
 #pragma once
 
@@ -20,6 +21,8 @@
 class QLineEdit;
 
 namespace vexa {
+
+class TVXVectTool;
 
 /// May rewrite the hint text before it is shown.
 using TVXVMeasureHintEvent = std::function<void(TObject* sender, std::string& text, double value)>;
@@ -102,41 +105,29 @@ class TVexaVect : public TVexaView, public TVXVectModel {
   void VectorialChanged() override;
   void MeasureChanged() override;
 
-  void paintEvent(QPaintEvent* e) override;
-  void mousePressEvent(QMouseEvent* e) override;
-  void mouseMoveEvent(QMouseEvent* e) override;
-  void mouseReleaseEvent(QMouseEvent* e) override;
-  void mouseDoubleClickEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
 
  private:
   friend class TVXTextEditor;
+  friend class TVXVectTool;
   int BorderWidth() const { return BorderStyle() == bsSingle ? 2 : 0; }
-  QPoint ClientAt(const QMouseEvent* e) const;
   TPoint ToBitmap(int x, int y) const { return {XScr2Bmp(x), YScr2Bmp(y)}; }
+  /// The part of the bitmap on screen, inclusive.
   TRect VisibleBitmapRect() const;
   void PlaceEditor();
   void ShowHint(TPoint p, const std::string& text, double value);
-  void DrawRubber(QPainter& p);
-  void AutoScrollTo(int x, int y);
   void EndTextEdit(bool keep);
-  void PressAt(int x, int y, Qt::KeyboardModifiers mods, bool doubleClick);
 
   TVXMouseInteractVt FMouseInteractVt = 0;
+  TVXVectTool* FTool = nullptr;
   bool FZoomObjectsWidth = true;
   bool FAllHidden = false;
-  int FInserting = -1;  ///< kind being inserted, -1 none
-  int FGrip = 0;        ///< grip being dragged, 0 none
-  bool FSelecting = false;  ///< rubber-band object selection
-  bool FMoved = false, FHeld = false;
-  int FPressX = 0, FPressY = 0, FDragX = 0, FDragY = 0, FLastX = 0, FLastY = 0;
-  int FMouseX = 0, FMouseY = 0;
+  int FMouseX = 0, FMouseY = 0;  ///< last pointer position, client pixels (the rubber band's end)
   int FEditing = -1;
   QLineEdit* FEditor = nullptr;
   TVXHint* FHint = nullptr;
   double FLastDragLen = 0;
-  bool FInUpdate = false;
 };
 
 }  // namespace vexa
