@@ -27,6 +27,8 @@ std::vector<std::string> SplitWords(const std::string& s) {
 
 StudioWindow::StudioWindow() {
   FView = new TVexaVect(this);
+  FIO.SetAttachedVexa(FView);
+  FProc.SetAttachedVexa(FView);
   FRulers = new StudioRulers(FView, this);
   setCentralWidget(FRulers);
   FView->SetScrollBars(ssBoth);
