@@ -66,6 +66,10 @@ TEST(VectModel, TemplateColourChangesOnlyLaterObjects) {
   // The template's setters ask for no repaint; the rectangle setters always do.
   EXPECT_EQ(m.TemplateRefreshes, 1);
   EXPECT_EQ(m.ObjectsCount(), 2);
+  // Once the last object is gone, -2 names nothing and reaches no freed memory.
+  m.RemoveObject(kVXLast);
+  EXPECT_FALSE(m.IsAlive(kVXLast));
+  EXPECT_FALSE(m.Obj(kVXLast).Alive);
 }
 
 TEST(VectModel, EqualBitmapsShareOneSlotUntilTheLastReferenceGoes) {

@@ -131,10 +131,19 @@ const TVXVObject& TVXVectModel::Obj(int idx) const {
     case kVXRoot:
       return FRoot;
     case kVXLast:
-      return FObjects[static_cast<size_t>(FLast)];
+      idx = FLast;
+      break;
     default:
-      return FObjects[static_cast<size_t>(idx)];
+      break;
   }
+  // Indices are the caller's to get right; one that names nothing (kVXNone, -2
+  // after the last object went) reads and writes a scratch record, not memory.
+  if (idx < 0 || idx >= ObjectsCapacity()) {
+    FScratch = TVXVObject{};
+    FScratch.Alive = false;
+    return FScratch;
+  }
+  return FObjects[static_cast<size_t>(idx)];
 }
 
 bool TVXVectModel::IsAlive(int idx) const {
@@ -688,6 +697,16 @@ void TVXVectModel::SetMUnit(TVXUnits u) {
   FMUnit = u;
   FTemplate.RulerUnit = u;
   UpdateCoef();
+  MeasureChanged();
+}
+
+void TVXVectModel::SetFloatDigits(int digits) {
+  FloatDigits = digits;
+  MeasureChanged();
+}
+
+void TVXVectModel::SetFloatPrecision(int precision) {
+  FloatPrecision = precision;
   MeasureChanged();
 }
 

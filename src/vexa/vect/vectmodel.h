@@ -16,7 +16,8 @@
 // position of an object) come from a TVXViewGeometry and truncate, unlike the
 // view's rounded mapping:  client x = trunc(x * Zoom / 100) + OffX - ViewX.
 //
-// Indices are trusted: callers pass a live object index or one of -1, -2, -3.
+// Indices are trusted: callers pass a live object index or one of -1, -2, -3; any
+// other index reaches a scratch record rather than memory it does not own.
 // The hooks (virtual, empty here) let the widget repaint and fire its events.
 #pragma once
 
@@ -304,6 +305,9 @@ class TVXVectModel {
   double CoefX() const { return FCoefX; }
   double CoefY() const { return FCoefY; }
   int FloatDigits = 2, FloatPrecision = 15;
+  /// Store and refresh the hint.
+  void SetFloatDigits(int digits);
+  void SetFloatPrecision(int precision);
   /// The value formatted for a hint: fixed, FloatPrecision significant digits,
   /// FloatDigits decimals, a space and the unit's name (with "²" for areas).
   std::string MeasureText(double value, TVXUnits unit, bool area) const;
@@ -330,6 +334,7 @@ class TVXVectModel {
 
   std::vector<TVXVObject> FObjects;
   TVXVObject FTemplate, FRoot;
+  mutable TVXVObject FScratch;
   int FCount = 0;
   std::vector<TVXBitmapSlot> FBitmaps;
   std::vector<int> FSelected;

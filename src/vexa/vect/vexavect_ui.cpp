@@ -281,9 +281,9 @@ void TVexaVect::ShowLineLenHint(TPoint p) {
 }
 
 void TVexaVect::ShowDragLenHint(TPoint p) {
-  // Beside the pointer, offset like the drawing rectangle.
-  const TVXViewGeometry& g = Geometry();
-  ShowHint({p.X + g.OffX + 8, p.Y + g.OffY + 8}, MeasureText(FLastDragLen, MUnit(), false), FLastDragLen);
+  // Below-right of the pointer, clear of the rubber line's end.
+  const TPoint at = p.X < 0 || p.Y < 0 ? p : TPoint{p.X + 8, p.Y + 8};
+  ShowHint(at, MeasureText(FLastDragLen, MUnit(), false), FLastDragLen);
 }
 
 void TVexaVect::UpdateHint(int x, int y) {
