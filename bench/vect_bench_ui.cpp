@@ -4,26 +4,16 @@
 // Runs on the offscreen platform.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QImage>
-#include <cstdlib>
 
+#include "bench_app_ui.h"
 #include "vexa/core/sample.h"
 #include "vexa/vect/vexavect_ui.h"
 
 using namespace vexa;
+using vexa::bench::App;
 
 namespace {
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "vect_bench";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  // Never destroyed: Qt's input devices must not be torn down by static destructors.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
 
 const TBitmap& Photo() {
   static const TBitmap bmp = VXMakeSampleImage(4000, 3000, 1);

@@ -253,36 +253,18 @@ int TVXVectModel::GetObjPos(int frame, int idx) const {
   return it == list.end() ? -1 : static_cast<int>(it - list.begin());
 }
 
-void TVXVectModel::SetObjFrontOf(int idx, int other) {
+void TVXVectModel::MoveInFrame(int idx, int other, bool front) {
   idx = Resolve(idx);
   other = Resolve(other);
   if (idx == other) return;
   DetachFromParent(idx);
   TVXVObject& o = FObjects[static_cast<size_t>(idx)];
-  if (other < 0) {
-    Obj(o.Parent).Children.push_back(idx);
-  } else {
-    o.Parent = FObjects[static_cast<size_t>(other)].Parent;
-    auto& list = Obj(o.Parent).Children;
-    list.insert(std::find(list.begin(), list.end(), other) + 1, idx);
-  }
-  Changed(idx, true);
-}
-
-void TVXVectModel::SetObjBackTo(int idx, int other) {
-  idx = Resolve(idx);
-  other = Resolve(other);
-  if (idx == other) return;
-  DetachFromParent(idx);
-  TVXVObject& o = FObjects[static_cast<size_t>(idx)];
-  if (other < 0) {
-    auto& list = Obj(o.Parent).Children;
-    list.insert(list.begin(), idx);
-  } else {
-    o.Parent = FObjects[static_cast<size_t>(other)].Parent;
-    auto& list = Obj(o.Parent).Children;
-    list.insert(std::find(list.begin(), list.end(), other), idx);
-  }
+  // Beside `other`, in other's frame; without one, at an end of the object's own frame.
+  if (other >= 0) o.Parent = FObjects[static_cast<size_t>(other)].Parent;
+  auto& list = Obj(o.Parent).Children;
+  auto at = other < 0 ? (front ? list.end() : list.begin()) : std::find(list.begin(), list.end(), other);
+  if (other >= 0 && front) ++at;
+  list.insert(at, idx);
   Changed(idx, true);
 }
 
@@ -294,24 +276,6 @@ void TVXVectModel::SetProp(int i, bool always, F&& f) {
   Changed(i, always);
 }
 
-void TVXVectModel::SetObjKind(int i, TVXVObjectKind k) {
-  SetProp(i, false, [&](TVXVObject& o) { o.Kind = k; });
-}
-void TVXVectModel::SetObjPenColor(int i, TColor c) {
-  SetProp(i, false, [&](TVXVObject& o) { o.PenColor = c; });
-}
-void TVXVectModel::SetObjPenStyle(int i, TPenStyle s) {
-  SetProp(i, false, [&](TVXVObject& o) { o.PenStyle = s; });
-}
-void TVXVectModel::SetObjPenWidth(int i, int w) {
-  SetProp(i, false, [&](TVXVObject& o) { o.PenWidth = w; });
-}
-void TVXVectModel::SetObjBrushColor(int i, TColor c) {
-  SetProp(i, false, [&](TVXVObject& o) { o.BrushColor = c; });
-}
-void TVXVectModel::SetObjBrushStyle(int i, TBrushStyle s) {
-  SetProp(i, false, [&](TVXVObject& o) { o.BrushStyle = s; });
-}
 
 void TVXVectModel::SetObjStyle(int i, TVXVStyle s) {
   Obj(i).Style = s;
@@ -349,15 +313,6 @@ void TVXVectModel::SetObjWidth(int i, int v) {
 }
 void TVXVectModel::SetObjHeight(int i, int v) {
   SetProp(i, true, [&](TVXVObject& o) { o.Bottom = o.Top + v - 1; });
-}
-void TVXVectModel::SetObjID(int i, int id) {
-  SetProp(i, true, [&](TVXVObject& o) { o.ID = id; });
-}
-void TVXVectModel::SetObjName(int i, const std::string& s) {
-  SetProp(i, false, [&](TVXVObject& o) { o.Name = s; });
-}
-void TVXVectModel::SetObjText(int i, const std::string& s) {
-  SetProp(i, false, [&](TVXVObject& o) { o.Text = s; });
 }
 
 TVXLogFont TVXVectModel::ObjFont(int i) const {
@@ -405,27 +360,6 @@ void TVXVectModel::SetObjFontStyles(int i, TVXFontStyles s) {
   Changed(i, false);
 }
 
-void TVXVectModel::SetObjTextAlign(int i, int a) {
-  SetProp(i, false, [&](TVXVObject& o) { o.TextAlign = static_cast<uint8_t>(a); });
-}
-void TVXVectModel::SetObjBeginShape(int i, TVXShape s) {
-  SetProp(i, false, [&](TVXVObject& o) { o.BeginShape = s; });
-}
-void TVXVectModel::SetObjEndShape(int i, TVXShape s) {
-  SetProp(i, false, [&](TVXVObject& o) { o.EndShape = s; });
-}
-void TVXVectModel::SetObjShapeWidth(int i, int w) {
-  SetProp(i, false, [&](TVXVObject& o) { o.ShapeWidth = w; });
-}
-void TVXVectModel::SetObjShapeHeight(int i, int h) {
-  SetProp(i, false, [&](TVXVObject& o) { o.ShapeHeight = h; });
-}
-void TVXVectModel::SetObjRulerUnit(int i, TVXUnits u) {
-  SetProp(i, true, [&](TVXVObject& o) { o.RulerUnit = u; });
-}
-void TVXVectModel::SetObjRulerType(int i, TVXVRulerType t) {
-  SetProp(i, true, [&](TVXVObject& o) { o.RulerType = t; });
-}
 void TVXVectModel::SetObjAngles(int i, double a1, double a2) {
   SetProp(i, false, [&](TVXVObject& o) {
     o.Angle1 = a1;

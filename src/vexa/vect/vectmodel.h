@@ -156,23 +156,23 @@ class TVXVectModel {
   int GetObjPos(int frame, int idx) const;
 
   /// Moves idx to just after `other` in other's frame (the end of its own frame when other < 0).
-  void SetObjFrontOf(int idx, int other);
+  void SetObjFrontOf(int idx, int other) { MoveInFrame(idx, other, true); }
   /// Moves idx to just before `other` in other's frame (the start of its own frame when other < 0).
-  void SetObjBackTo(int idx, int other);
+  void SetObjBackTo(int idx, int other) { MoveInFrame(idx, other, false); }
 
   // --- properties (setters accept -1 to change the template; see Changed)
   TVXVObjectKind ObjKind(int i) const { return Obj(i).Kind; }
-  void SetObjKind(int i, TVXVObjectKind k);
+  void SetObjKind(int i, TVXVObjectKind k) { SetField(i, &TVXVObject::Kind, k); }
   TColor ObjPenColor(int i) const { return Obj(i).PenColor; }
-  void SetObjPenColor(int i, TColor c);
+  void SetObjPenColor(int i, TColor c) { SetField(i, &TVXVObject::PenColor, c); }
   TPenStyle ObjPenStyle(int i) const { return Obj(i).PenStyle; }
-  void SetObjPenStyle(int i, TPenStyle s);
+  void SetObjPenStyle(int i, TPenStyle s) { SetField(i, &TVXVObject::PenStyle, s); }
   int ObjPenWidth(int i) const { return Obj(i).PenWidth; }
-  void SetObjPenWidth(int i, int w);
+  void SetObjPenWidth(int i, int w) { SetField(i, &TVXVObject::PenWidth, w); }
   TColor ObjBrushColor(int i) const { return Obj(i).BrushColor; }
-  void SetObjBrushColor(int i, TColor c);
+  void SetObjBrushColor(int i, TColor c) { SetField(i, &TVXVObject::BrushColor, c); }
   TBrushStyle ObjBrushStyle(int i) const { return Obj(i).BrushStyle; }
-  void SetObjBrushStyle(int i, TBrushStyle s);
+  void SetObjBrushStyle(int i, TBrushStyle s) { SetField(i, &TVXVObject::BrushStyle, s); }
   TVXVStyle ObjStyle(int i) const { return Obj(i).Style; }
   /// Clearing vxvsSelectable also unselects the object.
   void SetObjStyle(int i, TVXVStyle s);
@@ -190,11 +190,11 @@ class TVXVectModel {
   void SetObjWidth(int i, int v);
   void SetObjHeight(int i, int v);
   int ObjID(int i) const { return Obj(i).ID; }
-  void SetObjID(int i, int id);
+  void SetObjID(int i, int id) { SetField(i, &TVXVObject::ID, id, true); }
   const std::string& ObjName(int i) const { return Obj(i).Name; }
-  void SetObjName(int i, const std::string& s);
+  void SetObjName(int i, const std::string& s) { SetField(i, &TVXVObject::Name, s); }
   const std::string& ObjText(int i) const { return Obj(i).Text; }
-  void SetObjText(int i, const std::string& s);
+  void SetObjText(int i, const std::string& s) { SetField(i, &TVXVObject::Text, s); }
   /// The font description, or the template's when the object has none.
   TVXLogFont ObjFont(int i) const;
   /// Stores the description; the colour becomes the pen colour.
@@ -209,19 +209,19 @@ class TVXVectModel {
   TVXFontStyles ObjFontStyles(int i) const;
   void SetObjFontStyles(int i, TVXFontStyles s);
   int ObjTextAlign(int i) const { return Obj(i).TextAlign; }
-  void SetObjTextAlign(int i, int a);
+  void SetObjTextAlign(int i, int a) { SetField(i, &TVXVObject::TextAlign, a); }
   TVXShape ObjBeginShape(int i) const { return Obj(i).BeginShape; }
-  void SetObjBeginShape(int i, TVXShape s);
+  void SetObjBeginShape(int i, TVXShape s) { SetField(i, &TVXVObject::BeginShape, s); }
   TVXShape ObjEndShape(int i) const { return Obj(i).EndShape; }
-  void SetObjEndShape(int i, TVXShape s);
+  void SetObjEndShape(int i, TVXShape s) { SetField(i, &TVXVObject::EndShape, s); }
   int ObjShapeWidth(int i) const { return Obj(i).ShapeWidth; }
-  void SetObjShapeWidth(int i, int w);
+  void SetObjShapeWidth(int i, int w) { SetField(i, &TVXVObject::ShapeWidth, w); }
   int ObjShapeHeight(int i) const { return Obj(i).ShapeHeight; }
-  void SetObjShapeHeight(int i, int h);
+  void SetObjShapeHeight(int i, int h) { SetField(i, &TVXVObject::ShapeHeight, h); }
   TVXUnits ObjRulerUnit(int i) const { return Obj(i).RulerUnit; }
-  void SetObjRulerUnit(int i, TVXUnits u);
+  void SetObjRulerUnit(int i, TVXUnits u) { SetField(i, &TVXVObject::RulerUnit, u, true); }
   TVXVRulerType ObjRulerType(int i) const { return Obj(i).RulerType; }
-  void SetObjRulerType(int i, TVXVRulerType t);
+  void SetObjRulerType(int i, TVXVRulerType t) { SetField(i, &TVXVObject::RulerType, t, true); }
   double ObjAngle1(int i) const { return Obj(i).Angle1; }
   double ObjAngle2(int i) const { return Obj(i).Angle2; }
   void SetObjAngles(int i, double a1, double a2);
@@ -313,6 +313,11 @@ class TVXVectModel {
   std::string MeasureText(double value, TVXUnits unit, bool area) const;
 
  protected:
+  template <class T, class V>
+  void SetField(int i, T TVXVObject::*field, V value, bool always = false) {
+    Obj(i).*field = static_cast<T>(value);
+    Changed(i, always);
+  }
   /// Something about object idx changed; `always` for the setters that refresh even for the template.
   virtual void Changed(int idx, bool always) { (void)idx, (void)always; }
   virtual void SelectionChanged() {}
@@ -327,6 +332,7 @@ class TVXVectModel {
  private:
   void FreeObject(int idx);
   void DetachFromParent(int idx);
+  void MoveInFrame(int idx, int other, bool front);
   template <class F>
   void SetProp(int i, bool always, F&& f);
   TVXLogFont& EditFont(int i);
