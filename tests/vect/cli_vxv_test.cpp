@@ -1,41 +1,22 @@
 // `vexa vxv`: import a DXF drawing made by ezdxf, inspect it, render it into an image.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "support/fixtures.h"
 #include "vexa/io/vexaio.h"
 
-namespace {
-
-struct CliRun {
-  int Code = -1;
-  std::string Out;
-};
-
-CliRun Vexa(const std::string& args) {
-  CliRun r;
-  const std::string cmd = std::string("'") + VEXA_CLI_PATH + "' " + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.Out.append(buf.data(), n);
-  const int status = pclose(p);
-  r.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-}  // namespace
+using vexa::test::Quote;
+using vexa::test::RunCli;
+using vexa::test::TCliRun;
 
 TEST(CliVxv, ImportInfoAndRenderADrawing) {
-  const std::string dir = ::testing::TempDir(), dxf = dir + "cli_drawing.dxf", image = dir + "cli_white.bmp",
-                    vxv = dir + "cli_drawing.vxv", out = dir + "cli_rendered.bmp";
-  std::ofstream(dir + "cli_make.py") << "import sys, ezdxf\n"
+  const vexa::test::TScratchDir dir;
+  const std::string dxf = dir / "drawing.dxf", image = dir / "white.bmp", vxv = dir / "drawing.vxv",
+                    out = dir / "rendered.bmp", script = dir / "make.py";
+  std::ofstream(script) << "import sys, ezdxf\n"
                                         "doc = ezdxf.new('R12')\n"
                                         "msp = doc.modelspace()\n"
                                         "msp.dxf.extmin = (0, 0, 0)\n"
@@ -43,8 +24,10 @@ TEST(CliVxv, ImportInfoAndRenderADrawing) {
                                         "msp.add_line((10, 50), (90, 50))\n"
                                         "msp.add_circle((50, 50), 20)\n"
                                         "doc.saveas(sys.argv[1])\n";
-  if (std::system(("/usr/bin/python3 " + dir + "cli_make.py " + dxf + " 2>/dev/null").c_str()) != 0)
+  if (std::system(("/usr/bin/python3 " + Quote(script) + " " + Quote(dxf) + " 2>/dev/null").c_str()) != 0) {
+    if (vexa::test::InCI()) FAIL() << "python3-ezdxf is missing on the CI machine";
     GTEST_SKIP() << "python3-ezdxf is not installed";
+  }
   {
     vexa::TBitmap white(100, 100, vexa::pf24bit);
     white.Fill(vexa::CreateRGB(255, 255, 255));
@@ -52,22 +35,24 @@ TEST(CliVxv, ImportInfoAndRenderADrawing) {
     io.SetAttachedBitmap(&white);
     io.SaveToFile(image);
   }
-  CliRun r = Vexa("vxv import '" + image + "' '" + dxf + "' '" + vxv + "'");
-  ASSERT_EQ(r.Code, 0) << r.Out;
-  r = Vexa("vxv info '" + vxv + "'");
-  ASSERT_EQ(r.Code, 0) << r.Out;
+  TCliRun r = RunCli("vxv import " + Quote(image) + " " + Quote(dxf) + " " + Quote(vxv));
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  r = RunCli("vxv info " + Quote(vxv));
+  ASSERT_EQ(r.Code, 0) << r.Err;
   EXPECT_NE(r.Out.find("version: VXV5\n"), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("objects: 2 (2 top level)\n"), std::string::npos) << r.Out;
   // 100 x 100 drawing units into 100 x 100 pixels: scale 1, the Y axis flipped, y = 100 - y - 1.
   EXPECT_NE(r.Out.find("line (10, 49)-(90, 49)"), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("ellipse (30, 29)-(70, 69)"), std::string::npos) << r.Out;
-  EXPECT_EQ(Vexa("vxv info").Code, 2);
-  EXPECT_EQ(Vexa("vxv info '" + image + "'").Code, 1);  // not a VXV stream
+  EXPECT_EQ(RunCli("vxv info").Code, 2);
+  r = RunCli("vxv info " + Quote(image));
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("unrecognized VXV stream"), std::string::npos) << r.Err;
 
   for (const std::string& objects : {vxv, dxf}) {
-    r = Vexa("vxv render '" + image + "' '" + objects + "' '" + out + "'");
-    if (r.Out.find("needs the Qt layer") != std::string::npos) GTEST_SKIP() << r.Out;
-    ASSERT_EQ(r.Code, 0) << r.Out;
+    r = RunCli("vxv render " + Quote(image) + " " + Quote(objects) + " " + Quote(out));
+    if (r.Err.find("needs the Qt layer") != std::string::npos) GTEST_SKIP() << r.Err;
+    ASSERT_EQ(r.Code, 0) << r.Err;
     vexa::TBitmap bmp;
     vexa::TVexaIO io;
     io.SetAttachedBitmap(&bmp);

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
+#include "support/fixtures.h"
 #include "vexa/core/streams.h"
 #include "vexa/vect/vectmodel.h"
 
@@ -39,15 +39,16 @@ doc.saveas(sys.argv[1])
 // With "extents" the header bounds the drawing; without, ezdxf writes the "empty"
 // extents (1e20 .. -1e20) that CAD programs write for an unmeasured drawing.
 std::string MakeDxf(const std::string& extents) {
-  const std::string path = ::testing::TempDir() + "ezdxf_" + extents + ".dxf";
-  const std::string script = ::testing::TempDir() + "make_dxf.py";
+  const std::string path = test::TempPath("ezdxf_" + extents + ".dxf");
+  const std::string script = test::TempPath("make_dxf.py");
   std::ofstream(script) << kScript;
   const std::string cmd = "/usr/bin/python3 " + script + " " + path + " " + extents + " 2>&1";
-  if (std::system(cmd.c_str()) != 0) return "";
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  if (std::system(cmd.c_str()) != 0) {
+    if (test::InCI()) ADD_FAILURE() << "python3-ezdxf is missing on the CI machine";
+    return "";
+  }
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 const std::string& Drawing() {

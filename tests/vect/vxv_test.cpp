@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fixtures.h"
 #include "vexa/codecs/bmp.h"
 #include "vexa/core/streams.h"
 #include "vexa/vect/vectmodel.h"
@@ -333,7 +334,7 @@ TEST(VxvMalformed, DeclaredSizesAreCheckedBeforeUse) {
 TEST(VxvFile, SaveAndLoadThroughAFile) {
   TVXVectModel a;
   Populate(a);
-  const std::string path = ::testing::TempDir() + "objects.vxv";
+  const std::string path = test::TempPath("objects.vxv");
   a.SaveToFileVXV(path);
   TVXVectModel b;
   b.LoadFromFileVXV(path);
