@@ -1,4 +1,5 @@
 // vexa: command-line access to the library's codecs and image operations.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
   using namespace vexacli;
   // GIF and LZW-compressed TIFF work out of the box.
   vexa::VXInstallLZWCoders();
+  // Past a file-size limit a write should fail and be reported, not kill the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     PrintHelp();

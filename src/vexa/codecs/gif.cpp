@@ -467,8 +467,9 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
 }
 
 void WriteGif(const std::string& name, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
-  TFileStream stream(name, fmCreate);
+  TSafeFileStream stream(name);
   WriteGifStream(stream, bitmap, params, progress);
+  if (!progress.Aborted()) stream.Commit();
 }
 
 void WriteGifStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
@@ -505,8 +506,10 @@ void WriteGifStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
 }
 
 int _InsertGifIm(const std::string& name, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
-  TFileStream stream(name, fmOpenReadWrite);
-  return _InsertGifImStream(stream, bitmap, params, progress);
+  TSafeFileStream stream(name, true);
+  const int frames = _InsertGifImStream(stream, bitmap, params, progress);
+  if (!progress.Aborted()) stream.Commit();
+  return frames;
 }
 
 int _InsertGifImStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {

@@ -454,8 +454,9 @@ void WritePcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
 }
 
 void WritePcx(const std::string& name, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
-  TFileStream stream(name, fmCreate);
+  TSafeFileStream stream(name);
   WritePcxStream(stream, bitmap, params, progress);
+  if (!progress.Aborted()) stream.Commit();
 }
 
 }  // namespace vexa

@@ -1,6 +1,11 @@
 #include "vexa/core/streams.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
 
 #include <algorithm>
 #include <cerrno>
@@ -114,15 +119,16 @@ void TMemoryStream::SetSize(int64_t size) {
 }
 
 void TMemoryStream::LoadFromFile(const std::string& name) {
-  TFileStream f(name, fmOpenRead);
+  TFileStream f(name, fmOpenRead);  // refuses folders and devices, whose size means nothing
   FData.resize(static_cast<size_t>(f.Size()));
   f.ReadBuffer(FData.data(), static_cast<int64_t>(FData.size()));
   FPos = 0;
 }
 
 void TMemoryStream::SaveToFile(const std::string& name) const {
-  TFileStream f(name, fmCreate);
+  TSafeFileStream f(name);
   f.WriteBuffer(FData.data(), static_cast<int64_t>(FData.size()));
+  f.Commit();
 }
 
 TFileStream::TFileStream(const std::string& name, TFileMode mode) : FName(name) {
@@ -133,6 +139,12 @@ TFileStream::TFileStream(const std::string& name, TFileMode mode) : FName(name) 
     if (mode == fmCreate) throw EFCreateError("Cannot create file \"" + name + "\": " + why);
     throw EFOpenError("Cannot open file \"" + name + "\": " + why);
   }
+  struct stat st;
+  if (mode != fmCreate && (fstat(fileno(FFile), &st) != 0 || !S_ISREG(st.st_mode))) {
+    std::fclose(FFile);
+    FFile = nullptr;
+    throw EFOpenError("Cannot open file \"" + name + "\": not a regular file");
+  }
   std::setvbuf(FFile, nullptr, _IOFBF, 1 << 16);
 }
 
@@ -140,6 +152,134 @@ TFileStream::~TFileStream() {
   if (FFile) std::fclose(FFile);
 }
 
+void TFileStream::Close() {
+  if (!FFile) return;
+  const bool flushed = std::fflush(FFile) == 0 && !std::ferror(FFile);
+  const int flushErrno = errno;
+  const bool closed = std::fclose(FFile) == 0;
+  FFile = nullptr;
+  if (!flushed || !closed)
+    throw EWriteError("Cannot write file \"" + FName + "\": " + std::strerror(flushed ? errno : flushErrno));
+}
+
+namespace {
+
+// The file a chain of symbolic links ends at; the name itself when it does not exist yet.
+std::string FinalTarget(const std::string& name) {
+  std::string current = name;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = readlink(current.c_str(), buf.data(), PATH_MAX);
+    if (n <= 0) return current;
+    std::string link(buf.data(), static_cast<size_t>(n));
+    if (link[0] != '/') {
+      const size_t slash = current.rfind('/');
+      if (slash != std::string::npos) link = current.substr(0, slash + 1) + link;
+    }
+    current = link;
+  }
+  return current;
+}
+
+mode_t CreationMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+struct TSafeFileStream::TOpened {
+  std::FILE* File = nullptr;
+  std::string Final, Temp;
+  bool Direct = false;
+};
+
+TSafeFileStream::TOpened TSafeFileStream::Open(const std::string& target, bool keepContent) {
+  TOpened o;
+  o.Final = FinalTarget(target);
+  struct stat st;
+  const bool exists = stat(o.Final.c_str(), &st) == 0;
+  if (keepContent && !exists)
+    throw EFOpenError("Cannot open file \"" + target + "\": " + std::strerror(errno));
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device or FIFO cannot be replaced; write it as it is.
+    o.Direct = true;
+    o.File = std::fopen(target.c_str(), keepContent ? "r+b" : "wb");
+    if (!o.File) throw EFCreateError("Cannot create file \"" + target + "\": " + std::strerror(errno));
+    return o;
+  }
+  const size_t slash = o.Final.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : o.Final.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? o.Final : o.Final.substr(slash + 1);
+  std::string pattern = folder + "." + base + ".XXXXXX";
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) throw EFCreateError("Cannot create file \"" + target + "\": " + std::strerror(errno));
+  o.Temp = pattern;
+  fchmod(fd, exists ? (st.st_mode & 07777) : CreationMode());
+  o.File = fdopen(fd, "w+b");
+  if (!o.File) {
+    const int e = errno;
+    close(fd);
+    unlink(o.Temp.c_str());
+    throw EFCreateError("Cannot create file \"" + target + "\": " + std::strerror(e));
+  }
+  if (keepContent && exists) {
+    std::FILE* in = std::fopen(o.Final.c_str(), "rb");
+    bool copied = in != nullptr;
+    std::vector<char> buf(1 << 16);
+    while (copied) {
+      const size_t n = std::fread(buf.data(), 1, buf.size(), in);
+      if (n > 0 && std::fwrite(buf.data(), 1, n, o.File) != n) copied = false;
+      if (n < buf.size()) {
+        copied = copied && !std::ferror(in);
+        break;
+      }
+    }
+    if (in) std::fclose(in);
+    if (!copied || std::fseek(o.File, 0, SEEK_SET) != 0) {
+      std::fclose(o.File);
+      unlink(o.Temp.c_str());
+      throw EFOpenError("Cannot open file \"" + target + "\" for editing");
+    }
+  }
+  return o;
+}
+
+TSafeFileStream::TSafeFileStream(const std::string& target, bool keepContent)
+    : TSafeFileStream(Open(target, keepContent), target) {}
+
+TSafeFileStream::TSafeFileStream(TOpened opened, const std::string& target)
+    : TFileStream(opened.File, target), FFinal(opened.Final), FTemp(opened.Temp), FDirect(opened.Direct) {}
+
+TSafeFileStream::~TSafeFileStream() {
+  if (FCommitted || FDirect) return;
+  try {
+    Close();
+  } catch (const EStreamError&) {
+  }
+  unlink(FTemp.c_str());
+}
+
+void TSafeFileStream::Commit() {
+  if (FCommitted) return;
+  try {
+    Close();
+  } catch (const EStreamError&) {
+    if (!FDirect) unlink(FTemp.c_str());
+    FCommitted = true;
+    throw;
+  }
+  FCommitted = true;
+  if (FDirect) return;
+  if (std::rename(FTemp.c_str(), FFinal.c_str()) != 0) {
+    const int e = errno;
+    unlink(FTemp.c_str());
+    throw EWriteError("Cannot write file \"" + FileName() + "\": " + std::strerror(e));
+  }
+}
 int64_t TFileStream::Read(void* buffer, int64_t count) {
   if (count <= 0) return 0;
   return static_cast<int64_t>(std::fread(buffer, 1, static_cast<size_t>(count), FFile));

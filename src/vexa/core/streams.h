@@ -2,13 +2,15 @@
 //
 // Read and Write move as many bytes as they can and return the count; ReadBuffer
 // and WriteBuffer demand the full count and throw EReadError / EWriteError.
-// Opening a missing file throws EFOpenError, creating one that cannot be created
-// throws EFCreateError.
+// Opening a missing file, a folder or a device throws EFOpenError; creating one that
+// cannot be created throws EFCreateError. A file written through TFileStream reports
+// the failure of its last buffered block only from Close(): writers close explicitly.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vexa/core/errors.h"
@@ -79,10 +81,12 @@ class TMemoryStream : public TStream {
 
 enum TFileMode { fmOpenRead, fmOpenReadWrite, fmCreate };
 
-/// Buffered file stream.
+/// Buffered file stream. Reading needs a regular file (a folder or a device is
+/// refused with EFOpenError); creating may target a device such as /dev/null.
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& name, TFileMode mode);
+  /// Closes without reporting: call Close() where a lost write matters.
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
@@ -92,10 +96,44 @@ class TFileStream : public TStream {
   int64_t Size() override;
   void SetSize(int64_t size) override;
   const std::string& FileName() const { return FName; }
+  /// Flushes and closes the file; throws EWriteError when that fails (a full disk,
+  /// a file-size limit). Further calls do nothing.
+  void Close();
+
+ protected:
+  /// Takes over an open file; name is used in messages.
+  TFileStream(std::FILE* file, std::string name) : FFile(file), FName(std::move(name)) {}
 
  private:
   std::FILE* FFile = nullptr;
   std::string FName;
+};
+
+/// Writes a file so that a failure never damages what was there:
+///
+///   target.png  <- rename <-  .target.png.XXXXXX  (same folder, written and closed first)
+///
+/// The bytes go to a temporary file beside the target (beside the file a symbolic
+/// link points to); Commit() flushes and closes it, gives it the target's permissions
+/// (or those a newly created file gets) and renames it over the target. Destroyed
+/// without Commit(), it removes the temporary file and the target stays as it was.
+/// A target that exists but is not a regular file (/dev/null, a FIFO) is written
+/// directly.
+class TSafeFileStream : public TFileStream {
+ public:
+  /// keepContent: the temporary file starts as a copy of the target (for edits in
+  /// place such as inserting a page); otherwise it starts empty.
+  explicit TSafeFileStream(const std::string& target, bool keepContent = false);
+  ~TSafeFileStream() override;
+  /// Throws EWriteError (and keeps the target) when flushing, closing or renaming fails.
+  void Commit();
+
+ private:
+  struct TOpened;
+  static TOpened Open(const std::string& target, bool keepContent);
+  TSafeFileStream(TOpened opened, const std::string& target);
+  std::string FFinal, FTemp;
+  bool FDirect = false, FCommitted = false;
 };
 
 /// Stores nothing; counts the bytes written. Writing an image into it measures its encoded size.

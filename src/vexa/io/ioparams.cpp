@@ -92,8 +92,9 @@ void TIOParamsVals::LoadFromStream(TStream& s) {
 }
 
 void TIOParamsVals::SaveToFile(const std::string& name) const {
-  TFileStream f(name, fmCreate);
+  TSafeFileStream f(name);
   SaveToStream(f);
+  f.Commit();
 }
 
 void TIOParamsVals::LoadFromFile(const std::string& name) {

@@ -206,8 +206,17 @@ void TVexaIO::SaveFile(const TVXBuiltinFormat& format, const std::string& name) 
   Begin();
   if (!FBitmap) return;
   PrepareSave();
-  TFileStream f(name, fmCreate);
+  // Through a temporary file beside the target: a refused, stopped or failed write
+  // leaves whatever was there before.
+  TSafeFileStream f(name);
   SaveStreamJob(format, f, false);
+  if (Aborting) return;
+  try {
+    f.Commit();
+  } catch (const EStreamError& e) {
+    FFailure.Set(fkStreamError, e.what());
+    throw;
+  }
 }
 
 void TVexaIO::SaveStream(const TVXBuiltinFormat& format, TStream& stream) {
@@ -329,8 +338,7 @@ void TVexaIO::SaveToFile(const std::string& name) {
   }
   Begin();
   PrepareSave();
-  TFileStream f(name, fmCreate);
-  SaveRegistry(info, f);
+  SaveFileSafely(name, Aborting, [&](TStream& f) { SaveRegistry(info, f); });
 }
 
 void TVexaIO::SaveToStream(TStream& stream, int fileType) {
@@ -466,10 +474,11 @@ int TVexaIO::InsertToFileTIFF(const std::string& name) {
   Begin();
   if (!FBitmap) return -1;
   PrepareSave();
-  TFileStream f(name, fmOpenReadWrite);
+  TSafeFileStream f(name, true);
   TProgressRec pr = MakeProgress();
   int pages = TIFFWriteStream(f, true, *FBitmap, Params, pr);
   if (pages <= 0 || Aborting) return -1;
+  f.Commit();
   int index = Params.TIFF_ImageIndex;
   // A page index past the chain appends.
   return index >= 0 && index < pages - 1 ? index : pages - 1;
@@ -478,8 +487,10 @@ int TVexaIO::InsertToFileTIFF(const std::string& name) {
 int DeleteGifIm(const std::string& name, int index) { return _DeleteGifIm(name, index, true); }
 
 int DeleteTIFFIm(const std::string& name, int index) {
-  TFileStream f(name, fmOpenReadWrite);
-  return _DeleteTIFFImStream(f, index);
+  TSafeFileStream f(name, true);
+  const int left = _DeleteTIFFImStream(f, index);
+  f.Commit();
+  return left;
 }
 
 int EnumGifIm(const std::string& name) {

@@ -258,11 +258,12 @@ TGraphFilter LoadFilterFromFile(const std::string& fileName) {
 }
 
 void SaveFilterToFile(const std::string& fileName, const TGraphFilter& filter) {
-  TFileStream f(fileName, fmCreate);
+  TSafeFileStream f(fileName);
   const uint8_t head[3] = {1, 3, 3};
   f.WriteBuffer(head, 3);
   for (int32_t v : filter.Values) f.WriteI32(v);
   f.WriteI32(filter.Divisor);
+  f.Commit();
 }
 
 }  // namespace vexa
