@@ -157,6 +157,17 @@ TEST(NeuQuant, TinyImagesAreSampledSafely) {
   }
 }
 
+TEST(NeuQuant, TheNetworkIsNoLargerThanThePixelCount) {
+  // 16 million neurons for one pixel took seconds and a gigabyte; the palette keeps
+  // the requested length and only the entries the network learnt are ever chosen.
+  TBitmap bmp = VXMakeSampleImage(3, 1, 4);
+  std::vector<TRGB> pal;
+  TVXQuantizer q(bmp, pal, 1 << 24);
+  ASSERT_EQ(pal.size(), size_t{1} << 24);
+  for (int x = 0; x < 3; ++x) EXPECT_LT(q.GetRGBIndex(bmp.GetPixel(x, 0)), 3);
+  EXPECT_EQ(pal[3], CreateRGB(0, 0, 0));
+}
+
 TEST(ColorHelpers, GreyAndNearestEntry) {
   EXPECT_EQ(_RGBToGray(CreateRGB(255, 255, 255)), 252);
   EXPECT_EQ(_RGBToGray(CreateRGB(0, 0, 0)), 0);

@@ -1,5 +1,7 @@
 #include "vexa/quant/quantizer.h"
 
+#include <algorithm>
+
 #include "vexa/quant/mediancut.h"
 #include "vexa/quant/neuquant.h"
 
@@ -14,7 +16,12 @@ TVXQuantizer::TVXQuantizer(const TBitmap& bitmap, std::vector<TRGB>& colorMap, i
   } else {
     FMethod = 0;
     const int64_t w = bitmap.Empty() ? 0 : bitmap.Width(), h = bitmap.Empty() ? 0 : bitmap.Height();
-    FQuantizer = CreateNeuQuant(bitmap, colorMap, NCol, NeuQuantSampleFactor(w, h, quality));
+    // An image cannot use more colours than it has pixels; a larger network only
+    // costs memory and time (16 million neurons for one pixel). The entries past
+    // the network stay black and are never chosen.
+    const int netsize = static_cast<int>(std::min<int64_t>(NCol, std::max<int64_t>(w * h, 1)));
+    FQuantizer = CreateNeuQuant(bitmap, colorMap, netsize, NeuQuantSampleFactor(w, h, quality));
+    colorMap.resize(static_cast<size_t>(NCol));
   }
 }
 
