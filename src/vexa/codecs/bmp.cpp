@@ -529,8 +529,8 @@ void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
     VXStoreU32(ih + 8, height);
     VXStoreU16(ih + 12, 1);
     VXStoreU32(ih + 16, rle ? (bits == 4 ? kBI_RLE4 : kBI_RLE8) : kBI_RGB);
-    VXStoreU32(ih + 24, static_cast<uint32_t>(std::lround(params.DpiX / 2.54 * 100)));
-    VXStoreU32(ih + 28, static_cast<uint32_t>(std::lround(params.DpiY / 2.54 * 100)));
+    VXStoreU32(ih + 24, static_cast<uint32_t>(VXDpiToPixelsPerMetre(params.DpiX)));
+    VXStoreU32(ih + 28, static_cast<uint32_t>(VXDpiToPixelsPerMetre(params.DpiY)));
     VXStoreU32(ih + 32, ncol);
     VXStoreU32(ih + 36, 1u << bits);
   }

@@ -30,6 +30,8 @@ constexpr size_t kOutputBufferSize = 65536;
 constexpr int kMaxRowGroup = 16;
 // Real progressive files have a dozen scans; thousands only make decoding crawl.
 constexpr int kMaxScans = 1000;
+// The least work memory granted to the library, however close the bitmap is to the limit.
+constexpr uint64_t kMinWorkMemory = 1 << 20;
 
 struct ErrorMgr {
   jpeg_error_mgr pub;
@@ -55,6 +57,9 @@ struct Context {
   TStream* stream = nullptr;
   TProgressRec* progress = nullptr;
   bool failed = false;
+  // The entropy data ended before the declared rows: the library fills the rest
+  // with grey and only warns.
+  bool truncated = false;
   // A stream exception caught inside a callback, rethrown once the library is gone.
   std::exception_ptr pending;
 };
@@ -107,6 +112,12 @@ TVXFailureKind KindOf(int code) {
 }
 
 void OutputMessage(j_common_ptr) {}
+
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_HIT_MARKER || code == JWRN_JPEG_EOF) ContextOf(cinfo)->truncated = true;
+}
 void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = 0; }
 
 // Runs inside long library calls (a progressive start decodes the whole file), so
@@ -125,6 +136,7 @@ void InstallErrorHandling(Context& c, j_common_ptr cinfo) {
   c.err.libraryFormat = c.err.pub.format_message;
   c.err.pub.error_exit = ErrorExit;
   c.err.pub.output_message = OutputMessage;
+  c.err.pub.emit_message = EmitMessage;
   c.err.pub.format_message = FormatMessage;
   cinfo->client_data = &c;
 }
@@ -314,10 +326,14 @@ bool RunRead(ReadContext& c, TBitmap& bitmap, TIOParamsVals& params, bool previe
     progress.Fail(fkSizeLimit, VXSizeText(width, height));
     return false;
   }
-  // Progressive and multi-scan files keep coefficients for the full-size image;
-  // bound them like the bitmap itself.
-  if (uint64_t limit = VXGetMaxBitmapBytes(); limit > 0)
-    cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(limit * 2, LONG_MAX));
+  // Progressive and multi-scan files keep coefficients for the full-size image
+  // (two bytes per sample, twice the bitmap): the bitmap and the library's work
+  // memory share one limit, so a tiny file cannot claim gigabytes.
+  if (uint64_t limit = VXGetMaxBitmapBytes(); limit > 0) {
+    const uint64_t pixels = static_cast<uint64_t>(height) * static_cast<uint64_t>(_BitmapRowLen(width, 24));
+    const uint64_t left = limit > pixels ? limit - pixels : 0;
+    cinfo.mem->max_memory_to_use = static_cast<long>(std::clamp<uint64_t>(left, kMinWorkMemory, LONG_MAX));
+  }
 
   if (!jpeg_start_decompress(&cinfo) || Stopped(c)) return false;
   params.Width = width;
@@ -347,6 +363,7 @@ bool RunRead(ReadContext& c, TBitmap& bitmap, TIOParamsVals& params, bool previe
     }
   }
   jpeg_finish_decompress(&cinfo);
+  if (c.truncated) progress.Abort();
   return !Stopped(c);
 }
 

@@ -236,8 +236,8 @@ bool RunWrite(Context& c, const WriteSource& src, const TIOParamsVals& params) {
                PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
   if (src.colorType == PNG_COLOR_TYPE_PALETTE)
     png_set_PLTE(png, info, src.palette.data(), static_cast<int>(src.palette.size()));
-  png_set_pHYs(png, info, static_cast<png_uint_32>(std::lround(std::max(params.DpiX, 0) * 100 / 2.54)),
-               static_cast<png_uint_32>(std::lround(std::max(params.DpiY, 0) * 100 / 2.54)), PNG_RESOLUTION_METER);
+  png_set_pHYs(png, info, static_cast<png_uint_32>(VXDpiToPixelsPerMetre(params.DpiX)),
+               static_cast<png_uint_32>(VXDpiToPixelsPerMetre(params.DpiY)), PNG_RESOLUTION_METER);
   int filter = PNG_FILTER_NONE;
   if (params.PNG_Filter == ioPNG_FILTER_SUB) filter = PNG_FILTER_SUB;
   if (params.PNG_Filter == ioPNG_FILTER_PAETH) filter = PNG_FILTER_PAETH;

@@ -471,4 +471,9 @@ int64_t _getfilesize(const char* name) {
   return static_cast<int64_t>(st.st_size);
 }
 
+int32_t VXDpiToPixelsPerMetre(int32_t dpi) {
+  const double ppm = std::round(std::max(dpi, 0) * (100 / 2.54));
+  return ppm >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(ppm);
+}
+
 }  // namespace vexa

@@ -237,6 +237,10 @@ extern const uint8_t kReverseByte[256];
 int VXFloor(double x);
 
 // Integer and float helpers.
+/// Pixels per metre for a resolution in dots per inch, rounded; negative counts as 0
+/// and results past a signed 32-bit field are clamped (file fields are that wide).
+int32_t VXDpiToPixelsPerMetre(int32_t dpi);
+
 inline int imax(int a, int b) { return a > b ? a : b; }
 inline int imin(int a, int b) { return a < b ? a : b; }
 inline int ilimit(int v, int lo, int hi) { return imin(imax(v, lo), hi); }
