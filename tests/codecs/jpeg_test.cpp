@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <sys/resource.h>
 
 #include "support/pixels.h"
 #include "support/read_harness.h"
@@ -274,6 +275,46 @@ TEST(JpegMalformed, TruncatedScanSetsAbortingButACutMarkerSegmentIsRecovered) {
   EXPECT_FALSE(l.Aborting);
   EXPECT_EQ(l.Bitmap.Width(), ref.width);
   EXPECT_EQ(MaxDifference(BitmapRgb(l.Bitmap), ref.pixels), 0);
+}
+
+// Patches the frame header's height and width (baseline or progressive).
+void DeclareSize(std::vector<uint8_t>& bytes, int width, int height) {
+  for (size_t i = 2; i + 9 < bytes.size(); ++i)
+    if (bytes[i] == 0xFF && (bytes[i + 1] == 0xC0 || bytes[i + 1] == 0xC2)) {
+      bytes[i + 5] = static_cast<uint8_t>(height >> 8), bytes[i + 6] = static_cast<uint8_t>(height);
+      bytes[i + 7] = static_cast<uint8_t>(width >> 8), bytes[i + 8] = static_cast<uint8_t>(width);
+      return;
+    }
+  FAIL() << "no frame header";
+}
+
+TEST(JpegMalformed, MoreDeclaredRowsThanTheDataHoldIsReported) {
+  // The data ends with a proper end-of-image marker, so only the library's warning
+  // tells that the lower rows were filled with grey.
+  TIOParamsVals wp;
+  TBitmap src = VXMakeSampleImage(64, 32, 3);
+  std::vector<uint8_t> bytes = SaveJpeg(src, wp);
+  DeclareSize(bytes, 64, 96);
+  Loaded l = LoadJpeg(bytes);
+  EXPECT_TRUE(l.aborting);
+  EXPECT_EQ(l.bitmap.Height(), 96);
+}
+
+TEST(JpegMalformed, ATinyProgressiveFileCannotClaimGigabytes) {
+  // 18000 x 18000 declared in a few hundred bytes: the coefficient buffers alone
+  // would take about 1.9 GB on top of a bitmap just under the default limit.
+  TIOParamsVals wp;
+  wp.JPEG_Progressive = true;
+  TBitmap src = VXMakeSampleImage(16, 16, 1);
+  std::vector<uint8_t> bytes = SaveJpeg(src, wp);
+  DeclareSize(bytes, 18000, 18000);
+  ASSERT_LT(bytes.size(), 2000u);
+  Loaded l = LoadJpeg(bytes);
+  EXPECT_TRUE(l.aborting);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const uint64_t peak = static_cast<uint64_t>(usage.ru_maxrss) * 1024;
+  EXPECT_LT(peak, VXGetMaxBitmapBytes() + (64u << 20));
 }
 
 TEST(JpegMalformed, AbortFromTheProgressEventStopsDecoding) {
