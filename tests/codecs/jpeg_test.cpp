@@ -295,9 +295,9 @@ TEST(JpegMalformed, MoreDeclaredRowsThanTheDataHoldIsReported) {
   TBitmap src = VXMakeSampleImage(64, 32, 3);
   std::vector<uint8_t> bytes = SaveJpeg(src, wp);
   DeclareSize(bytes, 64, 96);
-  Loaded l = LoadJpeg(bytes);
-  EXPECT_TRUE(l.aborting);
-  EXPECT_EQ(l.bitmap.Height(), 96);
+  TReadOutcome l = LoadJpeg(bytes);
+  EXPECT_TRUE(l.Aborting);
+  EXPECT_EQ(l.Bitmap.Height(), 96);
 }
 
 TEST(JpegMalformed, ATinyProgressiveFileCannotClaimGigabytes) {
@@ -309,8 +309,8 @@ TEST(JpegMalformed, ATinyProgressiveFileCannotClaimGigabytes) {
   std::vector<uint8_t> bytes = SaveJpeg(src, wp);
   DeclareSize(bytes, 18000, 18000);
   ASSERT_LT(bytes.size(), 2000u);
-  Loaded l = LoadJpeg(bytes);
-  EXPECT_TRUE(l.aborting);
+  TReadOutcome l = LoadJpeg(bytes);
+  EXPECT_TRUE(l.Aborting);
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   const uint64_t peak = static_cast<uint64_t>(usage.ru_maxrss) * 1024;

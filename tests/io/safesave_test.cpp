@@ -16,6 +16,8 @@
 
 using namespace vexa;
 using namespace iotest;
+using namespace vexa::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -53,21 +55,21 @@ class SafeSave : public ::testing::TestWithParam<const char*> {
     picture = VXMakeSampleImage(320, 240);
     io.SetAttachedBitmap(&picture);
   }
-  std::string Target(const ScratchDir& dir) const { return dir / (std::string("picture.") + GetParam()); }
+  std::string Target(const TScratchDir& dir) const { return dir / (std::string("picture.") + GetParam()); }
 
   TBitmap picture;
   TVexaIO io;
 };
 
 TEST_P(SafeSave, AFullDeviceIsReportedNotSwallowed) {
-  ScratchDir dir;
+  TScratchDir dir;
   const std::string link = Target(dir);
   fs::create_symlink("/dev/full", link);
   EXPECT_THROW(io.SaveToFile(link), EStreamError);
 }
 
 TEST_P(SafeSave, PastTheFileSizeLimitTheOldFileStaysWhole) {
-  ScratchDir dir;
+  TScratchDir dir;
   const std::string target = Target(dir);
   TBitmap small = VXMakeSampleImage(8, 8);
   io.SetAttachedBitmap(&small);
@@ -85,7 +87,7 @@ TEST_P(SafeSave, PastTheFileSizeLimitTheOldFileStaysWhole) {
 }
 
 TEST_P(SafeSave, ARefusedSaveWritesNothing) {
-  ScratchDir dir;
+  TScratchDir dir;
   const std::string target = Target(dir);
   std::ofstream(target) << "old content";
   TBitmap empty;
@@ -105,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(EveryWriter, SafeSave,
                          ::testing::Values("bmp", "pcx", "tga", "gif", "tif", "jpg", "png"));
 
 TEST(SafeSaveFile, ReplacesThroughASymbolicLinkKeepingLinkAndPermissions) {
-  ScratchDir dir;
+  TScratchDir dir;
   const std::string real = dir / "real.bmp", link = dir / "link.bmp";
   std::ofstream(real) << "old";
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
@@ -123,7 +125,7 @@ TEST(SafeSaveFile, ReplacesThroughASymbolicLinkKeepingLinkAndPermissions) {
 }
 
 TEST(SafeSaveFile, AnInPlaceEditThatFailsLeavesTheFile) {
-  ScratchDir dir;
+  TScratchDir dir;
   const std::string target = dir / "pages.tif";
   TBitmap picture = VXMakeSampleImage(64, 64);
   TVexaIO io;
@@ -141,7 +143,7 @@ TEST(SafeSaveFile, AnInPlaceEditThatFailsLeavesTheFile) {
 }
 
 TEST(FileStreamOpen, FoldersAndDevicesAreRefusedForReading) {
-  ScratchDir dir;
+  TScratchDir dir;
   TMemoryStream m;
   EXPECT_THROW(m.LoadFromFile(dir / ""), EFOpenError);
   EXPECT_THROW(TFileStream("/dev/zero", fmOpenRead), EFOpenError);

@@ -85,6 +85,7 @@ TVXFailureKind KindOf(int code) {
   switch (code) {
     case JERR_IMAGE_TOO_BIG:
     case JERR_OUT_OF_MEMORY:
+    case JERR_NO_BACKING_STORE:  // the work memory left beside the bitmap is too small
     case JERR_WIDTH_OVERFLOW: return fkSizeLimit;
     case JERR_ARITH_NOTIMPL:
     case JERR_BAD_PRECISION:
@@ -105,7 +106,10 @@ TVXFailureKind KindOf(int code) {
   // for by the progress event keeps the flag without a reason.
   if (!c->pending && !c->progress->Aborted()) {
     char text[JMSG_LENGTH_MAX] = {};
-    if (c->err.libraryFormat) c->err.libraryFormat(cinfo, text);
+    if (cinfo->err->msg_code == JERR_NO_BACKING_STORE)
+      std::snprintf(text, sizeof text, "the decoder's work memory would pass the size limit");
+    else if (c->err.libraryFormat)
+      c->err.libraryFormat(cinfo, text);
     c->progress->Fail(KindOf(cinfo->err->msg_code), text);
   }
   std::longjmp(c->err.jump, 1);
@@ -363,7 +367,7 @@ bool RunRead(ReadContext& c, TBitmap& bitmap, TIOParamsVals& params, bool previe
     }
   }
   jpeg_finish_decompress(&cinfo);
-  if (c.truncated) progress.Abort();
+  if (c.truncated) progress.Fail(fkTruncated, "the compressed data ends before the last of the declared rows");
   return !Stopped(c);
 }
 

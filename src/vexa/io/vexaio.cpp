@@ -338,7 +338,9 @@ void TVexaIO::SaveToFile(const std::string& name) {
   }
   Begin();
   PrepareSave();
-  SaveFileSafely(name, Aborting, [&](TStream& f) { SaveRegistry(info, f); });
+  TSafeFileStream f(name);
+  SaveRegistry(info, f);
+  if (!Aborting) f.Commit();
 }
 
 void TVexaIO::SaveToStream(TStream& stream, int fileType) {
