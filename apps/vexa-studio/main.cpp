@@ -12,11 +12,13 @@
 
 #include "studio_window_ui.h"
 #include "vexa/codecs/lzw.h"
+#include "vexa/core/parallel.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Vexa Studio");
   vexa::VXInstallLZWCoders();
+  vexa::VXThreadCountFromEnv();
 
   std::string file, screenshot;
   const QStringList args = QApplication::arguments();

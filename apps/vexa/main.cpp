@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "vexa/codecs/lzw.h"
+#include "vexa/core/parallel.h"
 
 namespace vexacli {
 
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   vexa::VXInstallLZWCoders();
   // Past a file-size limit a write should fail and be reported, not kill the process.
   std::signal(SIGXFSZ, SIG_IGN);
+  vexa::VXThreadCountFromEnv();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     PrintHelp();

@@ -462,11 +462,10 @@ void _Negative(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEven
   if (bmp.PixelFormat() == pf24bit) {
     TRowProgress progress(onProgress, sender, y1, y2);
     const int n = 3 * (x2 - x1 + 1);
-    for (int y = y1; y <= y2; ++y) {
+    procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) {
       uint8_t* p = bmp.ScanLine(y) + 3 * x1;
       for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
-      progress.Row(y);
-    }
+    });
   } else if (bmp.PixelFormat() == pf1bit) {
     for (int y = y1; y <= y2; ++y) {
       uint8_t* row = bmp.ScanLine(y);
@@ -487,7 +486,7 @@ void _ConvertToGray(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgres
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   TRowProgress progress(onProgress, sender, y1, y2);
   const int n = x2 - x1 + 1;
-  for (int y = y1; y <= y2; ++y) {
+  procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) {
     uint8_t* p = bmp.ScanLine(y) + 3 * x1;
     for (int i = 0; i < n; ++i, p += 3) {
       // Multiply-shift form of div 100, exact for the range 0..25245.
@@ -495,8 +494,7 @@ void _ConvertToGray(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgres
       uint8_t g = static_cast<uint8_t>((sum * 5243u) >> 19);
       p[0] = p[1] = p[2] = g;
     }
-    progress.Row(y);
-  }
+  });
 }
 
 namespace {

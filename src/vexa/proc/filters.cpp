@@ -8,6 +8,7 @@
 #include <immintrin.h>
 #endif
 
+#include "vexa/core/parallel.h"
 #include "vexa/core/streams.h"
 #include "vexa/proc/procrect.h"
 
@@ -77,6 +78,8 @@ class TRowCache {
   TRowCache(const TBitmap& bmp, int x1, int x2) : FBmp(bmp), FX1(x1), FN(x2 - x1 + 1) {
     for (auto& s : FSlots) s.Data.resize(size_t(3) * (FN + 2) + 4);
   }
+  /// Rows another band may already have overwritten: read from these copies instead.
+  void UseSaved(const std::vector<std::pair<int, std::vector<uint8_t>>>* saved) { FSaved = saved; }
   const T* Row(int y) {
     for (auto& s : FSlots)
       if (s.Row == y) return s.Data.data();
@@ -84,6 +87,9 @@ class TRowCache {
     FNext = (FNext + 1) % 3;
     s.Row = y;
     const uint8_t* src = FBmp.ScanLine(y);
+    if (FSaved)
+      for (const auto& [row, bytes] : *FSaved)
+        if (row == y) src = bytes.data();
     const int w = FBmp.Width();
     T* d = s.Data.data();
     Widen(src + 3 * FX1, d + 3, 3 * FN);
@@ -103,6 +109,7 @@ class TRowCache {
   };
   const TBitmap& FBmp;
   int FX1, FN;
+  const std::vector<std::pair<int, std::vector<uint8_t>>>* FSaved = nullptr;
   Slot FSlots[3];
   int FNext = 0;
 };
@@ -187,18 +194,36 @@ void FilterRowExact(const int32_t* u, const int32_t* m, const int32_t* d, uint8_
   }
 }
 
+// In place, in row bands: each band reads the rows on either side of it as they
+// were before any band ran, from copies taken beforehand.
 template <typename T, typename RowFn>
 void Convolve(TBitmap& bmp, int x1, int y1, int x2, int y2, TProgressRec& progress, RowFn rowFn) {
-  TRowCache<T> cache(bmp, x1, x2);
   const int h = bmp.Height();
   const int bytes = 3 * (x2 - x1 + 1);
-  for (int y = y1; y <= y2; ++y) {
-    const T* u = cache.Row(imax(y - 1, 0));
-    const T* m = cache.Row(y);
-    const T* d = cache.Row(imin(y + 1, h - 1));
-    rowFn(u, m, d, bmp.ScanLine(y) + 3 * x1, bytes);
-    if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>((y - y1 + 1) * 100 / (y2 - y1 + 0.5)));
-  }
+  const int rows = y2 - y1 + 1;
+  const std::vector<int> bands = VXRowBands(rows, static_cast<int64_t>(x2 - x1 + 1) * rows, 8);
+  std::vector<std::pair<int, std::vector<uint8_t>>> saved;
+  for (size_t b = 1; b + 1 < bands.size(); ++b)
+    for (const int y : {y1 + bands[b] - 1, y1 + bands[b]}) {
+      const uint8_t* p = bmp.ScanLine(y);
+      saved.emplace_back(y, std::vector<uint8_t>(p, p + bmp.RowLen()));
+    }
+  const double div = y2 - y1 + 0.5;
+  VXParallelBands(bands, [&](int r0, int r1, bool onCaller) {
+    TRowCache<T> cache(bmp, x1, x2);
+    if (!saved.empty()) cache.UseSaved(&saved);
+    for (int y = y1 + r0; y < y1 + r1; ++y) {
+      const T* u = cache.Row(imax(y - 1, 0));
+      const T* m = cache.Row(y);
+      const T* d = cache.Row(imin(y + 1, h - 1));
+      rowFn(u, m, d, bmp.ScanLine(y) + 3 * x1, bytes);
+      if (onCaller && progress.OnProgress)
+        progress.OnProgress(progress.Sender, static_cast<int>((y - y1 + 1) * 100 / div));
+    }
+  }, [&](int done) {
+    if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>(done * 100 / div));
+    return true;
+  });
 }
 
 }  // namespace

@@ -5,16 +5,21 @@
 #include <cstring>
 #include <vector>
 
+#include "vexa/core/parallel.h"
+
 namespace vexa {
 
 void _Rot90(const TBitmap& src, TBitmap& dst) {
   if (src.PixelFormat() != pf24bit || src.Empty()) return;
   const int w = src.Width(), h = src.Height();
   TBitmap out(h, w, pf24bit);
-  for (int y = 0; y < h; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    for (int x = 0; x < w; ++x) reinterpret_cast<TRGB*>(out.ScanLine(w - 1 - x))[y] = s[x];
-  }
+  // Bands of source columns: each writes whole output rows of its own.
+  VXParallelRows(w, static_cast<int64_t>(w) * h, 16, [&](int x0, int x1, bool) {
+    for (int y = 0; y < h; ++y) {
+      const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
+      for (int x = x0; x < x1; ++x) reinterpret_cast<TRGB*>(out.ScanLine(w - 1 - x))[y] = s[x];
+    }
+  });
   dst = std::move(out);
 }
 
@@ -22,10 +27,12 @@ void _Rot90o(const TBitmap& src, TBitmap& dst) {
   if (src.PixelFormat() != pf24bit || src.Empty()) return;
   const int w = src.Width(), h = src.Height();
   TBitmap out(h, w, pf24bit);
-  for (int y = 0; y < h; ++y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
-    for (int x = 0; x < w; ++x) reinterpret_cast<TRGB*>(out.ScanLine(x))[h - 1 - y] = s[x];
-  }
+  VXParallelRows(w, static_cast<int64_t>(w) * h, 16, [&](int x0, int x1, bool) {
+    for (int y = 0; y < h; ++y) {
+      const TRGB* s = reinterpret_cast<const TRGB*>(src.ScanLine(y));
+      for (int x = x0; x < x1; ++x) reinterpret_cast<TRGB*>(out.ScanLine(x))[h - 1 - y] = s[x];
+    }
+  });
   dst = std::move(out);
 }
 
@@ -103,21 +110,33 @@ void _RotateShear(const TBitmap& src, TBitmap& dst, int angle, bool antiAlias, T
     if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>(line * perLine));
     ++line;
   };
+  // Parallel bands report, after the fact, the value the caller's thread gave
+  // before the last line done: a subset of the single-thread values, in order.
+  auto reportDone = [&](int base) {
+    return [&, base](int lines) {
+      if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>((base + lines - 1) * perLine));
+      return true;
+    };
+  };
 
   // Shear 1: rows slide right, more towards the bottom for positive angles.
   TBitmap sh1(w1, h, pf24bit);
   FillRGB(sh1, background);
-  for (int y = 0; y < h; ++y) {
-    report();
-    const double t = (positive ? y : h - y) * a;
-    const int d = RoundHalfEven(t);
-    const int f = static_cast<int>((t - d) * 4096);
-    ShearLine(src.ScanLine(y), 3, w, sh1.ScanLine(y), 3, w1, d, f, antiAlias, background);
-  }
+  VXParallelRows(h, static_cast<int64_t>(w1) * h, 16, [&](int y0, int y1, bool onCaller) {
+    for (int y = y0; y < y1; ++y) {
+      if (onCaller) report();
+      const double t = (positive ? y : h - y) * a;
+      const int d = RoundHalfEven(t);
+      const int f = static_cast<int>((t - d) * 4096);
+      ShearLine(src.ScanLine(y), 3, w, sh1.ScanLine(y), 3, w1, d, f, antiAlias, background);
+    }
+  }, reportDone(0));
+  line = h;
 
   // Shear 2: columns slide down, more towards the left for positive angles. The
   // columns are walked a source row at a time (each column keeps its own shift)
   // so that memory is read along rows; progress still counts one line per column.
+  // Parallel bands take whole columns, so no two write the same pixel.
   TBitmap sh2(w1, h2, pf24bit);
   FillRGB(sh2, background);
   std::vector<int> shift(static_cast<size_t>(w1)), frac(static_cast<size_t>(w1));
@@ -128,40 +147,48 @@ void _RotateShear(const TBitmap& src, TBitmap& dst, int angle, bool antiAlias, T
     frac[static_cast<size_t>(x)] = antiAlias ? RoundHalfEven((t - d) * 4096) : 0;
   }
   std::vector<TRGB> bgRow(static_cast<size_t>(w1), background);
-  int columnsReported = 0;
-  for (int y = 0; y <= h; ++y) {
-    for (const int due = static_cast<int>(static_cast<int64_t>(w1) * y / (h + 1)); columnsReported < due; ++columnsReported)
-      report();
-    // Row h is the one past the end: only the anti-aliased trailing pixels land there.
-    if (y == h && !antiAlias) break;
-    const TRGB* cur = y < h ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y)) : bgRow.data();
-    const TRGB* prev = y > 0 ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y - 1)) : bgRow.data();
-    for (int x = 0; x < w1; ++x) {
-      const int pos = y + shift[static_cast<size_t>(x)];
-      if (pos < 0 || pos >= h2) continue;
-      TRGB& o = reinterpret_cast<TRGB*>(sh2.ScanLine(pos))[x];
-      const int f = frac[static_cast<size_t>(x)];
-      if (!antiAlias) {
-        o = cur[x];
-      } else if (y < h || f > 0) {
-        o.b = Blend(prev[x].b, cur[x].b, f);
-        o.g = Blend(prev[x].g, cur[x].g, f);
-        o.r = Blend(prev[x].r, cur[x].r, f);
+  VXParallelRows(w1, static_cast<int64_t>(w1) * h2, 16, [&](int x0, int x1, bool onCaller) {
+    int columnsReported = 0;
+    for (int y = 0; y <= h; ++y) {
+      if (onCaller)
+        for (const int due = static_cast<int>(static_cast<int64_t>(w1) * y / (h + 1)); columnsReported < due;
+             ++columnsReported)
+          report();
+      // Row h is the one past the end: only the anti-aliased trailing pixels land there.
+      if (y == h && !antiAlias) break;
+      const TRGB* cur = y < h ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y)) : bgRow.data();
+      const TRGB* prev = y > 0 ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y - 1)) : bgRow.data();
+      for (int x = x0; x < x1; ++x) {
+        const int pos = y + shift[static_cast<size_t>(x)];
+        if (pos < 0 || pos >= h2) continue;
+        TRGB& o = reinterpret_cast<TRGB*>(sh2.ScanLine(pos))[x];
+        const int f = frac[static_cast<size_t>(x)];
+        if (!antiAlias) {
+          o = cur[x];
+        } else if (y < h || f > 0) {
+          o.b = Blend(prev[x].b, cur[x].b, f);
+          o.g = Blend(prev[x].g, cur[x].g, f);
+          o.r = Blend(prev[x].r, cur[x].r, f);
+        }
       }
     }
-  }
-  for (; columnsReported < w1; ++columnsReported) report();
+    if (onCaller)
+      for (; columnsReported < w1; ++columnsReported) report();
+  }, reportDone(h));
+  line = h + w1;
   sh1 = TBitmap();
 
   TBitmap out(w3, h2, pf24bit);
   FillRGB(out, background);
-  for (int y = 0; y < h2; ++y) {
-    report();
-    const double t = (positive ? y : h2 - y) * a;
-    const int d = RoundHalfEven(t);
-    const int f = RoundHalfEven((t - d) * 4096);
-    ShearLine(sh2.ScanLine(y), 3, w1, out.ScanLine(y), 3, w3, d - s2, f, antiAlias, background);
-  }
+  VXParallelRows(h2, static_cast<int64_t>(w3) * h2, 16, [&](int y0, int y1, bool onCaller) {
+    for (int y = y0; y < y1; ++y) {
+      if (onCaller) report();
+      const double t = (positive ? y : h2 - y) * a;
+      const int d = RoundHalfEven(t);
+      const int f = RoundHalfEven((t - d) * 4096);
+      ShearLine(sh2.ScanLine(y), 3, w1, out.ScanLine(y), 3, w3, d - s2, f, antiAlias, background);
+    }
+  }, reportDone(h + w1));
   dst = std::move(out);
 }
 
@@ -219,38 +246,43 @@ void _rotate1bit(TBitmap& bmp, double angle, int backgroundBit, TProgressRec& pr
 void _Flip(TBitmap& bmp, TFlipDir dir) {
   if (bmp.Empty()) return;
   const int w = bmp.Width(), h = bmp.Height();
+  const int64_t work = static_cast<int64_t>(w) * h;
   if (dir == fdVertical) {
-    std::vector<uint8_t> tmp(static_cast<size_t>(bmp.RowLen()));
-    for (int y = 0; y < h / 2; ++y) {
-      uint8_t* a = bmp.ScanLine(y);
-      uint8_t* b = bmp.ScanLine(h - 1 - y);
-      std::memcpy(tmp.data(), a, tmp.size());
-      std::memcpy(a, b, tmp.size());
-      std::memcpy(b, tmp.data(), tmp.size());
-    }
+    VXParallelRows(h / 2, work, 16, [&](int y0, int y1, bool) {
+      std::vector<uint8_t> tmp(static_cast<size_t>(bmp.RowLen()));
+      for (int y = y0; y < y1; ++y) {
+        uint8_t* a = bmp.ScanLine(y);
+        uint8_t* b = bmp.ScanLine(h - 1 - y);
+        std::memcpy(tmp.data(), a, tmp.size());
+        std::memcpy(a, b, tmp.size());
+        std::memcpy(b, tmp.data(), tmp.size());
+      }
+    });
     return;
   }
   const int bpp = bmp.BitsPerPixel();
-  std::vector<uint8_t> row(static_cast<size_t>(bmp.RowLen()));
-  for (int y = 0; y < h; ++y) {
-    uint8_t* p = bmp.ScanLine(y);
-    if (bpp >= 8) {
-      const int n = bpp / 8;
-      for (int x = 0; x < w / 2; ++x)
-        std::swap_ranges(p + x * n, p + x * n + n, p + (w - 1 - x) * n);
-    } else {
-      std::memcpy(row.data(), p, row.size());
-      for (int x = 0; x < w; ++x) {
-        const int sx = w - 1 - x;
-        if (bpp == 1) {
-          _SetPixelbw(p, x, _GetPixelbw(row.data(), sx));
-        } else {
-          const int v = (row[sx / 2] >> (sx & 1 ? 0 : 4)) & 15;
-          p[x / 2] = static_cast<uint8_t>(x & 1 ? (p[x / 2] & 0xF0) | v : (p[x / 2] & 0x0F) | (v << 4));
+  VXParallelRows(h, work, 16, [&](int y0, int y1, bool) {
+    std::vector<uint8_t> row(static_cast<size_t>(bmp.RowLen()));
+    for (int y = y0; y < y1; ++y) {
+      uint8_t* p = bmp.ScanLine(y);
+      if (bpp >= 8) {
+        const int n = bpp / 8;
+        for (int x = 0; x < w / 2; ++x)
+          std::swap_ranges(p + x * n, p + x * n + n, p + (w - 1 - x) * n);
+      } else {
+        std::memcpy(row.data(), p, row.size());
+        for (int x = 0; x < w; ++x) {
+          const int sx = w - 1 - x;
+          if (bpp == 1) {
+            _SetPixelbw(p, x, _GetPixelbw(row.data(), sx));
+          } else {
+            const int v = (row[sx / 2] >> (sx & 1 ? 0 : 4)) & 15;
+            p[x / 2] = static_cast<uint8_t>(x & 1 ? (p[x / 2] & 0xF0) | v : (p[x / 2] & 0x0F) | (v << 4));
+          }
         }
       }
     }
-  }
+  });
 }
 
 }  // namespace vexa

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vexa/core/bitmap.h"
+#include "vexa/core/parallel.h"
 
 namespace vexa::procdetail {
 
@@ -40,21 +41,37 @@ class TRowProgress {
   bool FDirect;
 };
 
+/// Calls rowFn(y) for every row y1..y2 of an inclusive rectangle, in row bands
+/// over the worker threads when the rectangle is large. Rows must not depend on
+/// each other. Progress is reported as if row by row, on the caller's thread.
+template <typename RowFn>
+void ForRows(int x1, int y1, int x2, int y2, const TRowProgress& progress, RowFn rowFn) {
+  const int rows = y2 - y1 + 1;
+  VXParallelRows(rows, static_cast<int64_t>(x2 - x1 + 1) * rows, 8, [&](int r0, int r1, bool onCaller) {
+    for (int y = y1 + r0; y < y1 + r1; ++y) {
+      rowFn(y);
+      if (onCaller) progress.Row(y);
+    }
+  }, [&](int done) {
+    progress.Row(y1 + done - 1);
+    return true;
+  });
+}
+
 /// Applies one 256-entry table per channel (blue, green, red) to an inclusive,
 /// already clamped rectangle of a 24-bit bitmap, reporting progress per row.
 inline void ApplyTables(TBitmap& bmp, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr, int x1, int y1,
                         int x2, int y2, const TProgressEvent& onProgress, TObject* sender, bool direct = false) {
   TRowProgress progress(onProgress, sender, y1, y2, direct);
   const int n = x2 - x1 + 1;
-  for (int y = y1; y <= y2; ++y) {
+  ForRows(x1, y1, x2, y2, progress, [&](int y) {
     uint8_t* p = bmp.ScanLine(y) + 3 * x1;
     for (int i = 0; i < n; ++i, p += 3) {
       p[0] = tb[p[0]];
       p[1] = tg[p[1]];
       p[2] = tr[p[2]];
     }
-    progress.Row(y);
-  }
+  });
 }
 
 /// Grey level used throughout the processing functions; white gives 252.

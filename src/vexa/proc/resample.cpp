@@ -1,5 +1,6 @@
 #include "vexa/proc/resample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <immintrin.h>
 #endif
 
+#include "vexa/core/parallel.h"
 #include "vexa/core/raster.h"
 
 namespace vexa {
@@ -283,30 +285,38 @@ void HorizontalPass(const TBitmap& src, TBitmap& tmp, const TContributions& c, c
                     TObject* sender, double factor) {
   const int dstW = tmp.Width(), srcH = src.Height();
   const size_t wideLen = 4 * static_cast<size_t>(src.Width());
-  std::vector<double> wideRows(4 * wideLen);
-  const double* wide[4] = {wideRows.data(), wideRows.data() + wideLen, wideRows.data() + 2 * wideLen,
-                           wideRows.data() + 3 * wideLen};
-  int y = 0;
-  if (kHasAvx2) {
-    for (; y + 4 <= srcH; y += 4) {
-      uint8_t* out[4];
-      for (int k = 0; k < 4; ++k) {
-        WidenRow(src.ScanLine(y + k), const_cast<double*>(wide[k]), src.Width());
-        out[k] = tmp.ScanLine(y + k);
+  auto band = [&](int y0, int y1, bool onCaller) {
+    const bool report = onCaller && onProgress;
+    std::vector<double> wideRows(4 * wideLen);
+    const double* wide[4] = {wideRows.data(), wideRows.data() + wideLen, wideRows.data() + 2 * wideLen,
+                             wideRows.data() + 3 * wideLen};
+    int y = y0;
+    if (kHasAvx2) {
+      for (; y + 4 <= y1; y += 4) {
+        uint8_t* out[4];
+        for (int k = 0; k < 4; ++k) {
+          WidenRow(src.ScanLine(y + k), const_cast<double*>(wide[k]), src.Width());
+          out[k] = tmp.ScanLine(y + k);
+        }
+        HorizontalRows4Avx2(wide, out, dstW, c.First.data(), c.Index.data(), c.Weight.data());
+        if (report)
+          for (int k = 1; k <= 4; ++k) onProgress(sender, static_cast<int>(factor * (y + k)));
       }
-      HorizontalRows4Avx2(wide, out, dstW, c.First.data(), c.Index.data(), c.Weight.data());
-      if (onProgress)
-        for (int k = 1; k <= 4; ++k) onProgress(sender, static_cast<int>(factor * (y + k)));
     }
-  }
-  for (; y < srcH; ++y) {
-    WidenRow(src.ScanLine(y), wideRows.data(), src.Width());
-    if (kHasAvx2)
-      HorizontalRowAvx2(wide[0], tmp.ScanLine(y), dstW, c.First.data(), c.Index.data(), c.Weight.data());
-    else
-      HorizontalRowPlain(wide[0], tmp.ScanLine(y), dstW, c.First.data(), c.Index.data(), c.Weight.data());
-    if (onProgress) onProgress(sender, static_cast<int>(factor * (y + 1)));
-  }
+    for (; y < y1; ++y) {
+      WidenRow(src.ScanLine(y), wideRows.data(), src.Width());
+      if (kHasAvx2)
+        HorizontalRowAvx2(wide[0], tmp.ScanLine(y), dstW, c.First.data(), c.Index.data(), c.Weight.data());
+      else
+        HorizontalRowPlain(wide[0], tmp.ScanLine(y), dstW, c.First.data(), c.Index.data(), c.Weight.data());
+      if (report) onProgress(sender, static_cast<int>(factor * (y + 1)));
+    }
+  };
+  const int64_t work = static_cast<int64_t>(std::max(src.Width(), dstW)) * srcH;
+  VXParallelRows(srcH, work, 4, band, [&](int rows) {
+    if (onProgress) onProgress(sender, static_cast<int>(factor * rows));
+    return true;
+  });
 }
 
 // Row by row rather than column by column: every destination row reads whole
@@ -316,37 +326,45 @@ void VerticalPass(const TBitmap& tmp, TBitmap& dst, const TContributions& c, con
   constexpr int kBlock = 2048;
   const int n = 3 * dst.Width();
   const int dstH = dst.Height();
-  std::vector<double> acc(static_cast<size_t>(n));
-  double* a = acc.data();
-  for (int y = 0; y < dstH; ++y) {
-    for (int i = 0; i < n; ++i) a[i] = 0;
-    for (int i0 = 0; i0 < n; i0 += kBlock) {
-      const int len = imin(kBlock, n - i0);
-      int e = c.First[y];
-      const int end = c.First[y + 1];
-      if (kHasAvx2)
-        for (; e + 4 <= end; e += 4) {
-          const uint8_t* rows[4];
-          for (int k = 0; k < 4; ++k) rows[k] = tmp.ScanLine(c.Index[e + k]) + i0;
-          VerticalBlock4Avx2(a + i0, rows, &c.Weight[e], len);
-        }
-      for (; e < end; ++e) {
-        const uint8_t* s = tmp.ScanLine(c.Index[e]) + i0;
+  auto report = [&](int rows) {
+    const double columnsDone = static_cast<double>(dst.Width()) * rows / dstH;
+    onProgress(sender, static_cast<int>(factor * (tmp.Height() + columnsDone)));
+  };
+  auto band = [&](int y0, int y1, bool onCaller) {
+    std::vector<double> acc(static_cast<size_t>(n));
+    double* a = acc.data();
+    for (int y = y0; y < y1; ++y) {
+      for (int i = 0; i < n; ++i) a[i] = 0;
+      for (int i0 = 0; i0 < n; i0 += kBlock) {
+        const int len = imin(kBlock, n - i0);
+        int e = c.First[y];
+        const int end = c.First[y + 1];
         if (kHasAvx2)
-          VerticalBlockAvx2(a + i0, s, c.Weight[e], len);
-        else
-          VerticalBlockPlain(a + i0, s, c.Weight[e], len);
+          for (; e + 4 <= end; e += 4) {
+            const uint8_t* rows[4];
+            for (int k = 0; k < 4; ++k) rows[k] = tmp.ScanLine(c.Index[e + k]) + i0;
+            VerticalBlock4Avx2(a + i0, rows, &c.Weight[e], len);
+          }
+        for (; e < end; ++e) {
+          const uint8_t* s = tmp.ScanLine(c.Index[e]) + i0;
+          if (kHasAvx2)
+            VerticalBlockAvx2(a + i0, s, c.Weight[e], len);
+          else
+            VerticalBlockPlain(a + i0, s, c.Weight[e], len);
+        }
       }
+      if (kHasAvx2)
+        StoreRowAvx2(a, dst.ScanLine(y), n);
+      else
+        StoreRowPlain(a, dst.ScanLine(y), n);
+      if (onCaller && onProgress) report(y + 1);
     }
-    if (kHasAvx2)
-      StoreRowAvx2(a, dst.ScanLine(y), n);
-    else
-      StoreRowPlain(a, dst.ScanLine(y), n);
-    if (onProgress) {
-      const double columnsDone = static_cast<double>(dst.Width()) * (y + 1) / dstH;
-      onProgress(sender, static_cast<int>(factor * (tmp.Height() + columnsDone)));
-    }
-  }
+  };
+  const int64_t work = std::max(static_cast<int64_t>(tmp.Width()) * tmp.Height(), static_cast<int64_t>(dst.Width()) * dstH);
+  VXParallelRows(dstH, work, 1, band, [&](int rows) {
+    if (onProgress) report(rows);
+    return true;
+  });
 }
 
 bool ResampleArgsOk(const TBitmap& src, const TBitmap& dst) {
