@@ -16,6 +16,7 @@ namespace vexa {
 namespace {
 
 std::atomic<int> gRequested{0};
+std::atomic<int64_t> gMinPixels{kVXParallelMinPixels};
 thread_local bool tOnWorker = false;
 
 int CoreCount() {
@@ -149,8 +150,10 @@ void VXThreadCountFromEnv() {
   if (*end == 0 && n >= 0 && n <= 1024) VXSetThreadCount(static_cast<int>(n));
 }
 
+void VXSetParallelMinPixels(int64_t pixels) { gMinPixels = pixels < 0 ? kVXParallelMinPixels : pixels; }
+
 bool VXParallelWorth(int64_t pixels) {
-  return !tOnWorker && pixels >= kVXParallelMinPixels && VXThreadCount() > 1;
+  return !tOnWorker && pixels >= gMinPixels && VXThreadCount() > 1;
 }
 
 std::vector<int> VXRowBands(int height, int64_t pixels, int minRowsPerBand) {

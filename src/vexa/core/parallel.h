@@ -20,6 +20,8 @@ void VXThreadCountFromEnv();
 /// Below this many pixels an operation stays on the caller's thread: handing
 /// the bands out would cost more than it saves.
 constexpr int64_t kVXParallelMinPixels = int64_t(1) << 20;
+/// Replaces that limit (tests lower it to split small images); negative restores it.
+void VXSetParallelMinPixels(int64_t pixels);
 
 /// Band body: rows [y0, y1). `onCaller` is true only when the whole range runs
 /// on the caller's thread, the one place where progress may be reported.
