@@ -2,6 +2,7 @@
 // image, and the Fourier transform of a 1024 x 1024 one.
 #include <benchmark/benchmark.h>
 
+#include "vexa/core/parallel.h"
 #include "vexa/core/sample.h"
 #include "vexa/proc/effects.h"
 #include "vexa/proc/fft.h"
@@ -19,7 +20,9 @@ const TBitmap& Image() {
   return img;
 }
 
+// The last argument of the split operations is the thread count.
 void Resample(benchmark::State& state, TResampleFilter filter, int w, int h) {
+  VXSetThreadCount(static_cast<int>(state.range(0)));
   const TBitmap& src = Image();
   TBitmap dst(w, h, pf24bit);
   for (auto _ : state) {
@@ -35,6 +38,7 @@ void BM_ResampleTriangleUp(benchmark::State& s) { Resample(s, rfTriangle, 8000, 
 void BM_ResampleLanczos3Up(benchmark::State& s) { Resample(s, rfLanczos3, 8000, 6000); }
 
 void Rotate(benchmark::State& state, bool antiAlias) {
+  VXSetThreadCount(static_cast<int>(state.range(0)));
   const TBitmap& src = Image();
   TBitmap out;
   TProgressRec rec;
@@ -48,7 +52,18 @@ void Rotate(benchmark::State& state, bool antiAlias) {
 void BM_Rotate30(benchmark::State& s) { Rotate(s, false); }
 void BM_Rotate30AntiAlias(benchmark::State& s) { Rotate(s, true); }
 
+void BM_Rot90(benchmark::State& state) {
+  VXSetThreadCount(static_cast<int>(state.range(0)));
+  TBitmap out;
+  for (auto _ : state) {
+    _Rot90(Image(), out);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kW) * kH * 3);
+}
+
 void BM_Flip(benchmark::State& state) {
+  VXSetThreadCount(static_cast<int>(state.range(1)));
   TBitmap img = Image();
   const TFlipDir dir = state.range(0) ? fdVertical : fdHorizontal;
   for (auto _ : state) {
@@ -80,12 +95,13 @@ void BM_FFT1024(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ResampleTriangleDown)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ResampleLanczos3Down)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ResampleTriangleUp)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ResampleLanczos3Up)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Rotate30)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Rotate30AntiAlias)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Flip)->Arg(0)->Arg(1)->ArgName("vertical")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleTriangleDown)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleLanczos3Down)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleTriangleUp)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleLanczos3Up)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate30)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate30AntiAlias)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rot90)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Flip)->ArgsProduct({{0, 1}, {1, 2}})->ArgNames({"vertical", "threads"})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Morph)->DenseRange(0, 3)->ArgName("op")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FFT1024)->Arg(0)->Arg(1)->ArgName("rgb")->Unit(benchmark::kMillisecond);

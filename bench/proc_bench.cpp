@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "vexa/core/parallel.h"
 #include "vexa/core/sample.h"
 #include "vexa/proc/coloradjust.h"
 #include "vexa/proc/dib.h"
@@ -24,8 +25,10 @@ TBitmap& Image() {
 
 // The operations run in place on one image: copying 36 MB per iteration would
 // hide their cost. Repeated application keeps the content photo-like enough.
+// `threads` goes to VXSetThreadCount: 1 is the single-core figure.
 template <typename Fn>
-void Run(benchmark::State& state, Fn fn) {
+void Run(benchmark::State& state, Fn fn, int threads = 1) {
+  VXSetThreadCount(threads);
   TBitmap img = Image();
   for (auto _ : state) {
     fn(img);
@@ -37,7 +40,8 @@ void Run(benchmark::State& state, Fn fn) {
 // For operations whose repetition would drift the picture towards something
 // cheaper (one colour, flat histogram): restore it, untimed, before each run.
 template <typename Fn>
-void RunFresh(benchmark::State& state, const TBitmap& src, Fn fn) {
+void RunFresh(benchmark::State& state, const TBitmap& src, Fn fn, int threads = 1) {
+  VXSetThreadCount(threads);
   TBitmap img = src;
   for (auto _ : state) {
     state.PauseTiming();
@@ -63,17 +67,19 @@ const TBitmap& Noise() {
   return img;
 }
 
-void BM_Negative(benchmark::State& s) { Run(s, [](TBitmap& b) { _Negative(b, 0, 0, kW - 1, kH - 1); }); }
+int Threads(const benchmark::State& s) { return static_cast<int>(s.range(0)); }
+
+void BM_Negative(benchmark::State& s) { Run(s, [](TBitmap& b) { _Negative(b, 0, 0, kW - 1, kH - 1); }, Threads(s)); }
 void BM_Gray(benchmark::State& s) {
   // Grey is idempotent after the first pass, which would not change its cost.
-  Run(s, [](TBitmap& b) { _ConvertToGray(b, 0, 0, kW - 1, kH - 1); });
+  Run(s, [](TBitmap& b) { _ConvertToGray(b, 0, 0, kW - 1, kH - 1); }, Threads(s));
 }
 void BM_IntensityRGBall(benchmark::State& s) {
   bool up = true;
   Run(s, [&](TBitmap& b) {
     _IntensityRGBall(b, up ? 10 : -10, up ? -5 : 5, 3, 0, 0, kW - 1, kH - 1);
     up = !up;
-  });
+  }, Threads(s));
 }
 void BM_HSVvar(benchmark::State& s) { Run(s, [](TBitmap& b) { _HSVvar(b, 10, 5, -3, 0, 0, kW - 1, kH - 1); }); }
 void BM_HSLvar(benchmark::State& s) {
@@ -87,7 +93,7 @@ void BM_Contrast(benchmark::State& s) {
     int r, g, bl;
     _GetMediaContrastRGB(b, r, g, bl);
     _ContrastRGB(b, 3, r, g, bl, 0, 0, kW - 1, kH - 1);
-  });
+  }, Threads(s));
 }
 void BM_Histogram(benchmark::State& s) {
   THistogramItem h[256];
@@ -100,10 +106,10 @@ void BM_HistAutoEqualize(benchmark::State& s) {
   RunFresh(s, Image(), [](TBitmap& b) { _HistAutoEqualize(b, 0, 0, kW - 1, kH - 1); });
 }
 void BM_Filter3x3Blur(benchmark::State& s) {
-  Run(s, [](TBitmap& b) { _ApplyFilter(b, VXFiltPres[fpBlur], 0, 0, kW - 1, kH - 1); });
+  Run(s, [](TBitmap& b) { _ApplyFilter(b, VXFiltPres[fpBlur], 0, 0, kW - 1, kH - 1); }, Threads(s));
 }
 void BM_Filter3x3HighPass(benchmark::State& s) {
-  Run(s, [](TBitmap& b) { _ApplyFilter(b, VXFiltPres[fpHighPass1], 0, 0, kW - 1, kH - 1); });
+  Run(s, [](TBitmap& b) { _ApplyFilter(b, VXFiltPres[fpHighPass1], 0, 0, kW - 1, kH - 1); }, Threads(s));
 }
 
 std::vector<uint8_t> YuvDib(const char* code, size_t pixelBytes) {
@@ -133,16 +139,16 @@ void BM_DIB_I420(benchmark::State& s) { DecodeDib(s, "I420", size_t(kW) * kH * 3
 
 }  // namespace
 
-BENCHMARK(BM_Negative)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Gray)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_IntensityRGBall)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Negative)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Gray)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IntensityRGBall)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HSVvar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HSLvar)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HSLvarNoise)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Contrast)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Contrast)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Histogram)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistAutoEqualize)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Filter3x3Blur)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Filter3x3HighPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Filter3x3Blur)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Filter3x3HighPass)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DIB_YUY2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DIB_I420)->Unit(benchmark::kMillisecond);
