@@ -95,13 +95,13 @@ void BM_FFT1024(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ResampleTriangleDown)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ResampleLanczos3Down)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ResampleTriangleUp)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ResampleLanczos3Up)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Rotate30)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Rotate30AntiAlias)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Rot90)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Flip)->ArgsProduct({{0, 1}, {1, 2}})->ArgNames({"vertical", "threads"})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleTriangleDown)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleLanczos3Down)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleTriangleUp)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleLanczos3Up)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate30)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rotate30AntiAlias)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Rot90)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Flip)->ArgsProduct({{0, 1}, {1, 2}})->ArgNames({"vertical", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Morph)->DenseRange(0, 3)->ArgName("op")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FFT1024)->Arg(0)->Arg(1)->ArgName("rgb")->Unit(benchmark::kMillisecond);
