@@ -2,15 +2,17 @@
 // progress for any thread count; small limits force the split on small images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "proc_test_util.h"
+#include "support/pixels.h"
 #include "vexa/core/parallel.h"
 #include "vexa/proc/coloradjust.h"
 #include "vexa/proc/filters.h"
@@ -18,7 +20,8 @@
 #include "vexa/proc/resample.h"
 
 using namespace vexa;
-using vexatest::RandomBitmap;
+using vexa::test::RandomBitmap;
+using vexa::test::SameImage;
 
 namespace {
 
@@ -45,14 +48,6 @@ TBitmap Input(int w, int h, TPixelFormat pf) {
   TBitmap o(w, h, pf);
   for (int y = 0; y < h; ++y) std::memcpy(o.ScanLine(y), b.ScanLine(y), static_cast<size_t>(std::min(o.RowLen(), b.RowLen())));
   return o;
-}
-
-bool SamePixels(const TBitmap& a, const TBitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat()) return false;
-  const size_t n = (static_cast<size_t>(a.Width()) * a.BitsPerPixel() + 7) / 8;
-  for (int y = 0; y < a.Height(); ++y)
-    if (std::memcmp(a.ScanLine(y), b.ScanLine(y), n) != 0) return false;
-  return true;
 }
 
 TRun RunOn(const TCase& c, int w, int h, int threads) {
@@ -156,7 +151,7 @@ TEST_P(ParallelOps, SameResultAndProgressForEveryThreadCount) {
     for (int threads : {2, 3, 7}) {
       SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " on " + std::to_string(threads) + " threads");
       const TRun many = RunOn(c, w, h, threads);
-      ASSERT_TRUE(SamePixels(one.Out, many.Out));
+      ASSERT_TRUE(SameImage(one.Out, many.Out));
       // Fewer steps, never backwards, the same final value, 100 reached as often (at most once).
       ASSERT_EQ(many.Progress.empty(), one.Progress.empty());
       if (one.Progress.empty()) continue;
@@ -241,8 +236,8 @@ TEST(ParallelRows, FilterIgnoresAbortLikeTheSingleThreadRun) {
   };
   EXPECT_TRUE(run(expect, 1));
   EXPECT_TRUE(run(got, 3));
-  EXPECT_TRUE(SamePixels(expect, got));
-  EXPECT_FALSE(SamePixels(in, got));
+  EXPECT_TRUE(SameImage(expect, got));
+  EXPECT_FALSE(SameImage(in, got));
   VXSetParallelMinPixels(-1);
   VXSetThreadCount(0);
 }
