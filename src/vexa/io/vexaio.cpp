@@ -10,6 +10,7 @@
 #include "vexa/io/formats.h"
 #include "vexa/io/formattable.h"
 #include "vexa/io/metafile.h"
+#include "vexa/io/scanservice.h"
 
 namespace vexa {
 
@@ -514,6 +515,28 @@ bool CheckAniGif(const std::string& name) {
   } catch (const std::exception&) {
     return false;
   }
+}
+
+bool TVexaIO::Acquire() {
+  Aborting = false;
+  if (!FBitmap) return false;
+  TVXScanService* scan = VXScanService();
+  bool ok = false;
+  if (scan) {
+    TProgressRec pr = MakeProgress();
+    ok = scan->Acquire(this, *FBitmap, TWainParams, Params, pr);
+    if (ok) SetViewDpi();
+    scan->RestoreFocus(this);
+  }
+  Update();
+  return ok;
+}
+
+bool TVexaIO::SelectAcquireSource() {
+  TVXScanService* scan = VXScanService();
+  std::string name;
+  if (!scan || !scan->SelectSource(this, name)) return false;
+  return TWainParams.SelectSourceByName(name);
 }
 
 }  // namespace vexa

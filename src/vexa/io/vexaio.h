@@ -136,6 +136,12 @@ class TVexaIO : public TComponent, public TIOParamsOwner {
   /// existing TIFF; the index of the inserted page, -1 when refused.
   int InsertToFileTIFF(const std::string& name);
 
+  /// Scans one page into the bitmap through the installed scan service (none:
+  /// false, bitmap unchanged); sets the view's resolution from the page.
+  bool Acquire();
+  /// The scanner selection; selects the chosen source in TWainParams.
+  bool SelectAcquireSource();
+
   TMsgLanguage MsgLanguage = msSystem;
   bool StreamHeaders = false;
   TIOPreviewsParams PreviewsParams = 0;

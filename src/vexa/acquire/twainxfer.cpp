@@ -1,0 +1,108 @@
+#include "vexa/acquire/twainxfer.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "vexa/proc/dib.h"
+
+namespace vexa {
+
+using namespace twain;
+
+void VXTW_InfoToParams(const TW_IMAGEINFO& info, TIOParamsVals& params) {
+  if (info.BitsPerPixel >= 1 && info.BitsPerPixel <= 8) {
+    params.BitsPerSample = info.BitsPerPixel;
+    params.SamplesPerPixel = 1;
+  } else if (info.BitsPerPixel == 24) {
+    params.BitsPerSample = 8;
+    params.SamplesPerPixel = 3;
+  }
+  params.DpiX = static_cast<int32_t>(std::lround(FromFix32(info.XResolution)));
+  params.DpiY = static_cast<int32_t>(std::lround(FromFix32(info.YResolution)));
+  params.Width = info.ImageWidth;
+  params.Height = info.ImageLength;
+  params.FreeColorMap();
+}
+
+bool VXTW_PrepareBitmap(const TW_IMAGEINFO& info, TBitmap& bmp, std::string& why) {
+  const int bpp = info.BitsPerPixel;
+  if (bpp != 1 && bpp != 8 && bpp != 24) {
+    why = "the source delivers " + std::to_string(bpp) + " bits per pixel (1, 8 or 24 are accepted)";
+    return false;
+  }
+  if (info.ImageWidth <= 0 || info.ImageLength <= 0) {
+    why = "the source reports an image of " + std::to_string(info.ImageWidth) + " x " +
+          std::to_string(info.ImageLength) + " pixels";
+    return false;
+  }
+  const TPixelFormat pf = bpp == 1 ? pf1bit : pf24bit;
+  if (!VXCheckBitmapSize(info.ImageWidth, info.ImageLength, bpp == 1 ? 1 : 24)) {
+    why = "the image the source reports (" + std::to_string(info.ImageWidth) + " x " +
+          std::to_string(info.ImageLength) + ") exceeds the bitmap size limit";
+    return false;
+  }
+  bmp.Allocate(info.ImageWidth, info.ImageLength, pf);
+  return true;
+}
+
+bool VXTW_CopyMemBlock(TBitmap& bmp, int bitsPerPixel, const TW_IMAGEMEMXFER& b, const uint8_t* mem, size_t memLen,
+                       std::string& why) {
+  const uint64_t width = static_cast<uint64_t>(bmp.Width()), height = static_cast<uint64_t>(bmp.Height());
+  const int expected = bmp.PixelFormat() == pf1bit ? 1 : 24;
+  if ((bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24) ||
+      (bitsPerPixel == 1) != (expected == 1)) {
+    why = "block of " + std::to_string(bitsPerPixel) + " bits per pixel for a bitmap of " +
+          std::to_string(expected);
+    return false;
+  }
+  if (b.Compression != TWCP_NONE) {
+    why = "compressed block (compression " + std::to_string(b.Compression) + ")";
+    return false;
+  }
+  if (b.Columns == TWON_DONTCARE32 || b.Rows == TWON_DONTCARE32 || b.XOffset == TWON_DONTCARE32 ||
+      b.YOffset == TWON_DONTCARE32 || b.BytesPerRow == TWON_DONTCARE32 || b.BytesWritten == TWON_DONTCARE32) {
+    why = "block with unspecified geometry";
+    return false;
+  }
+  if (b.Rows == 0 || b.Columns == 0) return true;
+  if (uint64_t{b.XOffset} + b.Columns > width || uint64_t{b.YOffset} + b.Rows > height) {
+    why = "block of " + std::to_string(b.Columns) + " x " + std::to_string(b.Rows) + " at (" +
+          std::to_string(b.XOffset) + ", " + std::to_string(b.YOffset) + ") lies outside the " +
+          std::to_string(width) + " x " + std::to_string(height) + " image";
+    return false;
+  }
+  const uint64_t rowBytes = (uint64_t{b.Columns} * static_cast<unsigned>(bitsPerPixel) + 7) / 8;
+  if (b.BytesPerRow < rowBytes) {
+    why = "block rows of " + std::to_string(b.BytesPerRow) + " bytes cannot hold " + std::to_string(b.Columns) +
+          " pixels";
+    return false;
+  }
+  // The last row need not carry its padding.
+  const uint64_t needed = uint64_t{b.Rows - 1} * b.BytesPerRow + rowBytes;
+  if (b.BytesWritten > memLen || needed > b.BytesWritten || !mem) {
+    why = "block announces " + std::to_string(needed) + " bytes but " + std::to_string(b.BytesWritten) +
+          " were written into a buffer of " + std::to_string(memLen);
+    return false;
+  }
+  const int x0 = static_cast<int>(b.XOffset);
+  for (uint32_t r = 0; r < b.Rows; ++r) {
+    const uint8_t* src = mem + uint64_t{r} * b.BytesPerRow;
+    uint8_t* dst = bmp.ScanLine(static_cast<int>(b.YOffset + r));
+    if (bitsPerPixel == 1) {
+      _CopyBits(dst, src, x0, static_cast<int>(b.Columns), 0);
+    } else if (bitsPerPixel == 8) {
+      uint8_t* d = dst + x0 * 3;
+      for (uint32_t c = 0; c < b.Columns; ++c, d += 3) d[0] = d[1] = d[2] = src[c];
+    } else {
+      uint8_t* d = dst + x0 * 3;
+      for (uint32_t c = 0; c < b.Columns; ++c, d += 3, src += 3) {
+        d[0] = src[2];
+        d[1] = src[1];
+        d[2] = src[0];
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace vexa

@@ -1,0 +1,29 @@
+// What our own data source manager (vexa-twaindsm) offers beyond the TWAIN entry
+// point: an application with a user interface hands it the dialogs it shows on
+// its behalf (the source selection of MSG_USERSELECT and the progress indicator of
+// sources with CAP_INDICATORS). A manager without this export is driven through
+// DSM_Entry alone.
+//
+// Plain C layout: the manager is a separate shared library.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+struct VexaDSMUI {
+  /// sizeof(VexaDSMUI) of the caller; members past it are absent.
+  uint32_t Size;
+  void* Context;
+  /// Shows the source selection over `parent`; the chosen index, or -1 when cancelled.
+  int (*SelectSource)(void* context, void* parent, const char* const* names, int count, int current);
+  /// Opens a progress indicator titled `title`; an opaque handle (null: none shown).
+  void* (*ProgressOpen)(void* context, const char* title);
+  /// Shows percent (0-100); false when the user asked to cancel.
+  bool (*ProgressStep)(void* context, void* handle, int percent);
+  void (*ProgressClose)(void* context, void* handle);
+};
+
+/// Exported by vexa-twaindsm as "VexaDSM_SetUI"; null removes the dialogs.
+using VexaDSMSetUIProc = void (*)(const VexaDSMUI* ui);
+}
