@@ -274,15 +274,15 @@ class TSaneSource : public TDataSource {
         FFlatbedEntry = s;
       }
     }
-    // The whole area by default.
+    // The device's own area until the application sets one; the physical size
+    // is as far as the bottom-right corner can go.
     double min, max, step;
     const char* names[4] = {SANE_NAME_SCAN_TL_X, SANE_NAME_SCAN_TL_Y, SANE_NAME_SCAN_BR_X, SANE_NAME_SCAN_BR_Y};
     for (int k = 0; k < 4; ++k) {
       const int i = Find(names[k]);
-      FArea[k] = 0;
-      if (NumberRange(i, min, max, step)) FArea[k] = ToInches(i, k < 2 ? min : max);
+      FArea[k] = i >= 0 ? ToInches(i, GetNumber(i)) : 0;
+      if (k >= 2) FPhysical[k - 2] = NumberRange(i, min, max, step) ? ToInches(i, max) : FArea[k];
     }
-    FPhysical[0] = FArea[2], FPhysical[1] = FArea[3];
   }
 
   // --- state changes ---
