@@ -11,6 +11,7 @@
 #include <string>
 
 #include "studio_window_ui.h"
+#include "vexa/acquire/twainhost_ui.h"
 #include "vexa/codecs/lzw.h"
 #include "vexa/core/parallel.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Vexa Studio");
   vexa::VXInstallLZWCoders();
   vexa::VXThreadCountFromEnv();
+  vexa::VXTW_InstallUI();
 
   std::string file, screenshot;
   const QStringList args = QApplication::arguments();

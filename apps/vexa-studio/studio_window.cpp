@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 
+#include "vexa/acquire/twainclient.h"
 #include "vexa/core/sample.h"
 #include "vexa/proc/operations.h"
 
@@ -210,6 +211,18 @@ void StudioWindow::BuildMenus() {
     if (name.isEmpty()) return;
     FIO.SaveToFile(name.toStdString());
     if (FIO.Aborting) QMessageBox::warning(this, "Save", "The image could not be saved in this format.");
+  });
+  file->addSeparator();
+  file->addAction("Select &source...", [this] { FIO.SelectAcquireSource(); });
+  file->addAction("Ac&quire...", [this] {
+    if (!FIO.Acquire()) {
+      const vexa::TVXTWFailure& f = vexa::VXTW_LastFailure();
+      if (f.Occurred())
+        QMessageBox::warning(this, "Acquire", QString::fromStdString("Nothing was scanned: " + f.Message));
+      return;
+    }
+    FFileName.clear();
+    Refresh();
   });
   file->addSeparator();
   file->addAction("&Quit", QKeySequence::Quit, [this] { close(); });

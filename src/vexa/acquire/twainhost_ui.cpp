@@ -1,0 +1,112 @@
+#include "vexa/acquire/twainhost_ui.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include "vexa/acquire/twainclient.h"
+#include "vexa/acquire/twainhost.h"
+
+namespace vexa {
+
+namespace {
+
+bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+
+class TQtHost : public TVXTWainHost {
+ public:
+  void* WindowOf(TComponent* owner) override {
+    for (TComponent* c = owner; c; c = c->Owner())
+      if (auto* w = dynamic_cast<QWidget*>(c)) return w->window();
+    return nullptr;
+  }
+  bool IsWindow(void* window) override {
+    if (!window || !HaveWidgets()) return false;
+    const QWidgetList all = QApplication::allWidgets();
+    return all.contains(static_cast<QWidget*>(window));
+  }
+  void* CreateProxyWindow() override {
+    if (!HaveWidgets()) return nullptr;
+    auto* w = new QWidget(nullptr, Qt::Popup);
+    w->setWindowTitle("Acquire Proxy");
+    w->setAttribute(Qt::WA_DontShowOnScreen);
+    return w;
+  }
+  void DestroyProxyWindow(void* window) override { delete static_cast<QWidget*>(window); }
+  void EnableWindow(void* window, bool enable) override {
+    if (IsWindow(window)) static_cast<QWidget*>(window)->setEnabled(enable);
+  }
+  void SetFocus(void* window) override {
+    if (IsWindow(window)) static_cast<QWidget*>(window)->activateWindow();
+  }
+  // One turn of the Qt loop; a short wait when nothing is pending keeps the
+  // source's own windows live without spinning.
+  void ProcessEvents() override {
+    if (!QCoreApplication::instance()) return;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+};
+
+int SelectSource(void*, void* parent, const char* const* names, int count, int current) {
+  if (!HaveWidgets()) return current;
+  QStringList list;
+  for (int i = 0; i < count; ++i) list << QString::fromUtf8(names[i]);
+  QWidget* p = nullptr;
+  for (QWidget* w : QApplication::allWidgets())
+    if (w == parent) p = w;
+  TVXTWSourceDialog dialog(p, list, current);
+  return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : -1;
+}
+
+void* ProgressOpen(void*, const char* title) {
+  if (!HaveWidgets()) return nullptr;
+  auto* d = new QProgressDialog(QString::fromUtf8(title), "Cancel", 0, 100);
+  d->setWindowTitle("Scanning");
+  d->setMinimumDuration(500);
+  d->setWindowModality(Qt::ApplicationModal);
+  return d;
+}
+
+bool ProgressStep(void*, void* handle, int percent) {
+  auto* d = static_cast<QProgressDialog*>(handle);
+  d->setValue(std::min(percent, 99));
+  QCoreApplication::processEvents();
+  return !d->wasCanceled();
+}
+
+void ProgressClose(void*, void* handle) { delete static_cast<QProgressDialog*>(handle); }
+
+TQtHost gQtHost;
+const VexaDSMUI gDialogs{sizeof(VexaDSMUI), nullptr, SelectSource, ProgressOpen, ProgressStep, ProgressClose};
+
+}  // namespace
+
+void VXTW_InstallUI() {
+  VXTW_Install();
+  VXTW_SetHost(&gQtHost);
+  VXTW_SetDSMUI(&gDialogs);
+}
+
+TVXTWSourceDialog::TVXTWSourceDialog(QWidget* parent, const QStringList& names, int current)
+    : QDialog(parent), FList(new QListWidget(this)) {
+  setWindowTitle("Select Source");
+  FList->addItems(names);
+  if (current >= 0 && current < names.size()) FList->setCurrentRow(current);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(FList, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(FList);
+  layout->addWidget(buttons);
+}
+
+int TVXTWSourceDialog::Chosen() const { return FList->currentRow(); }
+
+}  // namespace vexa
