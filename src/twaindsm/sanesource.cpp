@@ -94,12 +94,12 @@ TW_HANDLE Enumeration(TW_UINT16 type, const std::vector<double>& items, size_t c
 TW_HANDLE Range(double min, double max, double step, double current) {
   auto* r = static_cast<TW_RANGE*>(std::calloc(1, sizeof(TW_RANGE)));
   r->ItemType = TWTY_FIX32;
-  auto put = [&](TW_UINT32& f, double v) { PutItem(reinterpret_cast<uint8_t*>(&f), TWTY_FIX32, v); };
-  put(r->MinValue, min);
-  put(r->MaxValue, max);
-  put(r->StepSize, step);
-  put(r->DefaultValue, current);
-  put(r->CurrentValue, current);
+  auto put = [&](uint8_t* f, double v) { PutItem(f, TWTY_FIX32, v); };
+  put(reinterpret_cast<uint8_t*>(&r->MinValue), min);
+  put(reinterpret_cast<uint8_t*>(&r->MaxValue), max);
+  put(reinterpret_cast<uint8_t*>(&r->StepSize), step);
+  put(reinterpret_cast<uint8_t*>(&r->DefaultValue), current);
+  put(reinterpret_cast<uint8_t*>(&r->CurrentValue), current);
   return r;
 }
 
@@ -428,26 +428,30 @@ class TSaneSource : public TDataSource {
       const int plane = par.format == SANE_FRAME_RED ? 0 : par.format == SANE_FRAME_GREEN ? 1
                         : par.format == SANE_FRAME_BLUE ? 2 : 0;
       std::vector<uint8_t>& buf = raw[plane];
-      buf.clear();
       const size_t expected = par.lines > 0 ? static_cast<size_t>(par.bytes_per_line) * par.lines : 0;
-      buf.reserve(expected);
-      std::vector<uint8_t> chunk(256 << 10);
+      // SANE writes straight into the page buffer: no staging copy.
+      constexpr size_t kChunk = 256 << 10;
+      buf.resize(std::max(expected, kChunk));
+      size_t filled = 0;
       for (;;) {
+        if (buf.size() - filled < kChunk / 4) buf.resize(buf.size() + kChunk);
         SANE_Int n = 0;
-        st = sane_read(FHandle, chunk.data(), static_cast<SANE_Int>(chunk.size()), &n);
+        st = sane_read(FHandle, buf.data() + filled,
+                       static_cast<SANE_Int>(std::min(buf.size() - filled, size_t{1} << 30)), &n);
         if (st == SANE_STATUS_EOF) break;
         if (st != SANE_STATUS_GOOD) {
           ok = false;
           break;
         }
-        buf.insert(buf.end(), chunk.begin(), chunk.begin() + n);
+        filled += static_cast<size_t>(n);
         if (progress && expected &&
-            !ui->ProgressStep(ui->Context, progress, static_cast<int>(buf.size() * 100 / expected))) {
+            !ui->ProgressStep(ui->Context, progress, static_cast<int>(filled * 100 / expected))) {
           FCancelled = true;
           ok = false;
           break;
         }
       }
+      buf.resize(filled);
       bpl = par.bytes_per_line;
       lines = bpl > 0 ? static_cast<int>(buf.size() / static_cast<size_t>(bpl)) : 0;
       if (!ok || par.last_frame) break;
@@ -476,8 +480,14 @@ class TSaneSource : public TDataSource {
     const bool colour = par.format == SANE_FRAME_RGB || threePass;
     FBpp = colour ? 24 : par.depth == 1 ? 1 : 8;
     FRowBytes = static_cast<TW_UINT32>((static_cast<int64_t>(FWidth) * FBpp + 7) / 8);
-    FPage.assign(static_cast<size_t>(FRowBytes) * FHeight, 0);
     const int depthBytes = par.depth == 16 ? 2 : 1;
+    // Chunky 8-bit rows without padding are already the transfer layout.
+    if (!threePass && FBpp != 1 && depthBytes == 1 && static_cast<TW_UINT32>(bpl) == FRowBytes) {
+      raw[0].resize(static_cast<size_t>(FRowBytes) * FHeight);
+      FPage = std::move(raw[0]);
+      return true;
+    }
+    FPage.assign(static_cast<size_t>(FRowBytes) * FHeight, 0);
     // 16-bit samples are in the machine's byte order; their high byte is kept.
     auto sample = [&](const uint8_t* p) -> uint8_t {
       if (depthBytes == 1) return *p;

@@ -103,7 +103,7 @@ bool ParseContainer(const TW_CAPABILITY& cap, TCapValues& out) {
       std::memcpy(&r, base, sizeof r);
       const int size = ItemSize(r.ItemType);
       if (size == 0 || size > 4) return false;
-      auto item = [&](const TW_UINT32& v) { return ReadItem(r.ItemType, reinterpret_cast<const uint8_t*>(&v)); };
+      auto item = [&](TW_UINT32 v) { return ReadItem(r.ItemType, reinterpret_cast<const uint8_t*>(&v)); };
       out.Min = item(r.MinValue), out.Max = item(r.MaxValue), out.Step = item(r.StepSize);
       out.Current = item(r.CurrentValue);
       return true;
@@ -346,12 +346,12 @@ class TConnection {
       TContainer c(capId, TWON_RANGE, sizeof(TW_RANGE));
       TW_RANGE r{};
       r.ItemType = type;
-      auto put = [&](TW_UINT32& field, double v) { PutItem(reinterpret_cast<uint8_t*>(&field), type, v); };
-      put(r.MinValue, list.RangeMin());
-      put(r.MaxValue, list.RangeMax());
-      put(r.StepSize, list.RangeStep());
-      put(r.DefaultValue, list.CurrentValue());
-      put(r.CurrentValue, list.CurrentValue());
+      auto put = [&](uint8_t* field, double v) { PutItem(field, type, v); };
+      put(reinterpret_cast<uint8_t*>(&r.MinValue), list.RangeMin());
+      put(reinterpret_cast<uint8_t*>(&r.MaxValue), list.RangeMax());
+      put(reinterpret_cast<uint8_t*>(&r.StepSize), list.RangeStep());
+      put(reinterpret_cast<uint8_t*>(&r.DefaultValue), list.CurrentValue());
+      put(reinterpret_cast<uint8_t*>(&r.CurrentValue), list.CurrentValue());
       std::memcpy(c.Bytes(), &r, sizeof r);
       rc = Source(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &c.Cap);
     }

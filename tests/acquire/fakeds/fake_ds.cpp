@@ -93,7 +93,7 @@ std::string Describe(const TW_CAPABILITY& cap) {
   if (cap.ConType == TWON_RANGE) {
     TW_RANGE r;
     std::memcpy(&r, b, sizeof r);
-    auto v = [&](const TW_UINT32& f) { return Num(Item(r.ItemType, reinterpret_cast<const uint8_t*>(&f))); };
+    auto v = [&](TW_UINT32 f) { return Num(Item(r.ItemType, reinterpret_cast<const uint8_t*>(&f))); };
     return s + " RANGE " + v(r.MinValue) + ".." + v(r.MaxValue) + "/" + v(r.StepSize) + " =" + v(r.CurrentValue);
   }
   return s + " ?";
