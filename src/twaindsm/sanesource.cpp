@@ -31,15 +31,7 @@ bool SentValue(const TW_CAPABILITY& cap, double& value) {
   const auto* base = static_cast<const uint8_t*>(cap.hContainer);
   if (!base) return false;
   auto item = [](TW_UINT16 type, const uint8_t* p) -> double {
-    switch (type) {
-      case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); return v; }
-      case TWTY_UINT16: { uint16_t v; std::memcpy(&v, p, 2); return v; }
-      case TWTY_BOOL: { int16_t v; std::memcpy(&v, p, 2); return v != 0 ? 1 : 0; }
-      case TWTY_INT32: { int32_t v; std::memcpy(&v, p, 4); return v; }
-      case TWTY_UINT32: { uint32_t v; std::memcpy(&v, p, 4); return v; }
-      case TWTY_FIX32: { TW_FIX32 f; std::memcpy(&f, p, 4); return FromFix32(f); }
-      default: return std::nan("");
-    }
+    return ItemSize(type) == 0 || ItemSize(type) > 4 ? std::nan("") : ReadItem(type, p);
   };
   if (cap.ConType == TWON_ONEVALUE) {
     TW_ONEVALUE one;
@@ -59,19 +51,6 @@ bool SentValue(const TW_CAPABILITY& cap, double& value) {
     return false;
   }
   return !std::isnan(value);
-}
-
-void PutItem(uint8_t* p, TW_UINT16 type, double v) {
-  if (type == TWTY_FIX32) {
-    TW_FIX32 f = ToFix32(v);
-    std::memcpy(p, &f, 4);
-  } else if (ItemSize(type) == 2) {
-    uint16_t u = static_cast<uint16_t>(static_cast<int32_t>(v));
-    std::memcpy(p, &u, 2);
-  } else {
-    int32_t i = static_cast<int32_t>(v);
-    std::memcpy(p, &i, 4);
-  }
 }
 
 TW_HANDLE OneValue(TW_UINT16 type, double v) {

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "acquire_testutil.h"
+#include "view/ui_test_util_ui.h"
 #include "vexa/acquire/twainhost_ui.h"
 #include "vexa/io/vexaio.h"
 #include "vexa/view/vexaview_ui.h"
@@ -16,19 +17,10 @@ using namespace acquiretest;
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_acquire_ui";
-  static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 class ScanUI : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
+    vexa::test::App();
     VXTW_InstallUI();
     UseManager();
   }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace vexa::twain {
 
@@ -254,6 +255,34 @@ inline int ItemSize(TW_UINT16 type) {
     case TWTY_FRAME: return 16;
     case TWTY_STR32: return 34;
     default: return 0;
+  }
+}
+
+/// Value of one container item of the type (0 for types without a number).
+inline double ReadItem(TW_UINT16 type, const uint8_t* p) {
+  switch (type) {
+    case TWTY_INT8: return static_cast<int8_t>(*p);
+    case TWTY_UINT8: return *p;
+    case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); return v; }
+    case TWTY_UINT16: case TWTY_BOOL: { uint16_t v; std::memcpy(&v, p, 2); return v; }
+    case TWTY_INT32: { int32_t v; std::memcpy(&v, p, 4); return v; }
+    case TWTY_UINT32: { uint32_t v; std::memcpy(&v, p, 4); return v; }
+    case TWTY_FIX32: { TW_FIX32 f; std::memcpy(&f, p, 4); return FromFix32(f); }
+    default: return 0;
+  }
+}
+
+/// Stores v as one item of the type (TW_FIX32 for reals; 2 or 4 bytes for integers).
+inline void PutItem(uint8_t* p, TW_UINT16 type, double v) {
+  if (type == TWTY_FIX32) {
+    TW_FIX32 f = ToFix32(v);
+    std::memcpy(p, &f, 4);
+  } else if (ItemSize(type) == 2) {
+    uint16_t u = static_cast<uint16_t>(static_cast<int32_t>(v));
+    std::memcpy(p, &u, 2);
+  } else {
+    int32_t i = static_cast<int32_t>(v);
+    std::memcpy(p, &i, 4);
   }
 }
 

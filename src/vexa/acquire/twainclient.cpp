@@ -41,20 +41,6 @@ void CopyStr32(char (&dst)[34], const std::string& s) {
 
 std::string Str32(const char (&s)[34]) { return std::string(s, strnlen(s, 33)); }
 
-// Value of one container item of the given type.
-double ReadItem(TW_UINT16 type, const uint8_t* p) {
-  switch (type) {
-    case TWTY_INT8: return static_cast<int8_t>(*p);
-    case TWTY_UINT8: return *p;
-    case TWTY_INT16: { int16_t v; std::memcpy(&v, p, 2); return v; }
-    case TWTY_UINT16: case TWTY_BOOL: { uint16_t v; std::memcpy(&v, p, 2); return v; }
-    case TWTY_INT32: { int32_t v; std::memcpy(&v, p, 4); return v; }
-    case TWTY_UINT32: { uint32_t v; std::memcpy(&v, p, 4); return v; }
-    case TWTY_FIX32: { TW_FIX32 f; std::memcpy(&f, p, 4); return FromFix32(f); }
-    default: return 0;
-  }
-}
-
 // One capability as it came back: the values, and where the current one is.
 struct TCapValues {
   TW_UINT16 ConType = 0;
@@ -126,19 +112,6 @@ struct TContainer {
   TContainer& operator=(const TContainer&) = delete;
   uint8_t* Bytes() { return static_cast<uint8_t*>(Cap.hContainer); }
 };
-
-void PutItem(uint8_t* p, TW_UINT16 type, double v) {
-  if (type == TWTY_FIX32) {
-    TW_FIX32 f = ToFix32(v);
-    std::memcpy(p, &f, 4);
-  } else if (type == TWTY_BOOL || type == TWTY_UINT16 || type == TWTY_INT16) {
-    uint16_t u = static_cast<uint16_t>(static_cast<int32_t>(v));
-    std::memcpy(p, &u, 2);
-  } else {
-    int32_t i = static_cast<int32_t>(v);
-    std::memcpy(p, &i, 4);
-  }
-}
 
 // One connection from state 1 back to state 1.
 class TConnection {
