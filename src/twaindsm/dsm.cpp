@@ -6,6 +6,10 @@
 // opens and dropped when it closes. Source triplets are forwarded to the open
 // source they name; MSG_USERSELECT shows the application's selection dialog when
 // it handed one over (VexaDSM_SetUI), else answers the default (first) source.
+//
+// SANE is started once and stays up for the life of the process, and the library
+// is never unmapped (linked "nodelete"): backends keep tables that a restart
+// would leak, and re-reading every backend on each connection is slow.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -22,7 +26,6 @@ namespace vexadsm {
 
 #ifdef VEXA_DSM_NO_SANE
 bool SaneStart() { return false; }
-void SaneStop() {}
 std::vector<std::unique_ptr<TDataSource>> SaneSources() { return {}; }
 #endif
 
@@ -46,7 +49,6 @@ class TLibrarySource : public TDataSource {
 
 struct TManager {
   bool Open = false;
-  bool SaneUp = false;
   void* Parent = nullptr;
   std::vector<std::unique_ptr<TDataSource>> Sources;
   std::vector<bool> Opened;
@@ -85,7 +87,6 @@ void LoadSources(TW_IDENTITY* origin) {
   }
   const char* sane = std::getenv("VEXA_TWAIN_SANE");
   if (!(sane && std::strcmp(sane, "0") == 0) && SaneStart()) {
-    gManager.SaneUp = true;
     for (auto& s : SaneSources()) gManager.Sources.push_back(std::move(s));
   }
   TW_UINT32 id = 1;
@@ -117,8 +118,6 @@ TW_UINT16 CloseManager() {
     if (gManager.Opened[i]) gManager.Sources[i]->Entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
   gManager.Sources.clear();
   gManager.Opened.clear();
-  if (gManager.SaneUp) SaneStop();
-  gManager.SaneUp = false;
   gManager.Open = false;
   return TWRC_SUCCESS;
 }

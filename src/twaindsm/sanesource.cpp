@@ -732,12 +732,6 @@ bool SaneStart() {
   return gSaneUp;
 }
 
-void SaneStop() {
-  if (!gSaneUp) return;
-  sane_exit();
-  gSaneUp = false;
-}
-
 std::vector<std::unique_ptr<TDataSource>> SaneSources() {
   std::vector<std::unique_ptr<TDataSource>> out;
   const SANE_Device** devices = nullptr;

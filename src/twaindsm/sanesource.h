@@ -17,9 +17,8 @@
 
 namespace vexadsm {
 
-/// Starts SANE for the manager's session; false when SANE is unavailable.
+/// Starts SANE (once; it stays up for the process); false when it is unavailable.
 bool SaneStart();
-void SaneStop();
 /// One source per SANE device (not yet opened).
 std::vector<std::unique_ptr<TDataSource>> SaneSources();
 
