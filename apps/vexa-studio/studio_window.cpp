@@ -224,6 +224,18 @@ void StudioWindow::BuildMenus() {
     FFileName.clear();
     Refresh();
   });
+  file->addAction("Acquire &pages...", [this] {
+    if (FBrowsing) ShowGrid(false);
+    FMIO.TWainParams.Assign(FIO.TWainParams);
+    FMIO.TWainParams.Capabilities().FeederEnabled = true;
+    if (!FMIO.Acquire()) {
+      const vexa::TVXTWFailure& f = vexa::VXTW_LastFailure();
+      if (f.Occurred())
+        QMessageBox::warning(this, "Acquire pages", QString::fromStdString("Nothing was scanned: " + f.Message));
+      return;
+    }
+    FGridDock->show();
+  });
   file->addSeparator();
   file->addAction("&Quit", QKeySequence::Quit, [this] { close(); });
 

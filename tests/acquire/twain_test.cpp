@@ -14,6 +14,8 @@
 #include "vexa/acquire/twainclient.h"
 #include "vexa/io/scanservice.h"
 #include "vexa/io/vexaio.h"
+#include "vexa/mview/imagegrid.h"
+#include "vexa/mview/vexamio.h"
 
 using namespace vexa;
 using namespace acquiretest;
@@ -286,5 +288,31 @@ TEST_F(TwainFake, VexaIOAcquiresThroughTheInstalledServiceOnly) {
   EXPECT_EQ(bmp.Width(), before.Width());
   EXPECT_EQ(std::memcmp(bmp.Bits(), before.Bits(), bmp.ImageSize()), 0);
   EXPECT_FALSE(io.SelectAcquireSource());
+  VXSetScanService(installed);
+}
+
+TEST_F(TwainFake, MultiImageComponentScansEveryPageIntoTheGrid) {
+  Fake.Configure("name=Fake Scanner;pages=3;width=8;height=4");
+  TVXImageGrid grid;
+  TVexaMIO mio;
+  mio.SetAttachedMView(&grid);
+  mio.TWainParams.SourceCount();
+  mio.TWainParams.CapabilitiesFilled = true;
+  mio.TWainParams.Capabilities().FeederEnabled = true;
+  ASSERT_TRUE(mio.Acquire()) << VXTW_LastFailure().Message;
+  ASSERT_EQ(grid.GetImageCount(), 3);
+  ASSERT_EQ(mio.GetParamsCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(mio.GetParams(i)->Height, 4 + i);
+    EXPECT_EQ(mio.GetParams(i)->DpiX, 300);
+    const TBitmap* page = grid.PeekImage(i);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->Height(), 4 + i);
+    EXPECT_EQ(page->GetPixel(5, 1), Expected(5, 1, i));
+  }
+  TVXScanService* installed = VXScanService();
+  VXSetScanService(nullptr);
+  EXPECT_FALSE(mio.Acquire());
+  EXPECT_EQ(grid.GetImageCount(), 3);
   VXSetScanService(installed);
 }

@@ -6,6 +6,7 @@
 #include "vexa/codecs/gif.h"
 #include "vexa/codecs/tiff.h"
 #include "vexa/core/errors.h"
+#include "vexa/io/scanservice.h"
 
 namespace vexa {
 
@@ -361,6 +362,37 @@ void TVexaMIO::SaveToFileAVI(const std::string& name) {
     LastError = writer.Error();
     Aborting = true;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Scanning
+
+bool TVexaMIO::Acquire() {
+  Aborting = false;
+  TVXScanService* scan = VXScanService();
+  if (!FGrid || !scan) return false;
+  TVXImageGrid& grid = *FGrid;
+  int idx = imax(grid.SelectedImage(), 0);
+  TProgressRec pr = MakeProgress();
+  const bool ok = scan->AcquirePages(
+      this,
+      [&](TBitmap& page) -> TIOParamsVals* {
+        grid.InsertImage(idx);
+        grid.SetImageNU(idx, page);
+        grid.SetImageDelayTime(idx, 100);
+        return FParams[static_cast<size_t>(idx++)].get();
+      },
+      TWainParams, pr);
+  scan->RestoreFocus(this);
+  Update();
+  return ok;
+}
+
+bool TVexaMIO::SelectAcquireSource() {
+  TVXScanService* scan = VXScanService();
+  std::string name;
+  if (!scan || !scan->SelectSource(this, name)) return false;
+  return TWainParams.SelectSourceByName(name);
 }
 
 }  // namespace vexa

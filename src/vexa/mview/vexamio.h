@@ -60,6 +60,14 @@ class TVexaMIO : public TComponent {
   /// Update and ImageChange of the grid.
   void Update();
 
+  /// Scans pages through the installed scan service into the grid, from the
+  /// selected image on (the first when none is selected), each with its own
+  /// record; false without a grid or a service.
+  bool Acquire();
+  /// The scanner selection; the chosen source is selected in TWainParams.
+  bool SelectAcquireSource();
+  TVXTWainParams TWainParams{this};
+
   bool Aborting = false;
   /// Why the last AVI operation stopped (empty when it did not).
   std::string LastError;
