@@ -117,7 +117,7 @@ class TSaneSource : public TDataSource {
           break;
         case DAT_CAPABILITY: return Capability(msg, *static_cast<TW_CAPABILITY*>(data));
         case DAT_USERINTERFACE:
-          if (msg == MSG_ENABLEDS) return Enable();
+          if (msg == MSG_ENABLEDS) return Enable(*static_cast<TW_USERINTERFACE*>(data));
           if (msg == MSG_DISABLEDS) return Disable();
           break;
         case DAT_EVENT: return Event(*static_cast<TW_EVENT*>(data));
@@ -328,13 +328,78 @@ class TSaneSource : public TDataSource {
     }
   }
 
-  TW_UINT16 Enable() {
+  TW_UINT16 Enable(const TW_USERINTERFACE& ui) {
     if (FState != 4) return Fail(TWCC_SEQERROR);
     ApplyOptions();
     FState = 5;
     FPagesDone = 0;
+    if (ui.ShowUI && !ShowSettings(ui.hParent)) {
+      FEvent = MSG_CLOSEDSREQ;  // the user closed our window without scanning
+      return TWRC_SUCCESS;
+    }
     FEvent = StartPage() ? MSG_XFERREADY : MSG_CLOSEDSREQ;
     return TWRC_SUCCESS;
+  }
+
+  // The device's own settings (numbers with a range, lists of words) in the
+  // application's dialog, over what was negotiated; true when the user asks to
+  // scan. Without a dialog the source scans at once.
+  bool ShowSettings(void* parent) {
+    const VexaDSMUI* ui = UI();
+    if (!ui || ui->Size < sizeof(VexaDSMUI) || !ui->Settings) return true;
+    std::vector<VexaDSMOption> options;
+    std::vector<int> index;
+    std::vector<std::vector<std::string>> choiceText;
+    std::vector<std::vector<const char*>> choicePtr;
+    for (SANE_Int i = 1;; ++i) {
+      const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle, i);
+      if (!d) break;
+      if (!d->name || !d->name[0] || !SANE_OPTION_IS_ACTIVE(d->cap) || !SANE_OPTION_IS_SETTABLE(d->cap)) continue;
+      VexaDSMOption o{};
+      o.Name = d->name;
+      o.Title = d->title ? d->title : d->name;
+      double min, max, step;
+      if ((d->type == SANE_TYPE_INT || d->type == SANE_TYPE_FIXED) && d->size == sizeof(SANE_Word) &&
+          NumberRange(i, min, max, step)) {
+        o.Kind = 0, o.Min = min, o.Max = max, o.Step = step, o.Value = GetNumber(i);
+      } else if (d->type == SANE_TYPE_STRING && d->constraint_type == SANE_CONSTRAINT_STRING_LIST) {
+        std::vector<char> buf(static_cast<size_t>(d->size) + 1, 0);
+        sane_control_option(FHandle, i, SANE_ACTION_GET_VALUE, buf.data(), nullptr);
+        choiceText.push_back(Strings(i));
+        o.Kind = 1;
+        o.Current = 0;
+        for (size_t k = 0; k < choiceText.back().size(); ++k)
+          if (choiceText.back()[k] == buf.data()) o.Current = static_cast<int>(k);
+      } else {
+        continue;
+      }
+      options.push_back(o);
+      index.push_back(i);
+    }
+    // Pointers into the choice strings, now that they no longer move.
+    choicePtr.reserve(choiceText.size());
+    for (size_t k = 0, c = 0; k < options.size(); ++k) {
+      if (options[k].Kind != 1) continue;
+      choicePtr.emplace_back();
+      for (const std::string& t : choiceText[c]) choicePtr.back().push_back(t.c_str());
+      options[k].Choices = choicePtr.back().data();
+      options[k].ChoiceCount = static_cast<int>(choicePtr.back().size());
+      ++c;
+    }
+    std::vector<VexaDSMOption> before = options;
+    if (!ui->Settings(ui->Context, parent, Identity.ProductName, options.data(), static_cast<int>(options.size())))
+      return false;
+    for (size_t k = 0; k < options.size(); ++k) {
+      const VexaDSMOption& o = options[k];
+      if (o.Kind == 0 && o.Value != before[k].Value) SetNumber(index[k], o.Value);
+      if (o.Kind == 1 && o.Current != before[k].Current && o.Current >= 0 && o.Current < o.ChoiceCount)
+        SetString(index[k], o.Choices[o.Current]);
+    }
+    // What the page will say about itself follows what the user chose.
+    if (const int r = Find(SANE_NAME_SCAN_RESOLUTION); r >= 0) FResX = FResY = GetNumber(r);
+    if (const int r = Find(SANE_NAME_SCAN_X_RESOLUTION); r >= 0) FResX = GetNumber(r);
+    if (const int r = Find(SANE_NAME_SCAN_Y_RESOLUTION); r >= 0) FResY = GetNumber(r);
+    return true;
   }
 
   TW_UINT16 Disable() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDoubleSpinBox>
 #include <QListWidget>
 #include <QTimer>
 
@@ -77,4 +78,42 @@ TEST_F(ScanUI, ParentWindowIsDisabledWhileTheSourceIsEnabled) {
   EXPECT_TRUE(view.isEnabled());
   EXPECT_EQ(view.GetFBitmap()->Width(), io.Params.Width);
   EXPECT_EQ(io.Params.DpiX, 50);
+}
+
+TEST_F(ScanUI, VisibleDialogShowsTheSourceSettingsBeforeScanning) {
+  TVexaIO io;
+  TBitmap bmp(2, 2);
+  io.SetAttachedBitmap(&bmp);
+  ASSERT_TRUE(io.TWainParams.SelectSourceByName("test:0"));
+  TVXTWSourceCaps& caps = io.TWainParams.Capabilities();
+  caps.XResolution.SetCurrentValue(50);
+  caps.YResolution.SetCurrentValue(50);
+  caps.AcquireFrame[0] = caps.AcquireFrame[1] = 0;
+  caps.AcquireFrame[2] = caps.AcquireFrame[3] = 50 / 25.4;
+  caps.Indicators = false;
+  io.TWainParams.VisibleDialog = true;
+  // The dialog opens on the negotiated 50 dpi; the user makes it 100 and scans.
+  double shown = 0;
+  QTimer::singleShot(0, [&shown] {
+    auto* dialog = dynamic_cast<TVXTWSettingsDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    auto* resolution = dialog->findChild<QDoubleSpinBox*>("resolution");
+    ASSERT_NE(resolution, nullptr);
+    shown = resolution->value();
+    resolution->setValue(100);
+    dialog->accept();
+  });
+  ASSERT_TRUE(io.Acquire()) << VXTW_LastFailure().Message;
+  EXPECT_EQ(shown, 50);
+  EXPECT_EQ(bmp.Width(), 196);  // 50 mm at 100 dpi
+  EXPECT_EQ(io.Params.DpiX, 100);
+
+  // Closing the dialog without scanning acquires nothing.
+  QTimer::singleShot(0, [] {
+    auto* dialog = dynamic_cast<TVXTWSettingsDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->reject();
+  });
+  EXPECT_FALSE(io.Acquire());
+  EXPECT_EQ(bmp.Width(), 196);
 }

@@ -1,6 +1,10 @@
 #include "vexa/acquire/twainhost_ui.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QPushButton>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QListWidget>
@@ -82,8 +86,18 @@ bool ProgressStep(void*, void* handle, int percent) {
 
 void ProgressClose(void*, void* handle) { delete static_cast<QProgressDialog*>(handle); }
 
+bool Settings(void*, void* parent, const char* title, VexaDSMOption* options, int count) {
+  if (!HaveWidgets()) return true;
+  QWidget* p = nullptr;
+  for (QWidget* w : QApplication::allWidgets())
+    if (w == parent) p = w;
+  TVXTWSettingsDialog dialog(p, QString::fromUtf8(title), options, count);
+  return dialog.exec() == QDialog::Accepted;
+}
+
 TQtHost gQtHost;
-const VexaDSMUI gDialogs{sizeof(VexaDSMUI), nullptr, SelectSource, ProgressOpen, ProgressStep, ProgressClose};
+const VexaDSMUI gDialogs{sizeof(VexaDSMUI), nullptr, SelectSource, ProgressOpen, ProgressStep, ProgressClose,
+                         Settings};
 
 }  // namespace
 
@@ -108,5 +122,48 @@ TVXTWSourceDialog::TVXTWSourceDialog(QWidget* parent, const QStringList& names, 
 }
 
 int TVXTWSourceDialog::Chosen() const { return FList->currentRow(); }
+
+TVXTWSettingsDialog::TVXTWSettingsDialog(QWidget* parent, const QString& title, VexaDSMOption* options, int count)
+    : QDialog(parent), FOptions(options) {
+  setWindowTitle(title);
+  auto* form = new QFormLayout;
+  for (int i = 0; i < count; ++i) {
+    const VexaDSMOption& o = options[i];
+    QWidget* field;
+    if (o.Kind == 0) {
+      auto* spin = new QDoubleSpinBox(this);
+      spin->setDecimals(o.Step >= 1 || o.Step <= 0 ? 0 : 2);
+      spin->setRange(o.Min, o.Max);
+      if (o.Step > 0) spin->setSingleStep(o.Step);
+      spin->setValue(o.Value);
+      field = spin;
+    } else {
+      auto* combo = new QComboBox(this);
+      for (int k = 0; k < o.ChoiceCount; ++k) combo->addItem(QString::fromUtf8(o.Choices[k]));
+      combo->setCurrentIndex(o.Current);
+      field = combo;
+    }
+    field->setObjectName(QString::fromUtf8(o.Name));
+    form->addRow(QString::fromUtf8(o.Title), field);
+    FFields << field;
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+  buttons->addButton("Scan", QDialogButtonBox::AcceptRole);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
+}
+
+void TVXTWSettingsDialog::accept() {
+  for (int i = 0; i < FFields.size(); ++i) {
+    if (auto* spin = qobject_cast<QDoubleSpinBox*>(FFields[i]))
+      FOptions[i].Value = spin->value();
+    else if (auto* combo = qobject_cast<QComboBox*>(FFields[i]))
+      FOptions[i].Current = combo->currentIndex();
+  }
+  QDialog::accept();
+}
 
 }  // namespace vexa

@@ -1,11 +1,14 @@
 // The Qt side of scanning: the client's host over the Qt event loop (a component's
 // window is the QWidget it is or is owned by; the proxy is a hidden widget titled
 // "Acquire Proxy"), and the dialogs our data source manager shows for the
-// application: the source selection and a progress indicator with Cancel.
+// application: the source selection, a progress indicator with Cancel, and a
+// source's settings (one field per setting, named after it; Scan and Cancel).
 #pragma once
 
 #include <QDialog>
 #include <QStringList>
+
+#include "vexa/acquire/vexadsm.h"
 
 class QListWidget;
 
@@ -25,6 +28,17 @@ class TVXTWSourceDialog : public QDialog {
 
  private:
   QListWidget* FList;
+};
+
+/// A source's settings; OK ("Scan") writes the fields back into the options.
+class TVXTWSettingsDialog : public QDialog {
+ public:
+  TVXTWSettingsDialog(QWidget* parent, const QString& title, VexaDSMOption* options, int count);
+  void accept() override;
+
+ private:
+  VexaDSMOption* FOptions;
+  QList<QWidget*> FFields;
 };
 
 }  // namespace vexa

@@ -1,7 +1,8 @@
 // What our own data source manager (vexa-twaindsm) offers beyond the TWAIN entry
 // point: an application with a user interface hands it the dialogs it shows on
-// its behalf (the source selection of MSG_USERSELECT and the progress indicator of
-// sources with CAP_INDICATORS). A manager without this export is driven through
+// its behalf (the source selection of MSG_USERSELECT, the progress indicator of
+// sources with CAP_INDICATORS, and a source's own settings when it is enabled with
+// its user interface shown). A manager without this export is driven through
 // DSM_Entry alone.
 //
 // Plain C layout: the manager is a separate shared library.
@@ -10,6 +11,19 @@
 #include <cstdint>
 
 extern "C" {
+
+/// One setting a source offers in its dialog: a number in [Min, Max] or one of
+/// Choices. The dialog writes the user's Value / Current back.
+struct VexaDSMOption {
+  const char* Name;
+  const char* Title;
+  /// 0: number, 1: choice.
+  int Kind;
+  double Min, Max, Step, Value;
+  const char* const* Choices;
+  int ChoiceCount;
+  int Current;
+};
 
 struct VexaDSMUI {
   /// sizeof(VexaDSMUI) of the caller; members past it are absent.
@@ -22,6 +36,8 @@ struct VexaDSMUI {
   /// Shows percent (0-100); false when the user asked to cancel.
   bool (*ProgressStep)(void* context, void* handle, int percent);
   void (*ProgressClose)(void* context, void* handle);
+  /// Shows a source's settings over `parent`; true when the user asked to scan.
+  bool (*Settings)(void* context, void* parent, const char* title, VexaDSMOption* options, int count);
 };
 
 /// Exported by vexa-twaindsm as "VexaDSM_SetUI"; null removes the dialogs.
