@@ -477,6 +477,7 @@ class TSaneSource : public TDataSource {
       constexpr size_t kChunk = 256 << 10;
       buf.resize(std::max(expected, kChunk));
       size_t filled = 0;
+      int idleReads = 0;
       for (;;) {
         if (buf.size() - filled < kChunk / 4) buf.resize(buf.size() + kChunk);
         SANE_Int n = 0;
@@ -488,6 +489,12 @@ class TSaneSource : public TDataSource {
           break;
         }
         filled += static_cast<size_t>(n);
+        // A backend that keeps answering "good" with nothing must not hold us for ever.
+        if (n == 0 && ++idleReads > 100000) {
+          ok = false;
+          break;
+        }
+        if (n > 0) idleReads = 0;
         if (progress && expected &&
             !ui->ProgressStep(ui->Context, progress, static_cast<int>(filled * 100 / expected))) {
           FCancelled = true;
