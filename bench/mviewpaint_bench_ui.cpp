@@ -2,10 +2,9 @@
 // Runs on the offscreen platform.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QImage>
-#include <cstdlib>
 
+#include "bench_app_ui.h"
 #include "vexa/core/sample.h"
 #include "vexa/mview/vexamview_ui.h"
 
@@ -13,17 +12,8 @@ using namespace vexa;
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "mview_bench";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 void BM_GridPaint500(benchmark::State& state) {
-  App();
+  bench::App();
   TVexaMView view;
   view.resize(25 * 104 + 4, 20 * 104 + 4);  // 25 x 20 cells
   view.SetGridWidth(-1);

@@ -900,13 +900,8 @@ class TStripEncoder {
     switch (FL.Compression) {
       case 2: CCITTHuffmanPutLine(row, FWidth, FStream); break;
       case 3:
-        if (FL.T4Options & 1)
-          CCITTHuffmanPutLineG32D(row, FWidth, FStream, FRefRow, FPendingBits, FPendingByte);
-        else
-          CCITTHuffmanPutLineG3(row, FWidth, FStream, FPendingBits, FPendingByte);
-        break;
-      case 4: CCITTHuffmanPutLineG4(row, FWidth, FStream, FRefRow, FPendingBits, FPendingByte); break;
-      case 5: FL.Lzw(row, RowLength(), FStream, FLzwState); break;
+      case 4:
+      case 5: Code(row); break;
       case 32773:
         PackBitsRow(row, RowLength(), FPacked);
         FStream.WriteBuffer(FPacked.data(), static_cast<int64_t>(FPacked.size()));
@@ -917,20 +912,25 @@ class TStripEncoder {
 
   /// Flushes the coder's pending bits and tables; also after an abort.
   void Finish() {
+    if (FL.Compression >= 3 && FL.Compression <= 5) Code(nullptr);
+  }
+
+ private:
+  // The coders that carry state between rows; a null row flushes them.
+  void Code(uint8_t* row) {
     switch (FL.Compression) {
       case 3:
         if (FL.T4Options & 1)
-          CCITTHuffmanPutLineG32D(nullptr, FWidth, FStream, FRefRow, FPendingBits, FPendingByte);
+          CCITTHuffmanPutLineG32D(row, FWidth, FStream, FRefRow, FPendingBits, FPendingByte);
         else
-          CCITTHuffmanPutLineG3(nullptr, FWidth, FStream, FPendingBits, FPendingByte);
+          CCITTHuffmanPutLineG3(row, FWidth, FStream, FPendingBits, FPendingByte);
         break;
-      case 4: CCITTHuffmanPutLineG4(nullptr, FWidth, FStream, FRefRow, FPendingBits, FPendingByte); break;
-      case 5: FL.Lzw(nullptr, 0, FStream, FLzwState); break;
+      case 4: CCITTHuffmanPutLineG4(row, FWidth, FStream, FRefRow, FPendingBits, FPendingByte); break;
+      case 5: FL.Lzw(row, row ? RowLength() : 0, FStream, FLzwState); break;
       default: break;
     }
   }
 
- private:
   void PackRow(const uint8_t* s) {
     uint8_t* d = FRow.data();
     const int32_t rowLen = RowLength();

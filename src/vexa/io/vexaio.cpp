@@ -203,6 +203,20 @@ int TVexaIO::LoadStream(const TVXBuiltinFormat& format, TStream& stream) {
   return job.Count;
 }
 
+namespace {
+// A refused or stopped save leaves the temporary file to be removed; a failing
+// rename or close still raises, with its reason kept readable.
+void CommitSave(TSafeFileStream& f, bool aborting, TVXFailure& failure) {
+  if (aborting) return;
+  try {
+    f.Commit();
+  } catch (const EStreamError& e) {
+    failure.Set(fkStreamError, e.what());
+    throw;
+  }
+}
+}  // namespace
+
 void TVexaIO::SaveFile(const TVXBuiltinFormat& format, const std::string& name) {
   Begin();
   if (!FBitmap) return;
@@ -211,13 +225,7 @@ void TVexaIO::SaveFile(const TVXBuiltinFormat& format, const std::string& name) 
   // leaves whatever was there before.
   TSafeFileStream f(name);
   SaveStreamJob(format, f, false);
-  if (Aborting) return;
-  try {
-    f.Commit();
-  } catch (const EStreamError& e) {
-    FFailure.Set(fkStreamError, e.what());
-    throw;
-  }
+  CommitSave(f, Aborting, FFailure);
 }
 
 void TVexaIO::SaveStream(const TVXBuiltinFormat& format, TStream& stream) {
@@ -341,7 +349,7 @@ void TVexaIO::SaveToFile(const std::string& name) {
   PrepareSave();
   TSafeFileStream f(name);
   SaveRegistry(info, f);
-  if (!Aborting) f.Commit();
+  CommitSave(f, Aborting, FFailure);
 }
 
 void TVexaIO::SaveToStream(TStream& stream, int fileType) {
