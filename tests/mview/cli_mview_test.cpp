@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "mview_testutil.h"
@@ -48,6 +49,12 @@ TEST(CliFrames, ListsAndConvertsEveryFrame) {
   ASSERT_EQ(avi.Code, 0);
   vexa::test::TCliRun back = vexa::test::RunCli("frames '" + dir / "all.avi" + "'");
   EXPECT_EQ(std::count(back.Out.begin(), back.Out.end(), '\n'), 5) << back.Out;
+  // FFmpeg is loaded on first use; without it the tool names what is missing.
+  setenv("VEXA_AVI_MODULE", (dir / "missing.so").c_str(), 1);
+  vexa::test::TCliRun noModule = vexa::test::RunCli("frames '" + dir / "all.avi" + "'");
+  unsetenv("VEXA_AVI_MODULE");
+  EXPECT_EQ(noModule.Code, 1);
+  EXPECT_NE(noModule.Err.find("libvexa-avi.so) is not installed"), std::string::npos) << noModule.Err;
   EXPECT_EQ(vexa::test::RunCli("frames '" + dir / "x.png" + "'").Code, 2);
   EXPECT_EQ(vexa::test::RunCli("frames '" + dir / "missing.gif" + "'").Code, 1);
 }

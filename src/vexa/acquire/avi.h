@@ -10,6 +10,11 @@
 // number of frames per second, with one of the encoders VXAviEncoders lists.
 // Uncompressed BGR and FFV1 keep the pixels exactly; Motion JPEG and MPEG-4 are
 // lossy (Quality 1..100).
+//
+// The FFmpeg half is a library of its own (libvexa-avi.so, see avibackend.h),
+// loaded on first use: from $VEXA_AVI_MODULE, beside the library holding this code,
+// where the build put it, then by the system's search. Without it nothing here
+// works and every call says why.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +33,13 @@ struct TVXAviEncoder {
   std::string Description;  ///< what the compression options dialog shows
 };
 
-/// The encoders this FFmpeg build offers for AVI, in the order to offer them.
+/// The encoders this FFmpeg build offers for AVI, in the order to offer them
+/// (none when the FFmpeg half cannot be loaded).
 std::vector<TVXAviEncoder> VXAviEncoders();
+
+/// Loads the FFmpeg half if it is not loaded yet; false with the reason in `why`
+/// when it cannot be.
+bool VXAviAvailable(std::string* why = nullptr);
 
 /// Uncompressed BGR: exact and always built.
 inline constexpr const char* kVXAviDefaultEncoder = "rawvideo";
@@ -74,7 +84,7 @@ class TVXAviReader {
 
  private:
   struct Impl;
-  bool Start(const char* url);
+  bool Start(const char* url, const uint8_t* data, size_t size);
   std::unique_ptr<Impl> FImpl;
   int FFrameCount = 0, FFrameDelay = 0, FWidth = 0, FHeight = 0, FBitCount = 24;
   std::string FError;
@@ -101,7 +111,6 @@ class TVXAviWriter {
 
  private:
   struct Impl;
-  bool Drain(bool flush);
   std::unique_ptr<Impl> FImpl;
   std::string FError;
 };
