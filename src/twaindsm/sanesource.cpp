@@ -405,6 +405,7 @@ class TSaneSource : public TDataSource {
   TW_UINT16 Disable() {
     if (FState < 5) return Fail(TWCC_SEQERROR);
     if (FHandle) sane_cancel(FHandle);
+    CloseProgress();
     FPage.clear();
     FEvent = MSG_NULL;
     FState = 4;
@@ -426,6 +427,7 @@ class TSaneSource : public TDataSource {
       return TWRC_SUCCESS;
     }
     if (msg == MSG_ENDXFER && FState >= 6) {
+      CloseProgress();
       ++FPagesDone;
       const bool more = FFeeder && (FXferCount < 0 || FPagesDone < FXferCount) && StartPage();
       FState = more ? 6 : 5;
@@ -438,6 +440,7 @@ class TSaneSource : public TDataSource {
     }
     if (msg == MSG_RESET && FState >= 6) {
       sane_cancel(FHandle);
+      CloseProgress();
       FPage.clear();
       FState = 5;
       p.Count = 0;
@@ -452,20 +455,26 @@ class TSaneSource : public TDataSource {
   bool StartPage() {
     FPage.clear();
     FCancelled = false;
+    FStreaming = false;
     FOffset = 0;
     SANE_Status st = sane_start(FHandle);
     if (st != SANE_STATUS_GOOD) {
       FCondition = st == SANE_STATUS_NO_DOCS ? TWCC_SUCCESS : TWCC_OPERATIONERROR;
       return false;
     }
+    SANE_Parameters par{};
+    if (sane_get_parameters(FHandle, &par) != SANE_STATUS_GOOD) {
+      FCondition = TWCC_OPERATIONERROR;
+      return false;
+    }
+    if (CanStream(par)) return true;
     const VexaDSMUI* ui = FIndicators ? UI() : nullptr;
     void* progress = ui && ui->ProgressOpen ? ui->ProgressOpen(ui->Context, Identity.ProductName) : nullptr;
     std::vector<uint8_t> raw[3];
-    SANE_Parameters par{};
     int bpl = 0, lines = 0;
     bool ok = true;
-    for (;;) {
-      if (sane_get_parameters(FHandle, &par) != SANE_STATUS_GOOD) {
+    for (bool first = true;; first = false) {
+      if (!first && sane_get_parameters(FHandle, &par) != SANE_STATUS_GOOD) {
         ok = false;
         break;
       }
@@ -585,6 +594,77 @@ class TSaneSource : public TDataSource {
     return TWRC_SUCCESS;
   }
 
+  // A single-pass page of 8-bit samples or line art whose length the device
+  // announces goes to the application as it arrives: SANE reads straight into the
+  // transfer blocks, with no copy of the page in between. Everything else (three
+  // passes, 16 bits, unknown length, native transfer) is read whole first.
+  bool CanStream(const SANE_Parameters& par) {
+    if (FMech != TWSX_MEMORY || !par.last_frame || par.lines <= 0 || par.pixels_per_line <= 0) return false;
+    const bool colour = par.format == SANE_FRAME_RGB;
+    if (!colour && par.format != SANE_FRAME_GRAY) return false;
+    if (par.depth != 8 && !(par.depth == 1 && !colour)) return false;
+    const int bpp = colour ? 24 : par.depth;
+    const TW_UINT32 rowBytes = static_cast<TW_UINT32>((static_cast<int64_t>(par.pixels_per_line) * bpp + 7) / 8);
+    if (static_cast<TW_UINT32>(par.bytes_per_line) != rowBytes) return false;
+    FStreaming = true;
+    FWidth = par.pixels_per_line;
+    FHeight = par.lines;
+    FBpp = bpp;
+    FRowBytes = rowBytes;
+    return true;
+  }
+
+  void CloseProgress() {
+    if (FProgress) UI()->ProgressClose(UI()->Context, FProgress);
+    FProgress = nullptr;
+  }
+
+  // The next rows of a streamed page, read from the device into the block.
+  TW_UINT16 StreamRows(TW_IMAGEMEMXFER& x, int rows) {
+    const VexaDSMUI* ui = FIndicators ? UI() : nullptr;
+    if (FOffset == 0 && ui && ui->ProgressOpen) FProgress = ui->ProgressOpen(ui->Context, Identity.ProductName);
+    auto* mem = static_cast<uint8_t*>(x.Memory.TheMem);
+    const size_t want = static_cast<size_t>(rows) * FRowBytes;
+    size_t filled = 0;
+    int idleReads = 0;
+    SANE_Status st = SANE_STATUS_GOOD;
+    while (filled < want) {
+      SANE_Int n = 0;
+      st = sane_read(FHandle, mem + filled, static_cast<SANE_Int>(std::min(want - filled, size_t{1} << 30)), &n);
+      if (st != SANE_STATUS_GOOD) break;
+      filled += static_cast<size_t>(n);
+      // A backend that keeps answering "good" with nothing must not hold us for ever.
+      if (n > 0)
+        idleReads = 0;
+      else if (++idleReads > 100000)
+        break;
+    }
+    if (filled < want) {
+      // The device ended the page before the length it announced, or failed.
+      CloseProgress();
+      sane_cancel(FHandle);
+      return Fail(TWCC_OPERATIONERROR);
+    }
+    if (FBpp == 1)  // SANE line-art marks black with 1; the transfer's 0 is black.
+      for (size_t k = 0; k < want; ++k) mem[k] = static_cast<uint8_t>(~mem[k]);
+    const int done = FOffset + rows;
+    if (FProgress && !ui->ProgressStep(ui->Context, FProgress, static_cast<int>(int64_t{done} * 100 / FHeight))) {
+      CloseProgress();
+      sane_cancel(FHandle);
+      FCancelled = true;
+      return TWRC_CANCEL;
+    }
+    if (done >= FHeight) {
+      CloseProgress();
+      // The backend expects the end of the frame to be read before the next start.
+      uint8_t tail[256];
+      SANE_Int n = 0;
+      for (int k = 0; k < 64 && sane_read(FHandle, tail, sizeof tail, &n) == SANE_STATUS_GOOD; ++k) {
+      }
+    }
+    return TWRC_SUCCESS;
+  }
+
   TW_UINT16 MemXfer(TW_IMAGEMEMXFER& x) {
     if (FState < 6) return Fail(TWCC_SEQERROR);
     if (FCancelled) {
@@ -594,8 +674,12 @@ class TSaneSource : public TDataSource {
     if (!x.Memory.TheMem || x.Memory.Length < FRowBytes) return Fail(TWCC_BADVALUE);
     FState = 7;
     const int rows = std::min<int>(FHeight - FOffset, static_cast<int>(x.Memory.Length / FRowBytes));
-    std::memcpy(x.Memory.TheMem, FPage.data() + static_cast<size_t>(FOffset) * FRowBytes,
-                static_cast<size_t>(rows) * FRowBytes);
+    if (FStreaming) {
+      if (const TW_UINT16 rc = StreamRows(x, rows); rc != TWRC_SUCCESS) return rc;
+    } else {
+      std::memcpy(x.Memory.TheMem, FPage.data() + static_cast<size_t>(FOffset) * FRowBytes,
+                  static_cast<size_t>(rows) * FRowBytes);
+    }
     x.Compression = TWCP_NONE;
     x.BytesPerRow = FRowBytes;
     x.Columns = static_cast<TW_UINT32>(FWidth);
@@ -789,7 +873,9 @@ class TSaneSource : public TDataSource {
   bool FIndicators = true;
   int FXferCount = -1;
   // The page being handed over.
-  std::vector<uint8_t> FPage;
+  std::vector<uint8_t> FPage;  // empty while streaming
+  bool FStreaming = false;
+  void* FProgress = nullptr;  // the indicators of a streamed page
   int FWidth = 0, FHeight = 0, FBpp = 8, FOffset = 0, FPagesDone = 0;
   TW_UINT32 FRowBytes = 0;
   bool FCancelled = false;

@@ -52,7 +52,9 @@ class TSaneTestConfig {
     FDir = std::filesystem::temp_directory_path() / ("vexa-sane-" + std::to_string(::getpid()));
     std::filesystem::create_directories(FDir);
     std::ofstream(FDir / "dll.conf") << "test\n";
-    std::ofstream(FDir / "test.conf") << "number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\n";
+    // A pattern rather than the default solid black, so that misplaced bytes show.
+    std::ofstream(FDir / "test.conf")
+        << "number_of_devices 2\nmode Gray\ndepth 8\nresolution 50.0\ntest-picture \"Color pattern\"\n";
     ::setenv("SANE_CONFIG_DIR", FDir.c_str(), 1);
     ::unsetenv("VEXA_TWAIN_SANE");
     ::unsetenv("VEXA_TWAIN_SOURCES");

@@ -94,11 +94,13 @@ bool VXTW_CopyMemBlock(TBitmap& bmp, int bitsPerPixel, const TW_IMAGEMEMXFER& b,
       uint8_t* d = dst + x0 * 3;
       for (uint32_t c = 0; c < b.Columns; ++c, d += 3) d[0] = d[1] = d[2] = src[c];
     } else {
-      uint8_t* d = dst + x0 * 3;
-      for (uint32_t c = 0; c < b.Columns; ++c, d += 3, src += 3) {
-        d[0] = src[2];
-        d[1] = src[1];
-        d[2] = src[0];
+      // The block and the bitmap never overlap; saying so lets the swap vectorise.
+      uint8_t* __restrict d = dst + x0 * 3;
+      const uint8_t* __restrict s = src;
+      for (uint32_t c = 0; c < b.Columns * 3; c += 3) {
+        d[c] = s[c + 2];
+        d[c + 1] = s[c + 1];
+        d[c + 2] = s[c];
       }
     }
   }
