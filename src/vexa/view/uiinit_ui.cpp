@@ -87,7 +87,8 @@ class TVXQtClipboard : public TVXClipboard {
 
 void VXInitUI() {
   static bool done = false;
-  if (done || !QGuiApplication::instance()) return;
+  // instance() is any application object; a QCoreApplication has no screen or palette.
+  if (done || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
   done = true;
   if (const QScreen* s = QGuiApplication::primaryScreen()) {
     gSystemDPIX = static_cast<int>(std::lround(s->logicalDotsPerInchX()));
