@@ -10,6 +10,8 @@
 #include <QtUiPlugin/QDesignerCustomWidgetCollectionInterface>
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "vexa/io/vexaio.h"
 #include "vexa/view/qtbitmap_ui.h"
@@ -79,6 +81,33 @@ TEST(DesignerPlugin, CollectionLoadsAndCreatesEveryWidgetOfGroupVexa) {
   }
   EXPECT_EQ(names, (QStringList{"vexa::TVexa", "vexa::TVexaView", "vexa::TVexaMView", "vexa::TVexaVect",
                                 "vexa::THistogramBox", "vexa::TRulerBox", "vexa::TVXGradientBar", "vexa::THSVBox"}));
+}
+
+TEST(DesignerPlugin, KeyPropertiesAreQtPropertiesTheDesignerCanSet) {
+  QPluginLoader loader(QStringLiteral(VEXA_DESIGNER_PLUGIN));
+  auto* collection = qobject_cast<QDesignerCustomWidgetCollectionInterface*>(loader.instance());
+  ASSERT_NE(collection, nullptr);
+  // Class, property, a value other than the default.
+  const std::vector<std::tuple<QString, const char*, QVariant>> cases = {
+      {"vexa::TVexaView", "Zoom", 250},          {"vexa::TVexaView", "Center", true},
+      {"vexa::TVexa", "Zoom", 50},               {"vexa::TVexaVect", "Zoom", 400},
+      {"vexa::TVXGradientBar", "EndColor", 0x00FF00}, {"vexa::TVXGradientBar", "ColorIndex", 7},
+      {"vexa::THistogramBox", "CompBar", false},  {"vexa::THSVBox", "Hue", 120},
+      {"vexa::THSVBox", "Color", 0x0000FF},      {"vexa::TRulerBox", "DotPerUnit", 2.5},
+  };
+  QWidget form;
+  for (const auto& [cls, property, value] : cases) {
+    SCOPED_TRACE(cls.toStdString() + "." + property);
+    QDesignerCustomWidgetInterface* plugin = nullptr;
+    for (QDesignerCustomWidgetInterface* w : collection->customWidgets())
+      if (w->name() == cls) plugin = w;
+    ASSERT_NE(plugin, nullptr);
+    QWidget* widget = plugin->createWidget(&form);
+    ASSERT_GE(widget->metaObject()->indexOfProperty(property), 0);
+    EXPECT_NE(widget->property(property), value);
+    EXPECT_TRUE(widget->setProperty(property, value));
+    EXPECT_EQ(widget->property(property), value);
+  }
 }
 
 TEST(ImageFormatPlugin, PlainQtProgramReadsPcxAndGroup4TiffThroughOurCodecs) {

@@ -13,6 +13,9 @@ using TVXMouseInteractGr = uint32_t;
 
 class TVXGradientBar : public TVXBufferedControl {
   Q_OBJECT
+  Q_PROPERTY(int BeginColor READ BeginColor WRITE SetBeginColor)
+  Q_PROPERTY(int EndColor READ EndColor WRITE SetEndColor)
+  Q_PROPERTY(int ColorIndex READ ColorIndex WRITE SetColorIndex)
 
  public:
   explicit TVXGradientBar(QWidget* parent = nullptr, TComponent* owner = nullptr);

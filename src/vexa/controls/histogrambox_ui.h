@@ -12,6 +12,8 @@ namespace vexa {
 
 class THistogramBox : public TVXBufferedControl {
   Q_OBJECT
+  Q_PROPERTY(bool CompBar READ CompBar WRITE SetCompBar)
+  Q_PROPERTY(int Background READ Background WRITE SetBackground)
 
  public:
   explicit THistogramBox(QWidget* parent = nullptr, TComponent* owner = nullptr);

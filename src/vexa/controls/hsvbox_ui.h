@@ -10,6 +10,11 @@ namespace vexa {
 
 class THSVBox : public TVXBufferedControl {
   Q_OBJECT
+  Q_PROPERTY(int Hue READ Hue WRITE SetHue)
+  Q_PROPERTY(int Sat READ Sat WRITE SetSat)
+  Q_PROPERTY(int Val READ Val WRITE SetVal)
+  Q_PROPERTY(int Color READ Color WRITE SetColor)
+  Q_PROPERTY(int Background READ Background WRITE SetBackground)
 
  public:
   explicit THSVBox(QWidget* parent = nullptr, TComponent* owner = nullptr);

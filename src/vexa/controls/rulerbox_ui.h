@@ -21,6 +21,8 @@ using TRulerClickEvent = std::function<void(TObject* sender, double ps)>;
 
 class TRulerBox : public TVXBufferedControl {
   Q_OBJECT
+  Q_PROPERTY(double ViewPos READ ViewPos WRITE SetViewPos)
+  Q_PROPERTY(double DotPerUnit READ DotPerUnit WRITE SetDotPerUnit)
 
  public:
   explicit TRulerBox(QWidget* parent = nullptr, TComponent* owner = nullptr);

@@ -57,7 +57,7 @@ void _Conv1to24(const TBitmap& src, TBitmap& dst, TProgressRec& pr);
 
 /// Converts one row of width pixels between 1, 4, 8 and 24 bits per pixel:
 ///
-///   from\to |    1    |     4      |     8      |    24
+///   from/to |    1    |     4      |     8      |    24
 ///   --------+---------+------------+------------+-----------
 ///      1    |  copy   | bit->nib * | bit->byte  | palette
 ///      4    |    -    |   copy     | nib->byte  | palette

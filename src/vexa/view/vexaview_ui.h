@@ -84,6 +84,9 @@ using TMouseMoveEvent = std::function<void(TObject* sender, TShiftState shift, i
 
 class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   Q_OBJECT
+  Q_PROPERTY(int Zoom READ Zoom WRITE SetZoom)
+  Q_PROPERTY(bool Center READ Center WRITE SetCenter)
+  Q_PROPERTY(bool VisibleSelection READ VisibleSelection WRITE SetVisibleSelection)
 
  public:
   explicit TVexaView(QWidget* parent = nullptr, TComponent* owner = nullptr);

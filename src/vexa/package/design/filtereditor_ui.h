@@ -25,6 +25,7 @@ VEXADSGN_EXPORT QString VXJoinFilter(const std::vector<TVXFilterPair>& pairs);
 /// One pair per registered format: "Full name (*.a;*.b)" and "*.a;*.b".
 VEXADSGN_EXPORT std::vector<TVXFilterPair> VXRegistryFilterPairs();
 
+/// The filter editor dialog: one row per (description, masks) pair.
 class VEXADSGN_EXPORT TVXFilterEditor : public QDialog {
   Q_OBJECT
 
