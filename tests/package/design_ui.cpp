@@ -158,7 +158,8 @@ TEST(DesignLibrary, LoadingItWithoutTheRuntimeFailsAtLoadTime) {
   const std::string dir = testing::TempDir() + "vexadsgn-alone";
   const std::string copy = dir + "/libvexadsgn.so.0";
   ASSERT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp " VEXA_DSGN_FILE " " + copy).c_str()), 0);
-  const std::string load = "env -u LD_LIBRARY_PATH python3 -c \"import ctypes,sys; ctypes.CDLL(sys.argv[1])\" ";
+  const std::string load =
+      "env -u LD_LIBRARY_PATH " VEXA_SUBPROCESS_ENV " python3 -c \"import ctypes,sys; ctypes.CDLL(sys.argv[1])\" ";
   const std::string alone = RunStatus(load + copy);
   EXPECT_EQ(alone.substr(0, 2), "1:") << alone;
   EXPECT_NE(alone.find("libvexarun.so.0"), std::string::npos) << alone;
