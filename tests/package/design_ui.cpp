@@ -175,5 +175,8 @@ TEST(RuntimeLibrary, ModulesStartedOnceWhenTheLibrariesLoaded) {
   EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 5),
             (std::vector<std::string>{"+messages", "+formats", "+screen", "+expansion", "+screen-ui"}));
   EXPECT_EQ(VXRunPackageInfo().Name, "vexarun");
+  EXPECT_FALSE(VXRunPackageInfo().DesignOnly);
+  EXPECT_TRUE(VXDsgnPackageInfo().DesignOnly);
+  EXPECT_EQ(VXDsgnPackageInfo().Requires.front(), "vexarun");
   EXPECT_EQ(VXRunPackageInfo().Contains.back(), "screen-ui");
 }

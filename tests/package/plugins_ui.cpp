@@ -34,7 +34,7 @@ std::string Run(const std::string& command) {
 
 // The probe: a program that links Qt alone and finds the plug-in through QT_PLUGIN_PATH.
 std::string Probe(const std::string& file, const std::string& limit = "") {
-  return Run("env QT_PLUGIN_PATH=" VEXA_PLUGIN_DIR " " VEXA_QIMAGEREAD " '" + file + "' " + limit);
+  return Run("env " VEXA_SUBPROCESS_ENV " QT_PLUGIN_PATH=" VEXA_PLUGIN_DIR " " VEXA_QIMAGEREAD " '" + file + "' " + limit);
 }
 
 // What the probe prints for our own decoding of a file.

@@ -117,6 +117,12 @@ std::unique_ptr<TVXPropertyEditor> VXFindPropertyEditor(const std::string& class
   return nullptr;
 }
 
+const TVXPackageInfo& VXDsgnPackageInfo() {
+  static const TVXPackageInfo info{"vexadsgn", "Vexa Controls", {"vexarun", "Qt6Core", "Qt6Gui", "Qt6Widgets"},
+                                   {"palette", "propertyeditors"}, true};
+  return info;
+}
+
 void Register() {
   for (const TPaletteRow& row : kVexaPage) {
     std::string upper = row.ClassName;

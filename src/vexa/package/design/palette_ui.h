@@ -16,6 +16,7 @@
 
 #include "vexa/core/component.h"
 #include "vexa/package/design/dsgnexport.h"
+#include "vexa/package/runtime.h"
 
 class QWidget;
 
@@ -66,6 +67,9 @@ VEXADSGN_EXPORT void VXRegisterClassParent(const std::string& derived, const std
 /// when none is registered.
 VEXADSGN_EXPORT std::unique_ptr<TVXPropertyEditor> VXFindPropertyEditor(const std::string& className,
                                                                         const std::string& property);
+
+/// The record of libvexadsgn: design time only, requires libvexarun.
+VEXADSGN_EXPORT const TVXPackageInfo& VXDsgnPackageInfo();
 
 /// Puts the components on page "Vexa" and registers the "Filter" editor of the open
 /// and save dialogs. Calling it again replaces the entries.
