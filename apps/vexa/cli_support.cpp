@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "vexa/io/formattable.h"
 #include "vexa/io/paramfields.h"
-
 #include "vexa/io/vexaio.h"
 
 namespace vexacli {
@@ -47,6 +49,28 @@ std::string SetParamField(vexa::TIOParamsVals& params, const std::string& assign
 std::string FailureSuffix(const vexa::TVexaIO& io) {
   std::string why = io.LastFailure().Describe();
   return why.empty() ? why : ": " + why;
+}
+
+std::string EmptyLoadSuffix(const vexa::TBitmap& bmp, int index) {
+  if (!bmp.Empty()) return "";
+  return std::string(": ") + vexa::VXFailureKindName(vexa::fkNoImage) + ": " +
+         (index >= 0 ? "the file has no image at index " + std::to_string(index) : "the file holds no image");
+}
+
+std::string PagesLostOnSelf(const std::string& in, const std::string& out, int fileType) {
+  std::error_code ec;
+  if (!std::filesystem::equivalent(in, out, ec) || ec) return "";
+  const vexa::TVXBuiltinFormat* format = vexa::VXBuiltinFormat(fileType);
+  if (!format || !format->CountImages) return "";
+  int count = 0;
+  try {
+    count = format->CountImages(in);
+  } catch (const vexa::EStreamError&) {
+    return "";
+  }
+  if (count <= 1) return "";
+  return "holds " + std::to_string(count) + " " + format->ImageNoun +
+         " and writing onto it would keep only one; write to another file";
 }
 
 }  // namespace vexacli

@@ -26,4 +26,12 @@ std::string SetParamField(vexa::TIOParamsVals& params, const std::string& assign
 /// does not know. Follows "cannot read the image" and the like on the same line.
 std::string FailureSuffix(const vexa::TVexaIO& io);
 
+/// After a load that did not abort: ": no such image: ..." when the bitmap is still
+/// empty (an index past the file's images), "" when it holds the image.
+std::string EmptyLoadSuffix(const vexa::TBitmap& bmp, int index);
+
+/// "" unless `out` is the file `in` itself and `in` holds more images than the one a
+/// save writes; then why the save is refused ("holds 3 pages; ...").
+std::string PagesLostOnSelf(const std::string& in, const std::string& out, int fileType);
+
 }  // namespace vexacli

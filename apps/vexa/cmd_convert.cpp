@@ -98,6 +98,21 @@ int Failed(const std::string& file, const char* what, const vexa::TVexaIO& io) {
   return kExitAborted;
 }
 
+// A read that stopped, or that left no image, is reported as a read failure; so is a
+// save that would overwrite the input's other pages. kExitOk when the save may go on.
+int CheckLoaded(const vexa::TVexaIO& io, const vexa::TBitmap& bmp, const Options& o) {
+  if (io.Aborting) return Failed(o.In, "cannot read the image", io);
+  if (std::string why = EmptyLoadSuffix(bmp, o.Index); !why.empty()) {
+    std::fprintf(stderr, "vexa convert: %s: cannot read the image%s\n", o.In.c_str(), why.c_str());
+    return kExitAborted;
+  }
+  if (std::string why = PagesLostOnSelf(o.In, o.Out, io.Params.FileType); !why.empty()) {
+    std::fprintf(stderr, "vexa convert: %s: %s\n", o.In.c_str(), why.c_str());
+    return kExitAborted;
+  }
+  return kExitOk;
+}
+
 int RunConvert(const std::vector<std::string>& args) {
   Options o;
   if (std::string err = Parse(args, o); !err.empty()) return UsageError(kSelf, err);
@@ -113,7 +128,7 @@ int RunConvert(const std::vector<std::string>& args) {
       auto t0 = Clock::now();
       Load(io, o);
       auto t1 = Clock::now();
-      if (io.Aborting) return Failed(o.In, "cannot read the image", io);
+      if (int rc = CheckLoaded(io, bmp, o); rc != kExitOk) return rc;
       Save(io, o);
       auto t2 = Clock::now();
       if (io.Aborting) return Failed(o.Out, "cannot write the image", io);
@@ -127,7 +142,7 @@ int RunConvert(const std::vector<std::string>& args) {
   io.OnProgress = TerminalProgress("reading");
   Load(io, o);
   EndProgress();
-  if (io.Aborting) return Failed(o.In, "cannot read the image", io);
+  if (int rc = CheckLoaded(io, bmp, o); rc != kExitOk) return rc;
   io.OnProgress = TerminalProgress("writing");
   Save(io, o);
   EndProgress();

@@ -55,6 +55,11 @@ bool Describe(const std::string& name, std::string& why) {
     }
     why = io.LastFailure().Describe();
     if (p.FileType == vexa::ioUnknown) return false;
+    // A signature alone is not an image: without a size there is nothing to describe.
+    if (p.Width <= 0 || p.Height <= 0) {
+      if (why.empty()) why = "the header gives no image size";
+      return false;
+    }
   }
   std::printf("file: %s\n", name.c_str());
   std::printf("type: %s\n", p.FileTypeStr().c_str());

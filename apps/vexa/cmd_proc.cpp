@@ -84,8 +84,20 @@ int RunProc(const std::vector<std::string>& args) {
   io.SetAttachedBitmap(&loaded);
   io.LoadFromFile(o.In);
   if (io.Aborting || loaded.Empty()) {
-    std::fprintf(stderr, "vexa proc: %s: cannot read the image%s\n", o.In.c_str(), FailureSuffix(io).c_str());
+    const std::string why = io.Aborting ? FailureSuffix(io) : EmptyLoadSuffix(loaded, -1);
+    std::fprintf(stderr, "vexa proc: %s: cannot read the image%s\n", o.In.c_str(), why.c_str());
     return kExitAborted;
+  }
+  if (o.HasRect && (o.Rect[0] >= loaded.Width() || o.Rect[1] >= loaded.Height())) {
+    std::fprintf(stderr, "vexa proc: --rect %d %d %d %d lies outside the %d x %d image\n", o.Rect[0], o.Rect[1],
+                 o.Rect[2], o.Rect[3], loaded.Width(), loaded.Height());
+    return kExitAborted;
+  }
+  if (o.Out != "-") {
+    if (std::string why = PagesLostOnSelf(o.In, o.Out, io.Params.FileType); !why.empty()) {
+      std::fprintf(stderr, "vexa proc: %s: %s\n", o.In.c_str(), why.c_str());
+      return kExitAborted;
+    }
   }
 
   vexa::TBitmap work;
@@ -93,6 +105,13 @@ int RunProc(const std::vector<std::string>& args) {
   proc.AutoUndo = false;
   proc.SetAttachedBitmap(&work);
   std::string report;
+  // An operation the size limit refuses leaves the image as it was: say so rather
+  // than save the unchanged image.
+  auto refused = [&] {
+    if (!proc.LastFailure().Failed()) return false;
+    std::fprintf(stderr, "vexa proc: %s: %s\n", o.Op->Name, proc.LastFailure().Describe().c_str());
+    return true;
+  };
   auto fresh = [&] {
     work = loaded;
     if (o.HasRect) proc.Select(o.Rect[0], o.Rect[1], o.Rect[2], o.Rect[3]);
@@ -106,6 +125,7 @@ int RunProc(const std::vector<std::string>& args) {
       std::string err = o.Op->Run(proc, o.OpArgs, report);
       const auto t1 = Clock::now();
       if (!err.empty()) return UsageError(kSelf, err);
+      if (refused()) return kExitAborted;
       times.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     }
     std::printf("%.3f\n", Median(times));
@@ -115,6 +135,7 @@ int RunProc(const std::vector<std::string>& args) {
     std::string err = o.Op->Run(proc, o.OpArgs, report);
     EndProgress();
     if (!err.empty()) return UsageError(kSelf, err);
+    if (refused()) return kExitAborted;
     std::fputs(report.c_str(), stdout);
   }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "commands.h"
+#include "vexa/core/failure.h"
 #include "vexa/codecs/lzw.h"
 #include "vexa/codecs/tiff.h"
 
@@ -26,19 +27,28 @@ int RunTiff(const std::vector<std::string>& args) {
   vexa::TMemoryStream in, out;
   in.LoadFromFile(args[0]);
   const int pages = vexa::_EnumTIFFImStream(in);
+  // An empty output would pass for a converted file.
+  if (pages <= 0) {
+    std::fprintf(stderr, "vexa tiff: %s: no readable page\n", args[0].c_str());
+    return kExitAborted;
+  }
   for (int i = 0; i < pages; ++i) {
     vexa::TIOParamsVals params;
     params.SetDefaultParams();
     params.TIFF_ImageIndex = i;
     vexa::TBitmap bmp;
     bool aborting = false;
+    vexa::TVXFailure failure;
     vexa::TProgressRec progress;
     progress.Aborting = &aborting;
+    progress.Failure = &failure;
     int32_t count = 0;
     in.Seek(0, vexa::soBeginning);
     vexa::TIFFReadStream(&bmp, in, count, &params, progress, false);
-    if (aborting) {
-      std::fprintf(stderr, "vexa tiff: page %d of %s cannot be read\n", i, args[0].c_str());
+    if (aborting || bmp.Empty()) {
+      const std::string why = failure.Describe();
+      std::fprintf(stderr, "vexa tiff: %s: page %d cannot be read%s%s\n", args[0].c_str(), i, why.empty() ? "" : ": ",
+                   why.c_str());
       return kExitAborted;
     }
     params.TIFF_Compression = mode->second;
@@ -47,7 +57,12 @@ int RunTiff(const std::vector<std::string>& args) {
     params.TIFF_ImageIndex = i;
     out.Seek(0, vexa::soBeginning);
     vexa::TIFFWriteStream(out, i > 0, bmp, params, progress);
-    if (aborting) return kExitAborted;
+    if (aborting) {
+      const std::string why = failure.Describe();
+      std::fprintf(stderr, "vexa tiff: %s: page %d cannot be written%s%s\n", args[1].c_str(), i,
+                   why.empty() ? "" : ": ", why.c_str());
+      return kExitAborted;
+    }
   }
   out.SaveToFile(args[1]);
   std::printf("%d page(s) written to %s\n", pages, args[1].c_str());

@@ -174,15 +174,28 @@ void VXSetSystemColor(int index, TColor rgb) {
 void VXSetMaxBitmapBytes(uint64_t bytes) { gMaxBitmapBytes = bytes; }
 uint64_t VXGetMaxBitmapBytes() { return gMaxBitmapBytes; }
 
-bool VXCheckBitmapSize(int64_t width, int64_t height, int bitsPerPixel) {
-  if (width < 0 || height < 0 || bitsPerPixel <= 0 || bitsPerPixel > 64) return false;
-  if (width > std::numeric_limits<int32_t>::max() / 64 || height > std::numeric_limits<int32_t>::max())
-    return false;
+uint64_t VXBitmapBytes(int64_t width, int64_t height, int bitsPerPixel) {
+  constexpr uint64_t kOut = std::numeric_limits<uint64_t>::max();
+  if (width < 0 || height < 0 || bitsPerPixel <= 0 || bitsPerPixel > 64) return kOut;
+  if (width > std::numeric_limits<int32_t>::max() / 64 || height > std::numeric_limits<int32_t>::max()) return kOut;
   uint64_t rowLen = ((static_cast<uint64_t>(width) * static_cast<uint64_t>(bitsPerPixel) + 31) / 32) * 4;
-  if (rowLen > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return false;
-  if (height != 0 && rowLen > std::numeric_limits<uint64_t>::max() / static_cast<uint64_t>(height)) return false;
-  uint64_t total = rowLen * static_cast<uint64_t>(height);
+  if (rowLen > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) return kOut;
+  // Both factors are below 2^31, so the product fits.
+  return rowLen * static_cast<uint64_t>(height);
+}
+
+bool VXCheckWorkBytes(std::initializer_list<uint64_t> parts) {
+  constexpr uint64_t kOut = std::numeric_limits<uint64_t>::max();
+  uint64_t total = 0;
+  for (uint64_t p : parts) {
+    if (p == kOut || p > kOut - total) return false;
+    total += p;
+  }
   return gMaxBitmapBytes == 0 || total <= gMaxBitmapBytes;
+}
+
+bool VXCheckBitmapSize(int64_t width, int64_t height, int bitsPerPixel) {
+  return VXCheckWorkBytes({VXBitmapBytes(width, height, bitsPerPixel)});
 }
 
 TBitmap::TBitmap(int width, int height, TPixelFormat pf) { Allocate(width, height, pf); }

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,6 +94,12 @@ uint64_t VXGetMaxBitmapBytes();
 /// The one size check every decoder makes before allocating pixels: true when a
 /// width x height bitmap of bitsPerPixel fits the limit (no overflow, both sides >= 0).
 bool VXCheckBitmapSize(int64_t width, int64_t height, int bitsPerPixel);
+/// The pixel bytes of a width x height bitmap of bitsPerPixel (rows padded to four
+/// bytes); UINT64_MAX when the sides are out of range.
+uint64_t VXBitmapBytes(int64_t width, int64_t height, int bitsPerPixel);
+/// True when the bitmaps and buffers an operation holds at once (byte counts, e.g. from
+/// VXBitmapBytes) fit the bitmap size limit together.
+bool VXCheckWorkBytes(std::initializer_list<uint64_t> parts);
 
 /// Device-independent bitmap with the bottom-up row layout described above.
 class TBitmap : public TObject {

@@ -114,8 +114,10 @@ void TVXFtImage::BuildFT(const TBitmap& bmp, TVXFtImageType type) {
   FWidth = bmp.Width(), FHeight = bmp.Height();
   int n = 1;
   while (n < FWidth || n < FHeight) n *= 2;
-  // Eight bytes per coefficient and plane: refuse what the bitmap limit would refuse.
-  if (bmp.Empty() || !VXCheckBitmapSize(n, n, 64)) {
+  // Eight bytes per coefficient and plane, beside the padded square: refuse what
+  // the bitmap limit would refuse.
+  const int planes = type == vxitRGB ? 3 : 1;
+  if (bmp.Empty() || !VXCheckWorkBytes({VXBitmapBytes(n, int64_t(n) * planes, 64), VXBitmapBytes(n, n, 24)})) {
     FImageType = vxitUnknown;
     FWidth = FHeight = 0;
     return;

@@ -221,7 +221,7 @@ void _rotate1bit(TBitmap& bmp, double angle, int backgroundBit, TProgressRec& pr
   const int w = bmp.Width(), h = bmp.Height();
   const int nw = std::max(1, static_cast<int>(std::fabs(w * c) + std::fabs(h * s)));
   const int nh = std::max(1, static_cast<int>(std::fabs(w * s) + std::fabs(h * c)));
-  if (!VXCheckBitmapSize(nw, nh, 1)) return;
+  if (!VXCheckBitmapSize(nw, nh, 1)) return progress.Fail(fkSizeLimit, VXSizeText(nw, nh));
   const double ncx = nw / 2.0 - 0.5, ncy = nh / 2.0 - 0.5, cx = w / 2.0 - 0.5, cy = h / 2.0 - 0.5;
   TBitmap out(nw, nh, pf1bit);
   // Rows are counted from the bottom of the block so that y grows upwards and a

@@ -52,6 +52,8 @@ std::string WithTransform(TVexaProc& p, const Args& a, size_t typeArg, Fn fn) {
   }
   std::unique_ptr<TVXFtImage> ft(p.FTCreateImage(type, -1, -1));
   if (!ft) return "the frequency domain needs a 24-bit image";
+  // A transform the size limit refused is empty: writing it back would blank the image.
+  if (p.LastFailure().Failed()) return "";
   fn(p, *ft);
   return "";
 }

@@ -173,6 +173,10 @@ class TVexaProc : public TComponent {
   /// A new transform of the current 24-bit bitmap (null otherwise), which the caller
   /// owns. Sizes >= 0 first stretch the image (a negative one keeps the aspect).
   TVXFtImage* FTCreateImage(TVXFtImageType type, int width, int height);
+  /// Why the last Resample, Rotate or FTCreateImage left the image as it was
+  /// (fkSizeLimit: the result or the work memory beside it would pass the bitmap
+  /// size limit). Each of them clears it first; other operations leave it alone.
+  const TVXFailure& LastFailure() const { return FFailure; }
   /// The inverse transform replaces the bitmap (no undo snapshot).
   void FTConvertFrom(const TVXFtImage& ft);
   /// The spectrum picture replaces the bitmap (no undo snapshot).
@@ -206,6 +210,7 @@ class TVexaProc : public TComponent {
   TBitmap FUndo;
   int FSelX1 = -1, FSelY1 = -1, FSelX2 = -1, FSelY2 = -1;
   TColor FBackground = clBlack;
+  TVXFailure FFailure;
 };
 
 }  // namespace vexa

@@ -1,5 +1,7 @@
 // TVexaProc: geometry, effects, hidden data and the frequency domain.
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "vexa/core/raster.h"
 #include "vexa/proc/bitmaputil.h"
@@ -11,10 +13,10 @@ namespace vexa {
 namespace {
 
 // A missing side follows from the other, keeping the aspect (integer division).
-bool DeriveSize(const TBitmap& bmp, int& w, int& h) {
+bool DeriveSize(const TBitmap& bmp, int64_t& w, int64_t& h) {
   if (w < 0 && h < 0) return false;
-  if (w < 0) w = static_cast<int>(static_cast<int64_t>(h) * bmp.Width() / bmp.Height());
-  if (h < 0) h = static_cast<int>(static_cast<int64_t>(w) * bmp.Height() / bmp.Width());
+  if (w < 0) w = h * bmp.Width() / bmp.Height();
+  if (h < 0) h = w * bmp.Height() / bmp.Width();
   return w > 0 && h > 0;
 }
 
@@ -23,17 +25,26 @@ bool DeriveSize(const TBitmap& bmp, int& w, int& h) {
 void TVexaProc::Resample(int newWidth, int newHeight, TResampleFilter filter) {
   if (!FBitmap) return;
   if (AutoUndo) SaveUndo();
-  if (FBitmap->Empty() || !DeriveSize(*FBitmap, newWidth, newHeight)) return;
-  if (!VXCheckBitmapSize(newWidth, newHeight, FBitmap->BitsPerPixel())) return;
-  TBitmap out;
+  FFailure.Clear();
+  int64_t w = newWidth, h = newHeight;
+  if (FBitmap->Empty() || !DeriveSize(*FBitmap, w, h)) return;
   // The filtered path reads 24-bit pixels only; every other format is stretched.
-  if (filter != rfNone && FBitmap->PixelFormat() == pf24bit) {
-    out.Allocate(newWidth, newHeight, pf24bit);
+  const bool filtered = filter != rfNone && FBitmap->PixelFormat() == pf24bit;
+  // Beside the source live the result and, when filtering, a 24-bit temporary of
+  // the result's width and the source's height: all of it within the limit.
+  const uint64_t result = VXBitmapBytes(w, h, FBitmap->BitsPerPixel());
+  const uint64_t temporary = filtered ? VXBitmapBytes(w, FBitmap->Height(), 24) : 0;
+  if (w > INT32_MAX || h > INT32_MAX || !VXCheckWorkBytes({result, temporary}))
+    return FFailure.Set(fkSizeLimit, VXSizeText(w, h));
+  TBitmap out;
+  if (filtered) {
+    out.Allocate(static_cast<int>(w), static_cast<int>(h), pf24bit);
     _Resample(*FBitmap, out, filter, OnProgress, this);
   } else {
-    _VXBmpStretch(*FBitmap, out, newWidth, newHeight);
+    _VXBmpStretch(*FBitmap, out, static_cast<int>(w), static_cast<int>(h));
   }
-  VXCopyBitmap(out, *FBitmap);
+  // Moved, not copied: a copy would hold the result twice at the peak.
+  *FBitmap = std::move(out);
   Update();
 }
 
@@ -42,7 +53,9 @@ void TVexaProc::Rotate(int angle, bool antiAlias) {
   const TPixelFormat pf = FBitmap->PixelFormat();
   if (pf != pf24bit && pf != pf1bit) return;
   if (AutoUndo) SaveUndo();
+  FFailure.Clear();
   TProgressRec rec = MakeProgress();
+  rec.Failure = &FFailure;
   if (pf == pf24bit)
     _Rotate24(*FBitmap, angle, antiAlias, TColor2TRGB(ColorToRGB(Background())), rec);
   else
@@ -143,13 +156,26 @@ TVXFtImage* TVexaProc::FTCreateImage(TVXFtImageType type, int width, int height)
   auto ft = std::make_unique<TVXFtImage>();
   ft->OnProgress = OnProgress;
   ft->ProgressSender = this;
+  FFailure.Clear();
   // Sizes that leave nothing (zero, or both negative) transform the image as it is.
-  if (DeriveSize(*FBitmap, width, height) && VXCheckBitmapSize(width, height, 24)) {
+  int64_t w = width, h = height;
+  if (DeriveSize(*FBitmap, w, h)) {
+    if (w > INT32_MAX || h > INT32_MAX || !VXCheckBitmapSize(w, h, 24)) {
+      FFailure.Set(fkSizeLimit, VXSizeText(w, h));
+      return ft.release();
+    }
     TBitmap scaled;
-    _VXBmpStretch(*FBitmap, scaled, width, height);
+    _VXBmpStretch(*FBitmap, scaled, static_cast<int>(w), static_cast<int>(h));
     ft->BuildFT(scaled, type);
   } else {
+    w = FBitmap->Width(), h = FBitmap->Height();
     ft->BuildFT(*FBitmap, type);
+  }
+  if (ft->ImageType() == vxitUnknown) {
+    // The transform pads to a power-of-two square.
+    int64_t n = 1;
+    while (n < w || n < h) n *= 2;
+    FFailure.Set(fkSizeLimit, VXSizeText(n, n));
   }
   return ft.release();
 }
