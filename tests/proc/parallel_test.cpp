@@ -9,11 +9,15 @@
 #include <thread>
 #include <cstring>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/fixtures.h"
 #include "support/pixels.h"
 #include "vexa/core/parallel.h"
+#include "vexa/io/vexaio.h"
+#include "vexa/proc/operations.h"
 #include "vexa/proc/coloradjust.h"
 #include "vexa/proc/filters.h"
 #include "vexa/proc/geometry.h"
@@ -166,6 +170,97 @@ TEST_P(ParallelOps, SameResultAndProgressForEveryThreadCount) {
 
 INSTANTIATE_TEST_SUITE_P(All, ParallelOps, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<TCase>& i) { return i.param.Name; });
+
+// Every operation of the catalogue, with its default arguments, through the
+// component: the same pixels, text and progress on 1 thread as on 2, 3 and 7,
+// on odd sizes and through a selection whose edges cut bands.
+class ParallelCatalogue : public ::testing::TestWithParam<const TVXOperation*> {
+ protected:
+  void SetUp() override { VXSetParallelMinPixels(0); }
+  void TearDown() override {
+    VXSetParallelMinPixels(-1);
+    VXSetThreadCount(0);
+  }
+};
+
+struct TOpRun {
+  TBitmap Out;
+  std::string Report, Error;
+  std::vector<int> Progress;
+};
+
+TOpRun RunOperation(const TVXOperation& op, const std::vector<std::string>& args, const TBitmap& in, bool select,
+                    int threads) {
+  VXSetThreadCount(threads);
+  TOpRun r;
+  r.Out = in;
+  TVexaProc proc;
+  proc.AutoUndo = false;
+  proc.SetAttachedBitmap(&r.Out);
+  if (select) proc.Select(in.Width() / 7, in.Height() / 5, in.Width() - 3, in.Height() * 5 / 6);
+  proc.OnProgress = [&](TObject*, int p) { r.Progress.push_back(p); };
+  r.Error = op.Execute(proc, args, r.Report);
+  return r;
+}
+
+TEST_P(ParallelCatalogue, SameResultForEveryThreadCount) {
+  const TVXOperation& op = *GetParam();
+  vexa::test::TScratchDir dir;
+  // The defaults, with a text and a second random picture where they are empty.
+  std::vector<std::string> args;
+  for (const TVXOpParam& param : op.Params) {
+    if (param.Kind == opkFile) {
+      TBitmap other = RandomBitmap(29, 31, 77);
+      TVexaIO io;
+      io.SetAttachedBitmap(&other);
+      io.SaveToFile(dir / "other.bmp");
+      args.push_back(dir / "other.bmp");
+    } else if (param.Kind == opkText) {
+      args.push_back("some words");
+    } else {
+      std::istringstream words(param.Default);
+      for (std::string w; words >> w;) args.push_back(w);
+    }
+  }
+  const struct {
+    int W, H;
+    bool Select;
+  } shapes[] = {{1, 1, false}, {37, 23, false}, {101, 57, false}, {101, 57, true}, {13, 200, true}};
+  for (const auto& shape : shapes) {
+    const TBitmap in = RandomBitmap(shape.W, shape.H, static_cast<uint32_t>(shape.W * 7 + shape.H));
+    const TOpRun one = RunOperation(op, args, in, shape.Select, 1);
+    ASSERT_EQ(one.Error, "") << op.Name;
+    for (int threads : {2, 3, 7}) {
+      SCOPED_TRACE(std::to_string(shape.W) + "x" + std::to_string(shape.H) + (shape.Select ? " selected" : "") +
+                   " on " + std::to_string(threads) + " threads");
+      const TOpRun many = RunOperation(op, args, in, shape.Select, threads);
+      ASSERT_TRUE(SameImage(one.Out, many.Out));
+      EXPECT_EQ(many.Report, one.Report);
+      // Split runs report some of the single-thread values, in their order, and the last one.
+      ASSERT_EQ(many.Progress.empty(), one.Progress.empty());
+      if (one.Progress.empty()) continue;
+      auto at = one.Progress.begin();
+      for (int p : many.Progress) {
+        at = std::find(at, one.Progress.end(), p);
+        ASSERT_NE(at, one.Progress.end()) << "progress " << p << " out of order or unknown";
+      }
+      EXPECT_EQ(many.Progress.back(), one.Progress.back());
+    }
+  }
+}
+
+std::vector<const TVXOperation*> CatalogueOps() {
+  std::vector<const TVXOperation*> ops;
+  for (const TVXOperation& op : VXOperations()) ops.push_back(&op);
+  return ops;
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ParallelCatalogue, ::testing::ValuesIn(CatalogueOps()),
+                         [](const ::testing::TestParamInfo<const TVXOperation*>& i) {
+                           std::string name = i.param->Name;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 TEST(ParallelRows, StopFromProgressLeavesWholeBandsAndNoNewOnes) {
   VXSetParallelMinPixels(0);

@@ -257,25 +257,31 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
     // Photographs repeat colours: a direct-mapped cache serves most pixels; those it
     // misses in a row are gathered and converted together. The slot and the colour's
     // top bits identify a colour, so an entry is (colour >> bits) + 1 over the result
-    // (tag 0 = empty) and fits 32 bits.
+    // (tag 0 = empty) and fits 32 bits. Each band keeps its own cache: a cached
+    // answer equals a converted one, so bands give the same bytes in any split.
     constexpr int kMaxBits = 20;
-    // Sized to the picture: clearing it is a cost of every call.
-    const int64_t pixels = int64_t(x2 - x1 + 1) * (y2 - y1 + 1);
+    // Sized to the band: clearing it is a cost of every band.
+    const int64_t pixels = int64_t(x2 - x1 + 1) * (y2 - y1 + 1) / procdetail::BandsFor(x1, y1, x2, y2);
     int bits = 17;
     while (bits < kMaxBits && (int64_t(1) << bits) < pixels / 8) ++bits;
     const uint32_t mask = (1u << bits) - 1;
-    std::vector<uint32_t> cache(size_t(1) << bits, 0);
     const int n = x2 - x1 + 1;
-    std::vector<uint8_t> packed(size_t(n + 3) * 3);
-    std::vector<uint32_t> missColour(size_t(n) + 4);
-    std::vector<int> missAt(size_t(n) + 4);
-    // Rows the cache hardly serves (noise) are converted directly for a while.
-    int skipRows = 0, badRows = 0;
+    struct TBand {
+      std::vector<uint32_t> Cache;
+      std::vector<uint8_t> Packed;
+      std::vector<uint32_t> MissColour;
+      std::vector<int> MissAt;
+      // Rows the cache hardly serves (noise) are converted directly for a while.
+      int SkipRows = 0, BadRows = 0;
+    };
     TRowProgress progress(onProgress, sender, y1, y2);
-    for (int y = y1; y <= y2; ++y) {
+    procdetail::ForRowsWith(x1, y1, x2, y2, progress, [&] {
+      return TBand{std::vector<uint32_t>(size_t(1) << bits, 0), std::vector<uint8_t>(size_t(n + 3) * 3),
+                   std::vector<uint32_t>(size_t(n) + 4), std::vector<int>(size_t(n) + 4)};
+    }, [&](TBand& band, int y) {
       uint8_t* row = bmp.ScanLine(y) + 3 * x1;
-      if (skipRows > 0) {
-        --skipRows;
+      if (band.SkipRows > 0) {
+        --band.SkipRows;
         int done = 0;
         HslVarRowAvx2(k, row, n, done);
         TRGB* px = reinterpret_cast<TRGB*>(row);
@@ -284,9 +290,9 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
           RGB2HSL(px[i], h, s, l);
           HSL2RGB(px[i], h + dh, s + ds, l + dl);
         }
-        progress.Row(y);
-        continue;
+        return;
       }
+      uint32_t* cache = band.Cache.data();
       int misses = 0;
       uint8_t* p = row;
       for (int i = 0; i < n; ++i, p += 3) {
@@ -295,48 +301,48 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
         if ((e >> 24) == (c >> bits) + 1) {
           p[0] = uint8_t(e), p[1] = uint8_t(e >> 8), p[2] = uint8_t(e >> 16);
         } else {
-          std::memcpy(&packed[size_t(misses) * 3], p, 3);
-          missColour[size_t(misses)] = c;
-          missAt[size_t(misses++)] = i;
+          std::memcpy(&band.Packed[size_t(misses) * 3], p, 3);
+          band.MissColour[size_t(misses)] = c;
+          band.MissAt[size_t(misses++)] = i;
         }
       }
-      HslVarPackedAvx2(k, packed.data(), misses);
+      HslVarPackedAvx2(k, band.Packed.data(), misses);
       for (int j = 0; j < misses; ++j) {
-        const uint8_t* v = &packed[size_t(j) * 3];
-        std::memcpy(row + 3 * missAt[size_t(j)], v, 3);
-        const uint32_t c = missColour[size_t(j)];
+        const uint8_t* v = &band.Packed[size_t(j) * 3];
+        std::memcpy(row + 3 * band.MissAt[size_t(j)], v, 3);
+        const uint32_t c = band.MissColour[size_t(j)];
         cache[(c ^ (c >> bits)) & mask] = ((c >> bits) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
       }
-      badRows = int64_t(misses) * 4 > int64_t(n) * 3 ? badRows + 1 : 0;
-      if (badRows == 4) skipRows = 28, badRows = 0;
-      progress.Row(y);
-    }
+      band.BadRows = int64_t(misses) * 4 > int64_t(n) * 3 ? band.BadRows + 1 : 0;
+      if (band.BadRows == 4) band.SkipRows = 28, band.BadRows = 0;
+    });
     return;
   }
 #endif
   // Pictures repeat colours a lot, and each conversion costs a few divisions: a
   // direct-mapped cache of recent colours (key = colour + 1, 0 = empty) skips most.
   constexpr int kCacheBits = 16;
-  std::vector<uint32_t> keys(size_t(1) << kCacheBits, 0);
-  std::vector<TRGB> values(size_t(1) << kCacheBits);
+  struct TBand {
+    std::vector<uint32_t> Keys = std::vector<uint32_t>(size_t(1) << kCacheBits, 0);
+    std::vector<TRGB> Values = std::vector<TRGB>(size_t(1) << kCacheBits);
+  };
   TRowProgress progress(onProgress, sender, y1, y2);
-  for (int y = y1; y <= y2; ++y) {
+  procdetail::ForRowsWith(x1, y1, x2, y2, progress, [] { return TBand{}; }, [&](TBand& band, int y) {
     TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
     for (int x = x1; x <= x2; ++x, ++p) {
       const uint32_t c = p->b | (p->g << 8) | (uint32_t(p->r) << 16);
       const uint32_t slot = (c ^ (c >> kCacheBits)) & ((1u << kCacheBits) - 1);
-      if (keys[slot] == c + 1) {
-        *p = values[slot];
+      if (band.Keys[slot] == c + 1) {
+        *p = band.Values[slot];
         continue;
       }
       double h, s, l;
       RGB2HSL(*p, h, s, l);
       HSL2RGB(*p, h + dh, s + ds, l + dl);
-      keys[slot] = c + 1;
-      values[slot] = *p;
+      band.Keys[slot] = c + 1;
+      band.Values[slot] = *p;
     }
-    progress.Row(y);
-  }
+  });
 }
 
 void _HSVvar(TBitmap& bmp, int hue, int sat, int val, int x1, int y1, int x2, int y2,
@@ -347,9 +353,10 @@ void _HSVvar(TBitmap& bmp, int hue, int sat, int val, int x1, int y1, int x2, in
   // of the 100^3 combinations once met (0 = not yet, else 0x1000000 | result).
   int32_t ir[256], ig[256], ib[256];
   for (int c = 0; c < 256; ++c) ir[c] = sc.To99[c] * 10000, ig[c] = sc.To99[c] * 100, ib[c] = sc.To99[c];
-  std::vector<uint32_t> memo(1000000, 0);
+  // One memo per band; its answers are those of the conversion itself.
   TRowProgress progress(onProgress, sender, y1, y2);
-  for (int y = y1; y <= y2; ++y) {
+  procdetail::ForRowsWith(x1, y1, x2, y2, progress, [] { return std::vector<uint32_t>(1000000, 0); },
+                          [&](std::vector<uint32_t>& memo, int y) {
     TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
     for (int x = x1; x <= x2; ++x, ++p) {
       const int idx = ir[p->r] + ig[p->g] + ib[p->b];
@@ -364,8 +371,7 @@ void _HSVvar(TBitmap& bmp, int hue, int sat, int val, int x1, int y1, int x2, in
       }
       p->b = static_cast<uint8_t>(m), p->g = static_cast<uint8_t>(m >> 8), p->r = static_cast<uint8_t>(m >> 16);
     }
-    progress.Row(y);
-  }
+  });
 }
 
 void _IntensityRGBall(TBitmap& bmp, int r, int g, int b, int x1, int y1, int x2, int y2,
@@ -446,15 +452,14 @@ void _CastColorRange(TBitmap& bmp, TRGB begin, TRGB end, TRGB cast, int x1, int 
                      const TProgressEvent& onProgress, TObject* sender) {
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   TRowProgress progress(onProgress, sender, y1, y2);
-  for (int y = y1; y <= y2; ++y) {
+  procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) {
     TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
     for (int x = x1; x <= x2; ++x, ++p) {
       if (p->r >= begin.r && p->r <= end.r && p->g >= begin.g && p->g <= end.g && p->b >= begin.b &&
           p->b <= end.b)
         *p = cast;
     }
-    progress.Row(y);
-  }
+  });
 }
 
 void _Negative(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress, TObject* sender) {
@@ -499,14 +504,24 @@ void _ConvertToGray(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgres
 
 namespace {
 
-// Calls rowFn(srcRow, dstRows...) per row with the before-row progress of the extractors.
+// Calls rowFn(y) per row with the before-row progress of the extractors, in row
+// bands over the worker threads. After bands finish, the caller reports the value
+// of the next row due (the last row's once all are done): a subset, in order.
 template <typename RowFn>
 void ForEachRow(const TBitmap& bmp, const TProgressEvent& onProgress, TObject* sender, RowFn rowFn) {
   const int h = bmp.Height();
-  for (int y = 0; y < h; ++y) {
+  auto report = [&](int y) {
     if (onProgress) onProgress(sender, static_cast<int>(int64_t(y) * 100 / h));
-    rowFn(y);
-  }
+  };
+  VXParallelRows(h, int64_t(bmp.Width()) * h, 8, [&](int y0, int y1, bool onCaller) {
+    for (int y = y0; y < y1; ++y) {
+      if (onCaller) report(y);
+      rowFn(y);
+    }
+  }, [&](int done) {
+    report(imin(done, h - 1));
+    return true;
+  });
 }
 
 inline void PutGrey(uint8_t* d, uint8_t v) { d[0] = d[1] = d[2] = v; }

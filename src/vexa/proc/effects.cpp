@@ -41,17 +41,22 @@ void _BumpMapping(TBitmap& bmp, int lightX, int lightY, int radiusX, int radiusY
     }
   const int rw = x2 - x1 + 1, rh = y2 - y1 + 1;
   std::vector<uint8_t> grey(static_cast<size_t>(rw) * rh);
-  for (int y = 0; y < rh; ++y) {
-    const TRGB* p = Row(bmp, y1 + y) + x1;
-    for (int x = 0; x < rw; ++x) grey[static_cast<size_t>(y) * rw + x] = static_cast<uint8_t>(Grey(p[x].r, p[x].g, p[x].b));
-  }
+  VXParallelRows(rh, int64_t(rw) * rh, 8, [&](int r0, int r1, bool) {
+    for (int y = r0; y < r1; ++y) {
+      const TRGB* p = Row(bmp, y1 + y) + x1;
+      for (int x = 0; x < rw; ++x)
+        grey[static_cast<size_t>(y) * rw + x] = static_cast<uint8_t>(Grey(p[x].r, p[x].g, p[x].b));
+    }
+  });
   const double keep = level / 100.0, lightShare = (100 - level) / 100.0;
   const double lr = lightColor.r / 255.0, lg = lightColor.g / 255.0, lb = lightColor.b / 255.0;
   std::vector<int> offX(static_cast<size_t>(rw));
   for (int x = 0; x < rw; ++x)
     offX[static_cast<size_t>(x)] = LightOffset(static_cast<double>(x1 + x) - lightX, radiusX);
   TRowProgress rowProgress(progress.OnProgress, progress.Sender, y1, y2, true);
-  for (int y = 0; y < rh; ++y) {
+  // The grey copy is read only: rows are independent.
+  procdetail::ForRows(x1, y1, x2, y2, rowProgress, [&](int row) {
+    const int y = row - y1;
     const uint8_t* g = &grey[static_cast<size_t>(y) * rw];
     const uint8_t* up = &grey[static_cast<size_t>(y > 0 ? y - 1 : 0) * rw];
     const uint8_t* down = &grey[static_cast<size_t>(y < rh - 1 ? y + 1 : y) * rw];
@@ -67,8 +72,7 @@ void _BumpMapping(TBitmap& bmp, int lightX, int lightY, int radiusX, int radiusY
       p[x].g = RoundClamp(p[x].g * keep + light * lg);
       p[x].b = RoundClamp(p[x].b * keep + light * lb);
     }
-    rowProgress.Row(y1 + y);
-  }
+  });
 }
 
 void _lens(TBitmap& bmp, int x, int y, int width, int height, double refraction, TProgressRec& progress) {
@@ -83,7 +87,13 @@ void _lens(TBitmap& bmp, int x, int y, int width, int height, double refraction,
   const double a2 = a * a, b2 = b * b, c2 = c * c;
   TBitmap box(w, h, pf24bit);
   auto refract = [n](double theta) { return std::tan(theta - std::asin(std::sin(theta) / n)); };
-  for (int t = 0; t < w; ++t) {
+  auto report = [&](int columns) {
+    if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>(columns * 100 / (h + 0.5)));
+  };
+  // Columns of the box are independent (the image is read only until the box is
+  // drawn back): bands of columns over the worker threads.
+  VXParallelRows(w, int64_t(w) * h, 8, [&](int t0, int t1, bool onCaller) {
+  for (int t = t0; t < t1; ++t) {
     const double px = t - a + 0.5;
     for (int i = 0; i < h; ++i) {
       const double py = -(i - b) - 0.5;
@@ -103,8 +113,12 @@ void _lens(TBitmap& bmp, int x, int y, int width, int height, double refraction,
       }
       Row(box, i)[t] = Row(bmp, sr)[sc];
     }
-    if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>((t + 1) * 100 / (h + 0.5)));
+    if (onCaller) report(t + 1);
   }
+  }, [&](int columns) {
+    report(columns);
+    return true;
+  });
   VXDrawBitmap(bmp, left, top, box);
 }
 
@@ -119,7 +133,12 @@ void _wave(TBitmap& bmp, int amplitude, int waveLength, int phase, bool reflecti
   if (hw < hh) fx = hh / hw;
   // Rows in block order (bottom row first), as the wave has always been laid out.
   auto memRow = [](const TBitmap& b, int y) { return reinterpret_cast<const TRGB*>(b.Bits() + static_cast<size_t>(y) * b.RowLen()); };
-  for (int y = 0; y < H; ++y) {
+  auto report = [&](int y) {
+    if (progress.OnProgress) progress.OnProgress(progress.Sender, y * 100 / H);
+  };
+  // Every row reads only the copy.
+  VXParallelRows(H, int64_t(W) * H, 8, [&](int r0, int r1, bool onCaller) {
+  for (int y = r0; y < r1; ++y) {
     TRGB* d = const_cast<TRGB*>(memRow(bmp, y));
     const double dy = (y - cy) * fy;
     for (int x = 0; x < W; ++x) {
@@ -148,8 +167,12 @@ void _wave(TBitmap& bmp, int amplitude, int waveLength, int phase, bool reflecti
       d[x].g = static_cast<uint8_t>(w00 * r0[tx].g + w01 * r0[tx1].g + w10 * r1[tx].g + w11 * r1[tx1].g);
       d[x].r = static_cast<uint8_t>(w00 * r0[tx].r + w01 * r0[tx1].r + w10 * r1[tx].r + w11 * r1[tx1].r);
     }
-    if (progress.OnProgress) progress.OnProgress(progress.Sender, y * 100 / H);
+    if (onCaller) report(y);
   }
+  }, [&](int rows) {
+    report(rows - 1);
+    return true;
+  });
 }
 
 namespace {
@@ -165,13 +188,16 @@ void MorphPass(TBitmap& bmp, int win, bool maximum, int x1, int y1, int x2, int 
   std::vector<TRGB> colour(n);
   std::vector<uint8_t> grey(n), rowBest(n);
   std::vector<int> rowArg(n);
-  for (int y = 0; y < rh; ++y) {
+  const int64_t work = int64_t(rw) * rh * (2 * win + 1);
+  // Rows of each step depend only on the step before: each step in row bands.
+  VXParallelRows(rh, work, 4, [&](int r0, int r1, bool) {
+  for (int y = r0; y < r1; ++y) {
     const TRGB* p = Row(bmp, y1 + y) + x1;
     std::memcpy(&colour[static_cast<size_t>(y) * rw], p, sizeof(TRGB) * rw);
     uint8_t* g = &grey[static_cast<size_t>(y) * rw];
     for (int x = 0; x < rw; ++x) g[x] = static_cast<uint8_t>(Grey(p[x].r, p[x].g, p[x].b));
   }
-  for (int y = 0; y < rh; ++y) {
+  for (int y = r0; y < r1; ++y) {
     const uint8_t* g = &grey[static_cast<size_t>(y) * rw];
     uint8_t* rb = &rowBest[static_cast<size_t>(y) * rw];
     int* ra = &rowArg[static_cast<size_t>(y) * rw];
@@ -185,8 +211,13 @@ void MorphPass(TBitmap& bmp, int win, bool maximum, int x1, int y1, int x2, int 
       ra[x] = arg;
     }
   }
+  });
   const int start = maximum ? 0 : 255;
-  for (int y = 0; y < rh; ++y) {
+  auto report = [&](int rows) {
+    if (onProgress) onProgress(sender, static_cast<int>((rows + pass * rh) * factor));
+  };
+  VXParallelRows(rh, work, 4, [&](int r0, int r1, bool onCaller) {
+  for (int y = r0; y < r1; ++y) {
     const int lo = imax(0, y - win), hi = imin(rh - 1, y + win);
     TRGB* d = Row(bmp, y1 + y) + x1;
     for (int x = 0; x < rw; ++x) {
@@ -198,8 +229,12 @@ void MorphPass(TBitmap& bmp, int win, bool maximum, int x1, int y1, int x2, int 
       // No pixel beat the starting grey: the pixel keeps its own colour.
       if (bestRow >= 0) d[x] = colour[static_cast<size_t>(bestRow) * rw + rowArg[static_cast<size_t>(bestRow) * rw + x]];
     }
-    if (onProgress) onProgress(sender, static_cast<int>((y + 1 + pass * rh) * factor));
+    if (onCaller) report(y + 1);
   }
+  }, [&](int rows) {
+    report(rows);
+    return true;
+  });
 }
 
 }  // namespace
@@ -233,12 +268,11 @@ void _Merge(TBitmap& bmp, const TBitmap& other, int percent, int x1, int y1, int
   if (tmp.PixelFormat() != pf24bit) tmp.SetPixelFormat(pf24bit);
   const double keep = percent / 100.0, mix = (100 - percent) / 100.0;
   TRowProgress rowProgress(onProgress, sender, y1, y2);
-  for (int y = y1; y <= y2; ++y) {
+  procdetail::ForRows(x1, y1, x2, y2, rowProgress, [&](int y) {
     uint8_t* p = bmp.ScanLine(y) + 3 * x1;
     const uint8_t* u = tmp.ScanLine(y - y1);
     for (int i = 0; i < 3 * rw; ++i) p[i] = RoundClamp(p[i] * keep + u[i] * mix);
-    rowProgress.Row(y);
-  }
+  });
 }
 
 }  // namespace vexa

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "vexa/core/parallel.h"
 #include "vexa/core/raster.h"
 
 namespace vexa {
@@ -84,28 +85,52 @@ void TVXFtImage::Transform1D(double* re, double* im, double direction) const {
 void TVXFtImage::Transform2D(TPlane& plane, double direction, int planeIndex, int planes) const {
   const int n = FSize;
   const size_t stride = 2 * static_cast<size_t>(n);
-  std::vector<double> re(static_cast<size_t>(n)), im(static_cast<size_t>(n));
-  for (int y = 0; y < n; ++y) {
-    float* row = &plane[y * stride];
-    std::copy(row, row + n, re.begin());
-    std::copy(row + n, row + 2 * n, im.begin());
-    Transform1D(re.data(), im.data(), direction);
-    std::copy(re.begin(), re.end(), row);
-    std::copy(im.begin(), im.end(), row + n);
-  }
+  const int64_t work = int64_t(n) * n;
+  // Rows, then columns, each transformed on its own: bands of them over the worker threads.
+  VXParallelRows(n, work, 4, [&](int y0, int y1, bool) {
+    std::vector<double> re(static_cast<size_t>(n)), im(static_cast<size_t>(n));
+    for (int y = y0; y < y1; ++y) {
+      float* row = &plane[y * stride];
+      std::copy(row, row + n, re.begin());
+      std::copy(row + n, row + 2 * n, im.begin());
+      Transform1D(re.data(), im.data(), direction);
+      std::copy(re.begin(), re.end(), row);
+      std::copy(im.begin(), im.end(), row + n);
+    }
+  });
   const double factor = 100.0 / (static_cast<double>(planes) * n);
-  for (int x = 0; x < n; ++x) {
-    for (int y = 0; y < n; ++y) {
-      re[static_cast<size_t>(y)] = plane[y * stride + x];
-      im[static_cast<size_t>(y)] = plane[y * stride + n + x];
-    }
-    Transform1D(re.data(), im.data(), direction);
-    for (int y = 0; y < n; ++y) {
-      plane[y * stride + x] = static_cast<float>(re[static_cast<size_t>(y)]);
-      plane[y * stride + n + x] = static_cast<float>(im[static_cast<size_t>(y)]);
-    }
+  auto report = [&](int x) {
     if (OnProgress) OnProgress(ProgressSender, static_cast<int>(factor * x + factor * planeIndex * n));
-  }
+  };
+  // Columns are gathered a few at a time, so that each pass over the rows reads
+  // neighbouring values rather than one per cache line.
+  constexpr int kGroup = 8;
+  VXParallelRows(n, work, kGroup, [&](int x0, int x1, bool onCaller) {
+    std::vector<double> buf(2 * kGroup * static_cast<size_t>(n));
+    for (int x = x0; x < x1; x += kGroup) {
+      const int g = std::min(kGroup, x1 - x);
+      for (int y = 0; y < n; ++y) {
+        const float* row = &plane[y * stride];
+        for (int k = 0; k < g; ++k) {
+          buf[(2 * k) * size_t(n) + y] = row[x + k];
+          buf[(2 * k + 1) * size_t(n) + y] = row[n + x + k];
+        }
+      }
+      for (int k = 0; k < g; ++k) Transform1D(&buf[(2 * k) * size_t(n)], &buf[(2 * k + 1) * size_t(n)], direction);
+      for (int y = 0; y < n; ++y) {
+        float* row = &plane[y * stride];
+        for (int k = 0; k < g; ++k) {
+          row[x + k] = static_cast<float>(buf[(2 * k) * size_t(n) + y]);
+          row[n + x + k] = static_cast<float>(buf[(2 * k + 1) * size_t(n) + y]);
+        }
+      }
+      if (onCaller)
+        for (int k = 0; k < g; ++k) report(x + k);
+    }
+  }, [&](int columns) {
+    report(columns - 1);
+    return true;
+  });
 }
 
 void TVXFtImage::BuildFT(const TBitmap& bmp, TVXFtImageType type) {

@@ -1,5 +1,6 @@
 #include "vexa/proc/histogram.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -21,19 +22,30 @@ void _GetHistogram(const TBitmap& bmp, THistogramItem* histogram, int x1, int y1
   if (bmp.PixelFormat() != pf24bit) return;
   std::memset(static_cast<void*>(histogram), 0, 256 * sizeof(THistogramItem));
   if (!ClampRect(bmp, x1, y1, x2, y2)) return;
-  // Separate counters per channel keep the increments independent of each other.
-  uint32_t hr[256] = {}, hg[256] = {}, hb[256] = {}, hk[256] = {};
-  const int n = x2 - x1 + 1;
-  for (int y = y1; y <= y2; ++y) {
-    const uint8_t* p = bmp.ScanLine(y) + 3 * x1;
-    for (int i = 0; i < n; ++i, p += 3) {
-      ++hb[p[0]];
-      ++hg[p[1]];
-      ++hr[p[2]];
-      ++hk[Grey(p[2], p[1], p[0])];
+  // Separate counters per channel keep the increments independent of each other;
+  // each row band counts on its own and the counts are added up after.
+  struct TCounts {
+    uint32_t R[256], G[256], B[256], K[256];
+  };
+  const int n = x2 - x1 + 1, rows = y2 - y1 + 1;
+  const std::vector<int> bands = VXRowBands(rows, int64_t(n) * rows, 8);
+  std::vector<TCounts> counts(bands.size() - 1, TCounts{});
+  VXParallelBands(bands, [&](int r0, int r1, bool) {
+    TCounts& c = counts[size_t(std::lower_bound(bands.begin(), bands.end(), r0) - bands.begin())];
+    for (int y = y1 + r0; y < y1 + r1; ++y) {
+      const uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+      for (int i = 0; i < n; ++i, p += 3) {
+        ++c.B[p[0]];
+        ++c.G[p[1]];
+        ++c.R[p[2]];
+        ++c.K[Grey(p[2], p[1], p[0])];
+      }
     }
+  });
+  for (int i = 0; i < 256; ++i) {
+    THistogramItem& h = histogram[i];
+    for (const TCounts& c : counts) h.r += c.R[i], h.g += c.G[i], h.b += c.B[i], h.gray += c.K[i];
   }
-  for (int i = 0; i < 256; ++i) histogram[i] = {hr[i], hg[i], hb[i], hk[i]};
 }
 
 int _GetImageNumColors(const TBitmap& bmp, int x1, int y1, int x2, int y2) {

@@ -41,21 +41,36 @@ class TRowProgress {
   bool FDirect;
 };
 
-/// Calls rowFn(y) for every row y1..y2 of an inclusive rectangle, in row bands
-/// over the worker threads when the rectangle is large. Rows must not depend on
-/// each other. Progress is reported as if row by row, on the caller's thread.
-template <typename RowFn>
-void ForRows(int x1, int y1, int x2, int y2, const TRowProgress& progress, RowFn rowFn) {
+/// Calls rowFn(state, y) for every row y1..y2 of an inclusive rectangle, in row
+/// bands over the worker threads when the rectangle is large; each band makes its
+/// own state first (caches, scratch rows), so a row's result must not depend on
+/// what the state saw before. Progress is reported as if row by row, on the
+/// caller's thread.
+template <typename MakeState, typename RowFn>
+void ForRowsWith(int x1, int y1, int x2, int y2, const TRowProgress& progress, MakeState makeState, RowFn rowFn) {
   const int rows = y2 - y1 + 1;
   VXParallelRows(rows, static_cast<int64_t>(x2 - x1 + 1) * rows, 8, [&](int r0, int r1, bool onCaller) {
+    auto state = makeState();
     for (int y = y1 + r0; y < y1 + r1; ++y) {
-      rowFn(y);
+      rowFn(state, y);
       if (onCaller) progress.Row(y);
     }
   }, [&](int done) {
     progress.Row(y1 + done - 1);
     return true;
   });
+}
+
+/// ForRowsWith for rows that need no state: rowFn(y).
+template <typename RowFn>
+void ForRows(int x1, int y1, int x2, int y2, const TRowProgress& progress, RowFn rowFn) {
+  ForRowsWith(x1, y1, x2, y2, progress, [] { return 0; }, [&](int, int y) { rowFn(y); });
+}
+
+/// The number of bands ForRowsWith splits the rectangle into: for sizing per-band caches.
+inline int BandsFor(int x1, int y1, int x2, int y2) {
+  const int rows = y2 - y1 + 1;
+  return static_cast<int>(VXRowBands(rows, static_cast<int64_t>(x2 - x1 + 1) * rows, 8).size()) - 1;
 }
 
 /// Applies one 256-entry table per channel (blue, green, red) to an inclusive,

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "vexa/core/parallel.h"
+
 namespace vexa {
 
 const uint8_t VXDitherMatrix[8][8] = {
@@ -72,32 +74,46 @@ void _ConvertTo(TBitmap& bitmap, int NColors, std::vector<TRGB>* palette, const 
   TVXQuantizer q(bitmap, pal, NColors, -1, 0);
   const int w = bitmap.Width(), h = bitmap.Height();
   const TRowProgress progress(onProgress, sender, h);
+  // Mapping is per pixel, so rows go out in bands; progress stays on the caller.
+  auto rows = [&](auto makeState, auto rowFn) {
+    VXParallelRows(h, int64_t(w) * h, 8, [&](int y0, int y1, bool onCaller) {
+      auto state = makeState();
+      for (int y = y0; y < y1; ++y) {
+        rowFn(state, bitmap.ScanLine(y));
+        if (onCaller) progress.RowDone(y + 1);
+      }
+    }, [&](int done) {
+      progress.RowDone(done);
+      return true;
+    });
+  };
 
   if (q.Method() == 1) {
     // Median cut answers per 5-bit cell, so one table read replaces each lookup.
     std::vector<TRGB> lut(32768);
     for (int cell = 0; cell < 32768; ++cell)
       lut[cell] = pal[q.GetRGBIndex(CreateRGB((cell >> 10) << 3, ((cell >> 5) & 31) << 3, (cell & 31) << 3))];
-    for (int y = 0; y < h; ++y) {
-      uint8_t* p = bitmap.ScanLine(y);
+    rows([] { return 0; }, [&](int, uint8_t* p) {
       for (int x = 0; x < w; ++x, p += 3) {
         const TRGB c = lut[CellOf(p)];
         p[0] = c.b;
         p[1] = c.g;
         p[2] = c.r;
       }
-      progress.RowDone(y + 1);
-    }
+    });
     return;
   }
 
   // The network search is costly and neighbouring pixels repeat colours: a small
-  // direct-mapped cache of answers (key + 1, so 0 means empty).
+  // direct-mapped cache of answers per band (key + 1, so 0 means empty).
   constexpr int kCacheBits = 16;
-  std::vector<uint32_t> cacheKey(1u << kCacheBits, 0);
-  std::vector<TRGB> cacheVal(1u << kCacheBits);
-  for (int y = 0; y < h; ++y) {
-    uint8_t* p = bitmap.ScanLine(y);
+  struct TCache {
+    std::vector<uint32_t> Key = std::vector<uint32_t>(1u << kCacheBits, 0);
+    std::vector<TRGB> Val = std::vector<TRGB>(1u << kCacheBits);
+  };
+  rows([] { return TCache{}; }, [&](TCache& cache, uint8_t* p) {
+    std::vector<uint32_t>& cacheKey = cache.Key;
+    std::vector<TRGB>& cacheVal = cache.Val;
     for (int x = 0; x < w; ++x, p += 3) {
       const uint32_t key = (static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0]) + 1;
       const uint32_t slot = (key * 2654435761u) >> (32 - kCacheBits);
@@ -110,8 +126,7 @@ void _ConvertTo(TBitmap& bitmap, int NColors, std::vector<TRGB>* palette, const 
       p[1] = c.g;
       p[2] = c.r;
     }
-    progress.RowDone(y + 1);
-  }
+  });
 }
 
 void _ConvertToBWOrdered(TBitmap& bitmap, TProgressRec& pr) {
