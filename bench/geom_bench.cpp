@@ -74,6 +74,7 @@ void BM_Flip(benchmark::State& state) {
 }
 
 void BM_Morph(benchmark::State& state) {
+  VXSetThreadCount(static_cast<int>(state.range(1)));
   TBitmap img = Image();
   const int op = static_cast<int>(state.range(0));
   for (auto _ : state) {
@@ -84,11 +85,33 @@ void BM_Morph(benchmark::State& state) {
 }
 
 void BM_FFT1024(benchmark::State& state) {
+  VXSetThreadCount(static_cast<int>(state.range(1)));
   const TBitmap img = VXMakeSampleImage(1024, 1024);
   const TVXFtImageType type = state.range(0) ? vxitRGB : vxitGrayscale;
   TVXFtImage ft;
   for (auto _ : state) {
     ft.BuildFT(img, type);
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_Wave(benchmark::State& state) {
+  VXSetThreadCount(static_cast<int>(state.range(0)));
+  TBitmap img = Image();
+  TProgressRec rec;
+  for (auto _ : state) {
+    _wave(img, 5, 20, 0, false, rec);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kW) * kH * 3);
+}
+
+void BM_Lens(benchmark::State& state) {
+  VXSetThreadCount(static_cast<int>(state.range(0)));
+  TBitmap img = Image();
+  TProgressRec rec;
+  for (auto _ : state) {
+    _lens(img, kW / 2, kH / 2, kW / 2, kH / 2, 1.5, rec);
     benchmark::ClobberMemory();
   }
 }
@@ -103,5 +126,7 @@ BENCHMARK(BM_Rotate30)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(
 BENCHMARK(BM_Rotate30AntiAlias)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rot90)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Flip)->ArgsProduct({{0, 1}, {1, 2}})->ArgNames({"vertical", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Morph)->DenseRange(0, 3)->ArgName("op")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FFT1024)->Arg(0)->Arg(1)->ArgName("rgb")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Morph)->ArgsProduct({{0, 1, 2, 3}, {1, 2}})->ArgNames({"op", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FFT1024)->ArgsProduct({{0, 1}, {1, 2}})->ArgNames({"rgb", "threads"})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Wave)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Lens)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -82,12 +82,27 @@ void BM_IntensityRGBall(benchmark::State& s) {
     up = !up;
   }, Threads(s));
 }
-void BM_HSVvar(benchmark::State& s) { Run(s, [](TBitmap& b) { _HSVvar(b, 10, 5, -3, 0, 0, kW - 1, kH - 1); }); }
+void BM_HSVvar(benchmark::State& s) {
+  Run(s, [](TBitmap& b) { _HSVvar(b, 10, 5, -3, 0, 0, kW - 1, kH - 1); }, Threads(s));
+}
 void BM_HSLvar(benchmark::State& s) {
-  RunFresh(s, Image(), [](TBitmap& b) { _HSLvar(b, 10, 5, -3, 0, 0, kW - 1, kH - 1); });
+  RunFresh(s, Image(), [](TBitmap& b) { _HSLvar(b, 10, 5, -3, 0, 0, kW - 1, kH - 1); }, Threads(s));
 }
 void BM_HSLvarNoise(benchmark::State& s) {
-  RunFresh(s, Noise(), [](TBitmap& b) { _HSLvar(b, 10, 5, -3, 0, 0, kW - 1, kH - 1); });
+  RunFresh(s, Noise(), [](TBitmap& b) { _HSLvar(b, 10, 5, -3, 0, 0, kW - 1, kH - 1); }, Threads(s));
+}
+void BM_CastColorRange(benchmark::State& s) {
+  RunFresh(s, Image(), [](TBitmap& b) {
+    _CastColorRange(b, TRGB{0, 0, 0}, TRGB{128, 128, 128}, TRGB{0, 0, 255}, 0, 0, kW - 1, kH - 1);
+  }, Threads(s));
+}
+void BM_RGBChannelAll(benchmark::State& s) {
+  TBitmap r, g, bl;
+  Run(s, [&](TBitmap& b) { _GetRGBChannelAll(b, r, g, bl); }, Threads(s));
+}
+void BM_HSVChannelAll(benchmark::State& s) {
+  TBitmap h, sat, v;
+  Run(s, [&](TBitmap& b) { _GetHSVChannelAll(b, h, sat, v); }, Threads(s));
 }
 void BM_Contrast(benchmark::State& s) {
   Run(s, [](TBitmap& b) {
@@ -101,7 +116,7 @@ void BM_Histogram(benchmark::State& s) {
   Run(s, [&](TBitmap& b) {
     _GetHistogram(b, h, 0, 0, kW - 1, kH - 1);
     benchmark::DoNotOptimize(h);
-  });
+  }, Threads(s));
 }
 void BM_HistAutoEqualize(benchmark::State& s) {
   RunFresh(s, Image(), [](TBitmap& b) { _HistAutoEqualize(b, 0, 0, kW - 1, kH - 1); });
@@ -143,11 +158,14 @@ void BM_DIB_I420(benchmark::State& s) { DecodeDib(s, "I420", size_t(kW) * kH * 3
 BENCHMARK(BM_Negative)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Gray)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IntensityRGBall)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_HSVvar)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_HSLvar)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_HSLvarNoise)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HSVvar)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HSLvar)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HSLvarNoise)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CastColorRange)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RGBChannelAll)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HSVChannelAll)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Contrast)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Histogram)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Histogram)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistAutoEqualize)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Filter3x3Blur)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Filter3x3HighPass)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "vexa/core/parallel.h"
 #include "vexa/core/sample.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/neuquant.h"
@@ -33,6 +34,7 @@ BENCHMARK(BM_MedianCutCreate256)->Unit(benchmark::kMillisecond);
 
 // Creation plus the per-pixel mapping: the whole of _ConvertTo(256).
 void BM_ConvertTo256(benchmark::State& state) {
+  VXSetThreadCount(static_cast<int>(state.range(0)));
   const TBitmap& src = Photo();
   for (auto _ : state) {
     state.PauseTiming();
@@ -42,7 +44,7 @@ void BM_ConvertTo256(benchmark::State& state) {
     benchmark::DoNotOptimize(bmp.Bits());
   }
 }
-BENCHMARK(BM_ConvertTo256)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertTo256)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_NeuQuantCreate(benchmark::State& state) {
   const TBitmap& src = Photo();
