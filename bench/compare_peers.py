@@ -98,9 +98,9 @@ def whole_tasks(tools, width, height):
 
     def add(name, src, dst, vexa_args, magick_args, vips_args, key):
         runners = {"vexa": lambda a, b: [vexa] + vexa_args(a, b)}
-        if magick and magick_args:
+        if magick and magick_args is not None:
             runners["imagemagick"] = lambda a, b: [magick, a] + magick_args + [b]
-        if vips and vips_args:
+        if vips and vips_args is not None:
             runners["libvips"] = lambda a, b: [vips] + vips_args(a, b)
         for tool, table in (("pillow", PILLOW), ("opencv", OPENCV)):
             if tool in tools and key in table:
