@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "vexa/codecs/png.h"
 #include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/quantizer.h"
@@ -632,6 +633,41 @@ bool TryIconDir(TStream& stream, uint16_t type) {
   return ok;
 }
 
+// A blue-green-red pixel with alpha a over bg: value x a + bg x (255 - a), rounded.
+TRGB Over(const uint8_t* bgr, unsigned a, TRGB bg) {
+  const unsigned na = 255 - a;
+  return TRGB{static_cast<uint8_t>((bgr[0] * a + bg.b * na + 127) / 255),
+              static_cast<uint8_t>((bgr[1] * a + bg.g * na + 127) / 255),
+              static_cast<uint8_t>((bgr[2] * a + bg.r * na + 127) / 255)};
+}
+
+// A PNG-compressed entry: the PNG adapter composes it over the icon's background; the
+// parameters describe it as the directory and the PNG header do.
+void ReadIconPNG(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview,
+                 bool cursor, TRGB background, const uint8_t* entry) {
+  TIOParamsVals png;
+  ReadPNGStreamOver(stream, bitmap, png, preview, progress, &background);
+  params.Width = png.Width;
+  params.Height = png.Height;
+  params.DpiX = png.DpiX;
+  params.DpiY = png.DpiY;
+  const int depth = png.BitsPerSample * png.SamplesPerPixel;
+  int bits = VXLoadU16(entry + 6);
+  if (cursor || bits == 0) bits = depth;
+  if (cursor) {
+    params.BitsPerSample = bits;
+    params.SamplesPerPixel = 1;
+  } else if (bits > 8) {
+    params.BitsPerSample = 8;
+    params.SamplesPerPixel = 3;
+  } else {
+    params.BitsPerSample = bits;
+    params.SamplesPerPixel = 1;
+  }
+  params.FreeColorMap();
+  if (png.ColorMapCount > 0) params.SetColorMap(png.ColorMap.data(), png.ColorMapCount);
+}
+
 // Shared icon/cursor image reader; `cursor` selects the cursor rules.
 void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview,
                    bool cursor) {
@@ -655,6 +691,8 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
     params.CUR_YHotSpot = entry.U16(6);
   }
   stream.SetPosition(start + entry.U32(12));
+  const TRGB background = cursor ? params.CUR_Background : params.ICO_Background;
+  if (IsPNGStream(stream)) return ReadIconPNG(stream, bitmap, params, progress, preview, cursor, background, e);
   uint8_t h[kInfoHeaderSize];
   if (!ReadExact(stream, h, kInfoHeaderSize)) return progress.Fail(fkTruncated, "image header ends early");
   TVXByteReader ih(h, kInfoHeaderSize);
@@ -688,8 +726,9 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
   if (width == 0 || height == 0) {
     width = headerWidth;
     height = headerHalf;
-  } else if (!cursor && width != headerWidth && headerWidth > 0 && headerWidth < 2048 && headerHalf > 0 &&
-             headerHalf < 2048) {
+  } else if (!cursor && (width != headerWidth || height != headerHalf) && headerWidth > 0 && headerWidth < 2048 &&
+             headerHalf > 0 && headerHalf < 2048) {
+    // The header describes the data that follows; a directory that disagrees is wrong.
     width = headerWidth;
     height = headerHalf;
   }
@@ -715,7 +754,7 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
   if (!VXCheckBitmapSize(width, height, pf == pf1bit ? 1 : 24))
     return progress.Fail(fkSizeLimit, VXSizeText(width, height));
   bitmap.Allocate(width, height, pf);
-  const bool decodable = bits == 1 || bits == 4 || bits == 8 || (!cursor && bits == 24);
+  const bool decodable = bits == 1 || bits == 4 || bits == 8 || bits == 24 || bits == 32;
   if (!decodable) return progress.Fail(fkUnsupported, "bit depth", bits);
 
   const int colorRowLen = _BitmapRowLen(width, bits);
@@ -727,11 +766,15 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
   const int64_t gotColor = stream.Read(colorRows.data(), static_cast<int64_t>(colorRows.size()));
   std::vector<uint8_t> maskRows(static_cast<size_t>(std::min(maskBytes, stream.Remaining())));
   const int64_t gotMask = stream.Read(maskRows.data(), static_cast<int64_t>(maskRows.size()));
-  const bool complete = gotColor == colorBytes && gotMask == maskBytes;
+  // 32-bit images carry alpha (old ones leave it all zero and rely on the mask); with
+  // alpha the mask is redundant and only the colour rows must be complete.
+  bool useAlpha = false;
+  if (bits == 32)
+    for (size_t k = 3; k < colorRows.size() && !useAlpha; k += 4) useAlpha = colorRows[k] != 0;
+  const bool complete = gotColor == colorBytes && (useAlpha || gotMask == maskBytes);
   const int colorRowsRead = static_cast<int>(gotColor / colorRowLen);
   const int maskRowsRead = static_cast<int>(gotMask / maskRowLen);
   const std::vector<uint8_t> opaque(static_cast<size_t>(maskRowLen), 0);
-  const TRGB background = cursor ? params.CUR_Background : params.ICO_Background;
   const uint8_t flip = background == TRGB{255, 255, 255} ? 0xFF : 0x00;
   const TLookup lookup(palette);
 
@@ -743,8 +786,18 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
     if (bits == 1) {
       // Transparent pixels become (bit xor B): one byte operation covers eight of them.
       for (int k = 0; k < maskRowLen; ++k) dst[k] = static_cast<uint8_t>((c[k] & ~m[k]) | ((c[k] ^ flip) & m[k]));
-    } else if (bits == 24) {
-      std::memcpy(dst, c, static_cast<size_t>(width) * 3);
+    } else if (bits == 24 || bits == 32) {
+      TRGB* out = reinterpret_cast<TRGB*>(dst);
+      const int step = bits / 8;
+      for (int x = 0; x < width; ++x) {
+        const uint8_t* p = c + static_cast<size_t>(x) * step;
+        if (useAlpha) {
+          out[x] = Over(p, p[3], background);
+        } else {
+          const bool masked = (m[x >> 3] & (0x80 >> (x & 7))) != 0;
+          out[x] = masked ? background : TRGB{p[0], p[1], p[2]};
+        }
+      }
     } else {
       TRGB* out = reinterpret_cast<TRGB*>(dst);
       for (int x = 0; x < width; ++x) {
@@ -753,7 +806,8 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
       }
     }
   }
-  if (!complete) progress.Fail(fkTruncated, VXRowsEndText(std::min(colorRowsRead, maskRowsRead), height));
+  if (!complete)
+    progress.Fail(fkTruncated, VXRowsEndText(useAlpha ? colorRowsRead : std::min(colorRowsRead, maskRowsRead), height));
 }
 
 }  // namespace

@@ -36,6 +36,8 @@ struct Context {
   bool shortRead = false;
   // A stream exception caught inside a callback, rethrown once libpng is gone.
   std::exception_ptr pending;
+  // Decoded RGBA rows before composition.
+  std::vector<uint8_t> rgba;
 };
 
 // libpng reports errors as text only; its wording sorts them well enough.
@@ -102,7 +104,35 @@ bool PaletteIsBlackWhite(png_structp png, png_infop info) {
          pal[1].blue == 255;
 }
 
-bool RunRead(Context& c, TBitmap& bitmap, TIOParamsVals& params, bool preview) {
+// Composes one row of 8-bit RGBA over `bg` into blue-green-red triples:
+// value x a + background x (255 - a), rounded; opaque pixels keep their values.
+void ComposeRow(const uint8_t* rgba, int width, TRGB bg, uint8_t* bgr) {
+  for (int x = 0; x < width; ++x, rgba += 4, bgr += 3) {
+    const unsigned a = rgba[3];
+    if (a == 255) {
+      bgr[0] = rgba[2];
+      bgr[1] = rgba[1];
+      bgr[2] = rgba[0];
+    } else {
+      const unsigned na = 255 - a;
+      bgr[0] = static_cast<uint8_t>((rgba[2] * a + bg.b * na + 127) / 255);
+      bgr[1] = static_cast<uint8_t>((rgba[1] * a + bg.g * na + 127) / 255);
+      bgr[2] = static_cast<uint8_t>((rgba[0] * a + bg.r * na + 127) / 255);
+    }
+  }
+}
+
+// The file's background chunk as 8-bit RGB, scaled by the file's bit depth.
+TRGB FileBackground(const png_color_16& b, bool palette, bool grey, int depth) {
+  if (palette) return CreateRGB(static_cast<uint8_t>(b.red), static_cast<uint8_t>(b.green), static_cast<uint8_t>(b.blue));
+  if (grey) {
+    const uint8_t g = SampleTo8(b.gray, depth);
+    return CreateRGB(g, g, g);
+  }
+  return CreateRGB(SampleTo8(b.red, depth), SampleTo8(b.green, depth), SampleTo8(b.blue, depth));
+}
+
+bool RunRead(Context& c, TBitmap& bitmap, TIOParamsVals& params, bool preview, const TRGB* over) {
   png_structp png = c.png;
   png_infop info = c.info;
   TProgressRec& progress = *c.progress;
@@ -123,36 +153,18 @@ bool RunRead(Context& c, TBitmap& bitmap, TIOParamsVals& params, bool preview) {
                       (colorType == PNG_COLOR_TYPE_GRAY || (palette && PaletteIsBlackWhite(png, info)));
 
   png_color_16p fileBackground = nullptr;
-  if (png_get_bKGD(png, info, &fileBackground)) {
-    if (palette) {
-      params.PNG_Background = CreateRGB(static_cast<uint8_t>(fileBackground->red),
-                                        static_cast<uint8_t>(fileBackground->green),
-                                        static_cast<uint8_t>(fileBackground->blue));
-    } else if (grey) {
-      const uint8_t g = SampleTo8(fileBackground->gray, depth);
-      params.PNG_Background = CreateRGB(g, g, g);
-    } else {
-      params.PNG_Background = CreateRGB(SampleTo8(fileBackground->red, depth), SampleTo8(fileBackground->green, depth),
-                                        SampleTo8(fileBackground->blue, depth));
-    }
-    if (!packed) png_set_background(png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
-  } else if (!packed) {
-    // Given in the output format (8-bit RGB); libpng scales it for 16-bit files.
-    png_color_16 bg{};
-    const TRGB b = params.PNG_Background;
-    bg.red = b.r;
-    bg.green = b.g;
-    bg.blue = b.b;
-    bg.gray = static_cast<png_uint_16>((21 * b.r + 71 * b.g + 7 * b.b) / 100);
-    png_set_background(png, &bg, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
-  }
+  if (png_get_bKGD(png, info, &fileBackground))
+    params.PNG_Background = FileBackground(*fileBackground, palette, grey, depth);
+  const TRGB background = over ? *over : params.PNG_Background;
 
+  // Everything but black and white arrives as 8-bit RGBA (palettes and low grey
+  // expanded by bit replication, a transparent colour turned into alpha 0) and is
+  // composed here, where the rounding is ours to choose.
   if (!packed) {
-    if (palette || (grey && depth < 8)) png_set_expand(png);
+    png_set_expand(png);
     if (depth == 16) png_set_strip_16(png);
-    if (depth < 8) png_set_packing(png);
     if (grey) png_set_gray_to_rgb(png);
-    png_set_bgr(png);
+    if (!(colorType & PNG_COLOR_MASK_ALPHA) && !transparent) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
   }
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
@@ -192,18 +204,32 @@ bool RunRead(Context& c, TBitmap& bitmap, TIOParamsVals& params, bool preview) {
     progress.Fail(fkSizeLimit, VXSizeText(w, h));
     return false;
   }
-  // The rows libpng will hand out must fit the bitmap's rows exactly.
-  const size_t expected = packed ? (static_cast<size_t>(w) + 7) / 8 : static_cast<size_t>(w) * 3;
+  // The rows libpng will hand out must have the layout asked for.
+  const size_t expected = packed ? (static_cast<size_t>(w) + 7) / 8 : static_cast<size_t>(w) * 4;
   if (png_get_rowbytes(png, info) != expected) {
     progress.Fail(fkUnsupported, "row length after conversion", static_cast<int64_t>(png_get_rowbytes(png, info)));
     return false;
   }
+  // Interlaced passes fill a row a few pixels at a time, so their RGBA rows must
+  // live until the last pass; plain files need one.
+  const bool wholeImage = !packed && passes > 1;
+  if (wholeImage && !VXCheckBitmapSize(w, h, 32)) {
+    progress.Fail(fkSizeLimit, VXSizeText(w, h));
+    return false;
+  }
+  c.rgba.assign(packed ? 0 : expected * (wholeImage ? static_cast<size_t>(h) : 1), 0);
   bitmap.Allocate(w, h, packed ? pf1bit : pf24bit);
   progress.PerUnit = 100.0 / (static_cast<double>(h) * passes);
   progress.Done = 0;
   for (int pass = 0; pass < passes; ++pass) {
     for (int y = 0; y < h; ++y) {
-      png_read_row(png, bitmap.ScanLine(y), nullptr);
+      if (packed) {
+        png_read_row(png, bitmap.ScanLine(y), nullptr);
+      } else {
+        uint8_t* row = c.rgba.data() + (wholeImage ? expected * static_cast<size_t>(y) : 0);
+        png_read_row(png, row, nullptr);
+        ComposeRow(row, w, background, bitmap.ScanLine(y));
+      }
       progress.Done += 1;
       progress.Report(progress.Done);
       if (Stopped(c)) return false;
@@ -293,6 +319,11 @@ bool IsPNGStream(TStream& stream) {
 }
 
 void ReadPNGStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool preview, TProgressRec& progress) {
+  ReadPNGStreamOver(stream, bitmap, params, preview, progress, nullptr);
+}
+
+void ReadPNGStreamOver(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool preview, TProgressRec& progress,
+                       const TRGB* background) {
   auto c = std::make_unique<Context>();
   c->stream = &stream;
   c->progress = &progress;
@@ -304,7 +335,7 @@ void ReadPNGStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
     return;
   }
   try {
-    RunRead(*c, bitmap, params, preview);
+    RunRead(*c, bitmap, params, preview, background);
   } catch (...) {
     png_destroy_read_struct(&c->png, &c->info, nullptr);
     throw;

@@ -2,10 +2,16 @@
 //
 // Reading delivers pf1bit for black-and-white files (1-bit grey, or a 1-bit
 // palette of black then white, without transparency) and pf24bit for everything
-// else: palettes and low-depth grey are expanded, 16-bit samples keep their high
-// byte, grey becomes RGB, and alpha or a transparent colour is composed over the
-// file's background chunk, else over PNG_Background. Interlaced files report
-// progress over their seven passes.
+// else. Opaque pixels keep their exact values: palettes are looked up, grey below
+// 8 bits is widened by bit replication (a 4-bit level v becomes v x 17), 16-bit
+// samples keep their high byte, grey becomes RGB. Transparent and partly
+// transparent pixels (an alpha channel, or a colour or palette entries made
+// transparent) are composed over the background as value x a + background x
+// (255 - a), rounded, with the background taken from the file's background chunk
+// (scaled to 8 bits by the file's bit depth; reported in PNG_Background), else
+// PNG_Background. Gamma and colour-space chunks (gAMA, sRGB, cHRM, iCCP) are read
+// but not applied: samples come out as stored and are composed in that space.
+// Interlaced files report progress over their seven passes.
 //
 // Writing produces 1-bit grey (BitsPerSample and SamplesPerPixel 1), 8-bit palette
 // (SamplesPerPixel 1, a 256-colour quantized palette) or 8-bit RGB.
@@ -26,6 +32,10 @@ namespace vexa {
 bool IsPNGStream(TStream& stream);
 /// With preview, only the header chunks are read and the bitmap is untouched.
 void ReadPNGStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool preview, TProgressRec& progress);
+/// As ReadPNGStream, composing transparency over `background` whatever the file's
+/// background chunk says (a null background: the usual choice).
+void ReadPNGStreamOver(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool preview, TProgressRec& progress,
+                       const TRGB* background);
 /// Raises EInvalidGraphic("Error on creating PNG") on failure.
 void WritePNGStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress);
 
