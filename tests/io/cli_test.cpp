@@ -52,10 +52,14 @@ TEST(Cli, ConvertWithDetectReadsAMisnamedFile) {
   TScratchDir dir;
   std::string misnamed = dir.Copy("png/pngsuite/basn2c08.png", "really-a-png.bmp");
   VEXA_REQUIRE_FILE(misnamed);
-  EXPECT_EQ(RunCli("convert " + Quote(misnamed) + " " + Quote(dir / "a.pcx")).Code, 1);
-  TCliRun r = RunCli("convert --detect " + Quote(misnamed) + " " + Quote(dir / "a.pcx"));
-  EXPECT_EQ(r.Code, 0) << r.Err;
-  EXPECT_NE(RunCli("info " + Quote(dir / "a.pcx")).Out.find("width: 32\n"), std::string::npos);
+  // The BMP codec refuses the first bytes, so the content decides, with or without --detect.
+  for (const char* detect : {"", "--detect "}) {
+    TCliRun r = RunCli(std::string("convert ") + detect + Quote(misnamed) + " " + Quote(dir / "a.pcx"));
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(RunCli("info " + Quote(dir / "a.pcx")).Out.find("width: 32\n"), std::string::npos);
+  }
+  const TCliRun info = RunCli("info " + Quote(misnamed));
+  EXPECT_NE(info.Out.find("type: Portable Network Graphics"), std::string::npos) << info.Out;
 }
 
 TEST(Cli, ConvertExitCodes) {

@@ -74,6 +74,42 @@ TEST_F(IOTest, LoadFromFileComparesTheExtensionInLowerCase) {
   EXPECT_EQ(bmp.Height(), 149);
 }
 
+TEST_F(IOTest, MisnamedFilesAreReadByTheirContent) {
+  struct {
+    const char* Source;
+    const char* Name;
+    int Type, Width;
+  } cases[] = {{kPng, "photo.jpg", ioPNG, 32},   {kJpeg, "photo", ioJPEG, 227}, {kBmp, "picture.dib", ioBMP, 127},
+               {kBmp, "a.png", ioBMP, 127}, {kJpeg, "scan.unknown", ioJPEG, 227}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string file = dir.Copy(c.Source, c.Name);
+    VEXA_REQUIRE_FILE(file);
+    io.LoadFromFile(file);
+    EXPECT_FALSE(io.Aborting) << io.LastFailure().Describe();
+    EXPECT_EQ(io.Params.FileType, c.Type);
+    EXPECT_EQ(bmp.Width(), c.Width);
+  }
+  // The extension's own format, damaged, keeps its codec's verdict.
+  std::vector<uint8_t> cut = ReadFileBytes(TestData(kPng));
+  cut.resize(cut.size() / 2);
+  WriteFileBytes(dir / "cut.png", cut);
+  io.LoadFromFile(dir / "cut.png");
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(io.Params.FileType, ioPNG);
+  EXPECT_EQ(io.LastFailure().Kind, fkTruncated);
+  // Data no codec knows keeps the failure of the extension's codec.
+  WriteFileBytes(dir / "junk.png", std::vector<uint8_t>(100, 'x'));
+  io.LoadFromFile(dir / "junk.png");
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(io.Params.FileType, ioPNG);
+  EXPECT_NE(io.LastFailure().Kind, fkNone);
+  WriteFileBytes(dir / "junk", std::vector<uint8_t>(100, 'x'));
+  io.LoadFromFile(dir / "junk");
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(io.LastFailure().Kind, fkUnknownFormat);
+}
+
 TEST_F(IOTest, RegistryExtensionWithoutReadFunctionAborts) {
   std::string pix = dir.Copy("tga/pillow-common/200x32_rgb_bl_raw.tga", "x.pix");
   VEXA_REQUIRE_FILE(pix);

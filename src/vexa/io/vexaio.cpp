@@ -295,20 +295,66 @@ void TVexaIO::LoadRegistry(const TVXFileFormatInfo* info, TStream& stream, const
   AfterLoad(fileName, info->FileType, true);
 }
 
+bool TVexaIO::LoadByContent(const std::string& name, int refusedType) {
+  const int type = FindFileFormat(name, false);
+  if (type == ioUnknown || type == refusedType) return false;
+  const TVXFailure failure = FFailure;
+  const int fileType = Params.FileType;
+  const std::string fileName = Params.FileName;
+  if (const TVXBuiltinFormat* format = VXBuiltinFormat(type); format && format->Read) {
+    LoadFile(*format, name);
+  } else if (const TVXFileFormatInfo* info = VXFileFormatGetInfo(type); info && info->ReadFunction) {
+    TFileStream f(name, fmOpenRead);
+    LoadRegistry(info, f, name);
+  } else {
+    return false;
+  }
+  if (!Aborting) return true;
+  // Detection without a signature can be wrong: a second failure explains less than the first.
+  FFailure = failure;
+  Params.FileType = fileType;
+  Params.FileName = fileName;
+  return false;
+}
+
+namespace {
+// Whether the file's first bytes are the format's own: a codec that failed on
+// them has met another format, not damaged data of its own.
+bool ContentIsFormat(const TVXBuiltinFormat& format, const std::string& name) {
+  if (!format.Try) return true;
+  try {
+    TFileStream f(name, fmOpenRead);
+    return format.Try(f);
+  } catch (const EStreamError&) {
+    return true;
+  }
+}
+}  // namespace
+
 void TVexaIO::LoadFromFile(const std::string& name) {
   if (!FBitmap) return;
   std::string ext = VXExtractFileExt(name);
   if (const TVXBuiltinFormat* format = VXBuiltinFormatForRead(ext)) {
     if (format->Imported) return ImportMetafile(name, -1, -1);
-    return static_cast<void>(LoadFile(*format, name));
+    LoadFile(*format, name);
+    // A misnamed file: the extension's codec refused data that is not its format.
+    if (Aborting && !ContentIsFormat(*format, name)) LoadByContent(name, format->FileType);
+    return;
   }
-  Params.FileName.clear();
-  Params.FileType = ioUnknown;
   const TVXFileFormatInfo* info = VXFileFormatGetInfo2(ext);
+  // An extension nobody registered (or none at all): the content may still say.
+  if (!info) {
+    Begin();
+    if (LoadByContent(name, ioUnknown)) return;
+  }
   if (!info || !info->ReadFunction) {
+    Params.FileName.clear();
+    Params.FileType = ioUnknown;
     FFailure.Clear();
     return Refuse(fkUnknownFormat, "no reader for the extension '" + ext + "'");
   }
+  Params.FileName.clear();
+  Params.FileType = ioUnknown;
   TFileStream f(name, fmOpenRead);
   LoadRegistry(info, f, name);
 }

@@ -105,8 +105,10 @@ class TVexaIO : public TComponent, public TIOParamsOwner {
   void SaveToFileTGA(const std::string& name);
   void SaveToStreamTGA(TStream& stream);
 
-  /// Chooses the codec by the lower-cased extension (not the content); unknown
-  /// extensions go to the format registry.
+  /// Chooses the codec by the lower-cased extension; unknown extensions go to the
+  /// format registry. When the extension's codec fails on data whose first bytes are
+  /// not its format, or nothing is registered for the extension, the content decides
+  /// (FindStreamFormat); when that finds nothing or fails too, the first failure stands.
   void LoadFromFile(const std::string& name);
   /// Chooses the codec with FindStreamFormat.
   void LoadFromStream(TStream& stream);
@@ -181,6 +183,10 @@ class TVexaIO : public TComponent, public TIOParamsOwner {
   void PrepareSave();
   void AfterLoad(const std::string& fileName, int fileType, bool setDpi);
   void LoadRegistry(const TVXFileFormatInfo* info, TStream& stream, const std::string& fileName);
+  /// Loads with the format FindFileFormat finds, unless it is none or `refusedType`;
+  /// true when that load succeeded. A failed one leaves the earlier failure and
+  /// file type standing (Aborting stays set).
+  bool LoadByContent(const std::string& name, int refusedType);
   void SaveRegistry(const TVXFileFormatInfo* info, TStream& stream);
   void ReadParams(TStream& stream, int fileType, int64_t fileSize);
 
