@@ -191,6 +191,9 @@ void DecodeRow(const uint8_t* src, uint8_t* dst, const TBmpInfo& info, const TLo
   const int width = info.Width;
   TRGB* out = reinterpret_cast<TRGB*>(dst);
   switch (info.Bits) {
+    case 1:
+      for (int i = 0; i < width; ++i) out[i] = pal.Entries[(src[i >> 3] >> (7 - (i & 7))) & 1];
+      break;
     case 4: {
       int pairs = width / 2;
       for (int i = 0; i < pairs; ++i) {
@@ -334,7 +337,11 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
   SetSamples(params, info.Bits);
   if (preview) return;
 
-  const TPixelFormat pf = info.Bits == 1 ? pf1bit : pf24bit;
+  // Two colours other than black and white keep their colours in 24 bits; a palette too
+  // short to name two colours says nothing, and the bits stay as they are.
+  const bool blackWhite = palette.size() < 2 || (palette[0] == TRGB{0, 0, 0} && palette[1] == TRGB{255, 255, 255}) ||
+                          (palette[0] == TRGB{255, 255, 255} && palette[1] == TRGB{0, 0, 0});
+  const TPixelFormat pf = info.Bits == 1 && blackWhite ? pf1bit : pf24bit;
   if (!VXCheckBitmapSize(info.Width, info.Height, pf == pf1bit ? 1 : 24))
     return progress.Fail(fkSizeLimit, VXSizeText(info.Width, info.Height));
   bitmap.Allocate(info.Width, info.Height, pf);
@@ -369,7 +376,7 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
     for (int i = 0; i < 3; ++i) masks[i] = TMaskShift(info.Masks[i]);
     maskPtr = masks;
   }
-  const bool direct = info.Bits == 1 || info.Bits == 24;
+  const bool direct = (info.Bits == 1 && pf == pf1bit) || info.Bits == 24;
   std::vector<uint8_t> rowBuf(direct ? 0 : static_cast<size_t>(fileRowLen));
   for (int i = 0; i < height; ++i) {
     progress.Report(i);
@@ -384,7 +391,7 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
       DecodeRow(rowBuf.data(), dst, info, lookup, maskPtr);
     }
   }
-  if (info.Bits == 1 && palette.size() == 2 && palette[0] == TRGB{255, 255, 255} && palette[1] == TRGB{0, 0, 0}) {
+  if (pf == pf1bit && palette.size() >= 2 && palette[0] == TRGB{255, 255, 255}) {
     uint8_t* bits = bitmap.Bits();
     const size_t n = bitmap.ImageSize();
     for (size_t k = 0; k < n; ++k) bits[k] = static_cast<uint8_t>(~bits[k]);

@@ -1,9 +1,11 @@
 // BMP (Windows 3 and OS/2 layouts, uncompressed and RLE), ICO and CUR.
 //
-// Reading gives a pf1bit bitmap for 1-bit data and pf24bit for everything else: palette images
-// are expanded through their palette, 16- and 32-bit pixels through their bit-field masks (the
-// low bits of a field narrower than 8 stay zero), top-down files come out the right way up.
-// 1-bit data keeps its bits (1 = white); only a white-then-black palette is applied, by inverting.
+// Reading gives a pf1bit bitmap for black-and-white 1-bit data and pf24bit for everything else:
+// palette images are expanded through their palette, 16- and 32-bit pixels through their
+// bit-field masks (the low bits of a field narrower than 8 stay zero), top-down files come out
+// the right way up. 1-bit data with a black-and-white palette keeps its bits (1 = white; a
+// white-then-black palette is applied by inverting; so is a palette too short to name two
+// colours); any other two colours give pf24bit in the palette's colours.
 // Writing produces 1, 4, 8 or 24 bits per pixel (4 and 8 through the shared quantizer, RLE on
 // request) and stores the palette it used in the parameter record.
 //

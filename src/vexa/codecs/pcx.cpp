@@ -257,7 +257,14 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   if (h.xmax < h.xmin || h.ymax < h.ymin) return progress.Fail(fkCorrupt, "window ends before it starts");
   const int width = h.xmax - h.xmin + 1, height = h.ymax - h.ymin + 1;
   const int planes = h.planes, bits = h.bitsPerPixel, bpl = h.bytesPerLine;
-  const Layout layout = LayoutOf(planes, bits);
+  Layout layout = LayoutOf(planes, bits);
+  // A 1-bit image whose header names two colours other than black and white keeps them,
+  // decoded as one bit plane into 24 bits. Equal entries (often all zero) name nothing,
+  // and version 3 files carry no palette.
+  const TRGB c0 = h.palette[0], c1 = h.palette[1];
+  if (layout == Layout::Mono && h.version != 3 && !(c0 == c1) &&
+      !(c0 == TRGB{0, 0, 0} && c1 == TRGB{255, 255, 255}))
+    layout = Layout::Planar1;
   // A line shorter than the pixels it must hold cannot be decoded.
   if (layout != Layout::Unsupported && bpl < NeededLineBytes(layout, width))
     return progress.Fail(fkCorrupt, "bytes per line too small for the width");

@@ -3,7 +3,8 @@
 // Reads 1-bit (one plane), 2-bit (one plane), 4-bit (one plane of 4 bits or 2 to 4
 // planes of 1 bit), 8-bit palette, 24-bit (three 8-bit planes) and 32-bit (four
 // planes, the fourth ignored) images, uncompressed or run-length encoded, into a
-// pf1bit (1 bit, 1 plane) or pf24bit bitmap. Writes depth 1, 4, 8 or 24 chosen by
+// pf1bit (1 bit, 1 plane, black and white) or pf24bit bitmap. A 1-bit image whose
+// header palette holds two other, different colours reads as pf24bit in them. Writes depth 1, 4, 8 or 24 chosen by
 // BitsPerSample x SamplesPerPixel, with the quantizer building 4- and 8-bit palettes.
 //
 // Malformed data sets the abort flag and returns: a bad header or a size the data
