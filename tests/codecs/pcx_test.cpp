@@ -293,11 +293,20 @@ TEST(PcxWrite, EncodedBytesFollowTheFormat) {
   ASSERT_GT(out.size(), 128u + 769u);
   EXPECT_EQ(out[out.size() - 769], 12);
 
-  // Depths outside 1, 4, 8, 24 and bitmaps of other formats are refused.
+  // Depths PCX lacks (parameters read from other formats) give the nearest it has.
+  struct {
+    int Bps, Spp, BitsPerPixel, Planes;
+  } nearest[] = {{8, 4, 8, 3}, {5, 3, 8, 3}, {16, 3, 8, 3}, {16, 1, 8, 1}, {8, 2, 8, 1}, {2, 1, 4, 1}, {0, 0, 8, 3}};
   bool aborted = false;
-  p = Depth(8, 4, ioPCX_RLE);
-  EXPECT_TRUE(Encode(rgb, p, &aborted).empty());
-  EXPECT_TRUE(aborted);
+  for (const auto& n : nearest) {
+    p = Depth(n.Bps, n.Spp, ioPCX_RLE);
+    out = Encode(rgb, p, &aborted);
+    EXPECT_FALSE(aborted) << n.Bps << "x" << n.Spp;
+    ASSERT_GT(out.size(), 128u);
+    EXPECT_EQ(out[3], n.BitsPerPixel) << n.Bps << "x" << n.Spp;
+    EXPECT_EQ(out[65], n.Planes) << n.Bps << "x" << n.Spp;
+  }
+  // Bitmaps of other formats are refused.
   TBitmap pal8(2, 2, pf8bit);
   p = Depth(8, 3, ioPCX_RLE);
   EXPECT_TRUE(Encode(pal8, p, &aborted).empty());

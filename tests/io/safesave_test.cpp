@@ -103,6 +103,41 @@ TEST_P(SafeSave, ARefusedSaveWritesNothing) {
   EXPECT_EQ(CountEntries(dir / ""), 1);
 }
 
+TEST_P(SafeSave, ARefusedSaveCreatesNoFile) {
+  TScratchDir dir;
+  TBitmap empty;
+  io.SetAttachedBitmap(&empty);
+  try {
+    io.SaveToFile(Target(dir));
+  } catch (const EInvalidGraphic&) {
+  }
+  EXPECT_EQ(CountEntries(dir / ""), 0);
+}
+
+// Parameters loaded from another format may describe depths this writer lacks (8 x 4
+// from an RGBA PNG, 5 x 3 from a 16-bit BMP, 16 x 1 from 16-bit grey, 8 x 2 from grey
+// with alpha): the writer picks its nearest depth and the file reads back.
+TEST_P(SafeSave, ParametersFromAnotherFormatStillSave) {
+  TScratchDir dir;
+  for (const char* source : {"png/pngsuite/basn6a08.png", "bmp/bmpsuite/g/rgb16.bmp", "png/pngsuite/basn0g16.png",
+                             "png/pngsuite/basn4a08.png"}) {
+    SCOPED_TRACE(source);
+    const std::string in = TestData(source);
+    VEXA_REQUIRE_FILE(in);
+    io.LoadFromFile(in);
+    ASSERT_FALSE(io.Aborting);
+    const int width = picture.Width();
+    io.SaveToFile(Target(dir));
+    EXPECT_FALSE(io.Aborting) << io.LastFailure().Describe();
+    TBitmap back;
+    TVexaIO reader;
+    reader.SetAttachedBitmap(&back);
+    reader.LoadFromFile(Target(dir));
+    EXPECT_FALSE(reader.Aborting);
+    EXPECT_EQ(back.Width(), width);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryWriter, SafeSave,
                          ::testing::Values("bmp", "pcx", "tga", "gif", "tif", "jpg", "png"));
 

@@ -239,6 +239,18 @@ void PrepareOneBit(const TBitmap& bitmap, TBitmap& work, TRGB& c0, TRGB& c1) {
   c1 = TRGB{255, 255, 255};
 }
 
+// The depth to write: BitsPerSample x SamplesPerPixel when PCX has it (1 for any
+// 1-bit request), else the nearest it has, for parameters read from other formats:
+// 24 bits for colour (three or more samples: RGBA, 5-5-5, 16-bit RGB), otherwise a
+// 4- or 8-bit palette (2-bit, 16-bit grey, grey with alpha).
+int PcxDepth(int bitsPerSample, int samplesPerPixel) {
+  if (bitsPerSample == 1) return 1;
+  const int depth = bitsPerSample * samplesPerPixel;
+  if (depth == 4 || depth == 8 || depth == 24) return depth;
+  if (samplesPerPixel >= 3 || depth <= 0) return 24;
+  return depth < 4 ? 4 : 8;
+}
+
 }  // namespace
 
 void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool preview, TProgressRec& progress,
@@ -345,9 +357,7 @@ void WritePcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   if (pf != pf1bit && pf != pf24bit) return progress.Fail(fkUnsupported, "pixel format", pf);
   if (bitmap.Empty() || width > 65535 || height > 65536)
     return progress.Fail(fkSizeLimit, "PCX holds 1 x 1 to 65535 x 65536 pixels");
-  int depth = params.BitsPerSample == 1 ? 1 : params.BitsPerSample * params.SamplesPerPixel;
-  if (depth != 1 && depth != 4 && depth != 8 && depth != 24)
-    return progress.Fail(fkUnsupported, "bits per pixel", depth);
+  const int depth = PcxDepth(params.BitsPerSample, params.SamplesPerPixel);
 
   PcxHeader h;
   h.version = static_cast<uint8_t>(params.PCX_Version);
