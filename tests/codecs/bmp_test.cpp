@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -81,7 +82,9 @@ TEST_P(BmpBadFile, FailsCleanlyOrRecovers) {
   ReadBytes(ReadFileBytes(TestData(GetParam())), r);
   static const std::set<std::string> mustAbort = {
       "badbitcount.bmp", "badwidth.bmp", "reallybig.bmp", "rletopdown.bmp", "shortfile.bmp", "Bad_badbitcount.bmp",
-      "Bad_clrsUsed.bmp", "Bad_height.bmp", "Bad_reallybig.bmp", "Bad_shortfile.bmp", "Bad_width.bmp"};
+      "Bad_clrsUsed.bmp", "Bad_height.bmp", "Bad_reallybig.bmp", "Bad_shortfile.bmp", "Bad_width.bmp",
+      // 2554 x 18803 pixels of run-length data in 133 bytes: truncated.
+      "Bad_unusual_extend_buffer_usage.bmp"};
   if (mustAbort.count(name)) {
     EXPECT_TRUE(r.Aborting);
   } else {
@@ -349,6 +352,48 @@ TEST(BmpMalformed, TruncationKeepsTheRowsReadAndAborts) {
   ASSERT_EQ(r.Bitmap.Height(), 8);
   EXPECT_EQ(r.Bitmap.GetPixel(5, 7), src.GetPixel(5, 7));
   EXPECT_EQ(r.Bitmap.GetPixel(5, 0), CreateRGB(0, 0, 0));
+}
+
+// Run-length files of the public suite cut short: the rows decoded stay, the reason is "truncated";
+// a file that lacks only its end codes is complete.
+TEST(BmpMalformed, CutRunLengthDataIsReportedAsTruncated) {
+  for (const char* name : {"bmp/bmpsuite/g/pal8rle.bmp", "bmp/bmpsuite/g/pal4rle.bmp"}) {
+    SCOPED_TRACE(name);
+    const std::string path = TestData(name);
+    VEXA_REQUIRE_FILE(path);
+    const std::vector<uint8_t> whole = ReadFileBytes(path);
+    auto read = [](const std::vector<uint8_t>& bytes, TVXFailure& why) {
+      TReadOutcome r;
+      TMemoryStream s(bytes.data(), bytes.size());
+      TProgressRec pr;
+      pr.Aborting = &r.Aborting;
+      pr.Failure = &why;
+      BMPReadStream(s, r.Bitmap, s.Size(), false, pr, r.Params);
+      return r;
+    };
+    TVXFailure why;
+    const TReadOutcome full = read(whole, why);
+    ASSERT_FALSE(full.Aborting);
+    ASSERT_EQ(whole[whole.size() - 2], 0);
+    ASSERT_EQ(whole[whole.size() - 1], 1);
+    // Without the end-of-bitmap code.
+    EXPECT_FALSE(read(std::vector<uint8_t>(whole.begin(), whole.end() - 2), why).Aborting);
+    // Half the data.
+    const size_t offset = U32At(whole, 10);
+    const std::vector<uint8_t> half(whole.begin(), whole.begin() + static_cast<long>((offset + whole.size()) / 2));
+    const TReadOutcome cut = read(half, why);
+    EXPECT_TRUE(cut.Aborting);
+    EXPECT_EQ(why.Kind, fkTruncated) << why.Describe();
+    const int h = full.Bitmap.Height();
+    EXPECT_EQ(cut.Bitmap.GetPixel(3, h - 1), full.Bitmap.GetPixel(3, h - 1));
+    // The data offset past the end of the file.
+    std::vector<uint8_t> far = whole;
+    const uint32_t past = static_cast<uint32_t>(whole.size() + 10);
+    std::memcpy(&far[10], &past, 4);
+    why.Clear();
+    EXPECT_TRUE(read(far, why).Aborting);
+    EXPECT_EQ(why.Kind, fkTruncated) << why.Describe();
+  }
 }
 
 TEST(BmpMalformed, HeadersThatCannotDescribeAnImageAbort) {

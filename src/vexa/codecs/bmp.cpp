@@ -121,8 +121,10 @@ void FillRGB(TRGB* dst, int n, TRGB c) {
 }
 
 // Decodes RLE8 (bits 8) or RLE4 (bits 4) into a pf24bit bitmap. Rows advance upwards from the bottom.
-void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TBitmap& bitmap,
-               TProgressRec& progress) {
+// Returns the rows left undecoded when the data ends without an end-of-bitmap code before the last
+// row is full (0 when the picture is complete).
+int DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TBitmap& bitmap,
+              TProgressRec& progress) {
   const int width = bitmap.Width(), height = bitmap.Height();
   int x = 0, row = height - 1;
   size_t p = 0;
@@ -156,18 +158,18 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
     if (value == 0) {
       x = 0;
       --row;
-      if (row < 0) return;
+      if (row < 0) return 0;
       progress.Report(height - row);
-      if (progress.Aborted()) return;
+      if (progress.Aborted()) return 0;
     } else if (value == 1) {
-      return;
+      return 0;
     } else if (value == 2) {
-      if (p + 1 >= len) return;
+      if (p + 1 >= len) break;
       x += data[p];
       row -= data[p + 1];
       p += 2;
       // Rows only move up, so nothing more can land in the bitmap.
-      if (row < 0) return;
+      if (row < 0) return 0;
     } else {
       int n = value;
       size_t bytes = bits == 8 ? n : (n + 1) / 2;
@@ -183,6 +185,9 @@ void DecodeRLE(const uint8_t* data, size_t len, int bits, const TLookup& pal, TB
       p += bytes + (bytes & 1);
     }
   }
+  // Data that stops on the top row once it is full lacks only its end codes.
+  if (row < 0 || (row == 0 && x >= width)) return 0;
+  return row + 1;
 }
 
 // Decodes one uncompressed file row into bitmap row `row`.
@@ -341,6 +346,8 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
   // short to name two colours says nothing, and the bits stay as they are.
   const bool blackWhite = palette.size() < 2 || (palette[0] == TRGB{0, 0, 0} && palette[1] == TRGB{255, 255, 255}) ||
                           (palette[0] == TRGB{255, 255, 255} && palette[1] == TRGB{0, 0, 0});
+  if (dataOffset != 0 && start + static_cast<int64_t>(dataOffset) > stream.Size())
+    return progress.Fail(fkTruncated, "the pixel data offset lies past the end of the file");
   const TPixelFormat pf = info.Bits == 1 && blackWhite ? pf1bit : pf24bit;
   if (!VXCheckBitmapSize(info.Width, info.Height, pf == pf1bit ? 1 : 24))
     return progress.Fail(fkSizeLimit, VXSizeText(info.Width, info.Height));
@@ -360,7 +367,9 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
   if (rle) {
     std::vector<uint8_t> data(static_cast<size_t>(dataLen));
     int64_t got = stream.Read(data.data(), dataLen);
-    DecodeRLE(data.data(), static_cast<size_t>(got), info.Bits, lookup, bitmap, progress);
+    const int missing = DecodeRLE(data.data(), static_cast<size_t>(got), info.Bits, lookup, bitmap, progress);
+    if (missing > 0 && !progress.Aborted())
+      progress.Fail(fkTruncated, VXRowsEndText(height - missing, height));
     return;
   }
 
