@@ -327,6 +327,52 @@ TEST(GifMalformed, BrokenInputSetsAbortingWithoutCrashing) {
   EXPECT_EQ(r.Bitmap.Width(), 2);
 }
 
+// Pixel data that ends before the frame is full is reported as truncated and keeps the rows decoded;
+// a file that lacks only its trailer is complete.
+TEST(GifMalformed, PixelDataCutShortIsReportedAsTruncated) {
+  auto load = [](const std::vector<uint8_t>& bytes, TVXFailure& why) {
+    TReadOutcome r = Fresh();
+    TMemoryStream ms(bytes.data(), bytes.size());
+    TProgressRec pr;
+    pr.Aborting = &r.Aborting;
+    pr.Failure = &why;
+    ReadGifStream(ms, r.Bitmap, r.Pages, r.Params, pr, false);
+    return r;
+  };
+  const std::string file = kGifDir + "/pillow/hopper.gif";
+  VEXA_REQUIRE_FILE(file);
+  const auto bytes = ReadFileBytes(file);
+  TVXFailure why;
+  const TReadOutcome full = load(bytes, why);
+  ASSERT_FALSE(full.Aborting);
+  ASSERT_EQ(bytes.back(), 0x3B);
+  const TReadOutcome noTrailer = load(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1), why);
+  EXPECT_FALSE(noTrailer.Aborting);
+  EXPECT_TRUE(SamePixels(noTrailer.Bitmap, full.Bitmap));
+  const TReadOutcome cut = load(std::vector<uint8_t>(bytes.begin(), bytes.begin() + bytes.size() * 3 / 5), why);
+  EXPECT_TRUE(cut.Aborting);
+  EXPECT_EQ(why.Kind, fkTruncated) << why.Describe();
+  ASSERT_EQ(cut.Bitmap.Width(), full.Bitmap.Width());
+  ASSERT_EQ(cut.Bitmap.Height(), full.Bitmap.Height());
+  for (int x = 0; x < full.Bitmap.Width(); ++x) ASSERT_EQ(cut.Bitmap.GetPixel(x, 0), full.Bitmap.GetPixel(x, 0));
+
+  // Complete data, but a frame declared taller than the data fills; the frame count is kept.
+  TBitmap src = FewColours(8, 4, 4, 3);
+  TIOParamsVals p = CoderParams();
+  std::vector<uint8_t> gif = Save(src, p);
+  const size_t descriptor = 13 + 3 * (size_t{2} << (gif[10] & 7)) + 8;  // after the control extension
+  ASSERT_EQ(gif[descriptor], 0x2C);
+  gif[descriptor + 7] = 8;
+  why.Clear();
+  const TReadOutcome tall = load(gif, why);
+  EXPECT_TRUE(tall.Aborting);
+  EXPECT_EQ(why.Kind, fkTruncated) << why.Describe();
+  EXPECT_EQ(tall.Pages, 1);
+  ASSERT_EQ(tall.Bitmap.Height(), 8);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) ASSERT_EQ(tall.Bitmap.GetPixel(x, y), src.GetPixel(x, y));
+}
+
 TEST(GifMalformed, EveryTruncationAndRandomCorruptionIsSafe) {
   const std::string file = kGifDir + "/pillow/hopper.gif";
   if (!fs::exists(file)) GTEST_SKIP();

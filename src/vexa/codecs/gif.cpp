@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "vexa/codecs/lzw.h"
 #include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/quant/colorhelpers.h"
@@ -334,6 +335,9 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
   bool found = false;
   // Why the walk stopped early; it matters only when the wanted frame was not reached.
   TVXFailure stop;
+  // The wanted frame's pixel data ended before the frame was full; the walk goes on
+  // counting frames, and the frame keeps the pixels decoded.
+  TVXFailure cut;
   while (!progress.Aborted()) {
     int b = ReadByte(stream);
     if (b < 0 || stream.Position() >= size) {
@@ -407,7 +411,15 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
       const GifLzwDecodeProc decode = params.GIF_LZWDecompFunc ? params.GIF_LZWDecompFunc : DefGIF_LZWDECOMPFUNC;
       indices.assign(static_cast<size_t>(w) * hgt, 0);
       const int64_t before = stream.Position();
-      if (decode) decode(stream, hgt, w, params.GIF_Interlaced, indices.data());
+      // The library's own decoder says how many pixels the data held; an installed one cannot.
+      int64_t pixels = static_cast<int64_t>(indices.size());
+      if (decode == GifLzwDecode)
+        pixels = GifLzwDecodeCounted(stream, hgt, w, params.GIF_Interlaced, indices.data());
+      else if (decode)
+        decode(stream, hgt, w, params.GIF_Interlaced, indices.data());
+      if (pixels > 0 && pixels < static_cast<int64_t>(indices.size()))
+        cut.Set(fkTruncated, "image " + std::to_string(imageCount) + ": " +
+                                 VXRowsEndText(pixels / w, hgt));
       if (!decode) {
         progress.Fail(fkUnsupported, "LZW-coded data without an installed LZW decoder");
         break;
@@ -458,6 +470,7 @@ void ReadGifStream(TStream& stream, TBitmap& bitmap, int32_t& imageCount, TIOPar
     found = true;
     ++imageCount;
   }
+  if (found && cut.Failed()) progress.Fail(cut.Kind, cut.Text);
   // Asking for a frame the file does not have is a failure, not an untouched success.
   if (!found) {
     stop.Set(fkNoImage, "image index " + std::to_string(wanted) + " of " + std::to_string(imageCount));

@@ -140,13 +140,13 @@ std::vector<int32_t> InterlacedRowOrder(int32_t height) {
 
 }  // namespace
 
-void GifLzwDecode(TStream& stream, int32_t height, int32_t width, bool interlaced, uint8_t* dest) {
+int64_t GifLzwDecodeCounted(TStream& stream, int32_t height, int32_t width, bool interlaced, uint8_t* dest) {
   const int64_t start = stream.Position();
   uint8_t minSize = 0;
-  if (stream.Read(&minSize, 1) != 1) return;
+  if (stream.Read(&minSize, 1) != 1) return 0;
   if (minSize < 1 || minSize > kMaxBits - 1) {
     stream.SetPosition(start);
-    return;
+    return 0;
   }
   std::vector<uint8_t> data;
   for (;;) {
@@ -160,24 +160,30 @@ void GifLzwDecode(TStream& stream, int32_t height, int32_t width, bool interlace
       break;
     }
   }
-  if (width <= 0 || height <= 0 || !dest) return;
+  if (width <= 0 || height <= 0 || !dest) return 0;
   const size_t total = static_cast<size_t>(width) * static_cast<size_t>(height);
   // Data that yields not a single pixel is no image: report it as unreadable.
   if (!interlaced || height == 1) {
     const size_t n = GifDecodeCodes(data.data(), data.size(), minSize, dest, total);
     std::memset(dest + n, 0, total - n);
     if (n == 0) stream.SetPosition(start);
-    return;
+    return static_cast<int64_t>(n);
   }
   std::vector<uint8_t> stored(total, 0);
-  if (GifDecodeCodes(data.data(), data.size(), minSize, stored.data(), total) == 0) {
+  const size_t n = GifDecodeCodes(data.data(), data.size(), minSize, stored.data(), total);
+  if (n == 0) {
     std::memset(dest, 0, total);
     stream.SetPosition(start);
-    return;
+    return 0;
   }
   const std::vector<int32_t> order = InterlacedRowOrder(height);
   for (int32_t i = 0; i < height; ++i)
     std::memcpy(dest + static_cast<size_t>(order[i]) * width, stored.data() + static_cast<size_t>(i) * width, width);
+  return static_cast<int64_t>(n);
+}
+
+void GifLzwDecode(TStream& stream, int32_t height, int32_t width, bool interlaced, uint8_t* dest) {
+  GifLzwDecodeCounted(stream, height, width, interlaced, dest);
 }
 
 void GifLzwEncode(TStream& stream, int32_t height, int32_t width, bool interlaced, const uint8_t* source,

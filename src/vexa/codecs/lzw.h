@@ -29,6 +29,9 @@ void VXInstallLZWCoders();
 /// size byte outside 1..11, or data that yields no pixel at all, leaves the stream
 /// where it was (the caller's failure signal).
 void GifLzwDecode(TStream& stream, int32_t height, int32_t width, bool interlaced, uint8_t* dest);
+/// GifLzwDecode that also returns how many pixels the data gave (in the order they are
+/// stored), so that a reader can tell a frame cut short from a complete one.
+int64_t GifLzwDecodeCounted(TStream& stream, int32_t height, int32_t width, bool interlaced, uint8_t* dest);
 /// Writes the image data block; indices are masked to the code size
 /// (max(2, bitsPerPixel)).
 void GifLzwEncode(TStream& stream, int32_t height, int32_t width, bool interlaced, const uint8_t* source,
