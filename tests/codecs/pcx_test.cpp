@@ -191,6 +191,34 @@ TEST(PcxMalformed, TruncatedDataKeepsTheRowsDecoded) {
   EXPECT_EQ(d.Bitmap.GetPixel(1, 0), TRGB{});
 }
 
+// An 8-bit file whose palette at the end is cut: every row is decoded (over the grey ramp) and the
+// reason is "truncated"; a grey image saying so in its header needs no palette.
+TEST(PcxMalformed, CutPaletteIsReportedAsTruncated) {
+  const std::string file = TestData("pcx/zigimg/test-bpp8.pcx");
+  VEXA_REQUIRE_FILE(file);
+  std::vector<uint8_t> bytes = ReadFileBytes(file);
+  ASSERT_EQ(bytes[bytes.size() - 769], 12);
+  auto decode = [](const std::vector<uint8_t>& b, TVXFailure& why) {
+    TMemoryStream s(b.data(), b.size());
+    return ReadWith([&](TReadOutcome& o, TProgressRec& pr) {
+      pr.Failure = &why;
+      ReadPcxStream(s, o.Bitmap, o.Params, false, pr, s.Size());
+    }, TReadOutcome());
+  };
+  TVXFailure why;
+  const TReadOutcome whole = decode(bytes, why);
+  ASSERT_FALSE(whole.Aborting);
+  bytes.resize(bytes.size() - 300);
+  const TReadOutcome cut = decode(bytes, why);
+  EXPECT_TRUE(cut.Aborting);
+  EXPECT_EQ(why.Kind, fkTruncated) << why.Describe();
+  ASSERT_EQ(cut.Bitmap.Height(), whole.Bitmap.Height());
+  EXPECT_EQ(cut.Params.ColorMap[77], CreateRGB(77, 77, 77));
+  bytes[68] = 2;  // palette type: grey
+  why.Clear();
+  EXPECT_FALSE(decode(bytes, why).Aborting);
+}
+
 TEST(PcxRoundTrip, LosslessDepthsSurviveWriteThenRead) {
   TBitmap photo = VXMakeSampleImage(37, 21);
   TBitmap mono = MonoPattern(29, 7);

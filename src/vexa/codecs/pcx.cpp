@@ -285,11 +285,21 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
   std::copy(h.palette, h.palette + 16, pal16);
   std::vector<TRGB> pal256(256);
   for (int i = 0; i < 256; ++i) pal256[i] = CreateRGB(i, i, i);
-  if (planes == 1 && bits > 4 && size >= kHeaderSize + kTrailerPaletteSize) {
-    uint8_t tail[kTrailerPaletteSize];
-    stream.SetPosition(start + size - kTrailerPaletteSize);
-    if (stream.Read(tail, kTrailerPaletteSize) == kTrailerPaletteSize)
-      for (int i = 0; i < 256; ++i) pal256[i] = CreateRGB(tail[3 * i], tail[3 * i + 1], tail[3 * i + 2]);
+  // The 256-colour palette follows the pixels behind its marker byte. Without the marker
+  // it was cut off (the grey ramp stands in), unless the header calls the image grey.
+  bool paletteCut = false;
+  if (planes == 1 && bits > 4) {
+    uint8_t tail[1 + kTrailerPaletteSize];
+    bool found = false;
+    if (size >= kHeaderSize + 1 + kTrailerPaletteSize) {
+      stream.SetPosition(start + size - 1 - kTrailerPaletteSize);
+      found = stream.Read(tail, sizeof tail) == static_cast<int64_t>(sizeof tail) && tail[0] == kPaletteMarker;
+    }
+    if (found) {
+      for (int i = 0; i < 256; ++i) pal256[i] = CreateRGB(tail[1 + 3 * i], tail[2 + 3 * i], tail[3 + 3 * i]);
+    } else {
+      paletteCut = h.paletteInfo != 2;
+    }
     stream.SetPosition(start + kHeaderSize);
   }
 
@@ -344,6 +354,7 @@ void ReadPcxStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, bool
     if (!decoder.Fill(line.data(), line.size())) return progress.Fail(fkTruncated, VXRowsEndText(row, height));
     DecodeRow(layout, line.data(), bpl, planes, width, pal16, pal256.data(), bitmap.ScanLine(row));
   }
+  if (paletteCut) progress.Fail(fkTruncated, "the 256-colour palette at the end is missing or cut");
 }
 
 void ReadPcx(const std::string& name, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
