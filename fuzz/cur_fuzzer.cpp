@@ -10,6 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)capped;
   vexa::TMemoryStream stream(data, size);
   vexa::TIOParamsVals params;
+  params.CUR_ImageIndex = size > 0 ? data[size - 1] % 4 : 0;
   vexa::TBitmap bitmap;
   bool aborting = false;
   vexa::TProgressRec progress;

@@ -1,4 +1,4 @@
-// Icon files, and BMP data read through the icon entry point: any byte string decodes or sets the
+// Icon files (palette, true-colour and PNG entries), and BMP data read through the icon entry point: any byte string decodes or sets the
 // abort flag; never a crash, overrun or hang.
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)capped;
   vexa::TMemoryStream stream(data, size);
   vexa::TIOParamsVals params;
+  // The last byte picks the entry, so that later entries (PNG ones among them) are reached too.
+  params.ICO_ImageIndex = size > 0 ? data[size - 1] % 4 : 0;
   vexa::TBitmap bitmap;
   bool aborting = false;
   vexa::TProgressRec progress;
