@@ -657,6 +657,13 @@ TRGB Over(const uint8_t* bgr, unsigned a, TRGB bg) {
               static_cast<uint8_t>((bgr[2] * a + bg.r * na + 127) / 255)};
 }
 
+// Cursors report their bit count as one sample; icons say 8 x 3 above 8 bits.
+void SetIconSamples(TIOParamsVals& params, int bits, bool cursor) {
+  const bool rgb = !cursor && bits > 8;
+  params.BitsPerSample = rgb ? 8 : bits;
+  params.SamplesPerPixel = rgb ? 3 : 1;
+}
+
 // A PNG-compressed entry: the PNG adapter composes it over the icon's background; the
 // parameters describe it as the directory and the PNG header do.
 void ReadIconPNG(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview,
@@ -670,16 +677,7 @@ void ReadIconPNG(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgr
   const int depth = png.BitsPerSample * png.SamplesPerPixel;
   int bits = VXLoadU16(entry + 6);
   if (cursor || bits == 0) bits = depth;
-  if (cursor) {
-    params.BitsPerSample = bits;
-    params.SamplesPerPixel = 1;
-  } else if (bits > 8) {
-    params.BitsPerSample = 8;
-    params.SamplesPerPixel = 3;
-  } else {
-    params.BitsPerSample = bits;
-    params.SamplesPerPixel = 1;
-  }
+  SetIconSamples(params, bits, cursor);
   params.FreeColorMap();
   if (png.ColorMapCount > 0) params.SetColorMap(png.ColorMap.data(), png.ColorMapCount);
 }
@@ -725,16 +723,7 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPro
   if (bits == 0) bits = _NColToBitsPixel(entryColors);
   if (bits <= 0) return progress.Fail(fkCorrupt, "no bit depth in header or directory");
   const int colors = entryColors ? entryColors : (bits <= 8 ? 1 << bits : 0);
-  if (cursor) {
-    params.BitsPerSample = bits;
-    params.SamplesPerPixel = 1;
-  } else if (bits > 8) {
-    params.BitsPerSample = 8;
-    params.SamplesPerPixel = 3;
-  } else {
-    params.BitsPerSample = bits;
-    params.SamplesPerPixel = 1;
-  }
+  SetIconSamples(params, bits, cursor);
 
   const int32_t headerWidth = ih.I32(4);
   const int32_t headerHalf = ih.I32(8) / 2;
