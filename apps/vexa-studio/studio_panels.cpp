@@ -56,6 +56,11 @@ void StudioRulers::resizeEvent(QResizeEvent* e) {
 }
 
 StudioSidePanel::StudioSidePanel(TVexaProc* proc, QWidget* parent) : QWidget(parent) {
+  FInfo = new QLabel(this);
+  FInfo->setObjectName("studio-info");
+  FInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  FInfo->setWordWrap(true);
+  FInfo->setMaximumWidth(220);
   FHistogram = new THistogramBox(this);
   FHistogram->SetHistogramKind(HistogramBit(hkRed) | HistogramBit(hkGreen) | HistogramBit(hkBlue));
   FHistogram->SetAttachedVexaProc(proc);
@@ -68,10 +73,12 @@ StudioSidePanel::StudioSidePanel(TVexaProc* proc, QWidget* parent) : QWidget(par
   FSwatch->setFixedHeight(24);
 
   auto* box = new QVBoxLayout(this);
+  box->addWidget(FInfo);
+  box->addSpacing(12);
   box->addWidget(new QLabel("Histogram", this));
   box->addWidget(FHistogram);
   box->addSpacing(12);
-  box->addWidget(new QLabel("Colour (type \"pick\" for it in arguments)", this));
+  box->addWidget(new QLabel("Colour", this));
   box->addWidget(FHSV);
   box->addWidget(FShades);
   box->addWidget(FSwatch);
@@ -98,4 +105,20 @@ void StudioSidePanel::SetPicked(TRGB c) {
                              .arg(c.g)
                              .arg(c.b)
                              .arg(c.r + c.g + c.b > 384 ? "black" : "white"));
+}
+
+void StudioSidePanel::ShowInfo(const TBitmap& image, const TIOParamsVals& file, const std::string& fileName,
+                               int64_t fileSize, int page, int pages, const std::string& pageNoun) {
+  QStringList lines;
+  lines << QString("<b>%1 x %2</b> pixels").arg(image.Width()).arg(image.Height());
+  lines << (image.PixelFormat() == pf1bit ? QString("1 bit (black and white)") : QString("24 bit (full colour)"));
+  if (!fileName.empty()) {
+    lines << QString::fromStdString(file.FileTypeStr()).toHtmlEscaped();
+    lines << QString("In the file: %1 bit x %2").arg(file.BitsPerSample).arg(file.SamplesPerPixel) +
+                 (file.ColorMapCount > 0 ? QString(", %1-colour palette").arg(file.ColorMapCount) : QString());
+    if (file.DpiX > 0) lines << QString("%1 x %2 dpi").arg(file.DpiX).arg(file.DpiY);
+    lines << (fileSize >= 10 * 1024 ? QString("%1 KiB").arg((fileSize + 512) / 1024) : QString("%1 bytes").arg(fileSize));
+    if (pages > 1) lines << QString("%1 of %2 %3").arg(page + 1).arg(pages).arg(QString::fromStdString(pageNoun));
+  }
+  FInfo->setText(lines.join("<br>"));
 }

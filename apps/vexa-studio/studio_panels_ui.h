@@ -9,6 +9,7 @@
 #include "vexa/controls/histogrambox_ui.h"
 #include "vexa/controls/hsvbox_ui.h"
 #include "vexa/controls/rulerbox_ui.h"
+#include "vexa/io/ioparams.h"
 #include "vexa/proc/vexaproc.h"
 #include "vexa/view/vexaview_ui.h"
 
@@ -31,19 +32,24 @@ class StudioRulers : public QWidget {
   vexa::TRulerBox* FLeft;
 };
 
-/// The histogram of the view's image and a colour picker (an HSV box and a bar
-/// of shades from black to the HSV colour).
+/// The image's information (size, depth, format, file size, pages), its histogram
+/// and a colour picker (an HSV box and a bar of shades from black to the HSV colour).
 class StudioSidePanel : public QWidget {
  public:
   StudioSidePanel(vexa::TVexaProc* proc, QWidget* parent);
   /// Redraws the histogram from the image.
   void FollowImage();
+  /// The information lines: the image in memory, then what the file said.
+  void ShowInfo(const vexa::TBitmap& image, const vexa::TIOParamsVals& file, const std::string& fileName,
+                int64_t fileSize, int page, int pages, const std::string& pageNoun);
+  QString InfoText() const { return FInfo->text(); }
   /// The colour picked last, in the HSV box or among its shades.
   vexa::TRGB Picked() const { return FPicked; }
 
  private:
   void SetPicked(vexa::TRGB c);
 
+  QLabel* FInfo;
   vexa::THistogramBox* FHistogram;
   vexa::THSVBox* FHSV;
   vexa::TVXGradientBar* FShades;

@@ -142,8 +142,8 @@ void StudioWindow::BuildVectorMenu() {
 
   menu->addSeparator();
   auto beside = [this](const char* ext) {
-    return QString::fromStdString(FFileName.empty() ? std::string("objects") + ext
-                                                    : FFileName.substr(0, FFileName.find_last_of('.')) + ext);
+    return QString::fromStdString(FDoc.FileName.empty() ? std::string("objects") + ext
+                                                    : FDoc.FileName.substr(0, FDoc.FileName.find_last_of('.')) + ext);
   };
   menu->addAction("Sa&ve objects...", [this, beside] {
     const QString name = QFileDialog::getSaveFileName(this, "Save objects", beside(".vxv"), "Vector objects (*.vxv)",

@@ -1,28 +1,29 @@
 #include "studio_window_ui.h"
 
-#include <QActionGroup>
-#include <QDir>
-#include <QDockWidget>
-#include <QFileDialog>
-#include <QInputDialog>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenuBar>
-#include <QMessageBox>
+#include <QMimeData>
 #include <QStatusBar>
-#include <map>
-#include <sstream>
+#include <QUrl>
 
-#include "vexa/acquire/twainclient.h"
 #include "vexa/core/sample.h"
-#include "vexa/proc/operations.h"
 
 using namespace vexa;
 
 namespace {
-std::vector<std::string> SplitWords(const std::string& s) {
-  std::istringstream in(s);
-  std::vector<std::string> words;
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
+// The view's look for every new image: what a GIF or a previous file set does not carry over.
+constexpr TVXBackgroundStyle kBackgroundStyle = vxbsChessboard;
+const TColor kBackground = RGB2TColor(200, 200, 200);
+
+void CollectActions(QMenu* menu, std::vector<QAction*>& out) {
+  for (QAction* a : menu->actions()) {
+    if (a->menu()) CollectActions(a->menu(), out);
+    if (!a->isSeparator()) out.push_back(a);
+  }
 }
 }  // namespace
 
@@ -33,10 +34,11 @@ StudioWindow::StudioWindow() {
   FRulers = new StudioRulers(FView, this);
   setCentralWidget(FRulers);
   FView->SetScrollBars(ssBoth);
-  FView->SetBackgroundStyle(vxbsChessboard);
-  FView->SetBackGround(RGB2TColor(200, 200, 200));
+  FView->SetBackgroundStyle(kBackgroundStyle);
+  FView->SetBackGround(kBackground);
   FView->SetMouseInteract(VXMI(miZoom) | VXMI(miSelect));
   auto* dock = new QDockWidget("Image", this);
+  dock->setObjectName("image-dock");
   dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
   FPanel = new StudioSidePanel(&FProc, dock);
   dock->setWidget(FPanel);
@@ -45,9 +47,14 @@ StudioWindow::StudioWindow() {
   FZoomLabel = new QLabel(this);
   FPixelLabel = new QLabel(this);
   FSelLabel = new QLabel(this);
+  FPageLabel = new QLabel(this);
+  FWork = new StudioWork(this);
   statusBar()->addWidget(FZoomLabel);
+  statusBar()->addWidget(FPageLabel);
   statusBar()->addWidget(FPixelLabel, 1);
+  statusBar()->addPermanentWidget(FWork);
   statusBar()->addPermanentWidget(FSelLabel);
+  FWork->OnBusy = [this](bool busy) { SetBusy(busy); };
 
   FView->OnViewChange = [this](TObject*, int) {
     ShowZoom();
@@ -68,6 +75,7 @@ StudioWindow::StudioWindow() {
   };
 
   FGridDock = new QDockWidget("Frames", this);
+  FGridDock->setObjectName("frames-dock");
   FGrid = new TVexaMView(FGridDock);
   FGrid->SetGridWidth(-1);
   FGrid->SetScrollBars(ssVertical);
@@ -79,62 +87,129 @@ StudioWindow::StudioWindow() {
   FGridDock->hide();
   FMIO.SetAttachedMView(FGrid);
 
-  FView->Bitmap() = VXMakeSampleImage(640, 480);
-  FView->Update();
-  BuildMenus();
-  BuildFramesMenu();
-  setWindowTitle("Vexa Studio - sample image");
+  setAcceptDrops(true);
   resize(900, 700);
-  ShowZoom();
-  ShowSelection();
+  BuildMenus();
+  ShowNewImage(VXMakeSampleImage(640, 480));
+  FView->setFocus();
 }
 
-bool StudioWindow::OpenFile(const std::string& name, std::string& error) {
-  // Animations, multi-page documents and videos open in the frame grid too.
-  const QString lower = QString::fromStdString(name).toLower();
-  const bool avi = lower.endsWith(".avi");
-  if (avi || (lower.endsWith(".gif") && EnumGifIm(name) > 1) ||
-      ((lower.endsWith(".tif") || lower.endsWith(".tiff")) && EnumTIFFIm(name) > 1)) {
-    ShowGrid(false);
-    FMIO.LoadFromFile(name);
-    if (FGrid->GetImageCount() == 0) {
-      error = FMIO.LastError.empty() ? "no frame could be read" : FMIO.LastError;
-      return false;
-    }
-    FGrid->SetSelectedItem(0);
-    ShowSelectedFrame();
-    FFileName = name;
-    setWindowTitle(QString("Vexa Studio - %1").arg(QString::fromStdString(name)));
-    return true;
-  }
-  FIO.LoadFromFile(name);
-  FProc.ClearUndo();
-  Refresh();
-  if (FIO.Aborting) {
-    error = "the file could not be read completely";
-    return false;
-  }
+StudioWindow::~StudioWindow() {
+  // The worker's results point into nothing of ours, but stop reporting first.
+  FReportFile.clear();
+}
+
+void StudioWindow::BuildMenus() {
+  BuildFileMenu();
+  BuildEditMenu();
+  BuildImageMenu();
+  BuildViewMenu();
+  BuildVectorMenu();
+  BuildFramesMenu();
+  // Menus of further areas go here, each built in its own file.
+  UpdateActions();
+}
+
+void StudioWindow::ShowNewImage(TBitmap&& bitmap) {
+  FView->DeSelect();
+  FView->Bitmap() = std::move(bitmap);
+  FView->SetBackgroundStyle(kBackgroundStyle);
+  FView->SetBackGround(kBackground);
+  FView->SetZoom(100);
+  FView->SetViewXY(0, 0);
+  FView->Update();
   // Large pictures open fitted; small ones at their own size.
   const TBitmap& b = FView->Bitmap();
   if (b.Width() > FView->ClientWidth() || b.Height() > FView->ClientHeight()) FView->Fit();
-  FFileName = name;
-  // Objects saved beside the picture come back with it.
-  FView->RemoveAllObjects();
-  const std::string objects = name.substr(0, name.find_last_of('.')) + ".vxv";
-  try {
-    if (_getfilesize(objects.c_str()) > 0) FView->LoadFromFileVXV(objects);
-  } catch (const std::exception&) {
-  }
-  setWindowTitle(QString("Vexa Studio - %1").arg(QString::fromStdString(name)));
-  return true;
+  FProc.ClearUndo();
+  Refresh();
 }
 
 void StudioWindow::Refresh() {
   FView->Update();
   FPanel->FollowImage();
+  FPanel->ShowInfo(FView->Bitmap(), FIO.Params, FDoc.FileName, FDoc.FileSize, FDoc.Page, FDoc.Pages, FDoc.PageNoun);
   FRulers->Sync();
   ShowZoom();
   ShowSelection();
+  if (FDoc.Pages > 1) {
+    FPageLabel->setText(QString("page %1 of %2").arg(FDoc.Page + 1).arg(FDoc.Pages));
+    FPageLabel->show();
+  } else {
+    FPageLabel->hide();
+  }
+  // A cheap checksum over the pixels for the state report.
+  uint64_t h = 1469598103934665603ull;
+  const TBitmap& b = FView->Bitmap();
+  for (int y = 0; y < b.Height(); ++y) {
+    const uint8_t* row = b.ScanLine(y);
+    for (int i = 0; i < b.RowLen(); ++i) h = (h ^ row[i]) * 1099511628211ull;
+  }
+  FImageHash = h ^ (uint64_t(b.Width()) << 32) ^ uint64_t(b.Height());
+  UpdateTitle();
+  UpdateActions();
+}
+
+void StudioWindow::UpdateTitle() {
+  const QString name =
+      FDoc.FileName.empty() ? QString("untitled") : QFileInfo(QString::fromStdString(FDoc.FileName)).fileName();
+  QString title = name;
+  if (FDoc.Pages > 1) title += QString(" (%1 %2 of %3)").arg(FDoc.PageNoun == "frames" ? "frame" : "page")
+                                   .arg(FDoc.Page + 1)
+                                   .arg(FDoc.Pages);
+  if (FDoc.Empty && !FDoc.Modified) {
+    setWindowTitle("Vexa Studio");
+    return;
+  }
+  setWindowTitle((FDoc.Modified ? "*" : "") + title + " - Vexa Studio");
+  setWindowModified(FDoc.Modified);
+}
+
+void StudioWindow::SetModified(bool on) {
+  FDoc.Modified = on;
+  UpdateTitle();
+}
+
+void StudioWindow::UpdateActions() {
+  if (FWork->Busy()) return;
+  if (FUndoAction) FUndoAction->setEnabled(FProc.CanUndo());
+  if (FNextPage) FNextPage->setEnabled(FDoc.Page + 1 < FDoc.Pages);
+  if (FPrevPage) FPrevPage->setEnabled(FDoc.Page > 0);
+}
+
+void StudioWindow::SetBusy(bool busy) {
+  if (busy) {
+    FDisabledWhileBusy.clear();
+    std::vector<QAction*> all;
+    for (QAction* top : menuBar()->actions())
+      if (top->menu()) CollectActions(top->menu(), all);
+    for (QAction* a : all)
+      if (a->isEnabled()) {
+        a->setEnabled(false);
+        FDisabledWhileBusy.push_back(a);
+      }
+  } else {
+    for (QAction* a : FDisabledWhileBusy) a->setEnabled(true);
+    FDisabledWhileBusy.clear();
+  }
+  FView->setEnabled(!busy);
+  FGrid->setEnabled(!busy);
+  FPanel->setEnabled(!busy);
+  if (!busy) {
+    UpdateActions();
+    FView->setFocus();
+  }
+}
+
+std::unique_ptr<StudioSnapshot> StudioWindow::Snapshot() {
+  auto s = std::make_unique<StudioSnapshot>();
+  s->Bitmap = FView->Bitmap();
+  s->SetBackGround(FView->Background());
+  if (FView->SelectionExists()) {
+    s->X1 = FView->SelX1(), s->Y1 = FView->SelY1(), s->X2 = FView->SelX2(), s->Y2 = FView->SelY2();
+    s->Poly.assign(FView->PolySelArray(), FView->PolySelArray() + FView->PolySelCount());
+  }
+  return s;
 }
 
 void StudioWindow::ShowZoom() {
@@ -154,289 +229,37 @@ void StudioWindow::ShowSelection() {
                          .arg(FView->SelY2()));
 }
 
-void StudioWindow::RunOperation(const std::string& name) {
-  const TVXOperation* op = VXFindOperation(name);
-  if (!op) return;
-  std::vector<std::string> args;
-  if (op->MaxArgs() > 0) {
-    bool ok = false;
-    const TRGB c = FPanel->Picked();
-    const QString text = QInputDialog::getText(
-        this, QString::fromUtf8(op->Name),
-        QString("%1\n\nArguments: %2\n(\"pick\" stands for the picked colour, %3 %4 %5)")
-            .arg(op->Summary, op->Args)
-            .arg(c.r)
-            .arg(c.g)
-            .arg(c.b),
-        QLineEdit::Normal, QString(), &ok);
-    if (!ok) return;
-    for (const std::string& w : SplitWords(text.toStdString())) {
-      if (w != "pick") {
-        args.push_back(w);
-        continue;
-      }
-      for (int v : {c.r, c.g, c.b}) args.push_back(std::to_string(v));
-    }
-  }
-  if (!op->CheckArgCount(args.size()).empty()) {
-    QMessageBox::warning(this, op->Name, QString("Expected arguments: %1").arg(op->Args));
+void StudioWindow::closeEvent(QCloseEvent* e) {
+  if (FWork->Busy()) FWork->Cancel();
+  if (!MayDiscard()) {
+    e->ignore();
     return;
   }
-  std::string report;
-  const std::string err = op->Run(FProc, args, report);
-  if (!err.empty()) {
-    QMessageBox::warning(this, op->Name, QString::fromStdString(err));
-    return;
-  }
-  Refresh();
-  if (!report.empty()) QMessageBox::information(this, op->Name, QString::fromStdString(report));
+  e->accept();
 }
 
-void StudioWindow::BuildMenus() {
-  QMenu* file = menuBar()->addMenu("&File");
-  file->addAction("&Open...", QKeySequence::Open, [this] {
-    const QString name = QFileDialog::getOpenFileName(this, "Open image", QString(),
-                                                      "Images (*.bmp *.ico *.cur *.pcx *.tga *.gif *.tif *.tiff *.jpg "
-                                                      "*.jpeg *.png *.wmf *.emf *.avi);;All files (*)",
-                                                      nullptr, QFileDialog::DontUseNativeDialog);
-    if (name.isEmpty()) return;
-    std::string error;
-    if (!OpenFile(name.toStdString(), error))
-      QMessageBox::warning(this, "Open", QString("%1: %2").arg(name, QString::fromStdString(error)));
-  });
-  file->addAction("Save &as...", QKeySequence::SaveAs, [this] {
-    const QString name = QFileDialog::getSaveFileName(this, "Save image", QString::fromStdString(FFileName),
-                                                      "Images (*.bmp *.pcx *.tga *.gif *.tif *.jpg *.png)", nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
-    if (name.isEmpty()) return;
-    FIO.SaveToFile(name.toStdString());
-    if (FIO.Aborting) QMessageBox::warning(this, "Save", "The image could not be saved in this format.");
-  });
-  file->addSeparator();
-  file->addAction("Select &source...", [this] { FIO.SelectAcquireSource(); });
-  file->addAction("Ac&quire...", [this] {
-    if (!FIO.Acquire()) {
-      const vexa::TVXTWFailure& f = vexa::VXTW_LastFailure();
-      if (f.Occurred())
-        QMessageBox::warning(this, "Acquire", QString::fromStdString("Nothing was scanned: " + f.Message));
-      return;
-    }
-    FFileName.clear();
-    Refresh();
-  });
-  file->addAction("Acquire &pages...", [this] {
-    if (FBrowsing) ShowGrid(false);
-    FMIO.TWainParams.Assign(FIO.TWainParams);
-    FMIO.TWainParams.Capabilities().FeederEnabled = true;
-    if (!FMIO.Acquire()) {
-      const vexa::TVXTWFailure& f = vexa::VXTW_LastFailure();
-      if (f.Occurred())
-        QMessageBox::warning(this, "Acquire pages", QString::fromStdString("Nothing was scanned: " + f.Message));
-      return;
-    }
-    FGridDock->show();
-  });
-  file->addSeparator();
-  file->addAction("&Quit", QKeySequence::Quit, [this] { close(); });
+void StudioWindow::dragEnterEvent(QDragEnterEvent* e) {
+  if (!FWork->Busy() && e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
 
-  QMenu* edit = menuBar()->addMenu("&Edit");
-  edit->addAction("&Undo", QKeySequence::Undo, [this] {
-    FProc.Undo();
-    Refresh();
-  });
-  edit->addSeparator();
-  edit->addAction("&Copy", QKeySequence::Copy, [this] { FProc.SelCopyToClip(); });
-  edit->addAction("Cu&t", QKeySequence::Cut, [this] {
-    FProc.SelCutToClip();
-    Refresh();
-  });
-  edit->addAction("&Paste", QKeySequence::Paste, [this] {
-    FProc.PasteFromClipboard();
-    Refresh();
-  });
-  edit->addSeparator();
-  edit->addAction("Select &all", QKeySequence::SelectAll, [this] {
-    FProc.SelectAll();
-    ShowSelection();
-  });
-  edit->addAction("&Deselect", [this] {
-    FView->DeSelect();
-    ShowSelection();
-  });
-  edit->addAction("C&rop to selection", [this] {
-    FProc.CropSel();
-    Refresh();
-  });
-  edit->addAction("C&lear selection", [this] {
-    FProc.ClearSel();
-    Refresh();
-  });
-
-  // One entry per registered processing operation, in name order, so the menu
-  // grows with the operation table.
-  QMenu* image = menuBar()->addMenu("&Image");
-  for (const TVXOperation& op : VXOperations()) {
-    const std::string name = op.Name;
-    QString label = QString::fromUtf8(op.Name);
-    if (op.MaxArgs() > 0) label += "...";
-    QAction* a = image->addAction(label, [this, name] { RunOperation(name); });
-    a->setToolTip(QString::fromUtf8(op.Summary));
-    a->setStatusTip(QString::fromUtf8(op.Summary));
-  }
-
-  QMenu* view = menuBar()->addMenu("&View");
-  view->addAction("Zoom &in", QKeySequence::ZoomIn, [this] { FView->SetZoom(VXZoomStepIn(FView->Zoom())); });
-  view->addAction("Zoom &out", QKeySequence::ZoomOut, [this] { FView->SetZoom(VXZoomStepOut(FView->Zoom())); });
-  view->addAction("&Actual size", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { FView->SetZoom(100); });
-  view->addAction("&Fit", QKeySequence(Qt::CTRL | Qt::Key_F), [this] { FView->Fit(); });
-  view->addAction("Zoom to &selection", [this] {
-    FView->ZoomSelection();
-    ShowSelection();
-  });
-  QAction* center = view->addAction("&Centre image");
-  center->setCheckable(true);
-  connect(center, &QAction::toggled, this, [this](bool on) { FView->SetCenter(on); });
-  QAction* autoFit = view->addAction("Auto fi&t");
-  autoFit->setCheckable(true);
-  connect(autoFit, &QAction::toggled, this, [this](bool on) {
-    FView->AutoFit = on;
-    FView->Update();
-  });
-
-  QMenu* filters = view->addMenu("Zoom fi&lter");
-  auto* filterGroup = new QActionGroup(this);
-  static const char* const kFilters[] = {"None", "Triangle", "Hermite", "Bell", "B-spline", "Lanczos 3", "Mitchell"};
-  for (int i = 0; i < 7; ++i) {
-    QAction* a = filters->addAction(kFilters[i], [this, i] { FView->SetZoomFilter(static_cast<TResampleFilter>(i)); });
-    a->setCheckable(true);
-    a->setChecked(i == 0);
-    filterGroup->addAction(a);
-  }
-  QAction* delay = filters->addAction("Delay while moving");
-  delay->setCheckable(true);
-  connect(delay, &QAction::toggled, this, [this](bool on) { FView->DelayZoomFilter = on; });
-
-  QMenu* backgrounds = view->addMenu("&Background");
-  auto* bgGroup = new QActionGroup(this);
-  static const char* const kStyles[] = {"Solid",         "Horizontal", "Vertical",   "Forward diagonal", "Backward diagonal",
-                                        "Cross",         "Diagonal cross", "Chessboard", "Diagonals"};
-  for (int i = 0; i < 9; ++i) {
-    QAction* a =
-        backgrounds->addAction(kStyles[i], [this, i] { FView->SetBackgroundStyle(static_cast<TVXBackgroundStyle>(i)); });
-    a->setCheckable(true);
-    a->setChecked(i == vxbsChessboard);
-    bgGroup->addAction(a);
-  }
-
-  BuildVectorMenu();
-
-  QMenu* mouse = menuBar()->addMenu("&Mouse");
-  auto* modeGroup = new QActionGroup(this);
-  struct Mode {
-    const char* label;
-    TVXMouseInteract set;
-  };
-  const Mode modes[] = {
-      {"&Zoom and select", VXMI(miZoom) | VXMI(miSelect)},
-      {"Zoom and &scroll", VXMI(miZoom) | VXMI(miScroll)},
-      {"&Rectangle", VXMI(miSelect)},
-      {"&Polygon (double click closes)", VXMI(miSelectPolygon)},
-      {"&Ellipse", VXMI(miSelectCircle)},
-      {"Zoom to rec&tangle", VXMI(miSelectZoom)},
-      {"&Magic wand", VXMI(miSelectMagicWand)},
-      {"&None", 0},
-  };
-  for (const Mode& m : modes) {
-    const TVXMouseInteract set = m.set;
-    QAction* a = mouse->addAction(m.label, [this, set] {
-      // Clear first so that the whole wanted set counts as newly switched on.
-      FView->SetMouseInteract(0);
-      FView->SetMouseInteract(set);
-    });
-    a->setCheckable(true);
-    a->setChecked(&m == &modes[0]);
-    modeGroup->addAction(a);
+void StudioWindow::dropEvent(QDropEvent* e) {
+  QStringList files;
+  for (const QUrl& u : e->mimeData()->urls())
+    if (u.isLocalFile()) files << u.toLocalFile();
+  if (files.isEmpty()) return;
+  e->acceptProposedAction();
+  if (files.size() == 1) {
+    Open(files.front().toStdString());
+  } else if (MayDiscard()) {
+    OpenArguments(files);
   }
 }
 
-void StudioWindow::ShowGrid(bool browsing) {
-  FGrid->SetPlaying(false);
-  FGrid->Clear();
-  FBrowsing = browsing;
-  FGrid->SetStoreType(browsing ? vxtThumb : vxtNormal);
-  FGridDock->setWindowTitle(browsing ? "Folder" : "Frames");
-  FGridDock->show();
-}
-
-void StudioWindow::ShowSelectedFrame() {
-  const int sel = FGrid->SelectedImage();
-  if (sel < 0) return;
-  if (FBrowsing) {
-    FIO.LoadFromFile(FGrid->GetImageFileName(sel));
-    Refresh();
-    return;
+void StudioWindow::keyPressEvent(QKeyEvent* e) {
+  // Keys the view had no use for: Page Down/Up on an image that fits steps through the folder.
+  if (!FWork->Busy() && e->modifiers() == Qt::NoModifier) {
+    if (e->key() == Qt::Key_PageDown) return StepFile(+1);
+    if (e->key() == Qt::Key_PageUp) return StepFile(-1);
   }
-  if (const TBitmap* b = FGrid->GetFBitmap()) {
-    FView->Assign(b);
-    Refresh();
-  }
-}
-
-void StudioWindow::BrowseFolder(const std::string& dir) {
-  ShowGrid(true);
-  const QStringList names = QDir(QString::fromStdString(dir))
-                                .entryList({"*.bmp", "*.pcx", "*.tga", "*.gif", "*.tif", "*.tiff", "*.jpg", "*.jpeg",
-                                            "*.png"},
-                                           QDir::Files, QDir::Name | QDir::IgnoreCase);
-  FGrid->RemoveCorrupted = true;
-  FGrid->LockPaint();
-  for (const QString& n : names)
-    FGrid->SetImageFileName(FGrid->AppendImage(), QDir(QString::fromStdString(dir)).filePath(n).toStdString());
-  FGrid->Deselect();
-  FGrid->UnLockPaint();
-}
-
-void StudioWindow::BuildFramesMenu() {
-  QMenu* frames = menuBar()->addMenu("F&rames");
-  QAction* play = frames->addAction("&Play", [this] { FGrid->SetPlaying(!FGrid->Playing()); });
-  play->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
-  frames->addAction("Frame &delay...", [this] {
-    const int sel = FGrid->SelectedImage();
-    if (sel < 0) return;
-    bool ok = false;
-    const int ms = QInputDialog::getInt(this, "Frame delay", "Milliseconds:", FGrid->GetImageDelayTime(sel), 0,
-                                        600000, 10, &ok);
-    if (ok) FGrid->SetImageDelayTime(sel, ms);
-  });
-  frames->addAction("&Insert the view as a frame", [this] {
-    if (FBrowsing) ShowGrid(false);
-    FGridDock->show();
-    const int at = FGrid->SelectedImage() + 1;
-    FGrid->InsertImage(at);
-    FGrid->SetImage(at, FView->Bitmap());
-    FGrid->SetImageDelayTime(at, 100);
-  });
-  frames->addAction("De&lete frame", [this] {
-    if (FGrid->SelectedImage() >= 0) FGrid->DeleteImage(FGrid->SelectedImage());
-  });
-  frames->addAction("&Save all frames as...", [this] {
-    if (FGrid->GetImageCount() == 0) return;
-    const QString name = QFileDialog::getSaveFileName(this, "Save all frames", QString(),
-                                                      "Frames (*.gif *.tif *.avi)", nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
-    if (name.isEmpty()) return;
-    try {
-      FMIO.SaveToFile(name.toStdString());
-      if (FMIO.Aborting)
-        QMessageBox::warning(this, "Save", QString("Not saved: %1").arg(QString::fromStdString(FMIO.LastError)));
-    } catch (const std::exception& e) {
-      QMessageBox::warning(this, "Save", e.what());
-    }
-  });
-  frames->addSeparator();
-  frames->addAction("&Browse folder...", [this] {
-    const QString dir = QFileDialog::getExistingDirectory(this, "Browse folder", QString(),
-                                                          QFileDialog::DontUseNativeDialog);
-    if (!dir.isEmpty()) BrowseFolder(dir.toStdString());
-  });
+  QMainWindow::keyPressEvent(e);
 }

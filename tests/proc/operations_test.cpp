@@ -167,3 +167,21 @@ TEST_F(Operations, ReportsComeBackAsText) {
   ASSERT_EQ(Run(*VXFindOperation("numcolors"), {}), "");
   EXPECT_GT(std::stoi(FReport), 1);
 }
+
+// After a reduction to 1 bit the 24-bit operations refuse the image (they return
+// at once); converting back to 24 bits makes them work again.
+TEST_F(Operations, ConvertTo24BitBringsTheColourOperationsBack) {
+  ASSERT_EQ(Run(*VXFindOperation("bw-ordered"), {}), "");
+  ASSERT_EQ(FWork.PixelFormat(), pf1bit);
+  std::string report;
+  const TBitmap bw = FWork;
+  ASSERT_EQ(VXFindOperation("rgb")->Execute(FProc, {"40", "0", "0"}, report), "");
+  EXPECT_TRUE(SameImage(FWork, bw));
+  ASSERT_EQ(VXFindOperation("to24bit")->Execute(FProc, {}, report), "");
+  ASSERT_EQ(FWork.PixelFormat(), pf24bit);
+  EXPECT_EQ(FWork.GetPixel(0, 0).r == 0 ? 0 : 255, FWork.GetPixel(0, 0).r);  // still black or white
+  ASSERT_EQ(VXFindOperation("rgb")->Execute(FProc, {"40", "0", "0"}, report), "");
+  EXPECT_FALSE(SameImage(FWork, bw));
+  const TRGB c = FWork.GetPixel(0, 0);
+  EXPECT_TRUE(c.r == 40 || c.r == 255) << int(c.r);
+}

@@ -6,7 +6,9 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QKeyEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include "ui_test_util_ui.h"
 #include "vexa/view/vxhint_ui.h"
@@ -650,11 +652,15 @@ TEST_F(ViewMouse, ZoomRectangleDragZoomsToTheDraggedBox) {
   Show(v, TBitmap(400, 400), 100, 100);
   v.SetMouseInteract(VXMI(miSelectZoom));
   EXPECT_EQ(v.MouseInteract(), VXMI(miSelectZoom));
+  // Listeners that saw the rubber band grow hear that no selection is left.
+  bool selectedAtLastChange = true;
+  v.OnSelectionChange = [&](TObject*) { selectedAtLastChange = v.SelectionExists(); };
   Press(v, 10, 10);
   Drag(v, 34, 59);
   Release(v, 34, 59);
   EXPECT_EQ(v.Zoom(), 200);  // a 25 x 50 box in a 100 x 100 control
   EXPECT_FALSE(v.SelectionExists());
+  EXPECT_FALSE(selectedAtLastChange);
   EXPECT_EQ(v.ViewY(), 20);
 }
 
@@ -714,4 +720,65 @@ TEST_F(ViewMouse, TheSingleBorderFramesTheClientArea) {
   EXPECT_EQ(shot.pixel(2, 50), qRgb(0, 200, 0));
   EXPECT_EQ(shot.pixel(101, 101), qRgb(0, 200, 0));
   EXPECT_NE(shot.pixel(102, 101), qRgb(0, 200, 0));
+}
+
+namespace {
+void Wheel(QWidget& w, int x, int y, QPoint angle, Qt::KeyboardModifiers mods = {}) {
+  QWheelEvent e(QPointF(x, y), w.mapToGlobal(QPointF(x, y)), QPoint(), angle, Qt::NoButton, mods, Qt::NoScrollPhase,
+                false);
+  QCoreApplication::sendEvent(&w, &e);
+}
+bool Key(QWidget& w, int key) {
+  QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+  QCoreApplication::sendEvent(&w, &e);
+  return e.isAccepted();
+}
+}  // namespace
+
+TEST_F(ViewMouse, WheelScrollsShiftWheelScrollsSidewaysCtrlWheelZoomsAroundThePointer) {
+  TVexaView v;
+  Show(v, Coded(16, 16), 100, 100);
+  v.SetZoom(1000);  // 160 x 160 on screen
+  Wheel(v, 50, 50, {0, -120});
+  EXPECT_GT(v.ViewY(), 0);
+  EXPECT_EQ(v.ViewX(), 0);
+  Wheel(v, 50, 50, {0, -120}, Qt::ShiftModifier);
+  EXPECT_GT(v.ViewX(), 0);
+  v.SetViewXY(0, 0);
+  // The pixel under the pointer stays under it across the zoom.
+  const int bx = v.XScr2Bmp(75), by = v.YScr2Bmp(35);
+  Wheel(v, 75, 35, {0, 120}, Qt::ControlModifier);
+  EXPECT_EQ(v.Zoom(), 1100);
+  EXPECT_EQ(v.XScr2Bmp(75), bx);
+  EXPECT_EQ(v.YScr2Bmp(35), by);
+  Wheel(v, 75, 35, {0, -240}, Qt::ControlModifier);
+  EXPECT_EQ(v.Zoom(), 900);
+  EXPECT_EQ(v.XScr2Bmp(75), bx);
+}
+
+TEST_F(ViewMouse, KeysScrollEscapeDeselectsAndUnusedKeysGoToTheParent) {
+  TVexaView v;
+  Show(v, TBitmap(400, 400), 100, 100);
+  EXPECT_TRUE(Key(v, Qt::Key_Down));
+  EXPECT_TRUE(Key(v, Qt::Key_Right));
+  EXPECT_EQ(v.ViewX(), 32);
+  EXPECT_EQ(v.ViewY(), 32);
+  EXPECT_TRUE(Key(v, Qt::Key_PageDown));
+  EXPECT_EQ(v.ViewY(), 32 + 90);
+  EXPECT_TRUE(Key(v, Qt::Key_PageUp));
+  EXPECT_EQ(v.ViewY(), 32);
+
+  int changes = 0;
+  v.OnSelectionChange = [&](TObject*) { ++changes; };
+  v.Select(10, 10, 50, 50);
+  ASSERT_TRUE(v.SelectionExists());
+  EXPECT_TRUE(Key(v, Qt::Key_Escape));
+  EXPECT_FALSE(v.SelectionExists());
+  EXPECT_EQ(changes, 1);
+  EXPECT_FALSE(Key(v, Qt::Key_Escape));  // nothing left to drop
+
+  // An image that fits has nothing to page through: the window may show the next file.
+  Show(v, TBitmap(50, 50), 100, 100);
+  EXPECT_FALSE(Key(v, Qt::Key_PageDown));
+  EXPECT_FALSE(Key(v, Qt::Key_Left));
 }

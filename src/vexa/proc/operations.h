@@ -40,6 +40,10 @@ enum TVXOpParamKind : uint8_t {
   opkText,     ///< any text, one argument
 };
 
+/// What of the selection (or, without one, the image) a form may fill a parameter
+/// from: lens and bump centres follow the selection when asked to.
+enum TVXOpParamUse : uint8_t { opuNone, opuCentreX, opuCentreY, opuWidth, opuHeight };
+
 /// One parameter of an operation, as a form shows it.
 struct TVXOpParam {
   const char* Title;
@@ -51,6 +55,7 @@ struct TVXOpParam {
   const char* Choices = "";
   /// Optional parameters come last and may be left out from the end.
   bool Optional = false;
+  TVXOpParamUse FromSelection = opuNone;
   /// Words the parameter takes on the command line.
   int Words() const { return Kind == opkColour ? 3 : 1; }
 };

@@ -135,6 +135,12 @@ const TVXOperation kOps[] = {
        p.ConvertTo(n);
        return NoResult();
      }},
+    {"to24bit", "Convert to 24 bit", ogColourDepth, "", "expand a 1-bit image to 24 bits (24-bit images stay as they are)",
+     {},
+     [](TVexaProc& p, const Args&, std::string&) {
+       p.ConvertTo24Bit();
+       return NoResult();
+     }},
     {"bw-ordered", "Black and white, ordered dither", ogColourDepth, "", "1 bit by ordered dither", {},
      [](TVexaProc& p, const Args&, std::string&) {
        p.ConvertToBWOrdered();

@@ -76,16 +76,16 @@ constexpr TVXOpParam kResample[] = {
 constexpr TVXOpParam kRotate[] = {{"Angle (degrees)", opkInt, "90", -2147483647.0 - 1, 2147483647},
                                   {"Smooth", opkFlag, "", 0, 0, "aa", true}};
 constexpr TVXOpParam kFlip[] = {{"Direction", opkChoice, "h", 0, 0, "h|v"}};
-constexpr TVXOpParam kBump[] = {{"Light X", opkInt, "0", -kCoord, kCoord},
-                                {"Light Y", opkInt, "0", -kCoord, kCoord},
+constexpr TVXOpParam kBump[] = {{"Light X", opkInt, "0", -kCoord, kCoord, "", false, opuCentreX},
+                                {"Light Y", opkInt, "0", -kCoord, kCoord, "", false, opuCentreY},
                                 {"Radius X", opkInt, "50", -kCoord, kCoord},
                                 {"Radius Y", opkInt, "50", -kCoord, kCoord},
                                 {"Image kept (%)", opkInt, "50", -kCoord, kCoord},
                                 {"Light colour", opkColour, "255 255 255", 0, 0, "", true}};
-constexpr TVXOpParam kLens[] = {{"Centre X", opkInt, "50", -kCoord, kCoord},
-                                {"Centre Y", opkInt, "50", -kCoord, kCoord},
-                                {"Width", opkInt, "100", -kCoord, kCoord},
-                                {"Height", opkInt, "100", -kCoord, kCoord},
+constexpr TVXOpParam kLens[] = {{"Centre X", opkInt, "50", -kCoord, kCoord, "", false, opuCentreX},
+                                {"Centre Y", opkInt, "50", -kCoord, kCoord, "", false, opuCentreY},
+                                {"Width", opkInt, "100", -kCoord, kCoord, "", false, opuWidth},
+                                {"Height", opkInt, "100", -kCoord, kCoord, "", false, opuHeight},
                                 {"Refraction", opkNumber, "1.5", 1, 100}};
 constexpr TVXOpParam kWave[] = {{"Amplitude (pixels)", opkInt, "5", -kCoord, kCoord},
                                 {"Wavelength (pixels)", opkInt, "20", -kCoord, kCoord},

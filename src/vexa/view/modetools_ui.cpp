@@ -208,7 +208,11 @@ void TVXRectTool::Shape(TVXToolContext& v, const TVXToolEvent& e) {
   }
 }
 
-void TVXZoomRectTool::Finish(TVXToolContext& v) { v.View().ZoomSelection(); }
+void TVXZoomRectTool::Finish(TVXToolContext& v) {
+  v.View().ZoomSelection();
+  // The rubber band was announced while it grew; say that it is gone.
+  v.Fire(v.View().OnSelectionChange);
+}
 
 void TVXEllipseTool::Begin(TVXToolContext& v) { v.Selection().Visible = true; }
 

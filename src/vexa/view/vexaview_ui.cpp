@@ -1,11 +1,14 @@
 #include "vexa/view/vexaview_ui.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -67,6 +70,9 @@ TVexaView::TVexaView(QWidget* parent, TComponent* owner)
   FVBar = new QScrollBar(Qt::Vertical, this);
   FHBar->hide();
   FVBar->hide();
+  setFocusPolicy(Qt::WheelFocus);
+  FHBar->setFocusPolicy(Qt::NoFocus);
+  FVBar->setFocusPolicy(Qt::NoFocus);
   connect(FHBar, &QScrollBar::valueChanged, this, [this](int v) {
     if (!FSyncingBars) SetViewX(v);
   });
@@ -322,6 +328,23 @@ void TVexaView::ZoomAt(int x, int y, int z) {
   SetViewXY(static_cast<int>(std::trunc(bx * static_cast<double>(z) / 100 - FGeom.ClientW / 2)),
             static_cast<int>(std::trunc(by * static_cast<double>(z) / 100 - FGeom.ClientH / 2)));
   UnLockPaint();
+}
+
+void TVexaView::ZoomAround(int x, int y, int z) {
+  if (z <= 0 || z == FGeom.Zoom) return;
+  const TPoint view = FGeom.ViewAround(x, y, z);
+  LockPaint();
+  SetZoom(z);
+  SetViewXY(view.X, view.Y);
+  UnLockPaint();
+}
+
+bool TVexaView::ScrollBy(int dx, int dy) {
+  int maxX, maxY;
+  FGeom.GetMaxViewXY(maxX, maxY);
+  if ((dx != 0 && maxX == 0) || (dy != 0 && maxY == 0)) return false;
+  SetViewXY(FGeom.ViewX + dx, FGeom.ViewY + dy);
+  return true;
 }
 
 void TVexaView::ZoomSelection() {
@@ -954,6 +977,57 @@ void TVexaView::mouseDoubleClickEvent(QMouseEvent* e) {
   mousePressEvent(e);
   const QPoint at = ClientPos(e);
   Dispatch(&TVXViewTool::DoubleClick, ToolEvent(at.x(), at.y(), e->button(), e->buttons(), e->modifiers()));
+}
+
+// ---------------------------------------------------------------- wheel and keys
+
+void TVexaView::wheelEvent(QWheelEvent* e) {
+  const QPoint angle = e->angleDelta();
+  const bool sideways = e->modifiers() & Qt::ShiftModifier;
+  if (e->modifiers() & Qt::ControlModifier) {
+    const int notches = (angle.y() != 0 ? angle.y() : angle.x()) / 120;
+    int z = FGeom.Zoom;
+    for (int i = 0; i < notches; ++i) z = VXZoomStepIn(z);
+    for (int i = 0; i > notches; --i) z = VXZoomStepOut(z);
+    const QPointF at = e->position();
+    ZoomAround(static_cast<int>(at.x()) - Border(), static_cast<int>(at.y()) - Border(), z);
+    e->accept();
+    return;
+  }
+  // Touchpads give pixels; wheels give eighths of a degree, 120 to a notch.
+  QPoint pixels = e->pixelDelta();
+  if (pixels.isNull()) pixels = angle * QApplication::wheelScrollLines() * 20 / 120;
+  int dx = -pixels.x(), dy = -pixels.y();
+  if (sideways && dx == 0) std::swap(dx, dy);
+  if (dx != 0) ScrollBy(dx, 0);
+  if (dy != 0) ScrollBy(0, dy);
+  e->accept();
+}
+
+void TVexaView::keyPressEvent(QKeyEvent* e) {
+  const int line = 32, pageH = imax(line, FGeom.ClientH * 9 / 10);
+  if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+    e->ignore();
+    return;
+  }
+  bool used = true;
+  switch (e->key()) {
+    case Qt::Key_Left: used = ScrollBy(-line, 0); break;
+    case Qt::Key_Right: used = ScrollBy(line, 0); break;
+    case Qt::Key_Up: used = ScrollBy(0, -line); break;
+    case Qt::Key_Down: used = ScrollBy(0, line); break;
+    case Qt::Key_PageUp: used = ScrollBy(0, -pageH); break;
+    case Qt::Key_PageDown: used = ScrollBy(0, pageH); break;
+    case Qt::Key_Escape:
+      used = FSelExists || PolygonDrawing();
+      if (used) {
+        DeSelect();
+        if (OnSelectionChange) OnSelectionChange(this);
+      }
+      break;
+    default: used = false;
+  }
+  e->setAccepted(used);
 }
 
 }  // namespace vexa

@@ -139,6 +139,11 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   void Fit();
   void ZoomAt(int x, int y, int z);
   void ZoomSelection();
+  /// Zooms keeping the bitmap point under client point (x, y) where it is.
+  void ZoomAround(int x, int y, int z);
+  /// Scrolls by client pixels; false when the image fits along that axis, so
+  /// there is nothing to scroll (the caller may give the key another meaning).
+  bool ScrollBy(int dx, int dy);
   void SetViewXY(int x, int y);
   void SetViewX(int x) { SetViewXY(x, FGeom.ViewY); }
   void SetViewY(int y) { SetViewXY(FGeom.ViewX, y); }
@@ -260,6 +265,11 @@ class TVexaView : public QWidget, public TVXView, public TVXSelectionSource {
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
+  /// Wheel scrolls, Shift+wheel scrolls sideways, Ctrl+wheel zooms around the mouse.
+  void wheelEvent(QWheelEvent* e) override;
+  /// Arrows and Page Up/Down scroll, Escape drops the selection; keys the view
+  /// cannot use (Page Down on an image that fits) go on to the parent.
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   void UpdateLayout(int depth);

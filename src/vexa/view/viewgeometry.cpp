@@ -116,4 +116,11 @@ void TVXViewGeometry::ClampToBitmap(int& x, int& y) const {
   y = imax(0, imin(y, BmpH - 1));
 }
 
+TPoint TVXViewGeometry::ViewAround(int x, int y, int zoom) const {
+  // Work in unrounded bitmap units so that repeated steps do not drift.
+  const long double bx = static_cast<long double>(x + ViewX - OffX) * 100 / Zoom;
+  const long double by = static_cast<long double>(y + ViewY - OffY) * 100 / Zoom;
+  return {VXRound(bx * zoom / 100 - x), VXRound(by * zoom / 100 - y)};
+}
+
 }  // namespace vexa

@@ -69,6 +69,9 @@ class TVXViewGeometry {
   void ClampToDrawRect(int& x, int& y) const;
   /// A bitmap point clamped to the bitmap.
   void ClampToBitmap(int& x, int& y) const;
+  /// The scroll position (unclamped) at `zoom` that keeps the bitmap point now
+  /// under client point (x, y) under it: zooming around the mouse.
+  TPoint ViewAround(int x, int y, int zoom) const;
 };
 
 }  // namespace vexa
