@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <algorithm>
@@ -282,9 +283,12 @@ bool StudioWindow::MayDiscard() {
   if (!FDoc.Modified) return true;
   const QString name =
       FDoc.FileName.empty() ? QString("The image") : QFileInfo(QString::fromStdString(FDoc.FileName)).fileName();
-  const auto answer = QMessageBox::warning(this, "Unsaved changes", QString("%1 has unsaved changes. Save them?").arg(name),
-                                           QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
-                                           QMessageBox::Save);
+  QMessageBox box(QMessageBox::Warning, "Unsaved changes", QString("%1 has unsaved changes. Save them?").arg(name),
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.button(QMessageBox::Save)->setText("&Save");
+  box.button(QMessageBox::Discard)->setText("&Discard");
+  box.setDefaultButton(QMessageBox::Save);
+  const int answer = box.exec();
   if (answer == QMessageBox::Discard) return true;
   if (answer == QMessageBox::Save) return Save();
   return false;

@@ -122,7 +122,18 @@ void StudioWindow::ShowNewImage(TBitmap&& bitmap) {
   const TBitmap& b = FView->Bitmap();
   if (b.Width() > FView->ClientWidth() || b.Height() > FView->ClientHeight()) FView->Fit();
   FProc.ClearUndo();
+  FFitOnShow = !isVisible();
   Refresh();
+}
+
+void StudioWindow::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  // An image put in before the window had its size was fitted to a view of no size.
+  if (!FFitOnShow) return;
+  FFitOnShow = false;
+  FView->SetZoom(100);
+  const TBitmap& b = FView->Bitmap();
+  if (b.Width() > FView->ClientWidth() || b.Height() > FView->ClientHeight()) FView->Fit();
 }
 
 void StudioWindow::Refresh() {

@@ -102,6 +102,7 @@ class StudioWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
@@ -156,6 +157,7 @@ class StudioWindow : public QMainWindow {
   vexa::TVexaMIO FMIO;
   QDockWidget* FGridDock;
   bool FBrowsing = false;
+  bool FFitOnShow = false;
 
   QMenu* FImageMenu = nullptr;
   QMenu* FViewMenu = nullptr;
