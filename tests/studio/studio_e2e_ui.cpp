@@ -109,8 +109,10 @@ class TXServer {
       if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock") ||
           std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)))
         continue;
-      Display = ":" + std::to_string(n);
-      FPid = Spawn({"Xvfb", Display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {});
+      Display = std::to_string(n);
+      Display.insert(0, 1, ':');
+      // -noreset: a server that resets when its last client leaves refuses the next studio meanwhile.
+      FPid = Spawn({"Xvfb", Display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, {});
       if (FPid < 0) return false;
       // Another program may have taken the display meanwhile: then Xvfb ends and we try the next.
       const bool up = Poll(
@@ -236,9 +238,9 @@ class StudioE2E : public ::testing::Test {
 };
 
 TEST_F(StudioE2E, SavingIntoAnUnwritableFolderShowsTheReasonAndKeepsTheEdits) {
-  Launch({SavePng("picture.png", 120, 90)});
+  ASSERT_NO_FATAL_FAILURE(Launch({SavePng("picture.png", 120, 90)}));
   ASSERT_TRUE(WaitFor("title", "picture.png - Vexa Studio"));
-  Negate();
+  ASSERT_NO_FATAL_FAILURE(Negate());
   const std::string edited = Get("hash");
   Keys("ctrl+shift+s");
   ASSERT_TRUE(WaitFor("modal", "Save image as"));
@@ -262,7 +264,7 @@ TEST_F(StudioE2E, SavingIntoAnUnwritableFolderShowsTheReasonAndKeepsTheEdits) {
 
 TEST_F(StudioE2E, StartingWithAMissingFileShowsAnErrorAndAnEmptyStudio) {
   const std::string missing = FDir / "not-there.png";
-  Launch({missing});
+  ASSERT_NO_FATAL_FAILURE(Launch({missing}));
   ASSERT_TRUE(WaitPrefix("modal", "Open|" + missing + ": ")) << Get("modal");
   EXPECT_EQ(Get("empty"), "1");
   EXPECT_EQ(Get("title"), "Vexa Studio");
@@ -272,9 +274,9 @@ TEST_F(StudioE2E, StartingWithAMissingFileShowsAnErrorAndAnEmptyStudio) {
 }
 
 TEST_F(StudioE2E, AFailedOpenKeepsTheImageTitleUndoAndFileName) {
-  Launch({SavePng("picture.png", 120, 90)});
+  ASSERT_NO_FATAL_FAILURE(Launch({SavePng("picture.png", 120, 90)}));
   ASSERT_TRUE(WaitFor("title", "picture.png - Vexa Studio"));
-  Negate();
+  ASSERT_NO_FATAL_FAILURE(Negate());
   const std::map<std::string, std::string> before = State();
   ASSERT_EQ(before.at("canundo"), "1");
   const std::string broken = FDir / "broken.png";
@@ -297,7 +299,7 @@ TEST_F(StudioE2E, AJpgThatIsReallyAPngOpens) {
   const std::string png = SavePng("real.png", 77, 55);
   const std::string jpg = FDir / "photo.jpg";
   std::filesystem::copy_file(png, jpg);
-  Launch({jpg});
+  ASSERT_NO_FATAL_FAILURE(Launch({jpg}));
   ASSERT_TRUE(WaitFor("title", "photo.jpg - Vexa Studio")) << Get("modal");
   EXPECT_EQ(Get("width"), "77");
   EXPECT_EQ(Get("height"), "55");
@@ -305,7 +307,7 @@ TEST_F(StudioE2E, AJpgThatIsReallyAPngOpens) {
 }
 
 TEST_F(StudioE2E, CtrlWheelZoomsAndTheWheelScrolls) {
-  Launch({SavePng("picture.png", 300, 400)});
+  ASSERT_NO_FATAL_FAILURE(Launch({SavePng("picture.png", 300, 400)}));
   ASSERT_TRUE(WaitFor("title", "picture.png - Vexa Studio"));
   ASSERT_EQ(Get("zoom"), "100");
   int vx, vy, vw, vh;
@@ -338,7 +340,7 @@ TEST_F(StudioE2E, PageTwoOfAThreePageTiffIsReachable) {
       ASSERT_FALSE(io.Aborting);
     }
   }
-  Launch({tif});
+  ASSERT_NO_FATAL_FAILURE(Launch({tif}));
   ASSERT_TRUE(WaitFor("pages", "3")) << Get("modal");
   const std::string first = Get("hash");
   Keys("ctrl+Next");
@@ -361,7 +363,7 @@ TEST_F(StudioE2E, AnOperationOnALargeImageIsCancelledFromTheProgressBar) {
     io.SaveToFileBMP(big);
     ASSERT_FALSE(io.Aborting);
   }
-  Launch({big});
+  ASSERT_NO_FATAL_FAILURE(Launch({big}));
   ASSERT_TRUE(WaitFor("title", "big.bmp - Vexa Studio")) << Get("modal");
   const std::string original = Get("hash");
   Keys("ctrl+k");
@@ -382,9 +384,9 @@ TEST_F(StudioE2E, AnOperationOnALargeImageIsCancelledFromTheProgressBar) {
 }
 
 TEST_F(StudioE2E, QuittingWithUnsavedChangesAsks) {
-  Launch({SavePng("picture.png", 120, 90)});
+  ASSERT_NO_FATAL_FAILURE(Launch({SavePng("picture.png", 120, 90)}));
   ASSERT_TRUE(WaitFor("title", "picture.png - Vexa Studio"));
-  Negate();
+  ASSERT_NO_FATAL_FAILURE(Negate());
   Keys("ctrl+q");
   ASSERT_TRUE(WaitPrefix("modal", "Unsaved changes|picture.png has unsaved changes")) << Get("modal");
   DialogKeys("Escape");
