@@ -90,7 +90,8 @@ StudioWindow::StudioWindow() {
   setAcceptDrops(true);
   resize(900, 700);
   BuildMenus();
-  ShowNewImage(VXMakeSampleImage(640, 480));
+  // Small enough to show at 100 % in the window's first size.
+  ShowNewImage(VXMakeSampleImage(560, 420));
   FView->setFocus();
 }
 
