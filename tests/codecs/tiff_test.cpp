@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <sstream>
 
 #include "support/pixels.h"
 #include "support/read_harness.h"
@@ -143,6 +144,200 @@ VEXA_READ_SUITE(
         TFileCase("libtiffpic/depth/flower-separated-planar-08.tif", 1, 1), TFileCase("pillow/lab.tif", 1, 48),
         TFileCase("pillow/lab-green.tif", 1, 48), TFileCase("pillow/lab-red.tif", 1, 48),
         TFileCase("pillow/hopper.Lab.tif", 1, 48)}));
+
+// ------------------------------------------------------------ files other programs write
+//
+// Each case makes a file at run time from a picture of the test data, with libtiff's
+// tiffcp or with the YCbCr writer below, and compares our pixels with an independent
+// decoder: Pillow (through libtiff), or libtiff's own RGBA converter (tiff2rgba) where
+// Pillow has no reader of its own.
+
+enum TReference { refPillow, refPillowFloat, refLibtiffRgba };
+
+struct TMadeCase {
+  std::string Make;    // tiffcp arguments, or "ycbcr H V COMPRESSION TILE" for the script below
+  std::string Source;  // below tiff/ in the test data
+  int Tolerance = 0;   // JPEG: the library is the same on both sides, so 0 as for JPEG files
+  TReference Reference = refPillow;
+  uint16_t Compression = 0;  // when set, rewrites the Compression tag (32946: the old Deflate code)
+};
+
+void PrintTo(const TMadeCase& c, std::ostream* os) { *os << c.Make << " " << c.Source; }
+
+// Subsampled YCbCr, which tiffcp cannot write: h x v luma samples, then the mean Cb and
+// Cr of the unit, edge pixels repeated into partial units; strips of 8 v rows or square
+// tiles; uncompressed (1) or Deflate (8).
+const char* kYCbCrWriter = R"PY(
+import sys, struct, zlib
+from PIL import Image
+src, out = sys.argv[1], sys.argv[2]
+h, v, comp, tile = (int(a) for a in sys.argv[3:7])
+im = Image.open(src).convert('RGB').convert('YCbCr')
+W, H = im.size
+px = im.load()
+def units(x0, y0, bw, bh):
+    d = bytearray()
+    for uy in range(y0, y0 + bh, v):
+        for ux in range(x0, x0 + bw, h):
+            ys, cb, cr = [], 0, 0
+            for j in range(v):
+                for i in range(h):
+                    p = px[min(ux + i, W - 1), min(uy + j, H - 1)]
+                    ys.append(p[0]); cb += p[1]; cr += p[2]
+            d += bytes(ys) + bytes([(cb + h * v // 2) // (h * v), (cr + h * v // 2) // (h * v)])
+    return zlib.compress(bytes(d)) if comp == 8 else bytes(d)
+up = lambda n, m: (n + m - 1) // m * m
+if tile:
+    blocks = [units(x, y, tile, tile) for y in range(0, H, tile) for x in range(0, W, tile)]
+else:
+    blocks = [units(0, y, up(W, h), up(min(8 * v, H - y), v)) for y in range(0, H, 8 * v)]
+body, offs = bytearray(b'II*\0\0\0\0\0'), []
+for b in blocks:
+    offs.append(len(body)); body += b + (b'\0' if len(b) & 1 else b'')
+entries = []
+def tag(t, typ, vals):
+    fmt = {3: '<H', 4: '<I'}.get(typ)
+    raw = b''.join(struct.pack(fmt, x) if fmt else struct.pack('<II', x, 1) for x in vals)
+    entries.append((t, typ, len(vals), raw))
+tag(256, 4, [W]); tag(257, 4, [H]); tag(258, 3, [8, 8, 8]); tag(259, 3, [comp]); tag(262, 3, [6])
+tag(277, 3, [3]); tag(284, 3, [1]); tag(530, 3, [h, v]); tag(532, 5, [0, 255, 128, 255, 128, 255])
+if tile:
+    tag(322, 4, [tile]); tag(323, 4, [tile]); tag(324, 4, offs); tag(325, 4, [len(b) for b in blocks])
+else:
+    tag(273, 4, offs); tag(278, 4, [8 * v]); tag(279, 4, [len(b) for b in blocks])
+entries.sort()
+ifd = len(body)
+at = ifd + 2 + 12 * len(entries) + 4
+d, extra = bytearray(struct.pack('<H', len(entries))), bytearray()
+for t, typ, n, raw in entries:
+    if len(raw) <= 4:
+        d += struct.pack('<HHI', t, typ, n) + raw.ljust(4, b'\0')
+    else:
+        d += struct.pack('<HHII', t, typ, n, at + len(extra)); extra += raw
+body[4:8] = struct.pack('<I', ifd)
+open(out, 'wb').write(bytes(body + d + b'\0\0\0\0' + extra))
+)PY";
+
+// Pillow's floating-point samples, scaled as the library scales them: 0..1 to 0..255.
+const char* kFloatReference = R"PY(
+import sys
+from PIL import Image
+im = Image.open(sys.argv[1])
+def b(v):
+    return 0 if not v > 0 else 255 if v >= 1 else int(v * 255 + 0.5)
+print(im.size[0], im.size[1], ' '.join(str(b(v)) for v in im.getdata()))
+)PY";
+
+bool FloatReference(const std::string& path, TRefImage& ref) {
+  std::string text;
+  if (!RunPillowScript(kFloatReference, Quote(path), text)) return false;
+  std::istringstream in(text);
+  in >> ref.Width >> ref.Height;
+  int v;
+  while (in >> v) ref.Rgb.insert(ref.Rgb.end(), 3, static_cast<uint8_t>(v));
+  return ref.Rgb.size() == static_cast<size_t>(ref.Width) * ref.Height * 3;
+}
+
+/// Rewrites a SHORT tag that stands in its entry, in a little-endian file's first directory.
+void SetShortTag(const std::string& path, uint16_t tag, uint16_t value) {
+  std::vector<uint8_t> f = ReadFileBytes(path);
+  ASSERT_GE(f.size(), 8u);
+  const uint32_t dir = f[4] | f[5] << 8 | f[6] << 16 | uint32_t{f[7]} << 24;
+  const int n = f[dir] | f[dir + 1] << 8;
+  for (int i = 0; i < n; ++i) {
+    uint8_t* e = f.data() + dir + 2 + i * 12;
+    if ((e[0] | e[1] << 8) != tag) continue;
+    e[8] = static_cast<uint8_t>(value);
+    e[9] = static_cast<uint8_t>(value >> 8);
+    return WriteFileBytes(path, f);
+  }
+  FAIL() << "no tag " << tag;
+}
+
+class TiffMadeByOtherPrograms : public ::testing::TestWithParam<TMadeCase> {};
+
+TEST_P(TiffMadeByOtherPrograms, PixelsMatchAnIndependentDecoder) {
+  const TMadeCase& c = GetParam();
+  VEXA_REQUIRE_REFERENCE_DECODER();
+  const std::string src = TestData("tiff/" + c.Source);
+  VEXA_REQUIRE_FILE(src);
+  TScratchDir dir;
+  const std::string made = dir / "made.tif";
+  if (c.Make.rfind("ycbcr ", 0) == 0) {
+    std::string out;
+    ASSERT_TRUE(RunPillowScript(kYCbCrWriter, Quote(src) + " " + Quote(made) + " " + c.Make.substr(6), out));
+  } else {
+    if (!ToolAvailable("tiffcp")) GTEST_SKIP() << "libtiff-tools not installed";
+    ASSERT_EQ(std::system(("tiffcp " + c.Make + " " + Quote(src) + " " + Quote(made) + " 2>/dev/null").c_str()), 0);
+  }
+  if (c.Compression) SetShortTag(made, 259, c.Compression);
+
+  VXInstallLZWCoders();
+  const TReadOutcome ours = ReadTiffFile(made);
+  ASSERT_FALSE(ours.Aborting);
+  TRefImage ref;
+  switch (c.Reference) {
+    case refPillow: ASSERT_TRUE(PillowDecode(made, ref)); break;
+    case refPillowFloat: ASSERT_TRUE(FloatReference(made, ref)); break;
+    case refLibtiffRgba: {
+      if (!ToolAvailable("tiff2rgba")) GTEST_SKIP() << "libtiff-tools not installed";
+      const std::string rgba = dir / "rgba.tif";
+      ASSERT_EQ(std::system(("tiff2rgba -c none " + Quote(made) + " " + Quote(rgba) + " 2>/dev/null").c_str()), 0);
+      ASSERT_TRUE(PillowDecode(rgba, ref));
+      break;
+    }
+  }
+  ASSERT_EQ(ours.Bitmap.Width(), ref.Width);
+  ASSERT_EQ(ours.Bitmap.Height(), ref.Height);
+  const std::vector<uint8_t> want = ours.Bitmap.PixelFormat() == pf1bit ? Bilevel(ref.Rgb, ours.Params.ColorMap) : ref.Rgb;
+  EXPECT_LE(MaxDifference(BitmapRgb(ours.Bitmap), want), c.Tolerance);
+}
+
+std::string MadeCaseName(const ::testing::TestParamInfo<TMadeCase>& info) {
+  std::string n = info.param.Make + "_" + info.param.Source.substr(info.param.Source.rfind('/') + 1);
+  n = n.substr(0, n.rfind('.'));
+  for (char& ch : n)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n + (info.param.Compression ? "_as_" + std::to_string(info.param.Compression) : "");
+}
+
+// 157 x 151 pictures: tiles and strips end in partial blocks.
+const char* const kRgb8 = "libtiff-test/rgb-3c-8b.tiff";
+const char* const kRgb16 = "libtiff-test/rgb-3c-16b.tiff";
+const char* const kGrey8 = "libtiff-test/minisblack-1c-8b.tiff";
+const char* const kGrey16 = "libtiff-test/minisblack-1c-16b.tiff";
+const char* const kPal4 = "libtiff-test/palette-1c-4b.tiff";
+const char* const kPal8 = "libtiff-test/palette-1c-8b.tiff";
+const char* const kBilevel = "libtiff-test/miniswhite-1c-1b.tiff";
+const char* const kFloat = "image-tiff-seq/seq-1c-32f-390fe673.tiff";
+
+INSTANTIATE_TEST_SUITE_P(
+    Tiffcp, TiffMadeByOtherPrograms,
+    ::testing::Values(
+        // Deflate, with and without the horizontal predictor, and under the old code
+        TMadeCase{"-c zip", kRgb8}, TMadeCase{"-c zip", kPal4}, TMadeCase{"-c zip", kBilevel},
+        TMadeCase{"-c zip", kGrey16}, TMadeCase{"-c zip:2", kRgb8}, TMadeCase{"-c zip:2", kGrey8},
+        TMadeCase{"-c zip:2", kGrey16}, TMadeCase{"-c zip:2", kRgb16}, TMadeCase{"-c zip:2", kRgb8, 0, refPillow, 32946},
+        TMadeCase{"-r 7 -c zip", kPal8}, TMadeCase{"-p separate -r 10 -c zip:2", kRgb8},
+        // tiles with partial edge tiles, of every sample layout
+        TMadeCase{"-t -w 16 -l 16", kRgb8}, TMadeCase{"-t -w 16 -l 16", kGrey16}, TMadeCase{"-t -w 16 -l 16", kPal4},
+        TMadeCase{"-t -w 16 -l 16", kBilevel}, TMadeCase{"-t -w 16 -l 16 -c zip:2", kRgb16},
+        TMadeCase{"-t -w 32 -l 48 -c lzw:2", kRgb8}, TMadeCase{"-t -w 16 -l 32 -c packbits", kPal8},
+        TMadeCase{"-p separate -t -w 16 -l 16 -c zip", kRgb8}, TMadeCase{"-t -w 48 -l 16 -c g4", kBilevel},
+        // JPEG: YCbCr (tiffcp's default for RGB), RGB, grey, strips and tiles
+        TMadeCase{"-r 16 -c jpeg", kRgb8}, TMadeCase{"-r 16 -c jpeg:r", kRgb8}, TMadeCase{"-r 8 -c jpeg", kGrey8},
+        TMadeCase{"-t -w 32 -l 32 -c jpeg", kRgb8}, TMadeCase{"-t -w 16 -l 16 -c jpeg:r", kRgb8},
+        // BigTIFF
+        TMadeCase{"-8", kRgb8}, TMadeCase{"-8 -t -w 16 -l 16 -c zip:2", kGrey16}, TMadeCase{"-8 -c lzw", kBilevel},
+        TMadeCase{"-8 -r 16 -c jpeg", kRgb8},
+        // floating-point samples
+        TMadeCase{"-c none", kFloat, 0, refPillowFloat}, TMadeCase{"-c zip:3", kFloat, 0, refPillowFloat},
+        TMadeCase{"-c zip:2", kFloat, 0, refPillowFloat}, TMadeCase{"-8 -t -w 16 -l 16 -c zip:3", kFloat, 0, refPillowFloat},
+        // subsampled YCbCr
+        TMadeCase{"ycbcr 2 2 8 0", kRgb8}, TMadeCase{"ycbcr 4 2 8 32", kRgb8}, TMadeCase{"ycbcr 2 1 8 16", kRgb8},
+        TMadeCase{"ycbcr 1 1 8 0", kRgb8}, TMadeCase{"ycbcr 2 2 1 0", kRgb8, 0, refLibtiffRgba},
+        TMadeCase{"ycbcr 2 2 1 16", kRgb8, 0, refLibtiffRgba}, TMadeCase{"ycbcr 4 4 1 0", kRgb8, 0, refLibtiffRgba}),
+    MadeCaseName);
 
 // Pillow reads 16-bit planar RGB as 8-bit; libtiff's own converter is the reference here.
 TEST(TiffRead, SixteenBitPlanarMatchesItsChunkyTwin) {

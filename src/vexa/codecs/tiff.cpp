@@ -1,6 +1,7 @@
 #include "vexa/codecs/tiff.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "vexa/codecs/ccitt.h"
+#include "vexa/codecs/tiffblock.h"
 #include "vexa/core/bytereader.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/core/vxview.h"
@@ -23,6 +25,11 @@ namespace {
 // Directory: entry count (2), entries (12 each: tag 2, type 2, count 4, value or
 // offset 4), offset of the next directory (4; 0 ends the chain). A value of at most
 // 4 bytes stands left-justified in the entry itself.
+//
+// BigTIFF (read only): header "II" or "MM", 43, offset size 8, 0, offset of the
+// first directory (8; 16 bytes in all). Directory: entry count (8), entries (20
+// each: tag 2, type 2, count 8, value or offset 8), next directory (8). A value of
+// at most 8 bytes stands in the entry.
 
 enum : uint16_t {
   tagImageWidth = 256, tagImageLength = 257, tagBitsPerSample = 258, tagCompression = 259,
@@ -32,24 +39,42 @@ enum : uint16_t {
   tagPageName = 285, tagXPosition = 286, tagYPosition = 287, tagT4Options = 292, tagT6Options = 293,
   tagResolutionUnit = 296, tagPageNumber = 297, tagTransferFunction = 301, tagSoftware = 305,
   tagPredictor = 317, tagColorMap = 320, tagTileWidth = 322, tagTileLength = 323, tagTileOffsets = 324,
-  tagTileByteCounts = 325, tagInkSet = 332, tagNumberOfInks = 334, tagDotRange = 336, tagJPEGTables = 347,
+  tagTileByteCounts = 325, tagInkSet = 332, tagNumberOfInks = 334, tagDotRange = 336, tagSampleFormat = 339,
+  tagJPEGTables = 347, tagYCbCrCoefficients = 529, tagYCbCrSubSampling = 530, tagReferenceBlackWhite = 532,
 };
 
 enum : uint16_t { ftByte = 1, ftAscii, ftShort, ftLong, ftRational, ftSByte, ftUndefined, ftSShort, ftSLong,
-                  ftSRational, ftFloat, ftDouble };
+                  ftSRational, ftFloat, ftDouble, ftIFD, ftLong8 = 16, ftSLong8, ftIFD8 };
 
 int TypeSize(uint16_t type) {
-  static const int kSizes[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-  return type < 13 ? kSizes[type] : 0;
+  static const int kSizes[19] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
+  return type < 19 ? kSizes[type] : 0;
 }
 
+uint64_t LoadU64(const uint8_t* p, bool be) {
+  const uint64_t a = VXLoadU32(p, be), b = VXLoadU32(p + 4, be);
+  return be ? a << 32 | b : b << 32 | a;
+}
+
+/// Classic TIFF or BigTIFF, in either byte order: the sizes of the file's structures.
+struct TFileForm {
+  bool BE = false, Big = false;
+  int EntrySize() const { return Big ? 20 : 12; }
+  int CountSize() const { return Big ? 8 : 2; }  // a directory's entry count
+  int OffsetSize() const { return Big ? 8 : 4; }
+  uint64_t Offset(const uint8_t* p) const { return Big ? LoadU64(p, BE) : VXLoadU32(p, BE); }
+};
 
 struct TEntry {
   uint16_t Tag = 0, Type = 0;
-  uint32_t Count = 0;
-  uint8_t Value[4] = {};
-  /// Total size of the value; 0 for unknown types.
-  uint64_t Size() const { return uint64_t{Count} * static_cast<uint64_t>(TypeSize(Type)); }
+  uint64_t Count = 0;
+  uint8_t Value[8] = {};
+  /// Total size of the value; 0 for unknown types, UINT64_MAX when it cannot be counted.
+  uint64_t Size() const {
+    const uint64_t ts = static_cast<uint64_t>(TypeSize(Type));
+    if (ts == 0) return 0;
+    return Count > UINT64_MAX / ts ? UINT64_MAX : Count * ts;
+  }
 };
 
 /// Reads exactly n bytes at an absolute position; false when the stream is shorter.
@@ -59,24 +84,35 @@ bool ReadAt(TStream& s, int64_t pos, void* buf, int64_t n) {
   return s.Read(buf, n) == n;
 }
 
+/// True when [offset, offset + size) lies inside a stream of streamSize bytes.
+bool Inside(uint64_t offset, uint64_t size, int64_t streamSize) {
+  const uint64_t total = static_cast<uint64_t>(streamSize);
+  return offset <= total && size <= total - offset;
+}
+
 /// One directory's entries with typed access to their values.
 class TDirectory {
  public:
-  TDirectory(TStream& s, bool be, int64_t streamSize) : FS(s), FBE(be), FSize(streamSize) {}
+  TDirectory(TStream& s, TFileForm form, int64_t streamSize) : FS(s), FForm(form), FSize(streamSize) {}
 
   std::vector<TEntry> Entries;
 
-  bool Load(int64_t offset, int n) {
-    std::vector<uint8_t> raw(static_cast<size_t>(n) * 12);
-    if (!ReadAt(FS, offset, raw.data(), static_cast<int64_t>(raw.size()))) return false;
-    Entries.resize(n);
-    for (int i = 0; i < n; ++i) {
-      const uint8_t* p = raw.data() + i * 12;
-      TEntry& e = Entries[i];
-      e.Tag = VXLoadU16(p, FBE);
-      e.Type = VXLoadU16(p + 2, FBE);
-      e.Count = VXLoadU32(p + 4, FBE);
-      std::memcpy(e.Value, p + 8, 4);
+  /// Loads the n entries of the directory at `offset`.
+  bool Load(uint64_t offset, int64_t n) {
+    const int es = FForm.EntrySize();
+    const uint64_t first = offset + static_cast<uint64_t>(FForm.CountSize());
+    if (n < 0 || !Inside(first, static_cast<uint64_t>(n) * es, FSize)) return false;
+    std::vector<uint8_t> raw(static_cast<size_t>(n) * es);
+    if (!ReadAt(FS, static_cast<int64_t>(first), raw.data(), static_cast<int64_t>(raw.size()))) return false;
+    Entries.resize(static_cast<size_t>(n));
+    const bool be = FForm.BE;
+    for (int64_t i = 0; i < n; ++i) {
+      const uint8_t* p = raw.data() + i * es;
+      TEntry& e = Entries[static_cast<size_t>(i)];
+      e.Tag = VXLoadU16(p, be);
+      e.Type = VXLoadU16(p + 2, be);
+      e.Count = FForm.Big ? LoadU64(p + 4, be) : VXLoadU32(p + 4, be);
+      std::memcpy(e.Value, p + (FForm.Big ? 12 : 8), static_cast<size_t>(FForm.OffsetSize()));
     }
     return true;
   }
@@ -91,68 +127,61 @@ class TDirectory {
   bool Bytes(const TEntry& e, std::vector<uint8_t>& out) const {
     const uint64_t size = e.Size();
     if (size > static_cast<uint64_t>(FSize)) return false;
-    out.resize(static_cast<size_t>(size));
-    if (size <= 4) {
-      if (size) std::memcpy(out.data(), e.Value, static_cast<size_t>(size));
+    if (size <= static_cast<uint64_t>(FForm.OffsetSize())) {
+      out.assign(e.Value, e.Value + size);
       return true;
     }
-    const uint32_t off = VXLoadU32(e.Value, FBE);
-    if (off + size > static_cast<uint64_t>(FSize)) return false;
-    return ReadAt(FS, off, out.data(), static_cast<int64_t>(size));
+    const uint64_t off = FForm.Offset(e.Value);
+    if (!Inside(off, size, FSize)) return false;
+    out.resize(static_cast<size_t>(size));
+    return ReadAt(FS, static_cast<int64_t>(off), out.data(), static_cast<int64_t>(size));
   }
 
-  /// Integer values (BYTE, SHORT or LONG and their signed twins); empty when absent or unreadable.
-  std::vector<uint32_t> Array(uint16_t tag) const {
-    std::vector<uint32_t> v;
+  /// Integer values (BYTE, SHORT, LONG, LONG8 and their signed twins; RATIONAL as the
+  /// integer quotient); empty when absent or unreadable.
+  std::vector<uint64_t> Array64(uint16_t tag) const {
+    std::vector<uint64_t> v;
     const TEntry* e = Find(tag);
     std::vector<uint8_t> raw;
     if (!e || TypeSize(e->Type) == 0 || !Bytes(*e, raw)) return v;
-    const int ts = TypeSize(e->Type);
-    v.resize(e->Count);
-    for (uint32_t i = 0; i < e->Count; ++i) {
-      const uint8_t* p = raw.data() + static_cast<size_t>(i) * ts;
-      switch (e->Type) {
-        case ftByte: case ftSByte: case ftUndefined: v[i] = *p; break;
-        case ftShort: case ftSShort: v[i] = VXLoadU16(p, FBE); break;
-        case ftLong: case ftSLong: v[i] = VXLoadU32(p, FBE); break;
-        case ftRational: case ftSRational: {
-          const uint32_t d = VXLoadU32(p + 4, FBE);
-          v[i] = VXLoadU32(p, FBE) / (d ? d : 1);
-          break;
-        }
-        default: v[i] = 0; break;
-      }
-    }
+    const size_t ts = static_cast<size_t>(TypeSize(e->Type));
+    v.resize(raw.size() / ts);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = ValueAt(raw.data() + i * ts, e->Type);
+    return v;
+  }
+
+  /// Array64 cut to 32 bits (larger values saturate).
+  std::vector<uint32_t> Array(uint16_t tag) const {
+    const std::vector<uint64_t> wide = Array64(tag);
+    std::vector<uint32_t> v(wide.size());
+    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint32_t>(std::min<uint64_t>(wide[i], UINT32_MAX));
     return v;
   }
 
   uint32_t Scalar(uint16_t tag, uint32_t def) const {
     const TEntry* e = Find(tag);
-    if (!e || e->Count == 0 || TypeSize(e->Type) == 0) return def;
-    switch (e->Type) {
-      case ftByte: case ftSByte: case ftUndefined: return e->Value[0];
-      case ftShort: case ftSShort: return VXLoadU16(e->Value, FBE);
-      case ftLong: case ftSLong: return VXLoadU32(e->Value, FBE);
-      default: {
-        const std::vector<uint32_t> v = Array(tag);
-        return v.empty() ? def : v[0];
-      }
-    }
+    uint8_t first[8];
+    if (!e || !FirstValue(*e, first)) return def;
+    return static_cast<uint32_t>(std::min<uint64_t>(ValueAt(first, e->Type), UINT32_MAX));
   }
 
   double Rational(uint16_t tag, double def) const {
     const TEntry* e = Find(tag);
-    if (!e || e->Count == 0) return def;
-    if (e->Type == ftRational || e->Type == ftSRational) {
-      uint8_t b[8];
-      const uint32_t off = VXLoadU32(e->Value, FBE);
-      if (uint64_t{off} + 8 > static_cast<uint64_t>(FSize) || !ReadAt(FS, off, b, 8)) return def;
-      const uint32_t d = VXLoadU32(b + 4, FBE);
-      if (e->Type == ftSRational)
-        return static_cast<double>(static_cast<int32_t>(VXLoadU32(b, FBE))) / (d ? static_cast<int32_t>(d) : 1);
-      return static_cast<double>(VXLoadU32(b, FBE)) / (d ? d : 1);
-    }
-    return Scalar(tag, static_cast<uint32_t>(def));
+    uint8_t first[8];
+    if (!e || !FirstValue(*e, first)) return def;
+    return RationalAt(first, e->Type);
+  }
+
+  /// All values as floating-point numbers (RATIONAL, FLOAT, DOUBLE or integers).
+  std::vector<double> Reals(uint16_t tag) const {
+    std::vector<double> v;
+    const TEntry* e = Find(tag);
+    std::vector<uint8_t> raw;
+    if (!e || TypeSize(e->Type) == 0 || !Bytes(*e, raw)) return v;
+    const size_t ts = static_cast<size_t>(TypeSize(e->Type));
+    v.resize(raw.size() / ts);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = RationalAt(raw.data() + i * ts, e->Type);
+    return v;
   }
 
   std::string String(uint16_t tag) const {
@@ -164,8 +193,58 @@ class TDirectory {
   }
 
  private:
+  // The bytes of the first value, wherever the whole value stands.
+  bool FirstValue(const TEntry& e, uint8_t* out) const {
+    const uint64_t ts = static_cast<uint64_t>(TypeSize(e.Type));
+    if (e.Count == 0 || ts == 0) return false;
+    if (e.Size() <= static_cast<uint64_t>(FForm.OffsetSize())) {
+      std::memcpy(out, e.Value, static_cast<size_t>(ts));
+      return true;
+    }
+    const uint64_t off = FForm.Offset(e.Value);
+    return Inside(off, ts, FSize) && ReadAt(FS, static_cast<int64_t>(off), out, static_cast<int64_t>(ts));
+  }
+
+  uint64_t ValueAt(const uint8_t* p, uint16_t type) const {
+    const bool be = FForm.BE;
+    switch (type) {
+      case ftByte: case ftSByte: case ftUndefined: case ftAscii: return *p;
+      case ftShort: case ftSShort: return VXLoadU16(p, be);
+      case ftLong: case ftSLong: case ftIFD: return VXLoadU32(p, be);
+      case ftLong8: case ftSLong8: case ftIFD8: return LoadU64(p, be);
+      case ftRational: case ftSRational: {
+        const uint32_t d = VXLoadU32(p + 4, be);
+        return VXLoadU32(p, be) / (d ? d : 1);
+      }
+      default: {
+        const double r = RationalAt(p, type);
+        return r > 0 && r < 1.8e19 ? static_cast<uint64_t>(r) : 0;
+      }
+    }
+  }
+
+  double RationalAt(const uint8_t* p, uint16_t type) const {
+    const bool be = FForm.BE;
+    switch (type) {
+      case ftRational: {
+        const uint32_t d = VXLoadU32(p + 4, be);
+        return static_cast<double>(VXLoadU32(p, be)) / (d ? d : 1);
+      }
+      case ftSRational: {
+        const int32_t d = static_cast<int32_t>(VXLoadU32(p + 4, be));
+        return static_cast<double>(static_cast<int32_t>(VXLoadU32(p, be))) / (d ? d : 1);
+      }
+      case ftFloat: return static_cast<double>(std::bit_cast<float>(VXLoadU32(p, be)));
+      case ftDouble: return std::bit_cast<double>(LoadU64(p, be));
+      case ftSByte: return static_cast<int8_t>(*p);
+      case ftSShort: return static_cast<int16_t>(VXLoadU16(p, be));
+      case ftSLong: return static_cast<int32_t>(VXLoadU32(p, be));
+      default: return static_cast<double>(ValueAt(p, type));
+    }
+  }
+
   TStream& FS;
-  bool FBE;
+  TFileForm FForm;
   int64_t FSize;
 };
 
@@ -178,14 +257,20 @@ struct TTIFFVars {
   uint16_t Photometric = 2, PlanarConfiguration = 1;
   int16_t Orientation = 1;
   uint16_t Compression = 1;
-  std::vector<uint32_t> StripOffsets, StripByteCounts, TileOffsets, TileByteCounts;
+  std::vector<uint64_t> StripOffsets, StripByteCounts, TileOffsets, TileByteCounts;
   std::vector<TRGB> ColorMap;
   uint32_t ResolutionUnit = 2;
   double XResolution = 0, YResolution = 0;
   uint32_t Predictor = 1, T4Options = 0, T6Options = 0, FillOrder = 1;
+  std::vector<uint8_t> JPEGTables;
   double XPosition = 0, YPosition = 0;
   std::string DocumentName, ImageDescription, PageName, Software;
   int32_t PageNumber = 0, PageCount = 0;
+  uint32_t SampleFormat = 1;  // 1 unsigned integer, 3 IEEE floating point
+  // YCbCr: chroma subsampling, luma coefficients and the coding range of Y, Cb, Cr.
+  uint32_t YCbCrSubH = 2, YCbCrSubV = 2;
+  double YCbCrCoefficients[3] = {0.299, 0.587, 0.114};
+  double ReferenceBlackWhite[6] = {0, 255, 128, 255, 128, 255};
   TiffLzwDecodeProc LzwDecoder = nullptr;
 };
 
@@ -195,7 +280,7 @@ bool FillVars(const TDirectory& d, TTIFFVars& v) {
   v.ImageLength = d.Scalar(tagImageLength, 0);
   v.SamplesPerPixel = d.Scalar(tagSamplesPerPixel, 1);
   const std::vector<uint32_t> bps = d.Array(tagBitsPerSample);
-  v.BitsPerSample = bps.empty() ? 1 : static_cast<int32_t>(bps[0]);
+  v.BitsPerSample = bps.empty() ? 1 : static_cast<int32_t>(std::min<uint32_t>(bps[0], INT32_MAX));
   for (uint32_t b : bps)
     if (b != bps[0]) return false;
   v.RowsPerStrip = d.Scalar(tagRowsPerStrip, v.ImageLength);
@@ -207,14 +292,15 @@ bool FillVars(const TDirectory& d, TTIFFVars& v) {
   v.PlanarConfiguration = static_cast<uint16_t>(d.Scalar(tagPlanarConfig, 1));
   v.Orientation = static_cast<int16_t>(d.Scalar(tagOrientation, 1));
   v.Compression = static_cast<uint16_t>(d.Scalar(tagCompression, 1));
-  v.StripOffsets = d.Array(tagStripOffsets);
-  v.StripByteCounts = d.Array(tagStripByteCounts);
-  v.TileOffsets = d.Array(tagTileOffsets);
-  v.TileByteCounts = d.Array(tagTileByteCounts);
+  v.StripOffsets = d.Array64(tagStripOffsets);
+  v.StripByteCounts = d.Array64(tagStripByteCounts);
+  v.TileOffsets = d.Array64(tagTileOffsets);
+  v.TileByteCounts = d.Array64(tagTileByteCounts);
   v.ResolutionUnit = d.Scalar(tagResolutionUnit, 2);
   v.XResolution = d.Rational(tagXResolution, 0);
   v.YResolution = d.Rational(tagYResolution, 0);
   v.Predictor = d.Scalar(tagPredictor, 1);
+  if (const TEntry* e = d.Find(tagJPEGTables)) d.Bytes(*e, v.JPEGTables);
   v.T4Options = d.Scalar(tagT4Options, 0);
   v.T6Options = d.Scalar(tagT6Options, 0);
   v.FillOrder = d.Scalar(tagFillOrder, 1);
@@ -227,6 +313,16 @@ bool FillVars(const TDirectory& d, TTIFFVars& v) {
   const std::vector<uint32_t> page = d.Array(tagPageNumber);
   if (page.size() >= 1) v.PageNumber = static_cast<int32_t>(page[0]);
   if (page.size() >= 2) v.PageCount = static_cast<int32_t>(page[1]);
+  v.SampleFormat = d.Scalar(tagSampleFormat, 1);
+  const std::vector<uint32_t> sub = d.Array(tagYCbCrSubSampling);
+  if (sub.size() >= 2) {
+    v.YCbCrSubH = sub[0];
+    v.YCbCrSubV = sub[1];
+  }
+  const std::vector<double> luma = d.Reals(tagYCbCrCoefficients);
+  if (luma.size() >= 3 && luma[1] > 0) std::copy(luma.begin(), luma.begin() + 3, v.YCbCrCoefficients);
+  const std::vector<double> range = d.Reals(tagReferenceBlackWhite);
+  if (range.size() >= 6) std::copy(range.begin(), range.begin() + 6, v.ReferenceBlackWhite);
   // All reds, then all greens, then all blues; each entry keeps the high byte.
   const std::vector<uint32_t> cmap = d.Array(tagColorMap);
   const size_t n = std::min<size_t>(cmap.size() / 3, 256);
@@ -288,132 +384,20 @@ void SetParams(const TTIFFVars& v, TIOParamsVals& p) {
   p.TIFF_YPos = TruncClamp(v.YPosition * factor);
 }
 
-// ---------------------------------------------------------------- strip decoding
 
-/// Decodes the rows of one strip (one plane of it when planar).
-class TStripDecoder {
- public:
-  TStripDecoder(const TTIFFVars& v, int32_t rowLen) : FV(v), FRowLen(rowLen) {}
-  ~TStripDecoder() { Close(); }
-  TStripDecoder(const TStripDecoder&) = delete;
-  TStripDecoder& operator=(const TStripDecoder&) = delete;
+// ---------------------------------------------------------------- page decoding
 
-  /// Reads the strip's bytes; false when its offset lies outside the stream.
-  bool Open(TStream& s, int64_t streamSize, uint32_t offset, uint32_t count) {
-    Close();
-    if (offset >= static_cast<uint64_t>(streamSize)) return false;
-    const int64_t avail = streamSize - offset;
-    const int64_t len = count ? std::min<int64_t>(count, avail) : avail;
-    FData.resize(static_cast<size_t>(len));
-    if (!ReadAt(s, offset, FData.data(), len)) return false;
-    // CCITT decoders read either bit order themselves; other data is turned MSB-first here.
-    if (FV.FillOrder == 2 && !(FV.Compression >= 2 && FV.Compression <= 4))
-      for (uint8_t& b : FData) b = kReverseByte[b];
-    FPos = 0;
-    FBitPos = 0;
-    FPackPending = 0;
-    FPackRepeat = 0;
-    if (FV.Compression >= 2 && FV.Compression <= 4)
-      FRef.assign(static_cast<size_t>((FV.ImageWidth + 7) / 8), 0xFF);
-    return true;
+enum TRowKind { rkNone, rkBilevel, rkGrey, rkPalette, rkRGB, rkRGB555, rkCMYK, rkLab, rkYCbCr };
+
+bool KnownCompression(uint16_t c) {
+  switch (c) {
+    case 1: case 2: case 3: case 4: case 5: case 7: case 8: case 32773: case 32946: return true;
+    default: return false;
   }
+}
 
-  /// Fills `out` with FRowLen bytes; false when the data cannot supply the row.
-  bool NextRow(uint8_t* out) {
-    const int64_t size = static_cast<int64_t>(FData.size());
-    const uint8_t* data = FData.data();
-    const int width = static_cast<int>(FV.ImageWidth);
-    const int fill = static_cast<int>(FV.FillOrder);
-    switch (FV.Compression) {
-      case 1:
-        if (FPos + FRowLen > size) return false;
-        std::memcpy(out, data + FPos, static_cast<size_t>(FRowLen));
-        FPos += FRowLen;
-        return true;
-      case 2:
-        if (FPos >= size) return false;
-        FPos += CCITTHuffmanGetLine(out, data + FPos, size - FPos, width, fill);
-        return true;
-      case 3:
-        if (FBitPos >= size * 8) return false;
-        if (FV.T4Options & 1)
-          FBitPos = CCITT3_2D_GetLine(out, data, size, width, fill, FBitPos, FRef.data());
-        else
-          FBitPos = _CCITTHuffmanGetLine(out, data, size, width, fill, FBitPos);
-        return true;
-      case 4:
-        if (FBitPos >= size * 8) return false;
-        FBitPos = CCITT3_2D_GetLine(out, data, size, width, fill, FBitPos, FRef.data());
-        return true;
-      case 5: {
-        const uint8_t* row =
-            FV.LzwDecoder(data, FRowLen, FLzwState, static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX)));
-        FLzwUsed = true;
-        if (!row) return false;
-        std::memcpy(out, row, static_cast<size_t>(FRowLen));
-        return true;
-      }
-      case 32773:
-        return UnpackBits(out);
-      default:
-        return false;
-    }
-  }
+bool IsCcitt(uint16_t c) { return c >= 2 && c <= 4; }
 
-  void Close() {
-    if (FLzwUsed && FV.LzwDecoder) FV.LzwDecoder(nullptr, 0, FLzwState, 0);
-    FLzwUsed = false;
-    FLzwState = nullptr;
-  }
-
- private:
-  // A run may continue into the next row, so the strip is one PackBits stream.
-  bool UnpackBits(uint8_t* out) {
-    const int64_t size = static_cast<int64_t>(FData.size());
-    int32_t filled = 0;
-    while (filled < FRowLen) {
-      if (FPackPending > 0) {  // literal bytes left over from the previous row
-        const int32_t n = std::min(FPackPending, FRowLen - filled);
-        if (FPos + n > size) return false;
-        std::memcpy(out + filled, FData.data() + FPos, static_cast<size_t>(n));
-        FPos += n;
-        filled += n;
-        FPackPending -= n;
-        continue;
-      }
-      if (FPackRepeat > 0) {
-        const int32_t n = std::min(FPackRepeat, FRowLen - filled);
-        std::memset(out + filled, FPackByte, static_cast<size_t>(n));
-        filled += n;
-        FPackRepeat -= n;
-        continue;
-      }
-      if (FPos >= size) return false;
-      const int8_t c = static_cast<int8_t>(FData[static_cast<size_t>(FPos++)]);
-      if (c >= 0) {
-        FPackPending = c + 1;
-      } else if (c != -128) {
-        if (FPos >= size) return false;
-        FPackByte = FData[static_cast<size_t>(FPos++)];
-        FPackRepeat = 1 - c;
-      }
-    }
-    return true;
-  }
-
-  const TTIFFVars& FV;
-  int32_t FRowLen;
-  std::vector<uint8_t> FData, FRef;
-  int64_t FPos = 0, FBitPos = 0;
-  int32_t FPackPending = 0, FPackRepeat = 0;
-  uint8_t FPackByte = 0;
-  void* FLzwState = nullptr;
-  bool FLzwUsed = false;
-};
-
-enum TRowKind { rkNone, rkBilevel, rkGrey, rkPalette, rkRGB, rkRGB555, rkCMYK, rkLab };
-
-/// How a page's rows become bitmap rows; rkNone when this reader does not decode it.
 const char* CompressionName(uint16_t c) {
   switch (c) {
     case 1: return "uncompressed";
@@ -421,6 +405,8 @@ const char* CompressionName(uint16_t c) {
     case 3: return "CCITT Group 3 fax";
     case 4: return "CCITT Group 4 fax";
     case 5: return "LZW";
+    case 7: return "JPEG";
+    case 8: case 32946: return "Deflate";
     case 32773: return "PackBits";
     default: return "compressed";
   }
@@ -429,31 +415,58 @@ const char* CompressionName(uint16_t c) {
 // Why ClassifyPage found no row kind, for the failure text.
 void FailLayout(const TTIFFVars& v, TProgressRec& progress) {
   const uint16_t c = v.Compression;
-  if (c != 1 && c != 2 && c != 3 && c != 4 && c != 5 && c != 32773)
-    return progress.Fail(fkUnsupported, "compression", c);
+  if (!KnownCompression(c)) return progress.Fail(fkUnsupported, "compression", c);
+  if (v.SampleFormat == 3)
+    return progress.Fail(fkUnsupported, "floating-point samples of bits per sample", v.BitsPerSample);
   progress.Fail(fkUnsupported,
                 std::to_string(v.BitsPerSample) + " bits x " + std::to_string(v.SamplesPerPixel) +
                     " samples with " + CompressionName(c) + " data in photometric interpretation",
                 v.Photometric);
 }
 
+/// A two-entry palette of black and white (in either order) keeps a page bilevel.
+bool BlackAndWhite(const std::vector<TRGB>& map) {
+  auto is = [](TRGB c, uint8_t v) { return c.r == v && c.g == v && c.b == v; };
+  return (is(map[0], 0) && is(map[1], 255)) || (is(map[0], 255) && is(map[1], 0));
+}
+
+bool ValidSubsampling(uint32_t s) { return s == 1 || s == 2 || s == 4; }
+
+/// How a page's rows become bitmap rows; rkNone when this reader does not decode it.
 TRowKind ClassifyPage(const TTIFFVars& v) {
   const uint16_t c = v.Compression;
-  if (c != 1 && c != 2 && c != 3 && c != 4 && c != 5 && c != 32773) return rkNone;
+  if (!KnownCompression(c)) return rkNone;
   const int bps = v.BitsPerSample;
   const uint32_t spp = v.SamplesPerPixel;
   const uint16_t ph = v.Photometric;
-  if (bps == 1 && spp == 1) return (ph == 0 || ph == 1 || (ph == 3 && v.ColorMap.size() >= 2)) ? rkBilevel : rkNone;
-  if (c >= 2 && c <= 4) return rkNone;
-  if (spp < 1 || spp > 8 || !((bps >= 2 && bps <= 8) || bps == 16)) return rkNone;
+  const bool planar = v.PlanarConfiguration == 2 && spp > 1;
+  const bool real = v.SampleFormat == 3;
+  if (real && bps != 32 && bps != 64) return rkNone;
+  if (c == 7) {
+    // libjpeg delivers 8-bit grey or RGB, converting and upsampling YCbCr itself.
+    if (bps != 8 || planar || real) return rkNone;
+    if (ph == 1 && spp == 1) return rkGrey;
+    return (ph == 2 || ph == 6) && spp == 3 ? rkRGB : rkNone;
+  }
+  if (bps == 1 && spp == 1) {
+    if (ph == 0 || ph == 1) return rkBilevel;
+    if (ph == 3 && v.ColorMap.size() >= 2) return BlackAndWhite(v.ColorMap) ? rkBilevel : rkPalette;
+    return rkNone;
+  }
+  if (IsCcitt(c)) return rkNone;
+  if (ph == 6)
+    return bps == 8 && spp == 3 && !planar && ValidSubsampling(v.YCbCrSubH) && ValidSubsampling(v.YCbCrSubV)
+               ? rkYCbCr
+               : rkNone;
+  if (spp < 1 || spp > 8 || !((bps >= 2 && bps <= 8) || bps == 16 || real)) return rkNone;
   switch (ph) {
     case 0: case 1: return spp <= 2 ? rkGrey : rkNone;
     case 2:
-      if (spp >= 3 && (bps == 8 || bps == 16)) return rkRGB;
-      return spp == 1 && bps == 16 ? rkRGB555 : rkNone;
-    case 3: return spp == 1 && bps <= 8 && !v.ColorMap.empty() ? rkPalette : rkNone;
-    case 5: return spp >= 4 && (bps == 8 || bps == 16) ? rkCMYK : rkNone;
-    case 8: return spp >= 3 && (bps == 8 || bps == 16) ? rkLab : rkNone;
+      if (spp >= 3 && (bps == 8 || bps == 16 || real)) return rkRGB;
+      return spp == 1 && bps == 16 && !real ? rkRGB555 : rkNone;
+    case 3: return spp == 1 && bps <= 8 && !real && !v.ColorMap.empty() ? rkPalette : rkNone;
+    case 5: return spp >= 4 && (bps == 8 || bps == 16) && !real ? rkCMYK : rkNone;
+    case 8: return spp >= 3 && (bps == 8 || bps == 16) && !real ? rkLab : rkNone;
     default: return rkNone;
   }
 }
@@ -488,15 +501,22 @@ TRGB LabToRGB(uint8_t l8, uint8_t a8, uint8_t b8) {
   return o;
 }
 
-/// Turns decoded rows (one per plane) into bitmap rows.
+
+uint8_t RealToByte(double x) {
+  if (!(x > 0)) return 0;  // NaN too
+  if (x >= 1) return 255;
+  return static_cast<uint8_t>(x * 255 + 0.5);
+}
+
+/// Turns decoded block rows (one per plane) into a span of bitmap pixels.
 class TRowConverter {
  public:
-  TRowConverter(const TTIFFVars& v, TRowKind kind, bool bigEndian, int planes)
-      : FV(v), FKind(kind), FBE(bigEndian), FPlanes(planes), FWidth(static_cast<int>(v.ImageWidth)),
-        FSpp(static_cast<int>(v.SamplesPerPixel)), FBps(v.BitsPerSample) {
-    FPredict = v.Compression == 5 && v.Predictor == 2;
+  TRowConverter(const TTIFFVars& v, TRowKind kind, bool bigEndian, int planes, int maxWidth)
+      : FV(v), FKind(kind), FBE(bigEndian), FPlanes(planes),
+        FSpp(v.Compression == 7 ? TiffJpegComponents(v.Photometric) : static_cast<int>(v.SamplesPerPixel)),
+        FBps(v.BitsPerSample), FReal(v.SampleFormat == 3 && v.Compression != 7) {
     if (kind == rkBilevel) {
-      const bool ccitt = v.Compression >= 2 && v.Compression <= 4;
+      const bool ccitt = IsCcitt(v.Compression);
       if (v.Photometric == 3) {
         auto grey = [](TRGB c) { return 21 * c.r + 71 * c.g + 7 * c.b; };
         FInvert = grey(v.ColorMap[0]) > grey(v.ColorMap[1]);
@@ -504,33 +524,31 @@ class TRowConverter {
         FInvert = (v.Photometric == 0 && !ccitt) || (v.Photometric == 1 && ccitt);
       }
     }
-    const size_t n = static_cast<size_t>(FWidth) * FSpp;
+    // Fax decoders deliver 1 for white runs, which are index 0 of a palette page.
+    FInvertIndices = kind == rkPalette && IsCcitt(v.Compression);
+    const size_t n = static_cast<size_t>(maxWidth) * FSpp;
     FSamples.resize(n);
     FBytes.resize(n);
     FPalette.assign(256, TRGB{});
     std::copy(v.ColorMap.begin(), v.ColorMap.end(), FPalette.begin());
+    if (kind == rkYCbCr) BuildYCbCrTables();
   }
 
-  void Convert(uint8_t* const* planeRows, uint8_t* dst) {
-    if (FKind == rkBilevel) {
-      const int n = (FWidth + 7) / 8;
-      const uint8_t* src = planeRows[0];
-      if (FInvert)
-        for (int i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
-      else
-        std::memcpy(dst, src, static_cast<size_t>(n));
-      return;
-    }
+  /// Pixels [x0, x0 + width) of bitmap rows y .. y + rows - 1 (more than one row only
+  /// for YCbCr data units).
+  void Convert(uint8_t* const* planeRows, TBitmap& bitmap, int x0, int y, int width, int rows) {
+    if (FKind == rkBilevel) return PutBits(planeRows[0], bitmap.ScanLine(y), x0, width);
+    if (FKind == rkYCbCr) return PutYCbCr(planeRows[0], bitmap, x0, y, width, rows);
+    TRGB* out = reinterpret_cast<TRGB*>(bitmap.ScanLine(y)) + x0;
+    if (FInvertIndices)
+      for (int i = 0; i < (width + 7) / 8; ++i) planeRows[0][i] = static_cast<uint8_t>(~planeRows[0][i]);
     const uint8_t* s8;
     if (FBps == 8 && FPlanes == 1) {
-      if (FPredict) Predict8(planeRows[0]);
       s8 = planeRows[0];
     } else {
-      Unpack(planeRows);
-      if (FPredict && (FBps == 8 || FBps == 16)) PredictWide();
+      Unpack(planeRows, width);
       if (FKind == rkRGB555) {
-        TRGB* out = reinterpret_cast<TRGB*>(dst);
-        for (int x = 0; x < FWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
           const uint32_t w = FSamples[x];
           out[x].r = static_cast<uint8_t>((w >> 10) * 8);
           out[x].g = static_cast<uint8_t>(((w >> 5) & 31) * 8);
@@ -538,31 +556,30 @@ class TRowConverter {
         }
         return;
       }
-      Narrow();
+      Narrow(width);
       s8 = FBytes.data();
     }
-    TRGB* out = reinterpret_cast<TRGB*>(dst);
     const int spp = FSpp;
     switch (FKind) {
       case rkGrey: {
         const uint8_t flip = FV.Photometric == 0 ? 255 : 0;
-        for (int x = 0; x < FWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
           const uint8_t g = s8[x * spp] ^ flip;
           out[x] = TRGB{g, g, g};
         }
         break;
       }
       case rkPalette:
-        for (int x = 0; x < FWidth; ++x) out[x] = FPalette[s8[x]];
+        for (int x = 0; x < width; ++x) out[x] = FPalette[s8[x]];
         break;
       case rkRGB:
-        for (int x = 0; x < FWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
           const uint8_t* p = s8 + x * spp;
           out[x] = TRGB{p[2], p[1], p[0]};
         }
         break;
       case rkCMYK:
-        for (int x = 0; x < FWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
           const uint8_t* p = s8 + x * spp;
           const int k = 255 - p[3];
           out[x].r = static_cast<uint8_t>((255 - p[0]) * k / 255);
@@ -571,7 +588,7 @@ class TRowConverter {
         }
         break;
       case rkLab:
-        for (int x = 0; x < FWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
           const uint8_t* p = s8 + x * spp;
           out[x] = LabToRGB(p[0], p[1], p[2]);
         }
@@ -582,25 +599,78 @@ class TRowConverter {
   }
 
  private:
-  void Predict8(uint8_t* row) {
-    const int spp = FSpp, n = FWidth * spp;
-    for (int i = spp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
-  }
-  void PredictWide() {
-    const int spp = FSpp, n = FWidth * spp;
-    const uint32_t mask = FBps == 16 ? 0xFFFF : 0xFF;
-    for (int i = spp; i < n; ++i) FSamples[i] = static_cast<uint16_t>((FSamples[i] + FSamples[i - spp]) & mask);
+  void PutBits(const uint8_t* src, uint8_t* dst, int x0, int width) {
+    const uint8_t flip = FInvert ? 0xFF : 0;
+    if (x0 % 8 == 0) {
+      // Bits past the block's width land where the next block (or the row padding) goes.
+      uint8_t* d = dst + x0 / 8;
+      for (int i = 0; i < (width + 7) / 8; ++i) d[i] = src[i] ^ flip;
+      return;
+    }
+    for (int x = 0; x < width; ++x) _SetPixelbw(dst, x0 + x, ((src[x >> 3] ^ flip) >> (7 - (x & 7))) & 1);
   }
 
-  /// Raw sample values, interleaved, from the packed plane rows.
-  void Unpack(uint8_t* const* planeRows) {
+  // Units of h x v luma samples followed by one Cb and one Cr, left to right; a
+  // decoded row of them covers v pixel rows.
+  void PutYCbCr(const uint8_t* units, TBitmap& bitmap, int x0, int y, int width, int rows) {
+    const int h = static_cast<int>(FV.YCbCrSubH), v = static_cast<int>(FV.YCbCrSubV);
+    const int unitBytes = h * v + 2;
+    auto clamp = [](int32_t c) { return static_cast<uint8_t>(std::clamp(c, 0, 255)); };
+    for (int j = 0; j < std::min(rows, v); ++j) {
+      TRGB* out = reinterpret_cast<TRGB*>(bitmap.ScanLine(y + j)) + x0;
+      for (int x = 0; x < width; ++x) {
+        const uint8_t* u = units + static_cast<size_t>(x / h) * unitBytes;
+        const int32_t luma = FLuma[u[j * h + x % h]];
+        const uint8_t cb = u[h * v], cr = u[h * v + 1];
+        out[x].r = clamp(luma + FCrR[cr]);
+        out[x].g = clamp(luma + ((FCbG[cb] + FCrG[cr]) >> kFix));
+        out[x].b = clamp(luma + FCbB[cb]);
+      }
+    }
+  }
+
+  // Y, Cb and Cr scaled by their coding range (ReferenceBlackWhite), then
+  // R = Y + Cr (2 - 2 Lr), B = Y + Cb (2 - 2 Lb), G = (Y - Lb B - Lr R) / Lg, in the
+  // 16-bit fixed point libtiff uses, so that pages match what other readers show.
+  static constexpr int kFix = 16;
+  void BuildYCbCrTables() {
+    const float lr = static_cast<float>(FV.YCbCrCoefficients[0]), lg = static_cast<float>(FV.YCbCrCoefficients[1]),
+                lb = static_cast<float>(FV.YCbCrCoefficients[2]);
+    auto fix = [](float x) { return static_cast<int32_t>(std::clamp(x, 0.0f, 2.0f) * (1 << kFix) + 0.5f); };
+    const float f1 = 2 - 2 * lr, f3 = 2 - 2 * lb;
+    const int32_t d1 = fix(f1), d2 = -fix(lr * f1 / lg), d3 = fix(f3), d4 = -fix(lb * f3 / lg);
+    const double* rb = FV.ReferenceBlackWhite;
+    auto code = [](int c, double black, double white, float range) {
+      const float b = static_cast<float>(black), span = static_cast<float>(white) - b;
+      const float v = static_cast<float>(c - static_cast<int32_t>(b)) * range / (span != 0 ? span : 1);
+      return static_cast<int32_t>(std::clamp(v, -128.0f * 32, 128.0f * 32));
+    };
+    const int32_t half = 1 << (kFix - 1);
+    for (int i = 0; i < 256; ++i) {
+      const int x = i - 128;
+      const int32_t cr = code(x, rb[4] - 128, rb[5] - 128, 127), cb = code(x, rb[2] - 128, rb[3] - 128, 127);
+      FCrR[i] = (d1 * cr + half) >> kFix;
+      FCbB[i] = (d3 * cb + half) >> kFix;
+      FCrG[i] = d2 * cr;
+      FCbG[i] = d4 * cb + half;
+      FLuma[i] = code(i, rb[0], rb[1], 255);
+    }
+  }
+
+  /// Raw sample values, interleaved, from the packed plane rows; floating-point
+  /// samples already scaled to 0..255.
+  void Unpack(uint8_t* const* planeRows, int width) {
     const int perRow = FPlanes == 1 ? FSpp : 1;  // samples per pixel within one plane row
     for (int p = 0; p < FPlanes; ++p) {
       const uint8_t* src = planeRows[p];
-      const int n = FWidth * perRow;
+      const int n = width * perRow;
       const int stride = FPlanes == 1 ? 1 : FSpp;
       uint16_t* dst = FSamples.data() + p;
-      if (FBps == 16) {
+      if (FReal && FBps == 32) {
+        for (int i = 0; i < n; ++i) dst[i * stride] = RealToByte(std::bit_cast<float>(VXLoadU32(src + 4 * i, FBE)));
+      } else if (FReal) {
+        for (int i = 0; i < n; ++i) dst[i * stride] = RealToByte(std::bit_cast<double>(LoadU64(src + 8 * i, FBE)));
+      } else if (FBps == 16) {
         for (int i = 0; i < n; ++i) dst[i * stride] = VXLoadU16(src + 2 * i, FBE);
       } else if (FBps == 8) {
         for (int i = 0; i < n; ++i) dst[i * stride] = src[i];
@@ -617,13 +687,13 @@ class TRowConverter {
   }
 
   /// 8-bit values from the raw samples (grey scaled to full range, palette indices as they are).
-  void Narrow() {
-    const size_t n = FSamples.size();
-    if (FBps == 16) {
+  void Narrow(int width) {
+    const size_t n = static_cast<size_t>(width) * FSpp;
+    if (FBps == 16 && !FReal) {
       for (size_t i = 0; i < n; ++i) FBytes[i] = static_cast<uint8_t>(FSamples[i] >> 8);
     } else if (FKind == rkGrey && FBps == 4) {
       for (size_t i = 0; i < n; ++i) FBytes[i] = static_cast<uint8_t>(FSamples[i] * 16);
-    } else if (FKind == rkGrey && FBps != 8) {
+    } else if (FKind == rkGrey && FBps < 8) {
       const uint32_t maxv = (1u << FBps) - 1;
       for (size_t i = 0; i < n; ++i) FBytes[i] = static_cast<uint8_t>(FSamples[i] * 255u / maxv);
     } else {
@@ -634,84 +704,197 @@ class TRowConverter {
   const TTIFFVars& FV;
   TRowKind FKind;
   bool FBE;
-  int FPlanes, FWidth, FSpp, FBps;
-  bool FPredict = false, FInvert = false;
+  int FPlanes, FSpp, FBps;
+  bool FReal;
+  bool FInvert = false, FInvertIndices = false;
   std::vector<uint16_t> FSamples;
   std::vector<uint8_t> FBytes;
   std::vector<TRGB> FPalette;
+  int32_t FLuma[256] = {}, FCrR[256] = {}, FCbB[256] = {}, FCrG[256] = {}, FCbG[256] = {};
 };
+
+/// Where a page's blocks (strips or tiles) stand and how their decoded rows look.
+struct TPageLayout {
+  bool Tiled = false;
+  int32_t BlockW = 0, BlockH = 0;  // pixels of a whole block; strips: the width x rows per strip
+  int64_t Across = 1, Down = 0;    // blocks in a row and in a column of the page
+  int64_t PerPlane = 0;            // blocks of one plane in the offset arrays
+  int Planes = 1;
+  int32_t RowLen = 0;              // bytes of one decoded row of one plane's block
+  int GroupRows = 1;               // pixel rows one decoded row covers (YCbCr data units)
+  const std::vector<uint64_t>* Offsets = nullptr;
+  const std::vector<uint64_t>* Counts = nullptr;
+};
+
+bool PlanLayout(const TTIFFVars& v, TRowKind kind, TPageLayout& l, TProgressRec& progress) {
+  const int64_t width = v.ImageWidth, height = v.ImageLength;
+  const uint32_t spp = v.SamplesPerPixel;
+  l.Planes = v.PlanarConfiguration == 2 && spp > 1 ? static_cast<int>(spp) : 1;
+  l.Tiled = v.TileWidth != -1 || v.TileLength != -1;
+  if (l.Tiled) {
+    if (v.TileWidth <= 0 || v.TileLength <= 0) {
+      progress.Fail(fkCorrupt, "tile width or length is 0 or missing");
+      return false;
+    }
+    l.BlockW = v.TileWidth;
+    l.BlockH = v.TileLength;
+    l.Offsets = &v.TileOffsets;
+    l.Counts = &v.TileByteCounts;
+    l.Across = (width + l.BlockW - 1) / l.BlockW;
+    l.Down = (height + l.BlockH - 1) / l.BlockH;
+  } else {
+    l.BlockW = static_cast<int32_t>(width);
+    l.BlockH = static_cast<int32_t>(std::min(v.RowsPerStrip, v.ImageLength));
+    l.Offsets = &v.StripOffsets;
+    l.Counts = &v.StripByteCounts;
+    l.Down = (height + l.BlockH - 1) / l.BlockH;
+  }
+  if (l.Offsets->empty()) {
+    progress.Fail(fkCorrupt, l.Tiled ? "no tile offsets" : "no strip offsets");
+    return false;
+  }
+  l.PerPlane = l.Tiled || l.Planes == 1 ? l.Across * l.Down : static_cast<int64_t>(l.Offsets->size()) / l.Planes;
+  if (l.PerPlane == 0) {
+    progress.Fail(fkCorrupt, "fewer strip offsets than sample planes");
+    return false;
+  }
+  const int64_t sampleBits = int64_t{v.BitsPerSample} * (l.Planes == 1 ? spp : 1);
+  // A tile must fit the size limit on its own: its rows and its decoder's work stay bounded.
+  if (l.Tiled && !VXCheckBitmapSize(l.BlockW, l.BlockH, static_cast<int>(std::min<int64_t>(sampleBits * l.Planes, 512)))) {
+    progress.Fail(fkSizeLimit, "tiles of " + VXSizeText(l.BlockW, l.BlockH));
+    return false;
+  }
+  int64_t rowLen;
+  if (v.Compression == 7) {
+    rowLen = int64_t{l.BlockW} * TiffJpegComponents(v.Photometric);
+  } else if (kind == rkYCbCr) {
+    const int64_t h = v.YCbCrSubH, vv = v.YCbCrSubV;
+    rowLen = (l.BlockW + h - 1) / h * (h * vv + 2);
+    l.GroupRows = static_cast<int>(vv);
+  } else {
+    rowLen = (int64_t{l.BlockW} * sampleBits + 7) / 8;
+  }
+  if (rowLen > INT32_MAX / 2) {
+    progress.Fail(fkSizeLimit, "rows of " + std::to_string(rowLen) + " bytes");
+    return false;
+  }
+  l.RowLen = static_cast<int32_t>(rowLen);
+  return true;
+}
+
+void DecodeBlocks(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIFFVars& v, TRowKind kind,
+                  const TPageLayout& l, bool bigEndian, TProgressRec& progress) {
+  const int width = static_cast<int>(v.ImageWidth), height = static_cast<int>(v.ImageLength);
+  const uint16_t c = v.Compression;
+  TTiffCoding coding;
+  coding.Compression = c;
+  coding.Photometric = v.Photometric;
+  coding.FillOrder = v.FillOrder;
+  coding.T4Options = v.T4Options;
+  // Differencing is defined for the dictionary coders; subsampled YCbCr units have no pixel rows to difference.
+  coding.Predictor = (c == 5 || c == 8 || c == 32946) && kind != rkYCbCr ? v.Predictor : 1;
+  coding.BitsPerSample = v.BitsPerSample;
+  coding.SamplesPerRow = l.Planes == 1 ? static_cast<int>(v.SamplesPerPixel) : 1;
+  coding.BigEndian = bigEndian;
+  coding.Lzw = v.LzwDecoder;
+  coding.JpegTables = &v.JPEGTables;
+
+  const size_t planes = static_cast<size_t>(l.Planes);
+  // Spare bytes: sub-byte samples are read two bytes at a time.
+  std::vector<std::vector<uint8_t>> planeBuf(planes, std::vector<uint8_t>(static_cast<size_t>(l.RowLen) + 8));
+  std::vector<uint8_t*> planeRows(planes);
+  std::vector<std::unique_ptr<TTiffBlockDecoder>> decoders;
+  for (size_t p = 0; p < planes; ++p) {
+    planeRows[p] = planeBuf[p].data();
+    decoders.push_back(std::make_unique<TTiffBlockDecoder>(coding, l.BlockW, l.RowLen));
+  }
+  TRowConverter converter(v, kind, bigEndian, l.Planes, std::min(l.BlockW, width));
+  const std::string block = l.Tiled ? "tile" : "strip";
+
+  progress.Done = 0;
+  progress.PerUnit = 100.0 / height;
+  for (int64_t by = 0; by < l.Down; ++by) {
+    const int64_t y0 = by * l.BlockH;
+    if (y0 >= height) break;
+    const int rowsIn = static_cast<int>(std::min<int64_t>(l.BlockH, height - y0));
+    const int groups = (rowsIn + l.GroupRows - 1) / l.GroupRows;
+    for (int64_t bx = 0; bx < l.Across; ++bx) {
+      const int x0 = static_cast<int>(bx * l.BlockW);
+      const int wIn = std::min(l.BlockW, width - x0);
+      uint64_t k = 0;
+      for (size_t p = 0; p < planes; ++p) {
+        k = p * l.PerPlane + by * l.Across + bx;
+        if (k >= l.Offsets->size() || by * l.Across + bx >= l.PerPlane)
+          return progress.Fail(fkTruncated, "the " + block + "s cover " + std::to_string(y0) + " of " +
+                                                std::to_string(height) + " rows");
+        const uint64_t count = k < l.Counts->size() ? (*l.Counts)[k] : 0;
+        if (!decoders[p]->Open(stream, streamSize, (*l.Offsets)[k], count, l.BlockH))
+          return progress.Fail(fkTruncated, block + " " + std::to_string(k) + " lies past the end of the data");
+      }
+      for (int g = 0; g < groups; ++g) {
+        const int y = static_cast<int>(y0) + g * l.GroupRows;
+        for (size_t p = 0; p < planes; ++p) {
+          if (decoders[p]->NextRow(planeRows[p])) continue;
+          const TTiffBlockDecoder& d = *decoders[p];
+          if (!d.FailureText().empty()) return progress.Fail(d.FailureKind(), block + " " + std::to_string(k) + ": " + d.FailureText());
+          return progress.Fail(fkTruncated, std::string(CompressionName(c)) + " " + block + " data ends at row " +
+                                                std::to_string(y) + " of " + std::to_string(height));
+        }
+        const int rows = std::min(l.GroupRows, rowsIn - g * l.GroupRows);
+        converter.Convert(planeRows.data(), bitmap, x0, y, wIn, rows);
+        if (!l.Tiled) {
+          progress.Done += rows;
+          progress.Report(progress.Done);
+          if (progress.Aborted()) return;
+        }
+      }
+      for (auto& d : decoders) d->Close();
+    }
+    if (l.Tiled) {
+      progress.Done += rowsIn;
+      progress.Report(progress.Done);
+      if (progress.Aborted()) return;
+    }
+  }
+}
 
 void DecodePage(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIFFVars& v, bool bigEndian,
                 TProgressRec& progress) {
-  const bool bilevel = v.BitsPerSample == 1 && v.SamplesPerPixel == 1;
+  const TRowKind kind = ClassifyPage(v);
+  const bool bilevel = kind == rkBilevel || (kind == rkNone && v.BitsPerSample == 1 && v.SamplesPerPixel == 1);
   if (v.ImageWidth == 0 || v.ImageLength == 0) return progress.Fail(fkCorrupt, "width or height is 0");
   if (v.ImageWidth > INT32_MAX || v.ImageLength > INT32_MAX ||
       !VXCheckBitmapSize(v.ImageWidth, v.ImageLength, bilevel ? 1 : 24))
     return progress.Fail(fkSizeLimit, VXSizeText(v.ImageWidth, v.ImageLength));
   const int width = static_cast<int>(v.ImageWidth), height = static_cast<int>(v.ImageLength);
   bitmap.Allocate(width, height, bilevel ? pf1bit : pf24bit);
-  const TRowKind kind = ClassifyPage(v);
-  // Tiles, JPEG and other unsupported layouts leave the zeroed bitmap and say so.
-  if (v.TileWidth > 0 || v.TileLength > 0) return progress.Fail(fkUnsupported, "tiled page, tile width", v.TileWidth);
+  // Unsupported layouts leave the zeroed bitmap and say so.
   if (kind == rkNone) return FailLayout(v, progress);
-  if (v.StripOffsets.empty()) return progress.Fail(fkCorrupt, "no strip offsets");
-  const int planes = v.PlanarConfiguration == 2 && v.SamplesPerPixel > 1 ? static_cast<int>(v.SamplesPerPixel) : 1;
-  const int64_t sampleBits = int64_t{v.BitsPerSample} * (planes == 1 ? v.SamplesPerPixel : 1);
-  const int32_t rowLen = static_cast<int32_t>((int64_t{width} * sampleBits + 7) / 8);
-  const size_t stripsPerPlane = v.StripOffsets.size() / static_cast<size_t>(planes);
-  if (stripsPerPlane == 0) return progress.Fail(fkCorrupt, "fewer strip offsets than sample planes");
-  std::vector<std::vector<uint8_t>> planeBuf(static_cast<size_t>(planes),
-                                             std::vector<uint8_t>(static_cast<size_t>(rowLen) + 2));
-  std::vector<uint8_t*> planeRows(static_cast<size_t>(planes));
-  for (int p = 0; p < planes; ++p) planeRows[p] = planeBuf[p].data();
-  std::vector<std::unique_ptr<TStripDecoder>> decoders;
-  for (int p = 0; p < planes; ++p) decoders.push_back(std::make_unique<TStripDecoder>(v, rowLen));
-  TRowConverter converter(v, kind, bigEndian, planes);
-
-  const uint32_t rps = std::min(v.RowsPerStrip, v.ImageLength);
-  progress.Done = 0;
-  progress.PerUnit = 100.0 / height;
-  for (size_t i = 0; i < stripsPerPlane; ++i) {
-    const int64_t row0 = static_cast<int64_t>(i) * rps;
-    if (row0 >= height) break;
-    const int rows = static_cast<int>(std::min<int64_t>(rps, height - row0));
-    for (int p = 0; p < planes; ++p) {
-      const size_t k = static_cast<size_t>(p) * stripsPerPlane + i;
-      const uint32_t count = k < v.StripByteCounts.size() ? v.StripByteCounts[k] : 0;
-      if (!decoders[p]->Open(stream, streamSize, v.StripOffsets[k], count))
-        return progress.Fail(fkTruncated, "strip " + std::to_string(k) + " lies past the end of the data");
-    }
-    for (int r = 0; r < rows; ++r) {
-      for (int p = 0; p < planes; ++p)
-        if (!decoders[p]->NextRow(planeRows[p]))
-          return progress.Fail(v.Compression == 5 ? fkCorrupt : fkTruncated,
-                               std::string(CompressionName(v.Compression)) + " strip data ends at row " +
-                                   std::to_string(row0 + r) + " of " + std::to_string(height));
-      converter.Convert(planeRows.data(), bitmap.ScanLine(static_cast<int>(row0) + r));
-      ++progress.Done;
-      progress.Report(progress.Done);
-      if (progress.Aborted()) return;
-    }
-    for (auto& d : decoders) d->Close();
-  }
+  TPageLayout layout;
+  if (PlanLayout(v, kind, layout, progress)) DecodeBlocks(bitmap, stream, streamSize, v, kind, layout, bigEndian, progress);
 }
 
-/// Walks the directory chain from `first`; calls visit(offset, entryCount) for each
-/// directory that lies inside the stream and returns the number visited. Any cycle ends the walk.
+/// Walks the directory chain from `first`; calls visit(index, offset, entryCount,
+/// linkPos) for each directory that lies inside the stream and returns the number
+/// visited. Any cycle ends the walk.
 template <typename Visit>
-int WalkChain(TStream& s, int64_t streamSize, bool be, uint32_t first, Visit&& visit) {
-  std::unordered_set<uint32_t> seen;
-  uint32_t offset = first;
+int WalkChain(TStream& s, int64_t streamSize, TFileForm form, uint64_t first, Visit&& visit) {
+  std::unordered_set<uint64_t> seen;
+  uint64_t offset = first;
   int count = 0;
+  const int cs = form.CountSize(), os = form.OffsetSize();
   while (offset != 0 && seen.insert(offset).second) {
-    uint8_t b[4];
-    if (uint64_t{offset} + 2 > static_cast<uint64_t>(streamSize) || !ReadAt(s, offset, b, 2)) break;
-    const int n = VXLoadU16(b, be);
-    const int64_t linkPos = int64_t{offset} + 2 + int64_t{n} * 12;
-    if (linkPos > streamSize) break;
-    visit(count, offset, n, linkPos);
+    uint8_t b[8];
+    if (!Inside(offset, static_cast<uint64_t>(cs), streamSize) || !ReadAt(s, static_cast<int64_t>(offset), b, cs)) break;
+    const uint64_t n = form.Big ? LoadU64(b, form.BE) : VXLoadU16(b, form.BE);
+    const uint64_t entriesAt = offset + static_cast<uint64_t>(cs);
+    if (n > static_cast<uint64_t>(streamSize) / static_cast<uint64_t>(form.EntrySize()) ||
+        !Inside(entriesAt, n * static_cast<uint64_t>(form.EntrySize()), streamSize))
+      break;
+    const int64_t linkPos = static_cast<int64_t>(entriesAt + n * static_cast<uint64_t>(form.EntrySize()));
+    visit(count, offset, static_cast<int64_t>(n), linkPos);
     ++count;
-    offset = linkPos + 4 <= streamSize && ReadAt(s, linkPos, b, 4) ? VXLoadU32(b, be) : 0;
+    offset = linkPos + os <= streamSize && ReadAt(s, linkPos, b, os) ? form.Offset(b) : 0;
   }
   return count;
 }
@@ -983,11 +1166,12 @@ struct TInsertPoint {
 bool FindInsertPoint(TStream& stream, int64_t start, int32_t wanted, TInsertPoint& at) {
   const int64_t size = stream.Size();
   uint8_t hdr[8];
-  if (!ReadAt(stream, start, hdr, 8) || hdr[0] != 'I' || hdr[1] != 'I') return false;
+  // Classic little-endian files only: BigTIFF directories have another shape.
+  if (!ReadAt(stream, start, hdr, 8) || hdr[0] != 'I' || hdr[1] != 'I' || hdr[2] == 43) return false;
   at.LinkPos = start + 4;
   at.NextOffset = VXLoadU32(hdr + 4);
   bool chosen = wanted <= 0;
-  const int dirs = WalkChain(stream, size, false, at.NextOffset, [&](int index, uint32_t, int, int64_t lp) {
+  const int dirs = WalkChain(stream, size, TFileForm{}, at.NextOffset, [&](int index, uint64_t, int64_t, int64_t lp) {
     if (chosen) return;
     uint8_t b[4] = {};
     at.LinkPos = lp;
@@ -1039,16 +1223,25 @@ void TIFFReadStream(TBitmap* bitmap, TStream& stream, int32_t& pageCount, TIOPar
   pageCount = 0;
   const int64_t start = stream.Position();
   const int64_t size = stream.Size();
-  uint8_t hdr[8];
+  uint8_t hdr[16];
   if (!ReadAt(stream, start, hdr, 8)) return progress.Fail(fkTruncated, "header ends early");
   if (!((hdr[0] == 'I' && hdr[1] == 'I') || (hdr[0] == 'M' && hdr[1] == 'M')))
     return progress.Fail(fkCorrupt, "no II or MM byte-order mark");
-  const bool be = hdr[0] == 'M';
+  TFileForm form;
+  form.BE = hdr[0] == 'M';
+  const bool be = form.BE;
+  uint64_t first = VXLoadU32(hdr + 4, be);
+  if (VXLoadU16(hdr + 2, be) == 43) {
+    form.Big = true;
+    if (!ReadAt(stream, start + 8, hdr + 8, 8)) return progress.Fail(fkTruncated, "BigTIFF header ends early");
+    if (VXLoadU16(hdr + 4, be) != 8) return progress.Fail(fkUnsupported, "BigTIFF offset size", VXLoadU16(hdr + 4, be));
+    first = LoadU64(hdr + 8, be);
+  }
   const int32_t wanted = params ? params->TIFF_ImageIndex : -1;
-  TDirectory dir(stream, be, size);
+  TDirectory dir(stream, form, size);
   bool loaded = false;
-  pageCount = WalkChain(stream, size, be, VXLoadU32(hdr + 4, be), [&](int index, uint32_t offset, int n, int64_t) {
-    if (index == wanted) loaded = dir.Load(int64_t{offset} + 2, n);
+  pageCount = WalkChain(stream, size, form, first, [&](int index, uint64_t offset, int64_t n, int64_t) {
+    if (index == wanted) loaded = dir.Load(offset, n);
   });
   if (!params) return;
   // A chain without a single directory is no readable file, unlike an index past its end.
@@ -1145,11 +1338,15 @@ int _DeleteTIFFImStream(TStream& stream, int32_t index) {
   const int64_t start = stream.Position();
   const int64_t size = stream.Size();
   uint8_t hdr[8];
-  if (!ReadAt(stream, start, hdr, 8) || !((hdr[0] == 'I' && hdr[1] == 'I') || (hdr[0] == 'M' && hdr[1] == 'M'))) {
+  // BigTIFF files are not rebuilt (their directories have another shape).
+  if (!ReadAt(stream, start, hdr, 8) || !((hdr[0] == 'I' && hdr[1] == 'I') || (hdr[0] == 'M' && hdr[1] == 'M')) ||
+      VXLoadU16(hdr + 2, hdr[0] == 'M') == 43) {
     stream.Seek(start, soBeginning);
     return 0;
   }
   const bool be = hdr[0] == 'M';
+  TFileForm form;
+  form.BE = be;
   TMemoryStream out;
   out.WriteBuffer(hdr, 4);
   const uint8_t zero4[4] = {};
@@ -1174,10 +1371,10 @@ int _DeleteTIFFImStream(TStream& stream, int32_t index) {
     if (out.Position() & 1) out.WriteU8(0);
   };
 
-  const int found = WalkChain(stream, size, be, VXLoadU32(hdr + 4, be), [&](int k, uint32_t offset, int n, int64_t) {
+  const int found = WalkChain(stream, size, form, VXLoadU32(hdr + 4, be), [&](int k, uint64_t offset, int64_t n, int64_t) {
     if (k == index || overBudget) return;
-    TDirectory dir(stream, be, size);
-    if (!dir.Load(int64_t{offset} + 2, n)) return;
+    TDirectory dir(stream, form, size);
+    if (!dir.Load(offset, n)) return;
     for (TEntry& e : dir.Entries) {
       if (e.Tag == tagStripOffsets || e.Tag == tagTileOffsets) {
         const std::vector<uint32_t> offs = dir.Array(e.Tag);
