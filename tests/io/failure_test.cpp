@@ -70,7 +70,7 @@ const Case kCases[] = {
     {"huge-size.tga",
      [] { return Bytes().Append({0, 0, 2}).U16(0).U16(0).Append({0}).U16(0).U16(0).U16(65535).U16(65535).Append({24, 0}).B; },
      fkSizeLimit, -1},
-    {"compression-7.tif", [] { return Tiff(7); }, fkUnsupported, 7},
+    {"compression-34712.tif", [] { return Tiff(34712); }, fkUnsupported, 34712},
     {"no-directory.tif", [] { return Bytes().Str("II").U16(42).U32(0).U32(0).B; }, fkCorrupt, -1},
     {"bad-manufacturer.pcx", [] { return std::vector<uint8_t>(200, 5); }, fkCorrupt, -1},
     {"cut-in-half.png", [] { return Cut(ioPNG, 50); }, fkTruncated, -1},
