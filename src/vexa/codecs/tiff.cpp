@@ -811,6 +811,21 @@ void DecodeBlocks(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TT
   TRowConverter converter(v, kind, bigEndian, l.Planes, std::min(l.BlockW, width));
   const std::string block = l.Tiled ? "tile" : "strip";
 
+  // A block without a byte count runs to the next block (or the end of the stream).
+  std::vector<uint64_t> starts;
+  auto extent = [&](uint64_t k) -> uint64_t {
+    if (k < l.Counts->size() && (*l.Counts)[k]) return (*l.Counts)[k];
+    if (starts.empty()) {
+      starts = *l.Offsets;
+      std::sort(starts.begin(), starts.end());
+    }
+    const auto next = std::upper_bound(starts.begin(), starts.end(), (*l.Offsets)[k]);
+    return next == starts.end() ? 0 : *next - (*l.Offsets)[k];
+  };
+  // Blocks may share data, but a page that rereads its file many times over is a trap.
+  const uint64_t budget = 64 * static_cast<uint64_t>(streamSize) + (256u << 20);
+  uint64_t loaded = 0;
+
   progress.Done = 0;
   progress.PerUnit = 100.0 / height;
   for (int64_t by = 0; by < l.Down; ++by) {
@@ -827,9 +842,13 @@ void DecodeBlocks(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TT
         if (k >= l.Offsets->size() || by * l.Across + bx >= l.PerPlane)
           return progress.Fail(fkTruncated, "the " + block + "s cover " + std::to_string(y0) + " of " +
                                                 std::to_string(height) + " rows");
-        const uint64_t count = k < l.Counts->size() ? (*l.Counts)[k] : 0;
-        if (!decoders[p]->Open(stream, streamSize, (*l.Offsets)[k], count, l.BlockH))
+        const uint64_t offset = (*l.Offsets)[k], count = extent(k);
+        if (!decoders[p]->Open(stream, streamSize, offset, count, l.BlockH))
           return progress.Fail(fkTruncated, block + " " + std::to_string(k) + " lies past the end of the data");
+        loaded += count ? std::min(count, static_cast<uint64_t>(streamSize) - offset)
+                        : static_cast<uint64_t>(streamSize) - offset;
+        if (loaded > budget)
+          return progress.Fail(fkCorrupt, "the " + block + "s read the file's data more than 64 times over");
       }
       for (int g = 0; g < groups; ++g) {
         const int y = static_cast<int>(y0) + g * l.GroupRows;
