@@ -1191,6 +1191,30 @@ TEST(TiffRead, TwoColourPalettePageKeepsItsColours) {
   }
 }
 
+// Found by fuzzing: a YCbCr coding range of billions (or luma weights without green) falls back
+// to the defaults instead of overflowing the conversion tables.
+TEST(TiffMalformed, AbsurdYCbCrRangesKeepTheDefaults) {
+  auto make = [](bool absurd) {
+    TTiffBuilder b(false);
+    b.Add(256, 4, {2});
+    b.Add(257, 4, {1});
+    b.Add(258, 3, {8, 8, 8});
+    b.Add(262, 3, {6});
+    b.Add(277, 3, {3});
+    b.Add(530, 3, {1, 1});
+    if (absurd) {
+      b.Add(532, 5, {4160680000u, 1, 255, 1, 128, 1, 255, 1, 128, 1, 255, 1});
+      b.Add(529, 5, {1, 0, 0, 0, 0, 0});  // 1/0 counts as 1; 0/0 leaves green without weight
+    }
+    return b.Build({200, 90, 160, 40, 128, 128});
+  };
+  const TReadOutcome plain = ReadBytes(make(false)), absurd = ReadBytes(make(true));
+  ASSERT_FALSE(plain.Aborting);
+  ASSERT_FALSE(absurd.Aborting);
+  EXPECT_EQ(BitmapRgb(absurd.Bitmap), BitmapRgb(plain.Bitmap));
+  EXPECT_EQ(BitmapRgb(plain.Bitmap)[3], 40);  // grey: Cb = Cr = 128
+}
+
 // BigTIFF pages read and count; the page writer and deleter leave such files alone.
 TEST(TiffPages, BigTiffIsReadButNotRebuilt) {
   const std::string path = kDir + "image-tiff-seq/seq-1c-8b-bigtiff-20f3db0c.tiff";

@@ -319,10 +319,14 @@ bool FillVars(const TDirectory& d, TTIFFVars& v) {
     v.YCbCrSubH = sub[0];
     v.YCbCrSubV = sub[1];
   }
+  // Coefficients are fractions of one and the coding range lies near the sample range;
+  // anything else (infinities, NaN, billions) keeps the defaults.
   const std::vector<double> luma = d.Reals(tagYCbCrCoefficients);
-  if (luma.size() >= 3 && luma[1] > 0) std::copy(luma.begin(), luma.begin() + 3, v.YCbCrCoefficients);
+  if (luma.size() >= 3 && luma[1] > 0 && std::all_of(luma.begin(), luma.begin() + 3, [](double c) { return c >= 0 && c <= 1; }))
+    std::copy(luma.begin(), luma.begin() + 3, v.YCbCrCoefficients);
   const std::vector<double> range = d.Reals(tagReferenceBlackWhite);
-  if (range.size() >= 6) std::copy(range.begin(), range.begin() + 6, v.ReferenceBlackWhite);
+  if (range.size() >= 6 && std::all_of(range.begin(), range.begin() + 6, [](double r) { return std::fabs(r) <= 65536; }))
+    std::copy(range.begin(), range.begin() + 6, v.ReferenceBlackWhite);
   // All reds, then all greens, then all blues; each entry keeps the high byte.
   const std::vector<uint32_t> cmap = d.Array(tagColorMap);
   const size_t n = std::min<size_t>(cmap.size() / 3, 256);
