@@ -140,14 +140,7 @@ class TDirectory {
   /// Integer values (BYTE, SHORT, LONG, LONG8 and their signed twins; RATIONAL as the
   /// integer quotient); empty when absent or unreadable.
   std::vector<uint64_t> Array64(uint16_t tag) const {
-    std::vector<uint64_t> v;
-    const TEntry* e = Find(tag);
-    std::vector<uint8_t> raw;
-    if (!e || TypeSize(e->Type) == 0 || !Bytes(*e, raw)) return v;
-    const size_t ts = static_cast<size_t>(TypeSize(e->Type));
-    v.resize(raw.size() / ts);
-    for (size_t i = 0; i < v.size(); ++i) v[i] = ValueAt(raw.data() + i * ts, e->Type);
-    return v;
+    return Each<uint64_t>(tag, [this](const uint8_t* p, uint16_t type) { return ValueAt(p, type); });
   }
 
   /// Array64 cut to 32 bits (larger values saturate).
@@ -174,14 +167,7 @@ class TDirectory {
 
   /// All values as floating-point numbers (RATIONAL, FLOAT, DOUBLE or integers).
   std::vector<double> Reals(uint16_t tag) const {
-    std::vector<double> v;
-    const TEntry* e = Find(tag);
-    std::vector<uint8_t> raw;
-    if (!e || TypeSize(e->Type) == 0 || !Bytes(*e, raw)) return v;
-    const size_t ts = static_cast<size_t>(TypeSize(e->Type));
-    v.resize(raw.size() / ts);
-    for (size_t i = 0; i < v.size(); ++i) v[i] = RationalAt(raw.data() + i * ts, e->Type);
-    return v;
+    return Each<double>(tag, [this](const uint8_t* p, uint16_t type) { return RationalAt(p, type); });
   }
 
   std::string String(uint16_t tag) const {
@@ -193,6 +179,19 @@ class TDirectory {
   }
 
  private:
+  // Every value of a tag through `convert`; empty when absent or unreadable.
+  template <typename T, typename F>
+  std::vector<T> Each(uint16_t tag, F convert) const {
+    std::vector<T> v;
+    const TEntry* e = Find(tag);
+    std::vector<uint8_t> raw;
+    if (!e || TypeSize(e->Type) == 0 || !Bytes(*e, raw)) return v;
+    const size_t ts = static_cast<size_t>(TypeSize(e->Type));
+    v.resize(raw.size() / ts);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = convert(raw.data() + i * ts, e->Type);
+    return v;
+  }
+
   // The bytes of the first value, wherever the whole value stands.
   bool FirstValue(const TEntry& e, uint8_t* out) const {
     const uint64_t ts = static_cast<uint64_t>(TypeSize(e.Type));
