@@ -47,6 +47,7 @@ struct TTiffCoding {
 /// JPEG rows have this many 8-bit samples per pixel for the photometric interpretation.
 int TiffJpegComponents(uint16_t photometric);
 
+/// Decompresses the strips or tiles of one page (one plane each), one block at a time.
 class TTiffBlockDecoder {
  public:
   /// width: pixels of one block row (the CCITT line width, the JPEG row width and the
