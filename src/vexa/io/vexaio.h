@@ -32,6 +32,7 @@
 #include "vexa/core/streams.h"
 #include "vexa/io/formats.h"
 #include "vexa/io/ioparams.h"
+#include "vexa/io/previewservice.h"
 #include "vexa/core/vxview.h"
 
 namespace vexa {
@@ -144,9 +145,21 @@ class TVexaIO : public TComponent, public TIOParamsOwner {
   /// The scanner selection; selects the chosen source in TWainParams.
   bool SelectAcquireSource();
 
+  /// The save-parameters dialog (through the installed preview service) for the
+  /// pages in `pages`. Converts the bitmap as saving does; false without a
+  /// bitmap, without a service, or when the set names no page. True when the user
+  /// pressed OK: the fields of the page shown are then in Params. Update runs in
+  /// every case.
+  bool DoPreviews(TPreviewParams pages);
+
   TMsgLanguage MsgLanguage = msSystem;
   bool StreamHeaders = false;
+  /// Options of the save-parameters dialog (ioppDefaultLockPreview: live update).
   TIOPreviewsParams PreviewsParams = 0;
+  /// The font of the save-parameters dialog.
+  TFont PreviewFont;
+  /// Fired with the save-parameters dialog before it is shown.
+  TVXIOPreviewEvent OnIOPreview;
 
   TIOParamsVals Params{this};
   TVXTWainParams TWainParams{this};

@@ -27,8 +27,9 @@ void TVexa::SetMsgLanguage(TMsgLanguage lang) {
   FIO->MsgLanguage = lang;
 }
 
-bool TVexa::DoPreviews(uint32_t) { return false; }
-
-bool TVexa::DoIOPreviews(uint32_t) { return false; }
+void TVexa::SetPreviewFont(const TFont& font) {
+  FProc->PreviewFont = font;
+  FIO->PreviewFont = font;
+}
 
 }  // namespace vexa

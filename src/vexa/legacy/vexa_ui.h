@@ -40,6 +40,15 @@ class TVexa : public TVexaView {
   /// Written to both components; read from the processing component.
   TMsgLanguage MsgLanguage() const { return FProc->MsgLanguage; }
   void SetMsgLanguage(TMsgLanguage lang);
+  TPRPreviewsParams ProcPreviewsParams() const { return FProc->PreviewsParams; }
+  void SetProcPreviewsParams(TPRPreviewsParams p) { FProc->PreviewsParams = p; }
+  /// Written to both components; read from the I/O component.
+  const TFont& PreviewFont() const { return FIO->PreviewFont; }
+  void SetPreviewFont(const TFont& font);
+  const TVXPreviewEvent& OnPreview() const { return FProc->OnPreview; }
+  void SetOnPreview(const TVXPreviewEvent& e) { FProc->OnPreview = e; }
+  const TVXIOPreviewEvent& OnIOPreview() const { return FIO->OnIOPreview; }
+  void SetOnIOPreview(const TVXIOPreviewEvent& e) { FIO->OnIOPreview = e; }
   TIOPreviewsParams IOPreviewsParams() const { return FIO->PreviewsParams; }
   void SetIOPreviewsParams(TIOPreviewsParams p) { FIO->PreviewsParams = p; }
   bool StreamHeaders() const { return FIO->StreamHeaders; }
@@ -125,8 +134,8 @@ class TVexa : public TVexaView {
   int GetHiddenDataSpace() { return FProc->GetHiddenDataSpace(); }
   int WriteHiddenData(const void* buffer, int length) { return FProc->WriteHiddenData(buffer, length); }
   int ReadHiddenData(void* buffer, int length) { return FProc->ReadHiddenData(buffer, length); }
-  /// The processing preview dialog; false (nothing shown) until that dialog exists.
-  bool DoPreviews(uint32_t pages);
+  /// The processing preview dialog (TPreviewEffects); false when no dialog layer is installed.
+  bool DoPreviews(TPreviewEffects pages) { return FProc->DoPreviews(pages); }
 
   // --- I/O: generic
   void LoadFromFile(const std::string& name) { FIO->LoadFromFile(name); }
@@ -180,8 +189,8 @@ class TVexa : public TVexaView {
   void SaveToFileTGA(const std::string& name) { FIO->SaveToFileTGA(name); }
   void LoadFromStreamTGA(TStream& stream) { FIO->LoadFromStreamTGA(stream); }
   void SaveToStreamTGA(TStream& stream) { FIO->SaveToStreamTGA(stream); }
-  /// The I/O preview dialog; false (nothing shown) until that dialog exists.
-  bool DoIOPreviews(uint32_t pages);
+  /// The save-parameters dialog (TPreviewParams); false when no dialog layer is installed.
+  bool DoIOPreviews(TPreviewParams pages) { return FIO->DoPreviews(pages); }
 
  private:
   TVexaProc* FProc;

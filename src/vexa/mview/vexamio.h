@@ -72,8 +72,16 @@ class TVexaMIO : public TComponent {
   /// Why the last AVI operation stopped (empty when it did not).
   std::string LastError;
   TProgressEvent OnProgress;
+  /// The save-parameters dialog (through the installed preview service) for the
+  /// image at idx and its record; false without a grid, for an index out of range,
+  /// without a service or when the set names no page. True on OK (the page's
+  /// fields are then in that image's record). The records are renumbered and the
+  /// grid updated in every case.
+  bool DoPreviews(int idx, TPreviewParams pages);
+
   TMsgLanguage MsgLanguage = msSystem;
   TIOPreviewsParams PreviewsParams = 0;
+  TFont PreviewFont;
   TVXAviOptions AviOptions;
 
  protected:

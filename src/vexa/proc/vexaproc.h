@@ -21,6 +21,7 @@
 
 #include "vexa/core/component.h"
 #include "vexa/core/messages.h"
+#include "vexa/io/previewservice.h"
 #include "vexa/proc/effects.h"
 #include "vexa/proc/fft.h"
 #include "vexa/proc/filters.h"
@@ -31,6 +32,18 @@
 
 namespace vexa {
 
+/// The pages of the processing preview dialog; peAll offers every page.
+enum TPreviewEffectsItems : uint8_t {
+  peAll, peContrast, peHSV, peHSL, peRGB, peUserFilt, peEqualize, peBumpMap, peLens, peWave, peMorph, peRotate, peFFT
+};
+/// Set of TPreviewEffectsItems (bit 1 << member).
+using TPreviewEffects = uint32_t;
+constexpr TPreviewEffects VXPE(TPreviewEffectsItems i) { return 1u << i; }
+
+enum TPRPreviewsParamsItems : uint8_t { prppDefaultLockPreview };
+/// Set of TPRPreviewsParamsItems (bit 1 << member).
+using TPRPreviewsParams = uint32_t;
+
 class TVexaProc : public TComponent {
  public:
   explicit TVexaProc(TComponent* owner = nullptr);
@@ -40,6 +53,12 @@ class TVexaProc : public TComponent {
   bool AutoUndo = true;
   TMsgLanguage MsgLanguage = msSystem;
   TProgressEvent OnProgress;
+  /// Options of the preview dialog (prppDefaultLockPreview: live update from the start).
+  TPRPreviewsParams PreviewsParams = 0;
+  /// The font of the preview dialog.
+  TFont PreviewFont;
+  /// Fired with the preview dialog before it is shown.
+  TVXPreviewEvent OnPreview;
 
   TVXView* AttachedVexa() const { return FView; }
   void SetAttachedVexa(TVXView* view);
@@ -168,6 +187,14 @@ class TVexaProc : public TComponent {
   int ReadHiddenData(void* buffer, int length);
   std::string ReadHiddenText();
   int GetHiddenDataSpace();
+
+  /// The processing preview dialog (through the installed preview service) on the
+  /// selection's bounding rectangle, or the whole image. False without showing
+  /// anything when there is no service, the image is not 24-bit or either side is
+  /// 1 pixel or less. On OK: undo snapshot (AutoUndo), then the result goes back
+  /// through the selection polygon, or, without one, at the rectangle's corner
+  /// (the whole image takes the result's size); true. Cancel changes nothing.
+  bool DoPreviews(TPreviewEffects effects);
 
   // Frequency domain.
   /// A new transform of the current 24-bit bitmap (null otherwise), which the caller

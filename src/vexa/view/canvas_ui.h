@@ -38,14 +38,6 @@ struct TBrush {
   TBrushStyle Style = bsSolid;
 };
 
-struct TFont {
-  std::string Name = "Sans Serif";
-  int Size = 8;  ///< points
-  TColor Color = clBlack;
-  bool Bold = false, Italic = false, Underline = false;
-  int Escapement = 0;  ///< tenths of a degree, counter-clockwise
-};
-
 class TCanvas {
  public:
   /// Paints through an existing painter (not owned).
