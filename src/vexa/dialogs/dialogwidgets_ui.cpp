@@ -1,0 +1,108 @@
+#include "vexa/dialogs/dialogwidgets_ui.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QSlider>
+#include <algorithm>
+
+namespace vexa {
+
+QString VXWord(TMsgLanguageWords word, TMsgLanguage language) {
+  return QString::fromStdString(vxmsg(word, language));
+}
+
+void VXApplyPreviewFont(QWidget& form, const TFont& font) {
+  if (font == TFont{}) return;
+  QFont f(QString::fromStdString(font.Name), font.Size);
+  f.setBold(font.Bold);
+  f.setItalic(font.Italic);
+  f.setUnderline(font.Underline);
+  form.setFont(f);
+}
+
+QIcon VXGlyph(TVXGlyph glyph) {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setPen(Qt::black);
+  switch (glyph) {
+    case glPlay: {
+      const QPoint tri[] = {{4, 2}, {13, 8}, {4, 14}};
+      p.setBrush(QColor(0, 128, 0));
+      p.drawPolygon(tri, 3);
+      break;
+    }
+    case glStop:
+      p.setBrush(QColor(192, 0, 0));
+      p.drawRect(3, 3, 10, 10);
+      break;
+    case glPreview:
+      // A magnifier: lens and handle.
+      p.setRenderHint(QPainter::Antialiasing);
+      p.setBrush(QColor(200, 230, 255));
+      p.drawEllipse(QRectF(1.5, 1.5, 9, 9));
+      p.setPen(QPen(Qt::black, 2.5));
+      p.drawLine(QPointF(9.5, 9.5), QPointF(14, 14));
+      break;
+  }
+  return QIcon(pm);
+}
+
+TVXTrackEdit::TVXTrackEdit(const QString& caption, int min, int max, QWidget* parent, int fallback)
+    : QWidget(parent), FFallback(fallback) {
+  auto* lay = new QHBoxLayout(this);
+  lay->setContentsMargins(0, 0, 0, 0);
+  FCaption = new QLabel(caption, this);
+  FSlider = new QSlider(Qt::Horizontal, this);
+  FEdit = new QLineEdit(this);
+  FEdit->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("-00000")) + 12);
+  lay->addWidget(FCaption);
+  lay->addWidget(FSlider, 1);
+  lay->addWidget(FEdit);
+  SetRange(min, max);
+  SetValue(std::clamp(0, min, max));
+  connect(FSlider, &QSlider::valueChanged, this, &TVXTrackEdit::FromSlider);
+  connect(FEdit, &QLineEdit::textEdited, this, &TVXTrackEdit::FromEdit);
+}
+
+void TVXTrackEdit::SetRange(int min, int max) {
+  FSetting = true;
+  FSlider->setRange(min, max);
+  FSetting = false;
+}
+
+void TVXTrackEdit::SetCaption(const QString& caption) { FCaption->setText(caption); }
+
+void TVXTrackEdit::SetValue(int v) {
+  FSetting = true;
+  FValue = std::clamp(v, FSlider->minimum(), FSlider->maximum());
+  FSlider->setValue(FValue);
+  FEdit->setText(QString::number(FValue));
+  FSetting = false;
+}
+
+void TVXTrackEdit::FromSlider(int v) {
+  if (FSetting) return;
+  FValue = v;
+  FSetting = true;
+  FEdit->setText(QString::number(v));
+  FSetting = false;
+  emit ValueChanged(v);
+}
+
+void TVXTrackEdit::FromEdit() {
+  if (FSetting) return;
+  bool ok = false;
+  int v = FEdit->text().trimmed().toInt(&ok);
+  if (!ok) v = FFallback;
+  FValue = std::clamp(v, FSlider->minimum(), FSlider->maximum());
+  FSetting = true;
+  FSlider->setValue(FValue);
+  FSetting = false;
+  emit ValueChanged(FValue);
+}
+
+}  // namespace vexa
