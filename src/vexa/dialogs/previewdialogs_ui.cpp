@@ -6,6 +6,7 @@
 #include "vexa/dialogs/iopreviews_ui.h"
 #include "vexa/dialogs/previews_ui.h"
 #include "vexa/io/vexaio.h"
+#include "vexa/legacy/vexa_ui.h"
 #include "vexa/proc/vexaproc.h"
 
 namespace vexa {

@@ -910,6 +910,9 @@ void TfPreviews::ChannelsChanged() {
 }
 
 void TfPreviews::RulerMoved(TRulerBox* ruler, int grip) {
+  // Placing the other grip reports a move of its own.
+  if (FRulerBusy) return;
+  FRulerBusy = true;
   if (ruler && grip >= 0) {
     int low = static_cast<int>(ruler->GripsPos(0)), high = static_cast<int>(ruler->GripsPos(1));
     VXEqualizeGrips(grip, static_cast<int>(ruler->GripsPos(grip)), low, high);
@@ -923,6 +926,7 @@ void TfPreviews::RulerMoved(TRulerBox* ruler, int grip) {
   VXEqualizeSetRange(FState.Channels, el, eh, FState.EqualizeLow, FState.EqualizeHigh);
   FThresholdValues->setText(QStringLiteral("%1 - %2").arg(tl).arg(th));
   FEqualizeValues->setText(QStringLiteral("%1 - %2").arg(el).arg(eh));
+  FRulerBusy = false;
   if (!FLoading && FPrepared && LockPreview()) RefreshResult();
 }
 

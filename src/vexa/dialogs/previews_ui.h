@@ -104,6 +104,7 @@ class TfPreviews : public QDialog, public TComponent {
   std::array<bool, kVXPreviewPageCount> FPageReset{};
   bool FPrepared = false;
   bool FLoading = false;
+  bool FRulerBusy = false;
   TVXPreviewMap FMap;
   std::unique_ptr<TVXFtImage> FFt;
   bool FFtGrayBuilt = true;

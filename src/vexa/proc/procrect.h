@@ -89,6 +89,10 @@ inline void ApplyTables(TBitmap& bmp, const uint8_t* tb, const uint8_t* tg, cons
   });
 }
 
+/// Four points forming an axis-aligned rectangle: the processing component then
+/// treats the selection as its bounding rectangle, right and bottom edges included.
+bool VXIsRectPolygon(const TPoint* p, int count);
+
 /// Grey level used throughout the processing functions; white gives 252.
 inline int Grey(int r, int g, int b) { return (21 * r + 71 * g + 7 * b) / 100; }
 

@@ -1,4 +1,5 @@
 #include "vexa/proc/vexaproc.h"
+#include "vexa/proc/procrect.h"
 
 #include "vexa/core/clipboard.h"
 #include "vexa/core/raster.h"
@@ -33,6 +34,8 @@ bool IsRectangle(const TPoint* p, int count) {
 }
 
 }  // namespace
+
+bool procdetail::VXIsRectPolygon(const TPoint* p, int count) { return IsRectangle(p, count); }
 
 TVexaProc::TVexaProc(TComponent* owner) : TComponent(owner) {}
 

@@ -1,6 +1,7 @@
 // TVexaProc::DoPreviews: the processing preview dialog on a copy of the selection.
 #include "vexa/core/raster.h"
 #include "vexa/proc/bitmaputil.h"
+#include "vexa/proc/procrect.h"
 #include "vexa/proc/vexaproc.h"
 
 namespace vexa {
@@ -35,11 +36,19 @@ bool TVexaProc::DoPreviews(TPreviewEffects effects) {
 
   if (AutoUndo) SaveUndo();
   const bool whole = x1 <= 0 && y1 <= 0 && x2 >= w - 1 && y2 >= h - 1;
-  if (polygon.empty() || whole) {
-    // Only a result for the whole image may change the image's size (a rotation);
-    // a smaller rectangle is pasted back without cutting the rest of the image away.
-    if (whole && (image.Width() != w || image.Height() != h)) FBitmap->SetSize(image.Width(), image.Height());
-    VXDrawBitmap(*FBitmap, x1, y1, image);
+  const bool rect = polygon.empty() || procdetail::VXIsRectPolygon(polygon.data(), static_cast<int>(polygon.size()));
+  if (rect || whole) {
+    // A rectangle is its bounding box, edges included, as for every other
+    // operation. Only a result for the whole image may change the image's size
+    // (a rotation); a smaller rectangle is pasted back without cutting the rest
+    // of the image away.
+    if (whole) {
+      if (image.Width() != w || image.Height() != h) FBitmap->SetSize(image.Width(), image.Height());
+      VXDrawBitmap(*FBitmap, x1, y1, image);
+    } else {
+      const TPoint box[4] = {{x1, y1}, {x2 + 1, y1}, {x2 + 1, y2 + 1}, {x1, y2 + 1}};
+      VXDrawBitmapClipped(*FBitmap, x1, y1, image, box, 4);
+    }
   } else {
     _CopyPolygonBitmap(*FBitmap, image, x1, y1, polygon.data(), static_cast<int>(polygon.size()));
   }

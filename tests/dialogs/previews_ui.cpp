@@ -1,0 +1,250 @@
+// The processing preview dialog and TVexaProc::DoPreviews: refusals, pages on
+// offer, live update, write-back through the selection.
+#include "vexa/dialogs/previews_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <functional>
+
+#include "view/ui_test_util_ui.h"
+#include "vexa/controls/rulerbox_ui.h"
+#include "vexa/dialogs/dialogwidgets_ui.h"
+#include "vexa/dialogs/previewdialogs_ui.h"
+#include "vexa/legacy/vexa_ui.h"
+#include "vexa/proc/bitmaputil.h"
+
+using namespace vexa;
+
+namespace {
+
+TBitmap Gradient(int w, int h) {
+  TBitmap b(w, h, pf24bit);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.SetPixel(x, y, CreateRGB(uint8_t(x * 4), uint8_t(y * 4), 100));
+  return b;
+}
+
+struct Previews : ::testing::Test {
+  void SetUp() override {
+    vexa::test::App();
+    VXInstallPreviewDialogs();
+  }
+  // Runs `act` on the form once it is showing (the modal loop is running then).
+  static void WhenShown(TVexaProc& proc, std::function<void(TfPreviews&)> act, int* shown = nullptr) {
+    proc.OnPreview = [act, shown](TObject*, TComponent* form) {
+      auto* f = dynamic_cast<TfPreviews*>(form);
+      ASSERT_NE(f, nullptr);
+      if (shown) ++*shown;
+      QTimer::singleShot(0, f, [f, act] { act(*f); });
+    };
+  }
+  static void Slide(TfPreviews& f, const char* name, int v) {
+    auto* t = f.findChild<TVXTrackEdit*>(name);
+    ASSERT_NE(t, nullptr) << name;
+    t->Slider()->setValue(v);
+  }
+  static void Press(TfPreviews& f, const char* name) {
+    auto* b = f.findChild<QPushButton*>(name);
+    ASSERT_NE(b, nullptr) << name;
+    b->click();
+  }
+};
+
+struct Refusal {
+  const char* Name;
+  int W, H;
+  TPixelFormat Pf;
+};
+
+class PreviewsRefuse : public Previews, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(PreviewsRefuse, WithoutShowingTheForm) {
+  TVexa w;
+  w.Bitmap().Allocate(GetParam().W, GetParam().H, GetParam().Pf);
+  w.Update();
+  int shown = 0;
+  WhenShown(w.Proc(), [](TfPreviews& f) { f.accept(); }, &shown);
+  EXPECT_FALSE(w.DoPreviews(VXPE(peAll)));
+  EXPECT_EQ(shown, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, PreviewsRefuse,
+                         ::testing::Values(Refusal{"OneBit", 16, 16, pf1bit}, Refusal{"OneByOne", 1, 1, pf24bit},
+                                           Refusal{"OnePixelWide", 1, 20, pf24bit},
+                                           Refusal{"OnePixelHigh", 20, 1, pf24bit}),
+                         [](const auto& i) { return std::string(i.param.Name); });
+
+TEST_F(Previews, NoDialogLayerMeansFalseAndNothingChanges) {
+  TVexa w;
+  w.Bitmap() = Gradient(8, 8);
+  VXSetPreviewService(nullptr);
+  int shown = 0;
+  WhenShown(w.Proc(), [](TfPreviews& f) { f.accept(); }, &shown);
+  EXPECT_FALSE(w.DoPreviews(VXPE(peAll)));
+  VXInstallPreviewDialogs();
+  EXPECT_EQ(shown, 0);
+}
+
+TEST_F(Previews, OnlyTheLensPageIsOfferedAndActive) {
+  TVexa w;
+  w.Bitmap() = Gradient(40, 30);
+  const TBitmap before = w.Bitmap();
+  int visible = -1;
+  TPreviewEffectsItems active = peAll;
+  WhenShown(w.Proc(), [&](TfPreviews& f) {
+    visible = 0;
+    for (int i = 0; i < f.Pages()->count(); ++i) visible += f.Pages()->isTabVisible(i);
+    active = f.ActivePage();
+    EXPECT_EQ(f.Pages()->tabText(f.Pages()->currentIndex()), "Lens");
+    Press(f, "cancel");
+  });
+  EXPECT_FALSE(w.DoPreviews(VXPE(peLens)));
+  EXPECT_EQ(visible, 1);
+  EXPECT_EQ(active, peLens);
+  EXPECT_TRUE(_BitmapCompareX(before, w.Bitmap())) << "Cancel changed the image";
+}
+
+TEST_F(Previews, LivePreviewStartsFromTheCopyEveryTime) {
+  TfPreviews f;
+  f.SetImage(Gradient(40, 30));
+  f.SetEffects(VXPE(peRGB));
+  f.SetLockPreview(true);
+  f.show();
+  QApplication::processEvents();
+  ASSERT_EQ(f.ActivePage(), peRGB);
+  const TBitmap original = f.Vexa2()->Bitmap();
+  Slide(f, "red", 40);
+  const TBitmap once = f.Vexa2()->Bitmap();
+  EXPECT_FALSE(_BitmapCompareX(original, once)) << "moving the slider did not update the result";
+  Slide(f, "red", 10);
+  Slide(f, "red", 40);
+  EXPECT_TRUE(_BitmapCompareX(once, f.Vexa2()->Bitmap())) << "the result accumulated";
+  // An edit that does not parse reads as 0: back to the copy.
+  auto* edit = f.findChild<TVXTrackEdit*>("red")->Edit();
+  edit->setText("x");
+  emit edit->textEdited("x");
+  EXPECT_TRUE(_BitmapCompareX(original, f.Vexa2()->Bitmap()));
+  f.reject();
+}
+
+TEST_F(Previews, UnlockedPreviewWaitsForThePreviewButton) {
+  TfPreviews f;
+  f.SetImage(Gradient(40, 30));
+  f.SetEffects(VXPE(peContrast));
+  f.show();
+  QApplication::processEvents();
+  const TBitmap original = f.Vexa2()->Bitmap();
+  Slide(f, "brightness", 50);
+  EXPECT_TRUE(_BitmapCompareX(original, f.Vexa2()->Bitmap()));
+  Press(f, "preview");
+  EXPECT_FALSE(_BitmapCompareX(original, f.Vexa2()->Bitmap()));
+  f.reject();
+}
+
+TEST_F(Previews, OkWithARectangleWritesBackOnlyThatArea) {
+  TVexa w;
+  w.resize(200, 200);
+  w.Bitmap() = Gradient(40, 30);
+  w.Update();
+  w.Select(10, 5, 19, 14);
+  const TBitmap before = w.Bitmap();
+  WhenShown(w.Proc(), [](TfPreviews& f) {
+    Slide(f, "blue", 100);
+    Press(f, "ok");
+  });
+  ASSERT_TRUE(w.DoPreviews(VXPE(peRGB)));
+  const TBitmap& after = w.Bitmap();
+  ASSERT_EQ(after.Width(), 40);
+  ASSERT_EQ(after.Height(), 30);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool inside = x >= 10 && x <= 19 && y >= 5 && y <= 14;
+      const TRGB b = before.GetPixel(x, y), a = after.GetPixel(x, y);
+      if (inside)
+        ASSERT_EQ(a.b, 200) << x << "," << y;
+      else
+        ASSERT_EQ(a, b) << x << "," << y;
+    }
+  EXPECT_TRUE(w.CanUndo());
+}
+
+TEST_F(Previews, ChainingThenOkAppliesBothAndRotationResizesTheImage) {
+  TVexa w;
+  w.Bitmap() = Gradient(40, 20);
+  WhenShown(w.Proc(), [](TfPreviews& f) {
+    f.SetActivePage(peRGB);
+    Slide(f, "green", 30);
+    Press(f, "copyResultToSource");
+    EXPECT_EQ(f.State().Green, 0) << "<< starts the pages afresh";
+    f.SetActivePage(peRotate);
+    Slide(f, "angle", 90);
+    Press(f, "ok");
+  });
+  ASSERT_TRUE(w.DoPreviews(VXPE(peAll)));
+  EXPECT_EQ(w.Bitmap().Width(), 20);
+  EXPECT_EQ(w.Bitmap().Height(), 40);
+}
+
+TEST_F(Previews, ClickingTheResultMovesTheLensToTheSourcePixel) {
+  TfPreviews f;
+  f.SetImage(Gradient(400, 300));
+  f.SetEffects(VXPE(peLens));
+  f.show();
+  QApplication::processEvents();
+  f.Vexa1()->SetZoom(200);
+  f.Vexa1()->SetViewXY(100, 60);
+  QApplication::processEvents();
+  const TVXPreviewMap m = f.Map();
+  ASSERT_EQ(m.Zoom, 200);
+  TVexa& r = *f.Vexa2();
+  r.SetBorderStyle(bsNone);  // widget and client coordinates coincide
+  QApplication::processEvents();
+  const int cx = r.XBmp2Scr(30), cy = r.YBmp2Scr(20);
+  vexa::test::Click(r, cx, cy);
+  EXPECT_EQ(f.State().LensX, (30 + m.ViewX) * 100 / 200);
+  EXPECT_EQ(f.State().LensY, (20 + m.ViewY) * 100 / 200);
+  f.reject();
+}
+
+TEST_F(Previews, PresetsLoadTheirKernelIntoTheEdits) {
+  TfPreviews f;
+  f.SetImage(Gradient(20, 20));
+  f.SetEffects(VXPE(peUserFilt));
+  f.show();
+  QApplication::processEvents();
+  EXPECT_EQ(f.findChild<QLineEdit*>("kernel4")->text(), "1");
+  EXPECT_EQ(f.findChild<QLineEdit*>("divisor")->text(), "0");
+  auto* presets = f.findChild<QComboBox*>("presets");
+  ASSERT_EQ(presets->count(), 9);
+  EXPECT_EQ(presets->itemText(4), "High Pass 1");
+  presets->setCurrentIndex(fpEdge);
+  emit presets->activated(fpEdge);
+  EXPECT_EQ(f.findChild<QLineEdit*>("kernel4")->text(), "-8");
+  EXPECT_EQ(f.State().Filter, VXFiltPres[fpEdge]);
+  f.reject();
+}
+
+TEST_F(Previews, EqualizationGripsDragEachOtherAlong) {
+  TfPreviews f;
+  f.SetImage(Gradient(20, 20));
+  f.SetEffects(VXPE(peEqualize));
+  f.show();
+  QApplication::processEvents();
+  auto* ruler = f.findChild<TRulerBox*>("thresholdRuler");
+  ASSERT_NE(ruler, nullptr);
+  ruler->SetGripsPos(1, 100);
+  ruler->SetGripsPos(0, 180);
+  EXPECT_EQ(ruler->GripsPos(1), 180);
+  EXPECT_EQ(f.State().ThresholdLow, (TRGB{180, 180, 180})) << "grey sets every channel";
+  EXPECT_EQ(f.State().ThresholdHigh, (TRGB{180, 180, 180}));
+  f.reject();
+}
+
+}  // namespace
