@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
+#include <cmath>
 #include <functional>
 
 #include "view/ui_test_util_ui.h"
@@ -245,6 +246,32 @@ TEST_F(Previews, EqualizationGripsDragEachOtherAlong) {
   EXPECT_EQ(f.State().ThresholdLow, (TRGB{180, 180, 180})) << "grey sets every channel";
   EXPECT_EQ(f.State().ThresholdHigh, (TRGB{180, 180, 180}));
   f.reject();
+}
+
+TEST_F(Previews, FftZoneIsClearedFromTheWholeImageOnOk) {
+  // Vertical stripes two pixels apart: all their energy sits in the spectrum's
+  // leftmost column, which the zone below covers.
+  TVexa w;
+  TBitmap b(64, 64, pf24bit);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) b.SetPixel(x, y, x % 2 ? CreateRGB(220, 220, 220) : CreateRGB(40, 40, 40));
+  w.Bitmap() = b;
+  auto ripple = [](const TBitmap& bmp) {
+    double sum = 0;
+    for (int y = 0; y < bmp.Height(); ++y)
+      for (int x = 0; x + 1 < bmp.Width(); ++x) sum += std::abs(bmp.GetPixel(x, y).g - bmp.GetPixel(x + 1, y).g);
+    return sum / (bmp.Height() * (bmp.Width() - 1));
+  };
+  WhenShown(w.Proc(), [](TfPreviews& f) {
+    auto* spectrum = f.findChild<TVexaView*>("fftView");
+    ASSERT_NE(spectrum, nullptr);
+    ASSERT_GT(spectrum->Bitmap().Width(), 0) << "the spectrum is shown";
+    spectrum->VXSelectBitmap(0, 0, 8, spectrum->Bitmap().Height() - 1, vxspReplace);
+    Press(f, "ok");
+  });
+  ASSERT_TRUE(w.DoPreviews(VXPE(peFFT)));
+  EXPECT_GT(ripple(b), 150);
+  EXPECT_LT(ripple(w.Bitmap()), 30);
 }
 
 }  // namespace

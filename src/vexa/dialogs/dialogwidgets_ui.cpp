@@ -3,10 +3,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPixmap>
 #include <QSlider>
 #include <algorithm>
+
+#include "vexa/view/resources_ui.h"
 
 namespace vexa {
 
@@ -24,31 +24,8 @@ void VXApplyPreviewFont(QWidget& form, const TFont& font) {
 }
 
 QIcon VXGlyph(TVXGlyph glyph) {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setPen(Qt::black);
-  switch (glyph) {
-    case glPlay: {
-      const QPoint tri[] = {{4, 2}, {13, 8}, {4, 14}};
-      p.setBrush(QColor(0, 128, 0));
-      p.drawPolygon(tri, 3);
-      break;
-    }
-    case glStop:
-      p.setBrush(QColor(192, 0, 0));
-      p.drawRect(3, 3, 10, 10);
-      break;
-    case glPreview:
-      // A magnifier: lens and handle.
-      p.setRenderHint(QPainter::Antialiasing);
-      p.setBrush(QColor(200, 230, 255));
-      p.drawEllipse(QRectF(1.5, 1.5, 9, 9));
-      p.setPen(QPen(Qt::black, 2.5));
-      p.drawLine(QPointF(9.5, 9.5), QPointF(14, 14));
-      break;
-  }
-  return QIcon(pm);
+  static const char* const names[] = {"IDB_PLAY", "IDB_PREVIEW", "IDB_STOP"};
+  return QIcon(VXResourceBitmap(names[glyph]));
 }
 
 TVXTrackEdit::TVXTrackEdit(const QString& caption, int min, int max, QWidget* parent, int fallback)

@@ -1,5 +1,6 @@
 // Pieces the preview dialogs share: the track bar with its mirrored edit, the
-// button glyphs (drawn here, in code), the dialog font and the translated words.
+// button glyphs (the library's named button bitmaps), the dialog font and the
+// translated words.
 #pragma once
 
 #include <QIcon>
@@ -22,7 +23,7 @@ QString VXWord(TMsgLanguageWords word, TMsgLanguage language);
 /// platform's, so that a form nobody configured looks like the desktop.
 void VXApplyPreviewFont(QWidget& form, const TFont& font);
 
-/// The three button glyphs of the dialogs, drawn in code at 16 x 16.
+/// The three button glyphs of the dialogs: IDB_PLAY, IDB_PREVIEW, IDB_STOP.
 enum TVXGlyph { glPlay, glPreview, glStop };
 QIcon VXGlyph(TVXGlyph glyph);
 
