@@ -3,6 +3,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSlider>
 #include <algorithm>
 
@@ -26,6 +28,32 @@ void VXApplyPreviewFont(QWidget& form, const TFont& font) {
 QIcon VXGlyph(TVXGlyph glyph) {
   static const char* const names[] = {"IDB_PLAY", "IDB_PREVIEW", "IDB_STOP"};
   return QIcon(VXResourceBitmap(names[glyph]));
+}
+
+TVXPreviewButtons VXPreviewButtons(QWidget* parent, QPushButton* extra) {
+  TVXPreviewButtons b;
+  b.Row = new QHBoxLayout;
+  b.Lock = new QPushButton(parent);
+  b.Lock->setObjectName("lockPreview");
+  b.Lock->setCheckable(true);
+  b.Preview = new QPushButton(VXGlyph(glPreview), QString(), parent);
+  b.Preview->setObjectName("preview");
+  b.Progress = new QProgressBar(parent);
+  b.Progress->setRange(0, 100);
+  b.Progress->setValue(0);
+  b.Progress->setTextVisible(false);
+  b.Ok = new QPushButton(parent);
+  b.Ok->setObjectName("ok");
+  b.Ok->setDefault(true);
+  b.Cancel = new QPushButton(parent);
+  b.Cancel->setObjectName("cancel");
+  b.Row->addWidget(b.Lock);
+  b.Row->addWidget(b.Preview);
+  if (extra) b.Row->addWidget(extra);
+  b.Row->addWidget(b.Progress, 1);
+  b.Row->addWidget(b.Ok);
+  b.Row->addWidget(b.Cancel);
+  return b;
 }
 
 TVXTrackEdit::TVXTrackEdit(const QString& caption, int min, int max, QWidget* parent, int fallback)

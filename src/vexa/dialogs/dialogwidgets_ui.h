@@ -10,8 +10,11 @@
 #include "vexa/core/drawstyles.h"
 #include "vexa/core/messages.h"
 
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QPushButton;
 class QSlider;
 
 namespace vexa {
@@ -26,6 +29,15 @@ void VXApplyPreviewFont(QWidget& form, const TFont& font);
 /// The three button glyphs of the dialogs: IDB_PLAY, IDB_PREVIEW, IDB_STOP.
 enum TVXGlyph { glPlay, glPreview, glStop };
 QIcon VXGlyph(TVXGlyph glyph);
+
+/// The row under both preview dialogs: the lock-preview toggle ("lockPreview"),
+/// "preview", an optional extra button, the progress bar, "ok" (default) and "cancel".
+struct TVXPreviewButtons {
+  QHBoxLayout* Row;
+  QPushButton *Lock, *Preview, *Ok, *Cancel;
+  QProgressBar* Progress;
+};
+TVXPreviewButtons VXPreviewButtons(QWidget* parent, QPushButton* extra = nullptr);
 
 /// A caption, a track bar and an edit that mirror each other. An edit that does
 /// not parse reads as `fallback` (0 unless told); values are clamped to the range.

@@ -103,26 +103,10 @@ TfIOPreviews::TfIOPreviews(QWidget* parent) : QDialog(parent) {
   }
   root->addWidget(FPages);
 
-  auto* buttons = new QHBoxLayout;
-  FLock = new QPushButton(this);
-  FLock->setObjectName("lockPreview");
-  FLock->setCheckable(true);
-  FPreview = new QPushButton(VXGlyph(glPreview), QString(), this);
-  FPreview->setObjectName("preview");
-  FProgress = new QProgressBar(this);
-  FProgress->setRange(0, 100);
-  FProgress->setTextVisible(false);
-  FOk = new QPushButton(this);
-  FOk->setObjectName("ok");
-  FOk->setDefault(true);
-  FCancel = new QPushButton(this);
-  FCancel->setObjectName("cancel");
-  buttons->addWidget(FLock);
-  buttons->addWidget(FPreview);
-  buttons->addWidget(FProgress, 1);
-  buttons->addWidget(FOk);
-  buttons->addWidget(FCancel);
-  root->addLayout(buttons);
+  const TVXPreviewButtons buttons = VXPreviewButtons(this);
+  FLock = buttons.Lock, FPreview = buttons.Preview, FOk = buttons.Ok, FCancel = buttons.Cancel;
+  FProgress = buttons.Progress;
+  root->addLayout(buttons.Row);
 
   connect(FPages, &QTabWidget::currentChanged, this, [this] { PageChanged(); });
   connect(FLock, &QPushButton::toggled, this, [this](bool on) {

@@ -35,6 +35,10 @@ struct TVXPreviewSetup {
   TVXPreviewEvent OnShow;
 };
 
+/// The setup of a component's dialog; `lockPreview` is its "default lock preview" option.
+TVXPreviewSetup VXPreviewSetup(TComponent* sender, TMsgLanguage language, const TFont& font, bool lockPreview,
+                               const TProgressEvent& onProgress, const TVXPreviewEvent& onShow = {});
+
 class TVXPreviewService {
  public:
   virtual ~TVXPreviewService() = default;

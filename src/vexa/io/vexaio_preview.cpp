@@ -8,13 +8,9 @@ bool TVexaIO::DoPreviews(TPreviewParams pages) {
   PrepareSave();
   bool ok = false;
   if (TVXPreviewService* service = VXPreviewService()) {
-    TVXPreviewSetup setup;
-    setup.Sender = this;
-    setup.Language = MsgLanguage;
-    setup.Font = PreviewFont;
-    setup.LockPreview = (PreviewsParams & (1u << ioppDefaultLockPreview)) != 0;
-    setup.OnProgress = OnProgress;
-    setup.OnShow = OnIOPreview;
+    const TVXPreviewSetup setup = VXPreviewSetup(this, MsgLanguage, PreviewFont,
+                                                 (PreviewsParams & (1u << ioppDefaultLockPreview)) != 0, OnProgress,
+                                                 OnIOPreview);
     ok = service->IOPreviews(setup, *FBitmap, Params, pages);
   }
   Update();

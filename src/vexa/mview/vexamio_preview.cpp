@@ -13,12 +13,8 @@ bool TVexaMIO::DoPreviews(int idx, TPreviewParams pages) {
     // The grid may keep its images compressed or on disk: work on our own copy.
     TBitmap image(*bmp);
     if (image.PixelFormat() != pf24bit && image.PixelFormat() != pf1bit) image.SetPixelFormat(pf24bit);
-    TVXPreviewSetup setup;
-    setup.Sender = this;
-    setup.Language = MsgLanguage;
-    setup.Font = PreviewFont;
-    setup.LockPreview = (PreviewsParams & (1u << ioppDefaultLockPreview)) != 0;
-    setup.OnProgress = OnProgress;
+    const TVXPreviewSetup setup = VXPreviewSetup(this, MsgLanguage, PreviewFont,
+                                                 (PreviewsParams & (1u << ioppDefaultLockPreview)) != 0, OnProgress);
     ok = service->IOPreviews(setup, image, *GetParams(idx), pages);
   }
   FGrid->ReleaseBitmap(idx);

@@ -25,13 +25,9 @@ bool TVexaProc::DoPreviews(TPreviewEffects effects) {
   // The polygon may go away while the dialog runs (the view is live); keep a copy.
   const std::vector<TPoint> polygon(poly, poly + n);
 
-  TVXPreviewSetup setup;
-  setup.Sender = this;
-  setup.Language = MsgLanguage;
-  setup.Font = PreviewFont;
-  setup.LockPreview = (PreviewsParams & (1u << prppDefaultLockPreview)) != 0;
-  setup.OnProgress = OnProgress;
-  setup.OnShow = OnPreview;
+  const TVXPreviewSetup setup = VXPreviewSetup(this, MsgLanguage, PreviewFont,
+                                               (PreviewsParams & (1u << prppDefaultLockPreview)) != 0, OnProgress,
+                                               OnPreview);
   if (!service->ProcPreviews(setup, image, effects)) return false;
 
   if (AutoUndo) SaveUndo();
