@@ -119,6 +119,7 @@ class TVXFilePreviewPanel : public QWidget {
   QProgressBar* FProgress;
 };
 
+/// The open dialog with the preview panel; its filter is built from the format registry.
 class TOpenVexaDialog : public TVXCommonDialog {
  public:
   explicit TOpenVexaDialog(TComponent* owner = nullptr);
@@ -157,6 +158,8 @@ class TOpenVexaDialog : public TVXCommonDialog {
 enum TVXSaveDlgOptItem : uint8_t { sdShowPreview, sdShowAdvanced };
 using TVXSaveDlgOpt = unsigned;
 
+/// The save dialog: the preview panel, "Advanced..." for the attached I/O component
+/// and its parameters restored on cancel.
 class TSaveVexaDialog : public TOpenVexaDialog {
  public:
   explicit TSaveVexaDialog(TComponent* owner = nullptr);

@@ -31,6 +31,7 @@ namespace vexa {
 class TVexa;
 class TVXTrackEdit;
 
+/// The save-parameters dialog (see above).
 class TfIOPreviews : public QDialog, public TComponent {
   Q_OBJECT
 

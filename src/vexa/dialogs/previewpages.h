@@ -30,6 +30,7 @@ bool VXPreviewPageVisible(TPreviewEffects set, TPreviewEffectsItems page);
 /// Equalization channels, bit per channel.
 enum TVXEqChannel : uint8_t { eqRed, eqGreen, eqBlue, eqGray };
 
+/// The values of every page of the processing preview dialog.
 struct TVXPreviewState {
   int Contrast = 0, Brightness = 0;
   /// The source's mean levels, measured when the page is reset.

@@ -37,6 +37,7 @@ class THSVBox;
 class THistogramBox;
 class TRulerBox;
 
+/// The processing preview dialog (see above).
 class TfPreviews : public QDialog, public TComponent {
   Q_OBJECT
 

@@ -39,6 +39,7 @@ struct TVXPreviewSetup {
 TVXPreviewSetup VXPreviewSetup(TComponent* sender, TMsgLanguage language, const TFont& font, bool lockPreview,
                                const TProgressEvent& onProgress, const TVXPreviewEvent& onShow = {});
 
+/// What the Qt layer provides: the two preview dialogs.
 class TVXPreviewService {
  public:
   virtual ~TVXPreviewService() = default;
