@@ -48,6 +48,9 @@ struct TVXAviOptions {
   /// Empty: ask through gVXAviOptionsDialog (or take the default encoder when none is set).
   std::string Encoder;
   int Quality = 90;
+  /// A 16-bit PCM audio track beside the video when both are set (WriteAudio fills it).
+  int AudioSampleRate = 0;
+  int AudioChannels = 0;
   friend bool operator==(const TVXAviOptions&, const TVXAviOptions&) = default;
 };
 
@@ -105,6 +108,8 @@ class TVXAviWriter {
                             const TVXAviOptions& options);
   /// Encodes one frame of the created size (pf1bit and pf24bit).
   bool WriteFrame(const TBitmap& bmp);
+  /// Appends interleaved signed 16-bit samples (frames x channels) to the audio track.
+  bool WriteAudio(const int16_t* samples, int frames);
   /// Flushes the encoder and writes the index; the file is complete afterwards.
   bool Finish();
   const std::string& Error() const { return FError; }
