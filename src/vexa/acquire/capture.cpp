@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -597,6 +598,13 @@ void TVXCaptureService::Run() {
 
 bool TVXCaptureService::SetCaptureFile(const std::string& fileName) {
   if (fileName.empty()) return false;
+  // The file must be creatable now, so a bad name is reported before recording starts.
+  std::FILE* f = std::fopen(fileName.c_str(), "ab");
+  if (!f) {
+    SetError(fileName + ": cannot be created");
+    return false;
+  }
+  std::fclose(f);
   FCaptureFile = fileName;
   return true;
 }
