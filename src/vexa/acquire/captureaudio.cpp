@@ -23,7 +23,13 @@ struct TVXAudioInput::Impl {
 TVXAudioInput::TVXAudioInput() = default;
 TVXAudioInput::~TVXAudioInput() = default;
 
+namespace {
+// ALSA prints its configuration errors on stderr; the failure is reported through why.
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
+
 bool TVXAudioInput::Open(std::string& why) {
+  snd_lib_error_set_handler(Quiet);
   auto m = std::make_unique<Impl>();
   int rc = snd_pcm_open(&m->Pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
   if (rc < 0) {
