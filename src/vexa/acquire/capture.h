@@ -240,6 +240,8 @@ class TVXCaptureService {
   const std::string& AudioNote() const { return FAudioNote; }
   /// Frames the device delivered that preview or recording skipped (the newest wins).
   uint64_t DroppedFrames() const { return FDropped; }
+  /// Frames handed to the callback since connecting.
+  uint64_t DeliveredFrames() const { return FNumber; }
   std::string Error() const;
 
  private:
@@ -268,7 +270,7 @@ class TVXCaptureService {
   bool FRecordedAudio = false;
   std::string FAudioNote;
   std::atomic<uint64_t> FDropped{0};
-  uint64_t FNumber = 0;
+  std::atomic<uint64_t> FNumber{0};
   mutable std::mutex FErrorLock;
   std::string FError;
   std::unique_ptr<TVXAudioInput> FAudio;
