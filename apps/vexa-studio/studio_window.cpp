@@ -14,6 +14,8 @@
 
 using namespace vexa;
 
+void StudioShowVideo(StudioWindow& studio);  // studio_video.cpp
+
 namespace {
 // The view's look for every new image: what a GIF or a previous file set does not carry over.
 constexpr TVXBackgroundStyle kBackgroundStyle = vxbsChessboard;
@@ -108,6 +110,7 @@ void StudioWindow::BuildMenus() {
   BuildVectorMenu();
   BuildFramesMenu();
   // Menus of further areas go here, each built in its own file.
+  ViewMenu()->addAction("&Video...", this, [this] { StudioShowVideo(*this); });
   UpdateActions();
 }
 

@@ -338,9 +338,24 @@ bool TVXFrameDecoder::Impl::DecodeJpeg(const uint8_t* data, size_t size, TBitmap
   const int w = Frame->width, h = Frame->height;
   bool ok = w > 0 && h > 0 && VXCheckBitmapSize(w, h, 24);
   if (ok) {
-    Sws = sws_getCachedContext(Sws, w, h, static_cast<AVPixelFormat>(Frame->format), w, h, AV_PIX_FMT_BGR24,
-                               SWS_BILINEAR, nullptr, nullptr, nullptr);
+    // JPEG's full-range formats under their plain names, with the range said
+    // separately (swscale warns about the old names).
+    AVPixelFormat fmt = static_cast<AVPixelFormat>(Frame->format);
+    bool full = Frame->color_range == AVCOL_RANGE_JPEG;
+    switch (fmt) {
+      case AV_PIX_FMT_YUVJ420P: fmt = AV_PIX_FMT_YUV420P, full = true; break;
+      case AV_PIX_FMT_YUVJ422P: fmt = AV_PIX_FMT_YUV422P, full = true; break;
+      case AV_PIX_FMT_YUVJ444P: fmt = AV_PIX_FMT_YUV444P, full = true; break;
+      case AV_PIX_FMT_YUVJ440P: fmt = AV_PIX_FMT_YUV440P, full = true; break;
+      case AV_PIX_FMT_YUVJ411P: fmt = AV_PIX_FMT_YUV411P, full = true; break;
+      default: break;
+    }
+    Sws = sws_getCachedContext(Sws, w, h, fmt, w, h, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
     ok = Sws != nullptr;
+    if (ok) {
+      const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
+      sws_setColorspaceDetails(Sws, coefs, full ? 1 : 0, coefs, 1, 0, 1 << 16, 1 << 16);
+    }
   }
   if (ok) {
     bmp.Allocate(w, h, pf24bit);
@@ -569,7 +584,7 @@ void TVXCaptureService::StopThread() {
 
 void TVXCaptureService::Run() {
   std::vector<uint8_t> data;
-  int64_t lastShown = 0;
+  int64_t nextDue = 0;
   while (FRun) {
     bool got;
     std::vector<uint8_t> format;
@@ -581,14 +596,17 @@ void TVXCaptureService::Run() {
     if (!got) continue;
     const int64_t now = NowUs();
     if (FRecording) RecordFrame(data);
-    // Preview takes a frame once the rate's interval has (nearly) passed, so a
-    // device at 30 fps with a 33 ms rate shows every frame.
+    // Preview keeps the rate on average: each frame is due one interval after the
+    // last due time (a quarter early is fine), so a 30 fps device previewed every
+    // 33 ms shows every frame and one previewed every 60 ms shows 16.7 a second.
     const int64_t interval = static_cast<int64_t>(FPreviewRate) * 1000;
-    if (!FPreview || now - lastShown < interval - interval / 8) {
-      if (FPreview) ++FDropped;
+    if (!FPreview) continue;
+    if (nextDue == 0 || now - nextDue > interval) nextDue = now;
+    if (now < nextDue - interval / 4) {
+      ++FDropped;
       continue;
     }
-    lastShown = now;
+    nextDue += interval;
     if (!FCallbackOn) continue;
     TVXCaptureFrame frame{&format, data.data(), data.size(), FNumber++};
     std::lock_guard<std::mutex> lock(FCallbackLock);
