@@ -248,9 +248,12 @@ class TestPatternDevice : public TVXCaptureDevice {
     FBrightness = value;
     return true;
   }
+  // The pattern's clock runs from the first start, so numbers keep rising across
+  // pauses (a grab between two previews included).
   bool Start() override {
-    FStartUs = NowUs();
-    FNext = 0;
+    const int64_t now = NowUs();
+    if (FStartUs == 0) FStartUs = now;
+    FNext = static_cast<uint64_t>((now - FStartUs) / FIntervalUs);
     return true;
   }
   void Stop() override {}
@@ -394,8 +397,8 @@ bool TVXFrameDecoder::Decode(const uint8_t* format, size_t formatSize, const uin
                              TBitmap& bmp) {
   TVXBitmapInfoHeader h;
   bool ok = VXReadBitmapInfo(format, formatSize, h) && data;
-  const int w = h.Width, ht = h.Height < 0 ? -h.Height : h.Height;
-  ok = ok && w > 0 && ht > 0 && h.Height != INT32_MIN;
+  const int w = h.Width, ht = h.Rows();
+  ok = ok && w > 0 && ht > 0;
   if (ok && h.Compression == kVXFourCC_MJPG) {
     ok = FImpl->DecodeJpeg(data, dataSize, bmp);
   } else if (ok && h.Compression == kVXFourCC_YUY2) {
@@ -633,19 +636,10 @@ bool TVXCaptureService::StartSequence() {
     SetError("no capture file");
     return false;
   }
-  TBitmap probe;
-  std::vector<uint8_t> format = GetVideoFormat();
+  const std::vector<uint8_t> format = GetVideoFormat();
   TVXBitmapInfoHeader h;
   VXReadBitmapInfo(format.data(), format.size(), h);
-  int w = h.Width, ht = h.Height < 0 ? -h.Height : h.Height;
-  // Compressed formats may not announce their size: one frame tells.
-  if (h.Compression != kVXBI_RGB) {
-    std::vector<uint8_t> first;
-    if (GrabFrame(first) && FRecordDecoder.Decode(format.data(), format.size(), first.data(), first.size(), probe)) {
-      w = probe.Width();
-      ht = probe.Height();
-    }
-  }
+  const int w = h.Width, ht = h.Rows();
   TVXAviOptions opts = FParms.Compression;
   if (opts.Encoder.empty()) opts.Encoder = "mjpeg";
   FRecordedAudio = false;
@@ -675,6 +669,8 @@ bool TVXCaptureService::StartSequence() {
     FWriter = std::move(writer);
     FAudio = std::move(audio);
     FRecordFrame = TBitmap();
+    FRecordWidth = w;
+    FRecordHeight = ht;
     FRecordedFrames = 0;
     FRecordStartUs = 0;
   }
@@ -706,7 +702,10 @@ void TVXCaptureService::RecordFrame(const std::vector<uint8_t>& data) {
   while (FRecordedFrames < slots) {
     if (!decoded) {
       TBitmap frame;
-      if (!FRecordDecoder.Decode(FFormat.data(), FFormat.size(), data.data(), data.size(), frame)) break;
+      // A damaged frame, or one of another size, leaves its slot to the next one.
+      if (!FRecordDecoder.Decode(FFormat.data(), FFormat.size(), data.data(), data.size(), frame) ||
+          frame.Width() != FRecordWidth || frame.Height() != FRecordHeight)
+        break;
       if (frame.PixelFormat() != pf24bit) frame.SetPixelFormat(pf24bit);
       FRecordFrame = std::move(frame);
       decoded = true;

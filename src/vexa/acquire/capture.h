@@ -58,6 +58,8 @@ struct TVXBitmapInfoHeader {
   uint32_t SizeImage = 0;  ///< bytes of one frame (the largest, for compressed data)
   int32_t XPelsPerMeter = 0, YPelsPerMeter = 0;
   uint32_t ClrUsed = 0, ClrImportant = 0;
+  /// Rows, whichever way they run (0 for the height that has no positive counterpart).
+  int Rows() const { return Height == INT32_MIN ? 0 : Height < 0 ? -Height : Height; }
 };
 
 /// Reads the header of a block; false when the block is shorter than one.
@@ -265,6 +267,7 @@ class TVXCaptureService {
   std::unique_ptr<TVXAviWriter> FWriter;
   TVXFrameDecoder FRecordDecoder;
   TBitmap FRecordFrame;
+  int FRecordWidth = 0, FRecordHeight = 0;
   int64_t FRecordStartUs = 0;
   std::atomic<int> FRecordedFrames{0};
   bool FRecordedAudio = false;

@@ -387,7 +387,7 @@ TRect TVexaVideoView::GetVideoSize() {
   FillBitmapInfo();
   TVXBitmapInfoHeader h;
   VXReadBitmapInfo(FFormat.data(), FFormat.size(), h);
-  return {0, 0, h.Width - 1, std::abs(h.Height) - 1};
+  return {0, 0, std::max(h.Width, 0) - 1, h.Rows() - 1};
 }
 
 // --- recording -------------------------------------------------------------------
