@@ -145,6 +145,7 @@ TEST(FrameDecoder, RefusesWhatTheBlockCannotDescribe) {
   const Case cases[] = {
       {"block shorter than a header", std::vector<uint8_t>(39, 0), data.size()},
       {"zero width", Block(0, 4, 24, kVXBI_RGB), data.size()},
+      {"height without a positive counterpart", Block(8, INT32_MIN, 16, kVXFourCC_YUY2), data.size()},
       {"width beyond the bitmap limit", Block(1 << 30, 1 << 30, 24, kVXBI_RGB), data.size()},
       {"truncated DIB", Block(64, 64, 24, kVXBI_RGB), data.size()},
       {"16-bit DIB", Block(8, 8, 16, kVXBI_RGB), data.size()},

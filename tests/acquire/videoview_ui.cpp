@@ -84,6 +84,9 @@ TEST_F(VideoView, ScrollBarsAreStoredWhileVideoShowsAndAppliedAfter) {
 TEST_F(VideoView, SelectIsIgnoredWhileLiveAndWorksOnTheFrozenFrame) {
   GoLive();
   View->Select(10, 10, 60, 50);
+  View->AddSelPoint(5, 5);
+  View->AddSelPoint(40, 5);
+  View->AddSelPoint(40, 40);
   EXPECT_FALSE(View->SelectionExists());
   View->Freeze();
   View->Select(10, 10, 60, 50);

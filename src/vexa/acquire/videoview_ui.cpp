@@ -173,6 +173,11 @@ void TVexaVideoView::Select(int x1, int y1, int x2, int y2, TVXSelOp op) {
   TVexaView::Select(x1, y1, x2, y2, op);
 }
 
+void TVexaVideoView::AddSelPoint(int x, int y) {
+  if (FShowVideo && !FFrozen) return;
+  TVexaView::AddSelPoint(x, y);
+}
+
 // --- frames ------------------------------------------------------------------
 
 // Capture thread: copy the frame and wake the UI thread once per batch.

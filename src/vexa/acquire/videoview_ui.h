@@ -139,7 +139,9 @@ class TVexaVideoView : public TVexaView {
   TVXCaptureService& CaptureService() { return *FCapture; }
 
   void DoJob(TVXJob job, int per);
+  /// Selections only while frozen or while video is not shown; ignored otherwise.
   void Select(int x1, int y1, int x2, int y2, TVXSelOp op = vxspReplace) override;
+  void AddSelPoint(int x, int y) override;
 
  protected:
   void paintEvent(QPaintEvent* e) override;
