@@ -317,26 +317,16 @@ void TVexaVideoView::GetCaps(TVXCaptureCaps& caps) {
   if (!was) DriverDisconnect();
 }
 
-bool TVexaVideoView::GetHasDlgVideoSource() {
+TVXCaptureCaps TVexaVideoView::QueryCaps() {
   TVXCaptureCaps c;
   GetCaps(c);
-  return c.HasDlgVideoSource;
+  return c;
 }
-bool TVexaVideoView::GetHasDlgVideoFormat() {
-  TVXCaptureCaps c;
-  GetCaps(c);
-  return c.HasDlgVideoFormat;
-}
-bool TVexaVideoView::GetHasDlgVideoDisplay() {
-  TVXCaptureCaps c;
-  GetCaps(c);
-  return c.HasDlgVideoDisplay;
-}
-bool TVexaVideoView::GetHasOverlay() {
-  TVXCaptureCaps c;
-  GetCaps(c);
-  return c.HasOverlay;
-}
+
+bool TVexaVideoView::GetHasDlgVideoSource() { return QueryCaps().HasDlgVideoSource; }
+bool TVexaVideoView::GetHasDlgVideoFormat() { return QueryCaps().HasDlgVideoFormat; }
+bool TVexaVideoView::GetHasDlgVideoDisplay() { return QueryCaps().HasDlgVideoDisplay; }
+bool TVexaVideoView::GetHasOverlay() { return QueryCaps().HasOverlay; }
 
 template <class F>
 bool TVexaVideoView::WithDriver(F&& dialog) {

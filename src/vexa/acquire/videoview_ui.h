@@ -158,6 +158,7 @@ class TVexaVideoView : public TVexaView {
   void QueueFrame(const TVXCaptureFrame& frame);
   void TakeFrames();
   void DeliverFrame(const std::vector<uint8_t>& format, const uint8_t* data, size_t size, bool show);
+  TVXCaptureCaps QueryCaps();
   bool LiveShown() const { return FShowVideo && FConnected && !FFrozen; }
   /// Runs a settings dialog with the driver connected for it; false without a driver.
   template <class F>
