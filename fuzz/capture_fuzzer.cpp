@@ -11,10 +11,6 @@
 #include "vexa/acquire/capture.h"
 #include "vexa/acquire/v4l2format.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 namespace {
 uint32_t Take32(const uint8_t*& p) {
   uint32_t v;
@@ -27,7 +23,6 @@ uint32_t Take32(const uint8_t*& p) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // 64 MB of pixels keeps a frame under the fuzzer's 2 GB budget.
   vexa::VXSetMaxBitmapBytes(64u << 20);
-  av_log_set_level(AV_LOG_QUIET);
   if (size < 17) return 0;
   static vexa::TVXFrameDecoder decoder;  // kept, as the view keeps its decoder between frames
   vexa::TBitmap bmp;

@@ -2,11 +2,16 @@
 // AVI module (vexa/acquire/avi.cpp) on first use.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "vexa/acquire/avibackend.h"
+
+#ifndef VEXA_NO_ALSA
+#include <alsa/asoundlib.h>
+#endif
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -246,8 +251,9 @@ class Encoder final : public TEncoder {
     }
   }
   TCreateResult Create(const char* fileName, int width, int height, int framesPerSecond, const char* encoder,
-                       int quality, std::string& error);
+                       int quality, int audioRate, int audioChannels, std::string& error);
   bool Write(const uint8_t* top, ptrdiff_t stride, std::string& error) override;
+  bool WriteAudio(const int16_t* samples, int frames, std::string& error) override;
   bool Finish(std::string& error) override;
 
  private:
@@ -255,6 +261,9 @@ class Encoder final : public TEncoder {
   AVFormatContext* Fmt = nullptr;
   AVCodecContext* Enc = nullptr;
   AVStream* Stream = nullptr;
+  AVStream* Audio = nullptr;
+  int AudioChannels = 0, AudioRate = 0;
+  int64_t AudioPts = 0;
   SwsContext* Sws = nullptr;
   AVFrame* Frame = nullptr;
   AVPacket* Packet = nullptr;
@@ -263,7 +272,7 @@ class Encoder final : public TEncoder {
 };
 
 TCreateResult Encoder::Create(const char* fileName, int width, int height, int framesPerSecond, const char* name,
-                              int quality, std::string& error) {
+                              int quality, int audioRate, int audioChannels, std::string& error) {
   auto fail = [&](TCreateResult r, const std::string& why) {
     error = why;
     return r;
@@ -295,6 +304,22 @@ TCreateResult Encoder::Create(const char* fileName, int width, int height, int f
   if (avcodec_parameters_from_context(Stream->codecpar, Enc) < 0) return fail(crFailed, "encoder parameters");
   Stream->time_base = Enc->time_base;
   Stream->avg_frame_rate = Enc->framerate;
+  if (audioRate > 0 && audioChannels > 0) {
+    // PCM needs no encoder: packets carry the samples as they are.
+    if (!(Audio = avformat_new_stream(Fmt, nullptr))) return fail(crFailed, "out of memory");
+    AVCodecParameters* a = Audio->codecpar;
+    a->codec_type = AVMEDIA_TYPE_AUDIO;
+    a->codec_id = AV_CODEC_ID_PCM_S16LE;
+    a->sample_rate = audioRate;
+    av_channel_layout_default(&a->ch_layout, audioChannels);
+    a->bits_per_coded_sample = 16;
+    a->block_align = 2 * audioChannels;
+    a->bit_rate = int64_t{16} * audioChannels * audioRate;
+    a->format = AV_SAMPLE_FMT_S16;
+    Audio->time_base = AVRational{1, audioRate};
+    AudioChannels = audioChannels;
+    AudioRate = audioRate;
+  }
   if ((rc = avio_open(&Fmt->pb, fileName, AVIO_FLAG_WRITE)) < 0)
     return fail(crCannotCreate, std::string("cannot create ") + fileName + ": " + AvError(rc));
   if ((rc = avformat_write_header(Fmt, nullptr)) < 0) return fail(crFailed, "cannot write the header: " + AvError(rc));
@@ -348,6 +373,27 @@ bool Encoder::Write(const uint8_t* top, ptrdiff_t stride, std::string& error) {
   return Drain(false, error);
 }
 
+bool Encoder::WriteAudio(const int16_t* samples, int frames, std::string& error) {
+  if (!Audio || frames <= 0) return false;
+  AVPacket* pkt = av_packet_alloc();
+  const int bytes = frames * 2 * AudioChannels;
+  bool ok = pkt && av_new_packet(pkt, bytes) == 0;
+  if (ok) {
+    std::memcpy(pkt->data, samples, static_cast<size_t>(bytes));
+    pkt->pts = pkt->dts = AudioPts;
+    pkt->duration = frames;
+    pkt->stream_index = Audio->index;
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    av_packet_rescale_ts(pkt, AVRational{1, AudioRate}, Audio->time_base);
+    AudioPts += frames;
+    const int rc = av_interleaved_write_frame(Fmt, pkt);
+    if (rc < 0) error = "writing audio failed: " + AvError(rc);
+    ok = rc >= 0;
+  }
+  av_packet_free(&pkt);
+  return ok;
+}
+
 bool Encoder::Finish(std::string& error) {
   bool ok = avcodec_send_frame(Enc, nullptr) >= 0 && Drain(true, error);
   ok = av_write_trailer(Fmt) >= 0 && ok;
@@ -356,13 +402,67 @@ bool Encoder::Finish(std::string& error) {
 }
 
 TEncoder* CreateEncoder(const char* fileName, int width, int height, int framesPerSecond, const char* encoder,
-                        int quality, TCreateResult& result, std::string& error) {
+                        int quality, int audioRate, int audioChannels, TCreateResult& result, std::string& error) {
   auto e = std::make_unique<Encoder>();
-  result = e->Create(fileName, width, height, framesPerSecond, encoder, quality, error);
+  result = e->Create(fileName, width, height, framesPerSecond, encoder, quality, audioRate, audioChannels, error);
   return result == crOK ? e.release() : nullptr;
 }
 
-const TBackend kBackend = {kBackendVersion, HasEncoder, OpenDecoder, CreateEncoder};
+// ---------------------------------------------------------------------------
+// Sound input: ALSA's default device (which reaches PulseAudio through its plug-in).
+
+#ifndef VEXA_NO_ALSA
+
+// ALSA prints its configuration errors on stderr; the failure is reported through error.
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+
+class AlsaInput final : public TAudioInput {
+ public:
+  explicit AlsaInput(snd_pcm_t* pcm, int channels) : Pcm(pcm), Channels(channels) {}
+  ~AlsaInput() override { snd_pcm_close(Pcm); }
+  int Read(int16_t* samples, int maxFrames) override {
+    for (;;) {
+      const snd_pcm_sframes_t n = snd_pcm_readi(Pcm, samples, static_cast<snd_pcm_uframes_t>(maxFrames));
+      if (n >= 0) return static_cast<int>(n);
+      if (n == -EAGAIN) return 0;
+      // An overrun loses samples but the recording goes on.
+      if (snd_pcm_recover(Pcm, static_cast<int>(n), 1) < 0) return 0;
+    }
+  }
+
+ private:
+  snd_pcm_t* Pcm;
+  int Channels;
+};
+
+TAudioInput* OpenAudioInput(int rate, int channels, std::string& error) {
+  snd_lib_error_set_handler(Quiet);
+  snd_pcm_t* pcm = nullptr;
+  int rc = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (rc < 0) {
+    error = std::string("no audio input: ") + snd_strerror(rc);
+    return nullptr;
+  }
+  rc = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(channels),
+                          static_cast<unsigned>(rate), 1, 500000);
+  if (rc < 0 || (rc = snd_pcm_start(pcm)) < 0) {
+    error = std::string("the audio input refuses 16-bit PCM: ") + snd_strerror(rc);
+    snd_pcm_close(pcm);
+    return nullptr;
+  }
+  return new AlsaInput(pcm, channels);
+}
+
+#else
+
+TAudioInput* OpenAudioInput(int, int, std::string& error) {
+  error = "built without audio input support";
+  return nullptr;
+}
+
+#endif
+
+const TBackend kBackend = {kBackendVersion, HasEncoder, OpenDecoder, CreateEncoder, OpenAudioInput};
 
 }  // namespace
 }  // namespace vexa::avi

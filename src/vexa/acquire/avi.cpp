@@ -161,7 +161,8 @@ TVXAviCreateResult TVXAviWriter::Create(const std::string& fileName, int width, 
   const std::string name = options.Encoder.empty() ? kVXAviDefaultEncoder : options.Encoder;
   avi::TCreateResult r = avi::crFailed;
   avi::TEncoder* e =
-      l.Backend->CreateEncoder(fileName.c_str(), width, height, framesPerSecond, name.c_str(), options.Quality, r, FError);
+      l.Backend->CreateEncoder(fileName.c_str(), width, height, framesPerSecond, name.c_str(), options.Quality,
+                               options.AudioSampleRate, options.AudioChannels, r, FError);
   if (!e) return r == avi::crCannotCreate ? vxacCannotCreate : vxacFailed;
   FImpl = std::make_unique<Impl>();
   FImpl->Encoder.reset(e);
@@ -186,6 +187,42 @@ bool TVXAviWriter::WriteFrame(const TBitmap& bmp) {
   // Rows top-down: the bitmap's row 0 is its highest address, so walk backwards.
   const ptrdiff_t stride = m.Height == 1 ? src->RowLen() : -static_cast<ptrdiff_t>(src->RowLen());
   return m.Encoder->Write(src->ScanLine(0), stride, FError);
+}
+
+bool TVXAviWriter::WriteAudio(const int16_t* samples, int frames) {
+  if (!FImpl || FImpl->Finished) return false;
+  return FImpl->Encoder->WriteAudio(samples, frames, FError);
+}
+
+// ---------------------------------------------------------------------------
+// Sound input
+
+struct TVXAudioInput::Impl {
+  std::unique_ptr<avi::TAudioInput> Input;
+  std::vector<int16_t> Buffer;
+};
+
+TVXAudioInput::TVXAudioInput() = default;
+TVXAudioInput::~TVXAudioInput() = default;
+
+bool TVXAudioInput::Open(std::string& why) {
+  const TLoaded& l = Load();
+  if (!l.Backend) {
+    why = l.Why;
+    return false;
+  }
+  avi::TAudioInput* in = l.Backend->OpenAudioInput(FRate, FChannels, why);
+  if (!in) return false;
+  FImpl = std::make_unique<Impl>();
+  FImpl->Input.reset(in);
+  FImpl->Buffer.resize(static_cast<size_t>(FRate / 10) * static_cast<size_t>(FChannels));
+  return true;
+}
+
+void TVXAudioInput::Drain(TVXAviWriter& writer) {
+  if (!FImpl) return;
+  const int room = static_cast<int>(FImpl->Buffer.size()) / FChannels;
+  for (int n; (n = FImpl->Input->Read(FImpl->Buffer.data(), room)) > 0;) writer.WriteAudio(FImpl->Buffer.data(), n);
 }
 
 bool TVXAviWriter::Finish() {

@@ -120,4 +120,26 @@ class TVXAviWriter {
   std::string FError;
 };
 
+/// The default sound input (ALSA, reaching PulseAudio through its plug-in), read
+/// without blocking beside a recording; 16-bit stereo at 44100 Hz.
+class TVXAudioInput {
+ public:
+  TVXAudioInput();
+  ~TVXAudioInput();
+  TVXAudioInput(const TVXAudioInput&) = delete;
+  TVXAudioInput& operator=(const TVXAudioInput&) = delete;
+
+  /// Opens and starts the input; false with why set when there is none.
+  bool Open(std::string& why);
+  int SampleRate() const { return FRate; }
+  int Channels() const { return FChannels; }
+  /// Moves every sample captured so far into the writer's audio track.
+  void Drain(TVXAviWriter& writer);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> FImpl;
+  int FRate = 44100, FChannels = 2;
+};
+
 }  // namespace vexa

@@ -15,7 +15,7 @@
 namespace vexa::avi {
 
 /// Raised whenever this boundary changes, so a stale module is refused.
-inline constexpr int kBackendVersion = 1;
+inline constexpr int kBackendVersion = 2;
 
 /// One decoded frame: Height rows of Width BGR triplets, Stride bytes apart.
 struct TFrame {
@@ -42,7 +42,17 @@ class TEncoder {
   /// One frame of the created size, rows top-down from `top`, `stride` bytes apart
   /// (negative for bottom-up storage).
   virtual bool Write(const uint8_t* top, ptrdiff_t stride, std::string& error) = 0;
+  /// Interleaved signed 16-bit samples for the audio track (false without one).
+  virtual bool WriteAudio(const int16_t* samples, int frames, std::string& error) = 0;
   virtual bool Finish(std::string& error) = 0;
+};
+
+/// The default sound input, read without blocking.
+class TAudioInput {
+ public:
+  virtual ~TAudioInput() = default;
+  /// Up to maxFrames interleaved frames captured so far; 0 when none are waiting.
+  virtual int Read(int16_t* samples, int maxFrames) = 0;
 };
 
 /// Decides whether a frame of this size may be decoded (the bitmap size limit).
@@ -57,8 +67,12 @@ struct TBackend {
   /// the decoder. Null with `error` set when it is not a decodable AVI.
   TDecoder* (*OpenDecoder)(const char* url, const uint8_t* data, size_t size, uint64_t maxPixels,
                            const TSizeCheck& sizeOk, std::string& error);
+  /// audioRate and audioChannels both above 0 add a 16-bit PCM track.
   TEncoder* (*CreateEncoder)(const char* fileName, int width, int height, int framesPerSecond,
-                             const char* encoder, int quality, TCreateResult& result, std::string& error);
+                             const char* encoder, int quality, int audioRate, int audioChannels,
+                             TCreateResult& result, std::string& error);
+  /// Opens and starts the default capture input; null with `error` set when there is none.
+  TAudioInput* (*OpenAudioInput)(int rate, int channels, std::string& error);
 };
 
 }  // namespace vexa::avi

@@ -7,13 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
-
-#include "vexa/acquire/captureaudio.h"
+#include "vexa/codecs/jpeg.h"
+#include "vexa/core/streams.h"
+#include "vexa/io/ioparams.h"
 
 namespace vexa {
 
@@ -293,18 +289,10 @@ std::unique_ptr<TVXCaptureDevice> VXCreateTestPatternDevice(int framesPerSecond)
 // ---------------------------------------------------------------------------
 // Frame decoding
 
+// Motion JPEG goes through our JPEG codec: libjpeg-turbo fills in the standard
+// Huffman tables that camera frames leave out.
 struct TVXFrameDecoder::Impl {
-  AVCodecContext* Dec = nullptr;
-  AVFrame* Frame = nullptr;
-  AVPacket* Packet = nullptr;
-  SwsContext* Sws = nullptr;
-  std::vector<uint8_t> Padded;
-  ~Impl() {
-    sws_freeContext(Sws);
-    av_packet_free(&Packet);
-    av_frame_free(&Frame);
-    avcodec_free_context(&Dec);
-  }
+  TMemoryStream Stream;
   bool DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp);
 };
 
@@ -312,63 +300,18 @@ TVXFrameDecoder::TVXFrameDecoder() : FImpl(std::make_unique<Impl>()) {}
 TVXFrameDecoder::~TVXFrameDecoder() = default;
 
 bool TVXFrameDecoder::Impl::DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp) {
-  if (size < 4 || size > (256u << 20)) return false;
-  if (!Dec) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
-    if (!codec || !(Dec = avcodec_alloc_context3(codec))) return false;
-    Dec->thread_count = 1;
-    if (avcodec_open2(Dec, codec, nullptr) < 0) {
-      avcodec_free_context(&Dec);
-      return false;
-    }
-    Frame = av_frame_alloc();
-    Packet = av_packet_alloc();
-    if (!Frame || !Packet) return false;
-  }
-  // The decoder may read a little past the end of its input.
-  Padded.assign(data, data + size);
-  Padded.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-  Packet->data = Padded.data();
-  Packet->size = static_cast<int>(size);
-  if (avcodec_send_packet(Dec, Packet) < 0) {
-    avcodec_flush_buffers(Dec);
-    return false;
-  }
-  if (avcodec_receive_frame(Dec, Frame) < 0) {
-    avcodec_flush_buffers(Dec);
-    return false;
-  }
-  const int w = Frame->width, h = Frame->height;
-  bool ok = w > 0 && h > 0 && VXCheckBitmapSize(w, h, 24);
-  if (ok) {
-    // JPEG's full-range formats under their plain names, with the range said
-    // separately (swscale warns about the old names).
-    AVPixelFormat fmt = static_cast<AVPixelFormat>(Frame->format);
-    bool full = Frame->color_range == AVCOL_RANGE_JPEG;
-    switch (fmt) {
-      case AV_PIX_FMT_YUVJ420P: fmt = AV_PIX_FMT_YUV420P, full = true; break;
-      case AV_PIX_FMT_YUVJ422P: fmt = AV_PIX_FMT_YUV422P, full = true; break;
-      case AV_PIX_FMT_YUVJ444P: fmt = AV_PIX_FMT_YUV444P, full = true; break;
-      case AV_PIX_FMT_YUVJ440P: fmt = AV_PIX_FMT_YUV440P, full = true; break;
-      case AV_PIX_FMT_YUVJ411P: fmt = AV_PIX_FMT_YUV411P, full = true; break;
-      default: break;
-    }
-    Sws = sws_getCachedContext(Sws, w, h, fmt, w, h, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    ok = Sws != nullptr;
-    if (ok) {
-      const int* coefs = sws_getCoefficients(SWS_CS_ITU601);
-      sws_setColorspaceDetails(Sws, coefs, full ? 1 : 0, coefs, 1, 0, 1 << 16, 1 << 16);
-    }
-  }
-  if (ok) {
-    bmp.Allocate(w, h, pf24bit);
-    // Bitmap rows are bottom-up: start at the top row and step backwards.
-    uint8_t* dst[4] = {bmp.ScanLine(0), nullptr, nullptr, nullptr};
-    int dstStride[4] = {h > 1 ? -bmp.RowLen() : bmp.RowLen(), 0, 0, 0};
-    ok = sws_scale(Sws, Frame->data, Frame->linesize, 0, h, dst, dstStride) == h;
-  }
-  av_frame_unref(Frame);
-  return ok;
+  if (size < 4) return false;
+  Stream.Clear();
+  Stream.Write(data, static_cast<int64_t>(size));
+  Stream.Seek(0, soBeginning);
+  TIOParamsVals params;
+  bool aborting = false;
+  TProgressRec progress;
+  progress.Aborting = &aborting;
+  ReadJPegStream(Stream, bmp, params, false, progress);
+  if (aborting || bmp.Empty()) return false;
+  if (bmp.PixelFormat() != pf24bit) bmp.SetPixelFormat(pf24bit);
+  return true;
 }
 
 namespace {

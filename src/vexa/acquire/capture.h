@@ -189,8 +189,6 @@ struct TVXCaptureFrame {
 /// Called on the capture thread for every previewed frame while the callback is on.
 using TVXFrameCallback = std::function<void(const TVXCaptureFrame& frame)>;
 
-class TVXAudioInput;
-
 class TVXCaptureService {
  public:
   TVXCaptureService();
