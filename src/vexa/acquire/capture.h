@@ -142,7 +142,7 @@ inline constexpr int kVXPatternBits = 24;
 /// Draws frame `counter` of the test pattern into bmp (pf24bit, its current size).
 void VXDrawTestPattern(TBitmap& bmp, uint32_t counter, int brightness = 128);
 /// The counter read back from a pattern frame (-1 when the band is not a counter),
-/// tolerant of lossy compression and rescaling.
+/// tolerant of lossy compression, and of rescaling while a cell stays several pixels wide.
 int64_t VXReadPatternCounter(const TBitmap& bmp);
 /// The synthetic device on its own, at a fixed frame rate (frames are numbered
 /// from 0 in the order they are read).
