@@ -418,7 +418,7 @@ void Quiet(const char*, int, const char*, int, const char*, ...) {}
 
 class AlsaInput final : public TAudioInput {
  public:
-  explicit AlsaInput(snd_pcm_t* pcm, int channels) : Pcm(pcm), Channels(channels) {}
+  explicit AlsaInput(snd_pcm_t* pcm) : Pcm(pcm) {}
   ~AlsaInput() override { snd_pcm_close(Pcm); }
   int Read(int16_t* samples, int maxFrames) override {
     for (;;) {
@@ -432,7 +432,6 @@ class AlsaInput final : public TAudioInput {
 
  private:
   snd_pcm_t* Pcm;
-  int Channels;
 };
 
 TAudioInput* OpenAudioInput(int rate, int channels, std::string& error) {
@@ -450,7 +449,7 @@ TAudioInput* OpenAudioInput(int rate, int channels, std::string& error) {
     snd_pcm_close(pcm);
     return nullptr;
   }
-  return new AlsaInput(pcm, channels);
+  return new AlsaInput(pcm);
 }
 
 #else
