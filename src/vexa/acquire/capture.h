@@ -189,6 +189,8 @@ struct TVXCaptureFrame {
 /// Called on the capture thread for every previewed frame while the callback is on.
 using TVXFrameCallback = std::function<void(const TVXCaptureFrame& frame)>;
 
+/// The capture window's service: one connected driver, preview on its own thread,
+/// single grabs and AVI recording.
 class TVXCaptureService {
  public:
   TVXCaptureService();

@@ -29,6 +29,7 @@
 
 namespace vexa {
 
+/// The capture component's failures (the message says which).
 class TVideoCapException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -45,6 +46,7 @@ using TVideoFrameEvent = std::function<void(TObject* sender, TBitmap* bitmap)>;
 using TVideoFrameRawEvent =
     std::function<void(TObject* sender, const std::vector<uint8_t>& hDib, const uint8_t* pData, size_t size)>;
 
+/// An image view that shows live video, freezes frames into its bitmap and records AVI.
 class TVexaVideoView : public TVexaView {
   Q_OBJECT
 
