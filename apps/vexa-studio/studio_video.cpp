@@ -145,13 +145,12 @@ class StudioVideo : public QDialog {
 
   void SendToEditor() {
     if (FView->Bitmap().Empty()) return;
-    TVexaView& editor = FStudio.View();
+    TBitmap frame;
     if (FView->SelectionExists())
-      FView->AssignSelTo(editor.Bitmap());
+      FView->AssignSelTo(frame);
     else
-      editor.Bitmap() = FView->Bitmap();
-    editor.Update();
-    editor.ImageChange();
+      frame = FView->Bitmap();
+    FStudio.AdoptImage(std::move(frame));
   }
 
   void SaveFrame() {

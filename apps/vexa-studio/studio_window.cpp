@@ -130,6 +130,15 @@ void StudioWindow::ShowNewImage(TBitmap&& bitmap) {
   Refresh();
 }
 
+bool StudioWindow::AdoptImage(TBitmap&& bitmap) {
+  if (FWork->Busy() || !MayDiscard()) return false;
+  ShowNewImage(std::move(bitmap));
+  FDoc = StudioDocument{};
+  FDoc.Modified = true;  // it exists nowhere else yet
+  UpdateTitle();
+  return true;
+}
+
 void StudioWindow::showEvent(QShowEvent* e) {
   QMainWindow::showEvent(e);
   // An image put in before the window had its size was fitted to a view of no size.

@@ -72,6 +72,10 @@ class StudioWindow : public QMainWindow {
   bool SaveTo(const std::string& name, const vexa::TIOParamsVals& params);
   /// Offers to save unsaved changes: false when the user cancels or the save fails.
   bool MayDiscard();
+  /// Shows an image that comes from no file (a video frame, say) as a new, unsaved
+  /// document, after asking to save unsaved changes; false when the user kept the
+  /// current image or work is running.
+  bool AdoptImage(vexa::TBitmap&& bitmap);
   void ShowPage(int page);
   /// The next (+1) or previous (-1) file of the folder or argument list.
   void StepFile(int step);

@@ -80,7 +80,7 @@ TEST(DesignerPlugin, CollectionLoadsAndCreatesEveryWidgetOfGroupVexa) {
     EXPECT_EQ(widget->parentWidget(), &form);
   }
   EXPECT_EQ(names, (QStringList{"vexa::TVexa", "vexa::TVexaView", "vexa::TVexaMView", "vexa::TVexaVect",
-                                "vexa::THistogramBox", "vexa::TRulerBox", "vexa::TVXGradientBar", "vexa::THSVBox"}));
+                                "vexa::TVexaVideoView", "vexa::THistogramBox", "vexa::TRulerBox", "vexa::TVXGradientBar", "vexa::THSVBox"}));
 }
 
 TEST(DesignerPlugin, KeyPropertiesAreQtPropertiesTheDesignerCanSet) {

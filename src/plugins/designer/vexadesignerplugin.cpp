@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "vexa/acquire/videoview_ui.h"
 #include "vexa/controls/gradientbar_ui.h"
 #include "vexa/controls/histogrambox_ui.h"
 #include "vexa/controls/hsvbox_ui.h"
@@ -42,6 +43,8 @@ const TWidgetRow kWidgets[] = {
     {"TVexaMView", "vexa/mview/vexamview_ui.h", "Grid of image thumbnails", 400, 300, Create<TVexaMView>},
     {"TVexaVect", "vexa/vect/vexavect_ui.h", "Image view with vector objects and measurement", 320, 240,
      Create<TVexaVect>},
+    {"TVexaVideoView", "vexa/acquire/videoview_ui.h", "Live video from a capture device", 320, 240,
+     Create<TVexaVideoView>},
     {"THistogramBox", "vexa/controls/histogrambox_ui.h", "Histogram of an image", 256, 100, Create<THistogramBox>},
     {"TRulerBox", "vexa/controls/rulerbox_ui.h", "Ruler with movable grips", 300, 30, Create<TRulerBox>},
     {"TVXGradientBar", "vexa/controls/gradientbar_ui.h", "Colour gradient bar", 200, 24, Create<TVXGradientBar>},

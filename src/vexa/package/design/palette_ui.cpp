@@ -6,10 +6,12 @@
 #include <map>
 #include <type_traits>
 
+#include "vexa/acquire/videoview_ui.h"
 #include "vexa/controls/gradientbar_ui.h"
 #include "vexa/controls/histogrambox_ui.h"
 #include "vexa/controls/hsvbox_ui.h"
 #include "vexa/controls/rulerbox_ui.h"
+#include "vexa/dialogs/filedialogs_ui.h"
 #include "vexa/io/vexaio.h"
 #include "vexa/legacy/vexa_ui.h"
 #include "vexa/mview/vexamio.h"
@@ -55,12 +57,15 @@ const TPaletteRow kVexaPage[] = {
     {"TVexaView", Make<TVexaView>},
     {"TVexaMView", Make<TVexaMView>},
     {"TVexaVect", Make<TVexaVect>},
+    {"TVexaVideoView", Make<TVexaVideoView>},
     {"TVexaIO", Make<TVexaIO>},
     {"TVexaMIO", Make<TVexaMIO>},
     {"THistogramBox", Make<THistogramBox>},
     {"TRulerBox", Make<TRulerBox>},
     {"TVXGradientBar", Make<TVXGradientBar>},
     {"THSVBox", Make<THSVBox>},
+    {"TOpenVexaDialog", Make<TOpenVexaDialog>},
+    {"TSaveVexaDialog", Make<TSaveVexaDialog>},
 };
 
 }  // namespace
