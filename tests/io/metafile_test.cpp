@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "io_testutil.h"
+#include "support/pixels.h"
 #include "vexa/io/metafile.h"
+#include "vexa/io/vexaio.h"
 
 using namespace vexa;
 using namespace iotest;
@@ -188,3 +190,82 @@ TEST(MetafileDraw, NewObjectsTakeTheLowestFreeSlot) {
                            SolidBrush(0x0000FF), Select(0), Rect(10, 10, 50, 50)}));
   EXPECT_EQ(bmp.GetPixel(20, 20), kRed);
 }
+
+// ---------------------------------------------------------------------------
+// Public metafiles against the pictures the platform's own player made of them.
+
+namespace {
+
+struct TReferenceCase {
+  const char* Metafile;
+  const char* Reference;
+};
+
+TBitmap LoadReference(const std::string& path) {
+  TBitmap bmp;
+  TVexaIO io;
+  io.SetAttachedBitmap(&bmp);
+  io.LoadFromFile(path);
+  EXPECT_FALSE(io.Aborting) << path;
+  if (bmp.PixelFormat() != pf24bit) bmp.SetPixelFormat(pf24bit);
+  return bmp;
+}
+
+// True when some pixel of b within one pixel of (x, y) matches c (the platform
+// rounds edges and thin outlines differently, by a pixel, never more).
+bool NearbyMatch(const TBitmap& b, int x, int y, TRGB c) {
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx) {
+      int u = x + dx, v = y + dy;
+      TRGB there = u < 0 || v < 0 || u >= b.Width() || v >= b.Height() ? kWhite : Px(b, u, v);
+      if (ColourDistance(there, c) <= 24) return true;
+    }
+  return false;
+}
+
+// Pixels of either picture with no like-coloured pixel within one pixel in the other,
+// with ours moved by (ox, oy).
+int Unmatched(const TBitmap& ours, const TBitmap& ref, int ox, int oy) {
+  int n = 0;
+  for (int y = 0; y < ref.Height(); ++y)
+    for (int x = 0; x < ref.Width(); ++x) {
+      int u = x - ox, v = y - oy;
+      TRGB mine = u < 0 || v < 0 || u >= ours.Width() || v >= ours.Height() ? kWhite : Px(ours, u, v);
+      n += !NearbyMatch(ref, x, y, mine) || !NearbyMatch(ours, u, v, Px(ref, x, y));
+    }
+  return n;
+}
+
+class MetafileReference : public testing::TestWithParam<TReferenceCase> {};
+
+}  // namespace
+
+// The reference is drawn at the size the platform was given (the picture's frame
+// onto the whole bitmap). Tolerance: after the best shift of the whole picture by at
+// most one pixel, every pixel has a pixel of its colour (within 24) at most one pixel
+// away in the other picture, except for one in two hundred (the platform leaves gaps
+// in outlines thinner than a pixel, which we draw whole).
+TEST_P(MetafileReference, MatchesThePlatformRenderingWithinOnePixel) {
+  const TReferenceCase& c = GetParam();
+  TBitmap ref = LoadReference(TestData(std::string("wmf/pillow/") + c.Reference));
+  ASSERT_FALSE(ref.Empty());
+  TVXMetafile mf;
+  ASSERT_TRUE(mf.LoadFromFile(TestData(std::string("wmf/pillow/") + c.Metafile)));
+  TBitmap out(ref.Width(), ref.Height(), pf24bit);
+  out.Fill(kWhite);
+  mf.Draw(out, TRect{0, 0, ref.Width(), ref.Height()});
+  int best = ref.Width() * ref.Height();
+  for (int oy = -1; oy <= 1; ++oy)
+    for (int ox = -1; ox <= 1; ++ox) best = std::min(best, Unmatched(out, ref, ox, oy));
+  EXPECT_LE(best, ref.Width() * ref.Height() / 200);
+  int same = 0;
+  for (int y = 0; y < ref.Height(); ++y)
+    for (int x = 0; x < ref.Width(); ++x) same += Px(out, x, y) == Px(ref, x, y);
+  EXPECT_GE(same, ref.Width() * ref.Height() * 19 / 20) << "pixels equal in place";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pillow, MetafileReference,
+                         testing::Values(TReferenceCase{"drawing.wmf", "drawing_wmf_ref.png"},
+                                         TReferenceCase{"drawing.wmf", "drawing_wmf_ref_144.png"},
+                                         TReferenceCase{"drawing.emf", "drawing_emf_ref.png"},
+                                         TReferenceCase{"drawing.emf", "drawing_emf_ref_72_144.png"}));

@@ -1,17 +1,27 @@
-// A small WMF/EMF player over the core raster, for importing vector pictures.
+// A small WMF/EMF player of our own, for importing vector pictures.
 //
 // Reads placeable and plain Windows metafiles and enhanced metafiles, and plays
-// the common drawing records onto a pf24bit bitmap: lines, polylines, polygons
-// (also several per record), Bezier curves, rectangles, rounded rectangles,
-// ellipses and single pixels, with pens (solid, width) and brushes (solid,
-// hatched, hollow), the window/viewport mapping, world transforms (EMF) and
-// saved DC states. Not played: text, bitmaps, arcs and pies, regions, clipping and
-// paths. Dashed pens draw solid; winding fills are filled even-odd; pattern
-// brushes paint nothing.
+// their drawing records onto a pf24bit bitmap without antialiasing: lines,
+// polylines, polygons (several per record, alternate or winding fill), Bezier
+// curves, rectangles, rounded rectangles, ellipses, arcs, chords and pies, single
+// pixels; pens (width, dashes, caps and joins), brushes (solid, hatched, DIB
+// pattern, hollow); DIB blits (StretchDIBits, SetDIBitsToDevice, DIB BitBlt and
+// StretchBlt with the common raster operations); clip rectangles; EMF paths; text
+// through the installed text service (core/textservice.h); the window/viewport
+// mapping in every mapping mode, world transforms (EMF) and saved DC states.
+// Not played: regions by handle, palettes, device-dependent bitmaps, masked and
+// alpha blits, raster operations on pens (ROP2). A clip path clips to its box.
+//
+// Which part of the picture fills the destination: for an EMF the header's frame;
+// for a WMF the placeable header's bounds (or, without that header, the first
+// window the records set). When the drawing leaves those bounds by more than a
+// thirty-second of their size they are taken as wrong and the extent of what is
+// drawn is used instead, as the platform does for a metafile without picture size.
+// The natural size (Width, Height) always comes from the header.
 //
 // Malformed input never reads outside the data: a record that claims more bytes
 // than remain ends playback, counts are checked against their record, and object
-// tables and saved states are bounded.
+// tables, saved states, paths, clip rectangles and decoded bitmaps are bounded.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +55,10 @@ class TVXMetafile {
   /// Plays the picture so that its frame fills dstRect (which may exceed the
   /// bitmap: drawing is clipped). A bitmap of another format is converted to pf24bit.
   void Draw(TBitmap& dst, const TRect& dstRect) const;
+  /// What the last Draw left out that the picture holds: fkUnsupported "text not
+  /// drawn: no text service is installed" in a program without the UI layer; fkNone
+  /// when it played all it knows.
+  const TVXFailure& DrawNote() const { return FDrawNote; }
 
   /// Largest metafile accepted, in bytes.
   static constexpr int64_t kMaxBytes = 256ll << 20;
@@ -58,12 +72,14 @@ class TVXMetafile {
   size_t FFirstRecord = 0;
   int FWidth = 0, FHeight = 0;
   // The picture frame in the coordinates the records are mapped into (logical
-  // units for WMF, reference-device pixels for EMF).
+  // units of the starting window for WMF, reference-device pixels for EMF).
   double FFrameLeft = 0, FFrameTop = 0, FFrameWidth = 1, FFrameHeight = 1;
+  // WMF: the window the records start with.
+  double FSpaceLeft = 0, FSpaceTop = 0, FSpaceWidth = 1, FSpaceHeight = 1;
   // EMF reference device: pixels per 0.01 mm.
   double FDevPerMm100X = 96.0 / 2540.0, FDevPerMm100Y = 96.0 / 2540.0;
-  bool FHasFrame = false;  // WMF: placeable header or window extent gave the frame
   TVXFailure FFailure;
+  mutable TVXFailure FDrawNote;
 };
 
 }  // namespace vexa
