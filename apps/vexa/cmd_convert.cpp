@@ -8,6 +8,8 @@
 
 #include "cli_support.h"
 #include "commands.h"
+#include "vexa/io/detect.h"
+#include "vexa/io/formattable.h"
 #include "vexa/io/vexaio.h"
 
 namespace vexacli {
@@ -73,6 +75,9 @@ void Load(vexa::TVexaIO& io, const Options& o) {
     vexa::TIOParamsVals& p = io.Params;
     p.GIF_ImageIndex = p.TIFF_ImageIndex = p.ICO_ImageIndex = p.CUR_ImageIndex = o.Index;
   }
+  // Metafiles are played onto a page: white, whatever the component's background.
+  if (const vexa::TVXBuiltinFormat* f = vexa::VXBuiltinFormatForRead(vexa::VXExtractFileExt(o.In)); f && f->Imported)
+    io.SetBackground(vexa::clWhite);
   if (o.Detect) {
     vexa::TFileStream f(o.In, vexa::fmOpenRead);
     io.LoadFromStream(f);

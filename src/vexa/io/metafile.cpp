@@ -75,9 +75,10 @@ bool TVXMetafile::ParseEmf() {
   double fw = double(fr) - fl, fh = double(fb) - ft;
   if (fw > 0 && fh > 0) {
     // The platform keeps the frame in whole reference-device pixels, truncated.
-    FFrameLeft = std::floor(fl * FDevPerMm100X), FFrameTop = std::floor(ft * FDevPerMm100Y);
-    FFrameWidth = std::max(1.0, std::floor(fr * FDevPerMm100X) - FFrameLeft);
-    FFrameHeight = std::max(1.0, std::floor(fb * FDevPerMm100Y) - FFrameTop);
+    auto whole = [](double v) { return std::floor(v + 1e-6); };  // 95.9999999 is 96
+    FFrameLeft = whole(fl * FDevPerMm100X), FFrameTop = whole(ft * FDevPerMm100Y);
+    FFrameWidth = std::max(1.0, whole(fr * FDevPerMm100X) - FFrameLeft);
+    FFrameHeight = std::max(1.0, whole(fb * FDevPerMm100Y) - FFrameTop);
     FWidth = SizeFrom(std::round(fw * gSystemDPIX / 2540.0));
     FHeight = SizeFrom(std::round(fh * gSystemDPIY / 2540.0));
   } else {

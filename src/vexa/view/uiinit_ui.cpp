@@ -11,7 +11,9 @@
 #include <cmath>
 
 #include "vexa/core/clipboard.h"
+#include "vexa/core/textservice.h"
 #include "vexa/core/vxview.h"
+#include "vexa/view/textservice_ui.h"
 
 namespace vexa {
 
@@ -105,6 +107,7 @@ void VXInitUI() {
   set(18, pal.color(QPalette::ButtonText));
   static TVXQtClipboard clipboard;
   VXSetClipboard(&clipboard);
+  VXSetTextService(&VXQtTextService());
 }
 
 }  // namespace vexa
