@@ -12,6 +12,7 @@
 
 namespace vexa {
 
+/// A font as the text service is asked for it, sizes in device pixels.
 struct TVXFontSpec {
   /// Face name in UTF-8; empty or unknown faces fall back on the default sans face.
   std::string Face;
@@ -38,6 +39,7 @@ struct TVXTextImage {
   double Advance = 0, Ascent = 0, Descent = 0;
 };
 
+/// Renders strings for callers that have no fonts of their own (metafile text).
 class TVXTextService {
  public:
   virtual ~TVXTextService() = default;

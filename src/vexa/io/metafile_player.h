@@ -44,6 +44,7 @@ struct TVXMBytes {
   TVXMBytes Sub(size_t off, size_t len) const { return Has(off, len) ? TVXMBytes{P + off, len} : TVXMBytes{}; }
 };
 
+/// A pen as the records create it.
 struct TVXMPen {
   bool Null = false;
   double Width = 0;  // logical units; 0 draws one pixel wide
@@ -55,6 +56,7 @@ struct TVXMPen {
   std::vector<double> UserDash;  // PS_USERSTYLE entries
 };
 
+/// A brush as the records create it.
 struct TVXMBrush {
   enum TKind { bkSolid, bkHollow, bkHatched, bkPattern } Kind = bkSolid;
   TColor Color = clWhite;
@@ -62,6 +64,7 @@ struct TVXMBrush {
   std::shared_ptr<const TBitmap> Pattern;
 };
 
+/// A font as the records create it (LOGFONT fields).
 struct TVXMFont {
   std::string Face;  // UTF-8
   double Height = 0;      // logical; < 0 character height, > 0 cell height, 0 default
@@ -72,6 +75,7 @@ struct TVXMFont {
   int Charset = 0;
 };
 
+/// An EMF world transform: x' = x M11 + y M21 + Dx, y' = x M12 + y M22 + Dy.
 struct TVXMXform {
   double M11 = 1, M12 = 0, M21 = 0, M22 = 1, Dx = 0, Dy = 0;
   TVXMXform Then(const TVXMXform& b) const {  // this, then b
@@ -80,6 +84,7 @@ struct TVXMXform {
   }
 };
 
+/// Plays WMF or EMF records onto a raster, or measures what they draw.
 class TVXMetaPlayer {
  public:
   /// What a SaveDC keeps.
@@ -101,6 +106,7 @@ class TVXMetaPlayer {
     TVXMClip Clip;              // device pixels
   };
   enum TObjKind { okNone, okPen, okBrush, okFont, okOther };
+  /// One slot of the object table: a pen, brush or font, or a kind not played.
   struct Object {
     TObjKind Kind = okNone;
     TVXMPen Pen;

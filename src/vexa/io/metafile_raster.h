@@ -17,6 +17,7 @@
 
 namespace vexa {
 
+/// A device position in pixels.
 struct TVXMPoint {
   double X = 0, Y = 0;
 };
@@ -62,6 +63,7 @@ struct TVXMPaint {
 enum TVXMCap { capRound, capSquare, capFlat };
 enum TVXMJoin { joinRound, joinBevel, joinMiter };
 
+/// How a line is drawn.
 struct TVXMStroke {
   TColor Color = clBlack;
   /// Device pixels; below 1.5 the line is one pixel wide (a cosmetic pen).
@@ -79,6 +81,7 @@ constexpr uint32_t kRopSrcCopy = 0x00CC0020, kRopSrcPaint = 0x00EE0086, kRopSrcA
                    kRopPatCopy = 0x00F00021, kRopBlackness = 0x00000042, kRopWhiteness = 0x00FF0062,
                    kRopDstInvert = 0x00550009, kRopPatInvert = 0x005A0049;
 
+/// Draws in device pixels onto one pf24bit bitmap, inside the current clip.
 class TVXMetaRaster {
  public:
   /// dst must be pf24bit and outlive the raster.
