@@ -174,6 +174,15 @@ TEST(MetafileMalformed, HugeCoordinatesAreClipped) {
   EXPECT_EQ(bmp.GetPixel(50, 50), kRed);
 }
 
+// Found by the fuzzer: a pixel mapped billions of pixels away was converted to int.
+TEST(MetafileMalformed, PixelsMappedFarAwayAreIgnored) {
+  auto emf = MakeEmf({EmfRec(17, {8}), EmfRec(9, {1, 1}), EmfRec(11, {100000000, 100000000}), EmfRec(15, {95, 95, 0xFF}),
+                      EmfRec(11, {1, 1}), EmfRec(15, {5, 5, 0xFF})},
+                     2540, 2540);
+  TBitmap bmp = Play(emf, 96, 96);
+  EXPECT_EQ(bmp.GetPixel(5, 5), kRed);
+}
+
 TEST(MetafileMalformed, ShapesMappedFarBeyondTheCanvasStillFillIt) {
   // A viewport a hundred million times the window: the ellipse's outline lies far
   // outside any coordinate the raster can take.

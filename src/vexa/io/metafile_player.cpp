@@ -38,6 +38,9 @@ TColor ColorRef(uint32_t v) { return static_cast<TColor>(v & 0xFFFFFF); }
 
 double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
 
+// How many segments a curve gets: lo for anything unmeasurable (NaN included).
+int Steps(double v, double lo, double hi) { return static_cast<int>(v >= lo ? std::min(v, hi) : lo); }
+
 // A device coordinate as a clip-rectangle edge, kept far inside int32.
 int32_t Edge(double v) { return static_cast<int32_t>(std::lround(std::clamp(Finite(v), -268435456.0, 268435456.0))); }
 
@@ -409,7 +412,7 @@ void TVXMetaPlayer::Rectangle(double l, double t, double r, double b) {
 
 void TVXMetaPlayer::Ellipse(double l, double t, double r, double b) {
   double cx = (l + r) / 2, cy = (t + b) / 2, rx = (r - l) / 2, ry = (b - t) / 2;
-  int n = static_cast<int>(std::clamp(MapLength(rx) + MapLength(ry), 16.0, 256.0));
+  int n = Steps(MapLength(rx) + MapLength(ry), 16, 256);
   TVXMPolygon poly;
   for (int k = 0; k < n; ++k) {
     double a = 2 * kPi * k / n;
@@ -444,7 +447,7 @@ void TVXMetaPlayer::Arc(TArcKind kind, double l, double t, double r, double b, d
   if (!cw && t1 <= t0) t1 += 2 * kPi;
   if (cw && t1 >= t0) t1 -= 2 * kPi;
   double sweep = t1 - t0;
-  int n = static_cast<int>(std::clamp((MapLength(rx) + MapLength(ry)) * std::abs(sweep) / (2 * kPi), 4.0, 256.0));
+  int n = Steps((MapLength(rx) + MapLength(ry)) * std::abs(sweep) / (2 * kPi), 4, 256);
   TVXMPolygon pts;
   for (int k = 0; k <= n; ++k) {
     double a = t0 + sweep * k / n;
@@ -463,7 +466,7 @@ void TVXMetaPlayer::Arc(TArcKind kind, double l, double t, double r, double b, d
 
 void TVXMetaPlayer::AngleArc(double cx, double cy, double radius, double start, double sweep) {
   double a0 = start * kPi / 180, s = std::clamp(sweep, -360.0 * 16, 360.0 * 16) * kPi / 180;
-  int n = static_cast<int>(std::clamp(MapLength(radius) * 2 * std::abs(s) / (2 * kPi), 4.0, 1024.0));
+  int n = Steps(MapLength(radius) * 2 * std::abs(s) / (2 * kPi), 4, 1024);
   TVXMPolygon pts;
   for (int k = 0; k <= n; ++k) {
     double a = a0 + s * k / n;
@@ -534,6 +537,14 @@ void TVXMetaPlayer::BlitPacked(const TVXMBytes& dib, double xd, double yd, doubl
                                double ws, double hs, uint32_t rop, bool fromBottom) {
   TVXMBytes bmi, bits;
   if (SplitPackedDib(dib, bmi, bits)) BlitDib(bmi, bits, xd, yd, wd, hd, xs, ys, ws, hs, rop, fromBottom);
+}
+
+void TVXMetaPlayer::SetPixel(double x, double y, TColor color) {
+  TVXMPoint p = Map(x, y);
+  if (!FRaster) return Bound(p.X, p.Y);
+  // Far outside the bitmap is simply outside: no conversion of a huge coordinate.
+  if (p.X < 0 || p.Y < 0 || p.X >= FDst->Width() || p.Y >= FDst->Height()) return;
+  FRaster->PutPixel(static_cast<int>(p.X), static_cast<int>(p.Y), color);
 }
 
 void TVXMetaPlayer::PatBlt(double x, double y, double w, double h, uint32_t rop) {
@@ -764,14 +775,7 @@ void TVXMetaPlayer::WmfRecord(uint16_t fn, const TVXMBytes& r) {
     case 0x0817: arc(akArc); break;
     case 0x0830: arc(akChord); break;
     case 0x081A: arc(akPie); break;
-    case 0x041F: {  // SETPIXEL: colour, y, x
-      TVXMPoint p = Map(r.I16(6), r.I16(4));
-      if (FRaster)
-        FRaster->PutPixel(static_cast<int>(std::floor(p.X)), static_cast<int>(std::floor(p.Y)), ColorRef(r.U32(0)));
-      else
-        Bound(p.X, p.Y);
-      break;
-    }
+    case 0x041F: SetPixel(r.I16(6), r.I16(4), ColorRef(r.U32(0))); break;  // SETPIXEL: colour, y, x
     case 0x0416:  // INTERSECTCLIPRECT: bottom, right, top, left
     case 0x0415: {  // EXCLUDECLIPRECT
       TRect c = MapRect(r.I16(6), r.I16(4), r.I16(2), r.I16(0));
@@ -967,14 +971,7 @@ void TVXMetaPlayer::EmfRecord(uint32_t type, const TVXMBytes& r) {
       ex = ex * xn / xd, ey = ey * yn / yd;
       break;
     }
-    case 15: {  // SETPIXELV
-      TVXMPoint p = Map(r.I32(8), r.I32(12));
-      if (FRaster)
-        FRaster->PutPixel(static_cast<int>(std::floor(p.X)), static_cast<int>(std::floor(p.Y)), ColorRef(r.U32(16)));
-      else
-        Bound(p.X, p.Y);
-      break;
-    }
+    case 15: SetPixel(r.I32(8), r.I32(12), ColorRef(r.U32(16))); break;  // SETPIXELV
     case 17: FDC.MapMode = static_cast<int>(r.U32(8)); break;
     case 18: FDC.BkOpaque = r.U32(8) == 2; break;
     case 19: FDC.PolyFill = static_cast<int>(r.U32(8)); break;

@@ -182,6 +182,7 @@ class TVXMetaPlayer {
   void BlitPacked(const TVXMBytes& dib, double xd, double yd, double wd, double hd, double xs, double ys, double ws,
                   double hs, uint32_t rop, bool fromBottom);
   void PatBlt(double x, double y, double w, double h, uint32_t rop);
+  void SetPixel(double x, double y, TColor color);
   void Text(double x, double y, const std::u16string& text, const std::vector<double>& dx, uint32_t options,
             const double* rect);
 

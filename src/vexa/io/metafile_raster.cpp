@@ -29,7 +29,7 @@ TRGB* Row(TBitmap& bmp, int y) { return reinterpret_cast<TRGB*>(bmp.ScanLine(y))
 
 
 TVXMPolygon Disc(TVXMPoint c, double r) {
-  int n = static_cast<int>(std::clamp(r * 2, 8.0, 64.0));
+  int n = r * 2 >= 8 ? static_cast<int>(std::min(r * 2, 64.0)) : 8;
   TVXMPolygon p;
   p.reserve(static_cast<size_t>(n));
   for (int k = 0; k < n; ++k) {
@@ -347,13 +347,17 @@ void TVXMetaRaster::Blit(const TBitmap& src, const TRect& srcRect, double x0, do
   TVXMPolygon box{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
   bool mono = src.PixelFormat() == pf1bit;
   Spans({box}, frAlternate, true, [&](int y, int a, int b) {
-    int sy = srcRect.Top + static_cast<int>(std::floor((y + 0.5 - y0) / dh * sh));
-    if (sy < srcRect.Top || sy >= srcRect.Bottom || sy < 0 || sy >= src.Height()) return;
+    // In doubles until known to be in range: a destination a fraction of a pixel tall
+    // makes the ratio huge.
+    double fy = srcRect.Top + std::floor((y + 0.5 - y0) / dh * sh);
+    if (!(fy >= std::max(0, srcRect.Top) && fy < std::min(srcRect.Bottom, src.Height()))) return;
+    int sy = static_cast<int>(fy);
     const uint8_t* srow = src.ScanLine(sy);
     TRGB* row = Row(FDst, y);
     for (int x = a; x < b; ++x) {
-      int sx = srcRect.Left + static_cast<int>(std::floor((x + 0.5 - x0) / dw * sw));
-      if (sx < srcRect.Left || sx >= srcRect.Right || sx < 0 || sx >= src.Width()) continue;
+      double fx = srcRect.Left + std::floor((x + 0.5 - x0) / dw * sw);
+      if (!(fx >= std::max(0, srcRect.Left) && fx < std::min(srcRect.Right, src.Width()))) continue;
+      int sx = static_cast<int>(fx);
       TRGB s;
       if (mono) {
         uint8_t v = (srow[sx >> 3] >> (7 - (sx & 7))) & 1 ? 255 : 0;
