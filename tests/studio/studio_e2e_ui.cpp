@@ -167,9 +167,10 @@ class StudioE2E : public ::testing::Test {
     std::vector<std::string> argv = {VEXA_STUDIO_PATH};
     argv.insert(argv.end(), files.begin(), files.end());
     argv.insert(argv.end(), {"--test-report", FReport});
-    FStudio = Spawn(argv, {"DISPLAY=" + gServer->Display, "QT_QPA_PLATFORM=xcb", "XDG_CONFIG_HOME=" + FDir / "config",
-                           "XDG_RUNTIME_DIR=" + FDir.Path().string()},
-                    FDir / "studio.log");
+    std::vector<std::string> env = {"DISPLAY=" + gServer->Display, "QT_QPA_PLATFORM=xcb",
+                                    "XDG_CONFIG_HOME=" + FDir / "config", "XDG_RUNTIME_DIR=" + FDir.Path().string()};
+    if (*VEXA_STUDIO_ENV) env.push_back(VEXA_STUDIO_ENV);
+    FStudio = Spawn(argv, env, FDir / "studio.log");
     ASSERT_GT(FStudio, 0);
     ASSERT_TRUE(Poll([&] {
       std::istringstream ids(X("search --onlyvisible --pid " + std::to_string(FStudio) + " --name 'Vexa Studio'"));

@@ -134,7 +134,8 @@ TEST(StudioScreenshot, TheImageMenuOpenShowsTheGroupNames) {
   }
   TScratchDir dir;
   const std::string shot = dir / "menu.png";
-  const std::string cmd = "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + Quote(dir / "config") + " timeout 60 " +
+  const std::string cmd = std::string(VEXA_STUDIO_ENV) + " QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" +
+                          Quote(dir / "config") + " timeout 60 " +
                           Quote(studio) + " --screenshot " + Quote(shot) + " --open-menu Image >/dev/null 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   // Small menu text reads better to the recogniser enlarged.
