@@ -539,6 +539,20 @@ void TVXMetaPlayer::BlitPacked(const TVXMBytes& dib, double xd, double yd, doubl
   if (SplitPackedDib(dib, bmi, bits)) BlitDib(bmi, bits, xd, yd, wd, hd, xs, ys, ws, hs, rop, fromBottom);
 }
 
+void TVXMetaPlayer::ClipRect(double l, double t, double r, double b, bool intersect) {
+  const TRect c = MapRect(l, t, r, b);
+  if (intersect)
+    FDC.Clip.Intersect(c);
+  else
+    FDC.Clip.Exclude(c);
+}
+
+void TVXMetaPlayer::OffsetClip(double x, double y) {
+  const TVXMPoint o = Map(0, 0), d = Map(x, y);
+  FDC.Clip.Offset(static_cast<int>(std::lround(std::clamp(d.X - o.X, -1e8, 1e8))),
+                  static_cast<int>(std::lround(std::clamp(d.Y - o.Y, -1e8, 1e8))));
+}
+
 void TVXMetaPlayer::SetPixel(double x, double y, TColor color) {
   TVXMPoint p = Map(x, y);
   if (!FRaster) return Bound(p.X, p.Y);
@@ -777,20 +791,10 @@ void TVXMetaPlayer::WmfRecord(uint16_t fn, const TVXMBytes& r) {
     case 0x081A: arc(akPie); break;
     case 0x041F: SetPixel(r.I16(6), r.I16(4), ColorRef(r.U32(0))); break;  // SETPIXEL: colour, y, x
     case 0x0416:  // INTERSECTCLIPRECT: bottom, right, top, left
-    case 0x0415: {  // EXCLUDECLIPRECT
-      TRect c = MapRect(r.I16(6), r.I16(4), r.I16(2), r.I16(0));
-      if (fn == 0x0416)
-        FDC.Clip.Intersect(c);
-      else
-        FDC.Clip.Exclude(c);
+    case 0x0415:  // EXCLUDECLIPRECT
+      ClipRect(r.I16(6), r.I16(4), r.I16(2), r.I16(0), fn == 0x0416);
       break;
-    }
-    case 0x0220: {  // OFFSETCLIPRGN: y, x
-      TVXMPoint o = Map(0, 0), d = Map(r.I16(2), r.I16(0));
-      FDC.Clip.Offset(static_cast<int>(std::lround(std::clamp(d.X - o.X, -1e8, 1e8))),
-                      static_cast<int>(std::lround(std::clamp(d.Y - o.Y, -1e8, 1e8))));
-      break;
-    }
+    case 0x0220: OffsetClip(r.I16(2), r.I16(0)); break;  // OFFSETCLIPRGN: y, x
     case 0x061D:  // PATBLT: rop, height, width, y, x
       PatBlt(r.I16(10), r.I16(8), r.I16(6), r.I16(4), r.U32(0));
       break;
@@ -1074,20 +1078,10 @@ void TVXMetaPlayer::EmfRecord(uint32_t type, const TVXMBytes& r) {
       else if (mode == 4) FDC.Clip.Exclude(box);
       break;
     }
-    case 29: case 30: {  // EXCLUDECLIPRECT, INTERSECTCLIPRECT
-      TRect c = MapRect(r.I32(8), r.I32(12), r.I32(16), r.I32(20));
-      if (type == 30)
-        FDC.Clip.Intersect(c);
-      else
-        FDC.Clip.Exclude(c);
+    case 29: case 30:  // EXCLUDECLIPRECT, INTERSECTCLIPRECT
+      ClipRect(r.I32(8), r.I32(12), r.I32(16), r.I32(20), type == 30);
       break;
-    }
-    case 26: {  // OFFSETCLIPRGN (logical offset)
-      TVXMPoint o = Map(0, 0), d = Map(r.I32(8), r.I32(12));
-      FDC.Clip.Offset(static_cast<int>(std::lround(std::clamp(d.X - o.X, -1e8, 1e8))),
-                      static_cast<int>(std::lround(std::clamp(d.Y - o.Y, -1e8, 1e8))));
-      break;
-    }
+    case 26: OffsetClip(r.I32(8), r.I32(12)); break;  // OFFSETCLIPRGN (logical offset)
     case 75: {  // EXTSELECTCLIPRGN: size, mode, region of reference-device rectangles
       uint32_t size = r.U32(8), mode = r.U32(12);
       if (mode == 5 && size == 0) {

@@ -183,6 +183,10 @@ class TVXMetaPlayer {
                   double hs, uint32_t rop, bool fromBottom);
   void PatBlt(double x, double y, double w, double h, uint32_t rop);
   void SetPixel(double x, double y, TColor color);
+  /// IntersectClipRect / ExcludeClipRect, both formats: a logical rectangle.
+  void ClipRect(double l, double t, double r, double b, bool intersect);
+  /// OffsetClipRgn, both formats: a logical offset.
+  void OffsetClip(double x, double y);
   void Text(double x, double y, const std::u16string& text, const std::vector<double>& dx, uint32_t options,
             const double* rect);
 
