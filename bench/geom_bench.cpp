@@ -37,6 +37,19 @@ void BM_ResampleLanczos3Down(benchmark::State& s) { Resample(s, rfLanczos3, 1000
 void BM_ResampleTriangleUp(benchmark::State& s) { Resample(s, rfTriangle, 8000, 6000); }
 void BM_ResampleLanczos3Up(benchmark::State& s) { Resample(s, rfLanczos3, 8000, 6000); }
 
+// Every filter, one thread: down to a quarter and up to twice the size.
+void BM_ResampleFilter(benchmark::State& state) {
+  VXSetThreadCount(1);
+  const TBitmap& src = Image();
+  const bool up = state.range(1) != 0;
+  TBitmap dst(up ? 2 * kW : kW / 4, up ? 2 * kH : kH / 4, pf24bit);
+  for (auto _ : state) {
+    _Resample(src, dst, static_cast<TResampleFilter>(state.range(0)), nullptr, nullptr);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kW) * kH * 3);
+}
+
 void Rotate(benchmark::State& state, bool antiAlias) {
   VXSetThreadCount(static_cast<int>(state.range(0)));
   const TBitmap& src = Image();
@@ -122,6 +135,10 @@ BENCHMARK(BM_ResampleTriangleDown)->Arg(1)->Arg(2)->ArgName("threads")->UseRealT
 BENCHMARK(BM_ResampleLanczos3Down)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ResampleTriangleUp)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ResampleLanczos3Up)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ResampleFilter)
+    ->ArgsProduct({{rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell}, {0, 1}})
+    ->ArgNames({"filter", "up"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rotate30)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rotate30AntiAlias)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Rot90)->Arg(1)->Arg(2)->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
