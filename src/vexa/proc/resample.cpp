@@ -87,6 +87,7 @@ struct TContributions {
   std::vector<double> Weight;
   std::vector<float> WeightF;
   std::vector<float> Accept;
+  std::vector<ptrdiff_t> Cell;  // 24 * Index: the source pixel's place among eight transposed rows
 };
 
 // True when every product and partial sum is a multiple of one power of two
@@ -133,6 +134,8 @@ bool TiesLikely(const double* w, int n) {
 
 void AddSingleWeights(TContributions& c) {
   c.WeightF.assign(c.Weight.begin(), c.Weight.end());
+  c.Cell.resize(c.Index.size());
+  for (size_t e = 0; e < c.Index.size(); ++e) c.Cell[e] = 24 * static_cast<ptrdiff_t>(c.Index[e]);
   const size_t dstLen = c.First.size() - 1;
   c.Accept.resize(dstLen);
   for (size_t i = 0; i < dstLen; ++i) {
@@ -320,14 +323,14 @@ VX_AVX2 void TransposeRows8(const uint8_t* const* rows, int n, float* t) {
 // summed again the exact way.
 VX_AVX2 inline void Rows8Single(const float* t, const TContributions& c, int x, const uint8_t* const* rows, int live,
                                 __m256i& vb, __m256i& vg, __m256i& vr) {
-  const int* index = c.Index.data();
+  const ptrdiff_t* cell = c.Cell.data();
   const float* wf = c.WeightF.data();
   __m256 b0 = _mm256_setzero_ps(), g0 = b0, r0 = b0, b1 = b0, g1 = b0, r1 = b0;
   int e = c.First[x];
   const int end = c.First[x + 1];
   for (; e + 2 <= end; e += 2) {
-    const float* p = t + 24 * index[e];
-    const float* q = t + 24 * index[e + 1];
+    const float* p = t + cell[e];
+    const float* q = t + cell[e + 1];
     const __m256 w = _mm256_broadcast_ss(wf + e), v = _mm256_broadcast_ss(wf + e + 1);
     b0 = _mm256_fmadd_ps(w, _mm256_load_ps(p), b0);
     g0 = _mm256_fmadd_ps(w, _mm256_load_ps(p + 8), g0);
@@ -337,7 +340,7 @@ VX_AVX2 inline void Rows8Single(const float* t, const TContributions& c, int x, 
     r1 = _mm256_fmadd_ps(v, _mm256_load_ps(q + 16), r1);
   }
   if (e < end) {
-    const float* p = t + 24 * index[e];
+    const float* p = t + cell[e];
     const __m256 w = _mm256_broadcast_ss(wf + e);
     b0 = _mm256_fmadd_ps(w, _mm256_load_ps(p), b0);
     g0 = _mm256_fmadd_ps(w, _mm256_load_ps(p + 8), g0);
