@@ -103,7 +103,8 @@ bool ExactInSingle(const double* w, int n, double absSum) {
   return false;
 }
 
-// Denominator of a fraction within 1e-9 of v whose denominator is at most 4096, or 0.
+// Denominator of a fraction within a relative 1e-9 of v whose denominator is at
+// most 4096, or 0.
 double SmallDenominator(double v) {
   v = std::fabs(v);
   double x = v, p0 = 0, q0 = 1, p1 = 1, q1 = 0;
@@ -111,7 +112,7 @@ double SmallDenominator(double v) {
     const double a = std::floor(x);
     const double p2 = a * p1 + p0, q2 = a * q1 + q0;
     if (q2 > 4096) return 0;
-    if (std::fabs(v - p2 / q2) < 1e-9) return q2;
+    if (std::fabs(v - p2 / q2) <= 1e-9 * v) return q2;
     x = 1 / (x - a);
     p0 = p1;
     q0 = q1;
@@ -395,14 +396,24 @@ VX_AVX2 void HorizontalRows8Avx2(const float* t, const uint8_t* const* rows, uin
   }
 }
 
-VX_AVX2 inline __m256 Widen8(const uint8_t* s) {
+VX_AVX2 inline __m256 Load8(const uint8_t* s) {
   return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s))));
+}
+
+VX_AVX2 inline __m256 Load8(const float* s) { return _mm256_loadu_ps(s); }
+
+VX_AVX2 void WidenRow(const uint8_t* s, float* d, int n) {
+  int i = 0;
+  for (; i + 8 <= n; i += 8) _mm256_storeu_ps(d + i, Load8(s + i));
+  for (; i < n; ++i) d[i] = s[i];
 }
 
 // One destination row: n values, each the weighted sum of the same value in the
 // tap rows; four vectors of eight at a time.
-VX_AVX2 void VerticalRowAvx2(const TBitmap& tmp, const uint8_t* const* taps, uint8_t* d, int n,
-                             const TContributions& c, int y) {
+// The tap rows are the temporary rows themselves or their copies as floats.
+template <typename T>
+VX_AVX2 void VerticalRowAvx2(const TBitmap& tmp, const T* const* taps, uint8_t* d, int n, const TContributions& c,
+                             int y) {
   const int e0 = c.First[y], count = c.First[y + 1] - e0;
   const float* wf = c.WeightF.data() + e0;
   const __m256 accept = _mm256_set1_ps(c.Accept[y]);
@@ -411,11 +422,11 @@ VX_AVX2 void VerticalRowAvx2(const TBitmap& tmp, const uint8_t* const* taps, uin
     __m256 a0 = _mm256_setzero_ps(), a1 = a0, a2 = a0, a3 = a0;
     for (int k = 0; k < count; ++k) {
       const __m256 w = _mm256_broadcast_ss(wf + k);
-      const uint8_t* s = taps[k] + i;
-      a0 = _mm256_fmadd_ps(w, Widen8(s), a0);
-      a1 = _mm256_fmadd_ps(w, Widen8(s + 8), a1);
-      a2 = _mm256_fmadd_ps(w, Widen8(s + 16), a2);
-      a3 = _mm256_fmadd_ps(w, Widen8(s + 24), a3);
+      const T* s = taps[k] + i;
+      a0 = _mm256_fmadd_ps(w, Load8(s), a0);
+      a1 = _mm256_fmadd_ps(w, Load8(s + 8), a1);
+      a2 = _mm256_fmadd_ps(w, Load8(s + 16), a2);
+      a3 = _mm256_fmadd_ps(w, Load8(s + 24), a3);
     }
     int u[4];
     __m256i v[4] = {RoundChecked(a0, accept, u[0]), RoundChecked(a1, accept, u[1]), RoundChecked(a2, accept, u[2]),
@@ -436,7 +447,7 @@ VX_AVX2 void VerticalRowAvx2(const TBitmap& tmp, const uint8_t* const* taps, uin
   }
   for (; i + 8 <= n; i += 8) {
     __m256 a = _mm256_setzero_ps();
-    for (int k = 0; k < count; ++k) a = _mm256_fmadd_ps(_mm256_broadcast_ss(wf + k), Widen8(taps[k] + i), a);
+    for (int k = 0; k < count; ++k) a = _mm256_fmadd_ps(_mm256_broadcast_ss(wf + k), Load8(taps[k] + i), a);
     int u;
     alignas(32) int32_t vals[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(vals), RoundChecked(a, accept, u));
@@ -503,18 +514,42 @@ void VerticalPass(const TBitmap& tmp, TBitmap& dst, const TContributions& c, con
     const double columnsDone = static_cast<double>(dst.Width()) * rows / dstH;
     onProgress(sender, static_cast<int>(factor * (tmp.Height() + columnsDone)));
   };
+  // Each temporary row serves several destination rows: a band keeps the rows of
+  // one destination row's span as floats, in slots by row number modulo that span.
+  int span = 1;
+  for (int y = 0; y < dstH; ++y) {
+    const auto [lo, hi] = std::minmax_element(c.Index.begin() + c.First[y], c.Index.begin() + c.First[y + 1]);
+    if (lo != hi) span = std::max(span, *hi - *lo + 1);
+  }
+  const bool keepFloats = static_cast<int64_t>(span) * n <= (int64_t(1) << 20);
   auto band = [&](int y0, int y1, bool onCaller) {
     std::vector<const uint8_t*> taps;
+    std::vector<const float*> floatTaps;
+    std::vector<float> floats(keepFloats && kHasAvx2 ? static_cast<size_t>(span) * n : 0);
+    std::vector<int> slotRow(keepFloats ? span : 0, -1);
     std::vector<double> acc;
     for (int y = y0; y < y1; ++y) {
 #if defined(__x86_64__)
       if (kHasAvx2) {
         taps.clear();
         for (int e = c.First[y]; e < c.First[y + 1]; ++e) taps.push_back(tmp.ScanLine(c.Index[e]));
-        if (c.Accept[y] < 0)
+        if (c.Accept[y] < 0) {
           VerticalRowDouble(taps.data(), &c.Weight[c.First[y]], c.First[y + 1] - c.First[y], dst.ScanLine(y), n);
-        else
+        } else if (keepFloats) {
+          floatTaps.clear();
+          for (int e = c.First[y]; e < c.First[y + 1]; ++e) {
+            const int row = c.Index[e], slot = row % span;
+            float* f = floats.data() + static_cast<size_t>(slot) * n;
+            if (slotRow[slot] != row) {
+              WidenRow(tmp.ScanLine(row), f, n);
+              slotRow[slot] = row;
+            }
+            floatTaps.push_back(f);
+          }
+          VerticalRowAvx2(tmp, floatTaps.data(), dst.ScanLine(y), n, c, y);
+        } else {
           VerticalRowAvx2(tmp, taps.data(), dst.ScanLine(y), n, c, y);
+        }
       } else
 #endif
       {
