@@ -243,18 +243,21 @@ VX_AVX2 inline __m256i RoundChecked(__m256 sum, __m256 accept, int& undecided) {
 
 // Built for AVX2 without fused multiply-add, so that every lane multiplies and
 // adds in the order and precision of the defining sums.
+#define VX_AVX2_NOFMA __attribute__((target("avx2")))
 #define VX_AVX2_EXACT __attribute__((target("avx2"), noinline))
 
-__attribute__((target("avx2"))) inline __m128i RoundedInts(__m256d v) {
+VX_AVX2_NOFMA inline __m128i RoundedInts(__m256d v) {
   return _mm256_cvtpd_epi32(_mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
 
-__attribute__((target("avx2"))) inline __m256d Widen4(const uint8_t* s) {
+VX_AVX2_NOFMA inline __m256d Widen4(const uint8_t* s) {
   int32_t v;
   std::memcpy(&v, s, 4);
   return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(v)));
 }
 
+// The defining sums of destination x for eight transposed rows (whose floats hold
+// the bytes exactly), for lists that single precision would rarely decide.
 VX_AVX2_EXACT void HorizontalRows8Double(const float* t, const TContributions& c, int x, __m256i* v) {
   __m256d lo[3], hi[3];
   for (int ch = 0; ch < 3; ++ch) lo[ch] = hi[ch] = _mm256_setzero_pd();
@@ -266,9 +269,8 @@ VX_AVX2_EXACT void HorizontalRows8Double(const float* t, const TContributions& c
       hi[ch] = _mm256_add_pd(hi[ch], _mm256_mul_pd(w, _mm256_cvtps_pd(_mm_load_ps(p + 8 * ch + 4))));
     }
   }
-  for (int ch = 0; ch < 3; ++ch) {
+  for (int ch = 0; ch < 3; ++ch)
     _mm256_storeu_si256(v + ch, _mm256_set_m128i(RoundedInts(hi[ch]), RoundedInts(lo[ch])));
-  }
 }
 
 VX_AVX2_EXACT void VerticalRowDouble(const uint8_t* const* taps, const double* w, int count, uint8_t* d, int n) {
@@ -283,7 +285,8 @@ VX_AVX2_EXACT void VerticalRowDouble(const uint8_t* const* taps, const double* w
       a2 = _mm256_add_pd(a2, _mm256_mul_pd(wv, Widen4(s + 8)));
       a3 = _mm256_add_pd(a3, _mm256_mul_pd(wv, Widen4(s + 12)));
     }
-    const __m128i lo = _mm_packs_epi32(RoundedInts(a0), RoundedInts(a1)), hi = _mm_packs_epi32(RoundedInts(a2), RoundedInts(a3));
+    const __m128i lo = _mm_packs_epi32(RoundedInts(a0), RoundedInts(a1));
+    const __m128i hi = _mm_packs_epi32(RoundedInts(a2), RoundedInts(a3));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
   }
   for (; i < n; ++i) {
