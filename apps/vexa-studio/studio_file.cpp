@@ -2,6 +2,11 @@
 // the neighbours in the folder, saving with per-format options. No file error ends
 // the studio or changes the window: reads go into a bitmap of their own and replace
 // the view's only when they succeed.
+//
+// Open and Save as use the library's file dialogs with the preview panel. The
+// save dialog's "Advanced..." shows the save-parameters dialog of the typed
+// format; what is confirmed there is what the save uses, otherwise the studio's
+// own save options follow the dialog as for Save.
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -18,6 +23,8 @@
 #include "studio_window_ui.h"
 #include "vexa/acquire/twainclient.h"
 #include "vexa/core/errors.h"
+#include "vexa/dialogs/filedialogs.h"
+#include "vexa/dialogs/filedialogs_ui.h"
 #include "vexa/io/detect.h"
 #include "vexa/io/formattable.h"
 
@@ -136,10 +143,16 @@ QStringList ReadableExtensions() {
   return exts;
 }
 
-QString OpenFilter() {
-  QStringList patterns;
-  for (const QString& e : ReadableExtensions()) patterns << "*." + e;
-  return QString("Images (%1);;All files (*)").arg(patterns.join(' '));
+// The registry's filter, and any file: the studio reads by content.
+std::string OpenFilter() { return BuildStrFilter() + "|All files|*"; }
+
+// The entry (from 1) of a "description|patterns|..." filter that lists the extension.
+int FilterIndexOf(const std::string& filter, const std::string& ext) {
+  const QStringList parts = QString::fromStdString(filter).split('|');
+  const QString wanted = "*" + QString::fromStdString(ext).toLower();
+  for (int i = 0; i + 1 < parts.size(); i += 2)
+    if (parts[i + 1].toLower().split(';').contains(wanted)) return i / 2 + 1;
+  return 1;
 }
 
 }  // namespace
@@ -303,21 +316,47 @@ bool StudioWindow::Save() {
 }
 
 bool StudioWindow::SaveAs() {
-  const QString filter = StudioSaveOptions::FileFilter();
   QString start = QString::fromStdString(FDoc.FileName);
   if (FDoc.Pages > 1 && !start.isEmpty()) {
     // One page of a document becomes a file of its own.
     const QFileInfo fi(start);
     start = fi.dir().filePath(QString("%1-%2.%3").arg(fi.completeBaseName()).arg(FDoc.Page + 1).arg(fi.suffix()));
   }
-  QString chosen;
-  const QString name = QFileDialog::getSaveFileName(this, "Save image as", start, filter, &chosen,
-                                                    QFileDialog::DontUseNativeDialog);
-  if (name.isEmpty()) return false;
-  std::string target = name.toStdString();
-  if (VXExtractFileExt(target).empty()) target.append(".").append(StudioSaveOptions::ExtensionOfFilter(chosen));
+  TSaveVexaDialog dialog;
+  dialog.Title = "Save image as";
+  dialog.AutoSetFilter = false;
+  dialog.Filter = StudioSaveOptions::SaveFilter();
+  dialog.Options |= 1u << ofOverwritePrompt;
+  dialog.FileName = start.toStdString();
+  dialog.DefaultExt = VXFileExt(dialog.FileName);
+  if (!dialog.DefaultExt.empty()) dialog.FilterIndex = FilterIndexOf(dialog.Filter, dialog.DefaultExt);
+  // "Advanced..." on a name without extension shows the chosen type's page.
+  dialog.OnTypeChange = [&dialog](TObject*) {
+    if (QFileDialog* d = dialog.Dialog()) {
+      const int index = static_cast<int>(VXQtNameFilters(dialog.Filter).indexOf(d->selectedNameFilter())) + 1;
+      dialog.DefaultExt = VXFilterFirstExt(dialog.Filter, index);
+    }
+  };
+  dialog.SetAttachedVexaIO(&FIO);
+  // The parameters dialog starts from what a new file of this image gets: its own
+  // depth, the studio's quality, the first page.
+  const TIOParamsVals kept(FIO.Params);
+  const bool mono = FView->Bitmap().PixelFormat() == pf1bit;
+  FIO.Params.BitsPerSample = mono ? 1 : 8;
+  FIO.Params.SamplesPerPixel = mono ? 1 : 3;
+  FIO.Params.JPEG_Quality = StudioSaveOptions::JpegQuality();
+  FIO.Params.TIFF_ImageIndex = FIO.Params.GIF_ImageIndex = 0;
+  const bool chosen = dialog.Execute();
   TIOParamsVals params(FIO.Params);
-  if (!StudioSaveOptions::Ask(this, target, FView->Bitmap(), params)) return false;
+  FIO.Params.Assign(kept);
+  if (!chosen) return false;
+  const std::string target = dialog.FileName;
+  const TPreviewParamsItems page = VXSavePageOfExt(VXFileExt(target));
+  if (page != ppALL && (dialog.AdvancedAccepted() & (1u << page))) {
+    if (page == ppJPEG) StudioSaveOptions::JpegQuality() = params.JPEG_Quality;
+  } else if (!StudioSaveOptions::Ask(this, target, FView->Bitmap(), params)) {
+    return false;
+  }
   return SaveTo(target, params);
 }
 
@@ -377,11 +416,12 @@ void StudioWindow::BuildFileMenu() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction("&Open...", QKeySequence::Open, [this] {
     if (FWork->Busy() || !MayDiscard()) return;
-    const QString start =
-        FDoc.FileName.empty() ? QString() : QFileInfo(QString::fromStdString(FDoc.FileName)).absolutePath();
-    const QString name =
-        QFileDialog::getOpenFileName(this, "Open image", start, OpenFilter(), nullptr, QFileDialog::DontUseNativeDialog);
-    if (!name.isEmpty()) LoadAsync(name.toStdString(), 0);
+    TOpenVexaDialog dialog;
+    dialog.Title = "Open image";
+    dialog.Filter = OpenFilter();
+    if (!FDoc.FileName.empty())
+      dialog.InitialDir = QFileInfo(QString::fromStdString(FDoc.FileName)).absolutePath().toStdString();
+    if (dialog.Execute() && !dialog.FileName.empty()) LoadAsync(dialog.FileName, 0);
   });
   FRecentMenu = file->addMenu("Open &recent");
   UpdateRecentMenu();

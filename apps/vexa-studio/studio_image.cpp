@@ -2,6 +2,8 @@
 // from the catalogue so that it grows with it. Operations run on a worker thread
 // on a copy of the image and selection; the result replaces the image (with an
 // undo snapshot) only when the operation changed it and was not cancelled.
+// "Adjust with preview..." is the library's processing preview dialog on the image
+// or the selection; it works on the view's image itself, like the Edit menu.
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -59,7 +61,26 @@ void StudioWindow::BuildImageMenu() {
     }
   }
   FImageMenu->addSeparator();
+  FImageMenu->addAction("Adjust with &preview...", [this] { AdjustWithPreview(); })
+      ->setStatusTip("Contrast, colours, filters, effects, rotation and more, tried on a preview first");
   FImageMenu->addAction("Find &operation...", QKeySequence(Qt::CTRL | Qt::Key_K), [this] { FindOperation(); });
+}
+
+void StudioWindow::AdjustWithPreview() {
+  if (FWork->Busy()) return;
+  const TBitmap& b = FView->Bitmap();
+  if (b.PixelFormat() != pf24bit || b.Width() < 2 || b.Height() < 2) {
+    QMessageBox::information(this, "Adjust with preview",
+                             "The preview works on full-colour images of at least 2 x 2 pixels; "
+                             "Image > Colour depth converts this one first.");
+    return;
+  }
+  const bool before = FDoc.Modified;
+  // OK takes the undo snapshot (AutoUndo) and writes the result back through the selection.
+  if (!FProc.DoPreviews(VXPE(peAll))) return;
+  FModifiedBeforeUndo = before;
+  FDoc.Modified = true;
+  Refresh();
 }
 
 void StudioWindow::FindOperation() {

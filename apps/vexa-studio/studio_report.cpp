@@ -1,8 +1,15 @@
 // The state report for end-to-end tests: "key=value" lines rewritten (through a
 // rename, so a reader never sees half a file) whenever the state changes. A test
 // drives the studio with real key and mouse events and reads the outcome here.
+// Every named widget of the dialog in front is listed too ("ui.<names>=geometry|text",
+// the names of its named parents first), so a test can find what to click and read
+// what a dialog shows.
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
@@ -16,6 +23,28 @@ QString Geometry(const QWidget* w) {
   if (!w || !w->isVisible()) return "none";
   const QPoint p = w->mapToGlobal(QPoint(0, 0));
   return QString("%1,%2,%3,%4").arg(p.x()).arg(p.y()).arg(w->width()).arg(w->height());
+}
+QString TextOf(const QWidget* w) {
+  if (const auto* l = qobject_cast<const QLabel*>(w)) return l->text();
+  if (const auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text();
+  if (const auto* e = qobject_cast<const QLineEdit*>(w)) return e->text();
+  if (const auto* c = qobject_cast<const QComboBox*>(w)) return c->currentText();
+  return {};
+}
+
+// "pages/contrast/edit": the widget's name after its named parents inside the dialog.
+QString PathOf(const QWidget* w, const QWidget* dialog) {
+  QStringList names;
+  for (const QWidget* p = w; p && p != dialog; p = p->parentWidget())
+    if (!p->objectName().isEmpty() && !p->objectName().startsWith("qt_")) names.prepend(p->objectName());
+  return names.join('/');
+}
+
+void ListWidgets(const QWidget* dialog, QStringList& lines) {
+  for (const QWidget* w : dialog->findChildren<QWidget*>()) {
+    if (!w->isVisible() || w->objectName().isEmpty() || w->objectName().startsWith("qt_")) continue;
+    lines << "ui." + PathOf(w, dialog) + "=" + Geometry(w) + "|" + TextOf(w).replace('\n', ' ');
+  }
 }
 }  // namespace
 
@@ -42,11 +71,16 @@ std::string StudioWindow::StateReport() const {
   lines << "cancel=" + Geometry(FWork->isVisible() ? FWork->CancelButton() : nullptr);
   // The dialog in front, if any: its title, and a message box's text on one line.
   QString modal;
-  if (const QWidget* m = QApplication::activeModalWidget()) {
+  const QWidget* m = QApplication::activeModalWidget();
+  if (m) {
     modal = m->windowTitle();
     if (const auto* box = qobject_cast<const QMessageBox*>(m)) modal += "|" + box->text();
   }
   lines << "modal=" + modal.replace('\n', ' ');
+  if (m) {
+    lines << "dialog=" + Geometry(m);
+    ListWidgets(m, lines);
+  }
   return (lines.join('\n') + '\n').toStdString();
 }
 

@@ -56,6 +56,25 @@ int TypeForName(const std::string& name) {
 
 }  // namespace
 
+int& StudioSaveOptions::JpegQuality() {
+  static int quality = kDefaultJpegQuality;
+  return quality;
+}
+
+bool StudioSaveOptions::CanWrite(const std::string& name) {
+  const int type = TypeForName(name);
+  return type != ioUnknown && VXFileFormatCanWrite(type);
+}
+
+std::string StudioSaveOptions::SaveFilter() {
+  QStringList parts;
+  for (const QString& entry : FileFilter().split(";;")) {
+    const qsizetype open = entry.lastIndexOf(" (");
+    parts << entry.left(open) << entry.mid(open + 2).chopped(1).replace(' ', ';');
+  }
+  return parts.join('|').toStdString();
+}
+
 QString StudioSaveOptions::FileFilter() {
   QStringList entries;
   for (int i = 0; i < VXFileFormatCount(); ++i) {
@@ -75,7 +94,7 @@ std::string StudioSaveOptions::ExtensionOfFilter(const QString& filter) {
 
 bool StudioSaveOptions::Ask(QWidget* parent, const std::string& name, const TBitmap& image, TIOParamsVals& params) {
   const int type = TypeForName(name);
-  if (type == ioUnknown || !VXFileFormatCanWrite(type)) {
+  if (!CanWrite(name)) {
     QMessageBox::warning(parent, "Save", QString("%1: no writer for the extension '%2'.")
                                              .arg(QString::fromStdString(name),
                                                   QString::fromStdString(VXExtractFileExt(name))));
@@ -94,7 +113,7 @@ StudioSaveOptions::StudioSaveOptions(QWidget* parent, int fileType, const TBitma
   std::vector<std::function<void()>> apply;
 
   if (fileType == ioJPEG) {
-    static int lastQuality = kDefaultJpegQuality;
+    const int lastQuality = JpegQuality();
     auto* slider = new QSlider(Qt::Horizontal, this);
     auto* spin = new QSpinBox(this);
     for (auto* w : {static_cast<QAbstractSlider*>(slider)}) w->setRange(1, 100);
@@ -111,7 +130,7 @@ StudioSaveOptions::StudioSaveOptions(QWidget* parent, int fileType, const TBitma
     progressive->setChecked(params.JPEG_Progressive);
     form->addRow(progressive);
     apply.push_back([this, spin, progressive] {
-      FParams.JPEG_Quality = lastQuality = spin->value();
+      FParams.JPEG_Quality = JpegQuality() = spin->value();
       FParams.JPEG_Progressive = progressive->isChecked();
     });
   }

@@ -20,14 +20,20 @@ class StudioSaveOptions : public QDialog {
  public:
   /// "PNG (*.png);;JPEG (*.jpg *.jpeg);;..." for every type the registry can write now.
   static QString FileFilter();
+  /// The same entries in the file dialogs' "description|patterns|..." form.
+  static std::string SaveFilter();
   /// The first extension a filter entry lists ("png" for "PNG (*.png)").
   static std::string ExtensionOfFilter(const QString& filter);
+  /// Whether some writer serves the name's extension.
+  static bool CanWrite(const std::string& name);
   /// Fills params for saving `image` to `name` after asking; false when cancelled,
   /// or (with a message box) when no writer serves the name's extension.
   static bool Ask(QWidget* parent, const std::string& name, const vexa::TBitmap& image, vexa::TIOParamsVals& params);
 
   /// The studio's JPEG quality until the user picks another.
   static constexpr int kDefaultJpegQuality = 90;
+  /// The quality picked last (here or in the save-parameters dialog).
+  static int& JpegQuality();
 
  private:
   StudioSaveOptions(QWidget* parent, int fileType, const vexa::TBitmap& image, vexa::TIOParamsVals& params);

@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include "vexa/core/sample.h"
+#include "vexa/dialogs/previewdialogs_ui.h"
 
 using namespace vexa;
 
@@ -30,9 +31,12 @@ void CollectActions(QMenu* menu, std::vector<QAction*>& out) {
 }  // namespace
 
 StudioWindow::StudioWindow() {
+  VXInstallPreviewDialogs();
   FView = new TVexaVect(this);
   FIO.SetAttachedVexa(FView);
   FProc.SetAttachedVexa(FView);
+  // The preview dialog's result follows every change at once.
+  FProc.PreviewsParams = 1u << prppDefaultLockPreview;
   FRulers = new StudioRulers(FView, this);
   setCentralWidget(FRulers);
   FView->SetScrollBars(ssBoth);

@@ -4,9 +4,11 @@
 // progress bar.
 //
 // The menus are built by area, one file each:
-//   File   studio_file.cpp    open (by content), recent, folder neighbours, pages, save
+//   File   studio_file.cpp    open (by content) and save through the preview file
+//                             dialogs, recent, folder neighbours, pages
 //   Edit   studio_edit.cpp    undo, clipboard, selection
-//   Image  studio_image.cpp   the processing catalogue, grouped, with parameter forms
+//   Image  studio_image.cpp   the processing catalogue, grouped, with parameter forms;
+//                             the processing preview dialog
 //   View   studio_edit.cpp    zoom, background, mouse modes
 //   Vector studio_vector.cpp  drawing and measuring objects
 //   Frames studio_frames.cpp  the frame grid (animations, videos, folders)
@@ -87,6 +89,8 @@ class StudioWindow : public QMainWindow {
   bool RunOperation(const vexa::TVXOperation& op, const std::vector<std::string>& args);
   /// The parameter form of an operation, then RunOperation.
   void AskAndRun(const vexa::TVXOperation& op);
+  /// The processing preview dialog (every page) on the image or the selection.
+  void AdjustWithPreview();
   /// The Image menu (for tests and screenshots).
   QMenu* ImageMenu() const { return FImageMenu; }
   QMenu* ViewMenu() const { return FViewMenu; }

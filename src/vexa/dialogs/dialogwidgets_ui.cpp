@@ -63,6 +63,8 @@ TVXTrackEdit::TVXTrackEdit(const QString& caption, int min, int max, QWidget* pa
   FCaption = new QLabel(caption, this);
   FSlider = new QSlider(Qt::Horizontal, this);
   FEdit = new QLineEdit(this);
+  FSlider->setObjectName("slider");
+  FEdit->setObjectName("edit");
   FEdit->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("-00000")) + 12);
   lay->addWidget(FCaption);
   lay->addWidget(FSlider, 1);

@@ -435,6 +435,7 @@ bool TSaveVexaDialog::Execute() {
   if (AutoSetFilter) Filter = BuildStrFilter();
   if (dynamic_cast<TVexaMIO*>(FAttached) && !AttachedParams()) return false;
   if (TIOParamsVals* p = AttachedParams()) FSaved.Assign(*p);
+  FAccepted = 0;
   const bool ok = Run(true, (ExOptions & (1u << sdShowPreview)) != 0, (ExOptions & (1u << sdShowAdvanced)) != 0);
   if (!ok) {
     // Undo what the advanced button changed.
@@ -450,8 +451,10 @@ void TSaveVexaDialog::AdvancedClicked() {
   if (page == ppALL && !DefaultExt.empty())
     page = VXSavePageOfExt(DefaultExt.front() == '.' ? DefaultExt : "." + DefaultExt);
   if (page == ppALL) return;
-  if (auto* io = dynamic_cast<TVexaIO*>(FAttached)) io->DoPreviews(1u << page);
-  if (auto* mio = dynamic_cast<TVexaMIO*>(FAttached)) mio->DoPreviews(0, 1u << page);
+  bool ok = false;
+  if (auto* io = dynamic_cast<TVexaIO*>(FAttached)) ok = io->DoPreviews(1u << page);
+  if (auto* mio = dynamic_cast<TVexaMIO*>(FAttached)) ok = mio->DoPreviews(0, 1u << page);
+  if (ok) FAccepted |= 1u << page;
 }
 
 }  // namespace vexa

@@ -170,6 +170,10 @@ class TSaveVexaDialog : public TOpenVexaDialog {
   TComponent* AttachedVexaIO() const { return FAttached; }
   /// Takes a TVexaIO or a TVexaMIO; anything else is refused (false, link unchanged).
   bool SetAttachedVexaIO(TComponent* component);
+  /// The parameter pages confirmed with OK through "Advanced..." during the last
+  /// Execute (a TPreviewParams set), so a caller knows which format's choices the
+  /// user made with the preview.
+  TPreviewParams AdvancedAccepted() const { return FAccepted; }
 
  protected:
   void AdvancedClicked() override;
@@ -179,6 +183,7 @@ class TSaveVexaDialog : public TOpenVexaDialog {
   TIOParamsVals* AttachedParams();
   TComponent* FAttached = nullptr;
   TIOParamsVals FSaved;
+  TPreviewParams FAccepted = 0;
 };
 
 /// The filter in Qt's form: one "description (patterns)" per entry.
