@@ -35,8 +35,9 @@ StudioWindow::StudioWindow() {
   FView = new TVexaVect(this);
   FIO.SetAttachedVexa(FView);
   FProc.SetAttachedVexa(FView);
-  // The preview dialog's result follows every change at once.
+  // The preview dialogs' results follow every change at once.
   FProc.PreviewsParams = 1u << prppDefaultLockPreview;
+  FIO.PreviewsParams = 1u << ioppDefaultLockPreview;
   FRulers = new StudioRulers(FView, this);
   setCentralWidget(FRulers);
   FView->SetScrollBars(ssBoth);

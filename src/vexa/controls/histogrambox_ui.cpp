@@ -54,6 +54,7 @@ void THistogramBox::Update() { Refresh(); }
 void THistogramBox::Render() {
   const int W = FPicture.width(), H = FPicture.height();
   FHistogramXPos = x();
+  FPlotWidth = W;
   TCanvas c(&FPicture);
   c.Brush = {FBackground, bsSolid};
   c.FillRect({0, 0, W, H});
@@ -82,6 +83,7 @@ void THistogramBox::Render() {
   m.Label255Width = c.TextWidth("255");
   const THistogramLayout lay = HistogramLayout(W, H, FLabels, FCompBar, m);
   FHistogramXPos = x() + lay.L;
+  FPlotWidth = lay.Wp;
 
   c.Pen.Color = FFont.Color;
   if (FLabels & HistogramBit(hlVertical)) {

@@ -37,6 +37,8 @@ class THistogramBox : public TVXBufferedControl {
 
   /// Left edge of the plot in the parent's coordinates, as of the last update.
   int HistogramXPos() const { return FHistogramXPos; }
+  /// Width of the plot (the 256 levels), as of the last update.
+  int HistogramPlotWidth() const { return FPlotWidth; }
   /// Reads the histogram again and redraws.
   void Update();
 
@@ -53,6 +55,7 @@ class THistogramBox : public TVXBufferedControl {
   TColor FBackground = clWhite;
   TFont FFont;
   int FHistogramXPos = 0;
+  int FPlotWidth = 0;
 };
 
 }  // namespace vexa

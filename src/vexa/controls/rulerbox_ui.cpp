@@ -50,6 +50,11 @@ void TRulerBox::Update() {
   Refresh();
 }
 
+void TRulerBox::resizeEvent(QResizeEvent* e) {
+  TVXBufferedControl::resizeEvent(e);
+  if (FFitInView) Update();
+}
+
 void TRulerBox::Render() {
   const int W = FPicture.width(), H = FPicture.height();
   const int R = GetRulerHeight();

@@ -102,6 +102,8 @@ class TRulerBox : public TVXBufferedControl {
 
  protected:
   void Render() override;
+  /// A ruler fitted to its view stays fitted when its size changes.
+  void resizeEvent(QResizeEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;

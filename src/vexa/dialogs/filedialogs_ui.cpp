@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -15,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -386,6 +388,24 @@ bool TOpenVexaDialog::Run(bool save, bool showPreview, bool showAdvanced) {
     }
     if (OnTypeChange) OnTypeChange(this);
   });
+  // A name typed in full previews too, once typing pauses.
+  if (auto* edit = dlg.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    auto* typed = new QTimer(panel);
+    typed->setSingleShot(true);
+    typed->setInterval(250);
+    QObject::connect(edit, &QLineEdit::textChanged, typed, qOverload<>(&QTimer::start));
+    QObject::connect(typed, &QTimer::timeout, panel, [this, &dlg, edit, panel] {
+      const QString text = edit->text().trimmed();
+      if (text.isEmpty() || text.contains('"')) return;  // nothing, or several names
+      const QFileInfo fi(QDir(dlg.directory()).filePath(text));
+      const std::string path = fi.absoluteFilePath().toStdString();
+      if (!fi.isFile() || path == panel->Path()) return;
+      panel->SelectionChange(path);
+      if (OnSelectionChange) OnSelectionChange(this);
+    });
+  }
+  // Room for the file list beside the panel.
+  dlg.resize(dlg.sizeHint().expandedTo(QSize(880, 500)));
   dlg.CanClose = [this] {
     bool can = true;
     if (OnCanClose) OnCanClose(this, can);

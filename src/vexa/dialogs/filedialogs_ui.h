@@ -67,6 +67,8 @@ class TVXFilePreviewPanel : public QWidget {
   /// What the dialog does when the selection moves to `path` (an empty or
   /// missing path clears the panel). Returns once the file is shown or dropped.
   void SelectionChange(const std::string& path);
+  /// The file shown (or last asked for).
+  const std::string& Path() const { return FPath; }
   /// Play the grid's frames when an AVI or animated GIF is selected.
   bool AlwaysAnimate = false;
 

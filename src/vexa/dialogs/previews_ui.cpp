@@ -210,7 +210,7 @@ QWidget* TfPreviews::BuildPage(TPreviewEffectsItems page) {
     case peEqualize: {
       auto* row = new QHBoxLayout;
       lay->addLayout(row);
-      auto* left = new QVBoxLayout;
+      auto* left = new QGridLayout;
       FHistogram = new THistogramBox(w);
       FHistogram->setObjectName("histogram");
       FHistogram->SetAttachedVexaProc(&FVexa2->Proc());
@@ -233,18 +233,17 @@ QWidget* TfPreviews::BuildPage(TPreviewEffectsItems page) {
       FEqualizeRuler = makeRuler("equalizeRuler");
       FThresholdValues = Label(w);
       FEqualizeValues = Label(w);
-      left->addWidget(FHistogram);
-      auto addRuler = [&](QLabel* caption, TRulerBox* ruler, QLabel* values) {
-        auto* r = new QHBoxLayout;
-        r->addWidget(ruler, 1);
-        auto* c = new QVBoxLayout;
-        c->addWidget(caption);
-        c->addWidget(values);
-        r->addLayout(c);
-        left->addLayout(r);
-      };
-      addRuler(FThresholdLabel, FThresholdRuler, FThresholdValues);
-      addRuler(FEqualizeLabel, FEqualizeRuler, FEqualizeValues);
+      // The rulers share the histogram's column, so that they can sit under its plot.
+      left->addWidget(FHistogram, 0, 0);
+      FRulerColumn = new QVBoxLayout;
+      FRulerColumn->addWidget(FThresholdRuler);
+      FRulerColumn->addWidget(FEqualizeRuler);
+      left->addLayout(FRulerColumn, 1, 0);
+      auto* captions = new QVBoxLayout;
+      for (QLabel* l : {FThresholdLabel, FThresholdValues, FEqualizeLabel, FEqualizeValues}) captions->addWidget(l);
+      left->addLayout(captions, 1, 1);
+      left->setColumnStretch(0, 1);
+      FHistogram->installEventFilter(this);
       row->addLayout(left, 1);
       auto* side = new QVBoxLayout;
       FChannels = new QListWidget(w);
@@ -729,7 +728,10 @@ void TfPreviews::ApplyAct(bool final) {
     target->Update();
     target->ImageChange();
   }
-  if (!final && page == peEqualize) FHistogram->Update();
+  if (!final && page == peEqualize) {
+    FHistogram->Update();
+    AlignRulers();
+  }
   if (final) FProgress->setValue(0);
 }
 
@@ -888,7 +890,24 @@ void TfPreviews::ChannelsChanged() {
     if (FChannels->item(i)->checkState() == Qt::Checked) channels |= 1u << i;
   FState.Channels = channels;
   FHistogram->SetHistogramKind(channels);
+  AlignRulers();
   if (!FLoading && FPrepared) RulerMoved(nullptr, -1);
+}
+
+void TfPreviews::AlignRulers() {
+  if (!FHistogram || !FRulerColumn) return;
+  const int left = std::max(0, FHistogram->HistogramXPos() - FHistogram->x());
+  const int right = std::max(0, FHistogram->width() - left - FHistogram->HistogramPlotWidth());
+  const QMargins margins(left, 0, right, 0);
+  if (FRulerColumn->contentsMargins() != margins) FRulerColumn->setContentsMargins(margins);
+}
+
+bool TfPreviews::eventFilter(QObject* watched, QEvent* event) {
+  // The plot moves with the histogram's size and its labels' width: once the
+  // histogram has drawn itself anew, the rulers follow.
+  if (watched == FHistogram && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    QMetaObject::invokeMethod(this, [this] { AlignRulers(); }, Qt::QueuedConnection);
+  return QDialog::eventFilter(watched, event);
 }
 
 void TfPreviews::RulerMoved(TRulerBox* ruler, int grip) {

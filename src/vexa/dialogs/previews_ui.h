@@ -27,6 +27,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QVBoxLayout;
 
 namespace vexa {
 
@@ -77,6 +78,7 @@ class TfPreviews : public QDialog, public TComponent {
 
  protected:
   void showEvent(QShowEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QWidget* BuildPage(TPreviewEffectsItems page);
@@ -96,6 +98,8 @@ class TfPreviews : public QDialog, public TComponent {
   void HsvBoxesChanged();
   void RulerMoved(TRulerBox* ruler, int grip);
   void ChannelsChanged();
+  /// Puts the rulers under the histogram's plot (its HistogramXPos and width).
+  void AlignRulers();
   void AcceptWithApply();
   TRGB Background() const;
 
@@ -142,6 +146,7 @@ class TfPreviews : public QDialog, public TComponent {
   THistogramBox* FHistogram;
   QListWidget* FChannels;
   TRulerBox *FThresholdRuler, *FEqualizeRuler;
+  QVBoxLayout* FRulerColumn = nullptr;
   QLabel *FThresholdLabel, *FEqualizeLabel, *FThresholdValues, *FEqualizeValues;
   QPushButton* FEqualize;
   // Bump map
