@@ -6,15 +6,21 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 
+#include "support/fixtures.h"
 #include "view/ui_test_util_ui.h"
+#include "vexa/controls/histogrambox_ui.h"
+#include "vexa/controls/hsvbox_ui.h"
 #include "vexa/controls/rulerbox_ui.h"
 #include "vexa/dialogs/dialogwidgets_ui.h"
 #include "vexa/dialogs/previewdialogs_ui.h"
@@ -57,6 +63,21 @@ struct Previews : ::testing::Test {
     b->click();
   }
 };
+
+// Acts on the next modal widget of type T once it shows (a file dialog, a message box).
+template <class T>
+void WhenModal(std::function<void(T&)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      timer->stop();
+      timer->deleteLater();
+      act(*w);
+    }
+  });
+  timer->start();
+}
 
 struct Refusal {
   const char* Name;
@@ -245,6 +266,24 @@ TEST_F(Previews, EqualizationGripsDragEachOtherAlong) {
   EXPECT_EQ(ruler->GripsPos(1), 180);
   EXPECT_EQ(f.State().ThresholdLow, (TRGB{180, 180, 180})) << "grey sets every channel";
   EXPECT_EQ(f.State().ThresholdHigh, (TRGB{180, 180, 180}));
+
+  // Both rulers sit under the histogram's plot, 0 and 255 at its ends, at any size.
+  auto* plot = f.findChild<THistogramBox*>("histogram");
+  auto* second = f.findChild<TRulerBox*>("equalizeRuler");
+  for (const int width : {0, 900}) {
+    if (width) f.resize(width, f.height());
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    SCOPED_TRACE(width);
+    EXPECT_GT(plot->HistogramXPos(), plot->x()) << "the plot starts after the count labels";
+    for (TRulerBox* r : {ruler, second}) {
+      EXPECT_EQ(r->x(), plot->HistogramXPos());
+      EXPECT_EQ(r->width(), plot->HistogramPlotWidth());
+      r->SetGripsPos(0, 0);
+      r->SetGripsPos(1, 255);
+      EXPECT_EQ(r->GetXGripPos(0), 0);
+      EXPECT_NEAR(r->GetXGripPos(1), r->width(), 1);
+    }
+  }
   f.reject();
 }
 
@@ -272,6 +311,93 @@ TEST_F(Previews, FftZoneIsClearedFromTheWholeImageOnOk) {
   ASSERT_TRUE(w.DoPreviews(VXPE(peFFT)));
   EXPECT_GT(ripple(b), 150);
   EXPECT_LT(ripple(w.Bitmap()), 30);
+}
+
+// Saving writes the kernel the edits hold; loading brings it back into the edits
+// and the state; a folder nobody may write to and a file that is no filter are
+// reported and change nothing.
+TEST_F(Previews, UserFilterFilesRoundTripAndAFailedSaveIsReported) {
+  vexa::test::TScratchDir dir;
+  TfPreviews f;
+  f.SetImage(Gradient(20, 20));
+  f.SetEffects(VXPE(peUserFilt));
+  f.show();
+  QApplication::processEvents();
+  const int kernel[9] = {1, 2, 1, 0, 5, 0, -1, -2, -1};
+  auto edit = [&](const QString& name) { return f.findChild<QLineEdit*>(name); };
+  for (int i = 0; i < 9; ++i) {
+    edit(QString("kernel%1").arg(i))->setText(QString::number(kernel[i]));
+    emit edit(QString("kernel%1").arg(i))->textEdited(QString::number(kernel[i]));
+  }
+  edit("divisor")->setText("3");
+  emit edit("divisor")->textEdited("3");
+  const TGraphFilter mine = f.State().Filter;
+  ASSERT_EQ(mine.Divisor, 3);
+
+  const std::string saved = dir / "mine.flt";
+  ASSERT_TRUE(f.SaveFilterFile(saved));
+  EXPECT_EQ(LoadFilterFromFile(saved), mine);
+
+  auto* presets = f.findChild<QComboBox*>("presets");
+  emit presets->activated(fpNone);
+  ASSERT_EQ(edit("kernel0")->text(), "0");
+  ASSERT_TRUE(f.LoadFilterFile(saved));
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(edit(QString("kernel%1").arg(i))->text(), QString::number(kernel[i])) << i;
+  EXPECT_EQ(edit("divisor")->text(), "3");
+  EXPECT_EQ(f.State().Filter, mine);
+
+  QString told;
+  auto answer = [&] {
+    WhenModal<QMessageBox>([&](QMessageBox& box) {
+      told = box.text();
+      box.accept();
+    });
+  };
+  answer();
+  EXPECT_FALSE(f.SaveFilterFile("/sys/vexa-preview-test.flt"));
+  EXPECT_TRUE(told.startsWith("/sys/vexa-preview-test.flt: ")) << told.toStdString();
+  // A file that is not a filter leaves the kernel as it was.
+  const std::string junk = dir / "junk.flt";
+  vexa::test::WriteFileBytes(junk, {7, 7});
+  answer();
+  EXPECT_FALSE(f.LoadFilterFile(junk));
+  EXPECT_TRUE(told.startsWith(QString::fromStdString(junk))) << told.toStdString();
+  EXPECT_EQ(f.State().Filter, mine);
+  EXPECT_TRUE(f.isVisible());
+  f.reject();
+}
+
+// On the HSV page a click in the result picks the colour under the mouse as the
+// base colour; the track bars then hold the new colour less the base, the hue
+// the shorter way round the circle.
+TEST_F(Previews, ClickingTheResultOnTheHsvPagePicksTheBaseColour) {
+  TBitmap two(40, 20, pf24bit);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 40; ++x) two.SetPixel(x, y, x < 20 ? CreateRGB(200, 60, 40) : CreateRGB(30, 90, 220));
+  TfPreviews f;
+  f.SetImage(two);
+  f.SetEffects(VXPE(peHSV));
+  f.show();
+  QApplication::processEvents();
+  TVexa& r = *f.Vexa2();
+  r.SetBorderStyle(bsNone);
+  QApplication::processEvents();
+  auto* base = f.findChild<THSVBox*>("baseColor");
+  auto* fresh = f.findChild<THSVBox*>("newColor");
+  ASSERT_TRUE(base && fresh);
+  const int w = r.Bitmap().Width(), y = r.Bitmap().Height() / 2;
+  for (const int x : {w / 4, w * 3 / 4}) {
+    SCOPED_TRACE(x);
+    const TRGB under = r.Bitmap().GetPixel(x, y);
+    vexa::test::Click(r, r.XBmp2Scr(x), r.YBmp2Scr(y));
+    EXPECT_EQ(CreateRGB(base->Red(), base->Green(), base->Blue()), under);
+    // Hue goes round: the track holds the shorter way.
+    EXPECT_EQ(f.findChild<TVXTrackEdit*>("hsvHue")->Value(), (fresh->Hue() - base->Hue() + 540) % 360 - 180);
+    EXPECT_EQ(f.State().HsvHue, f.findChild<TVXTrackEdit*>("hsvHue")->Value());
+    EXPECT_EQ(f.State().HsvVal, fresh->Val() - base->Val());
+  }
+  EXPECT_GT(base->Blue(), base->Red()) << "the second pick is the blue half";
+  f.reject();
 }
 
 }  // namespace

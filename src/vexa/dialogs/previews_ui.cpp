@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -835,7 +836,9 @@ void TfPreviews::PickFromResult(int x, int y) {
 void TfPreviews::HsvBoxesChanged() {
   if (FLoading || !FPrepared) return;
   FLoading = true;
-  FHsvHue->SetValue(FNewColor->Hue() - FBaseColor->Hue());
+  // Hue goes round: the shortest way from the base to the new colour, so that the
+  // track's range -180..180 never cuts it.
+  FHsvHue->SetValue((FNewColor->Hue() - FBaseColor->Hue() + 540) % 360 - 180);
   FHsvSat->SetValue(FNewColor->Sat() - FBaseColor->Sat());
   FHsvVal->SetValue(FNewColor->Val() - FBaseColor->Val());
   FLoading = false;
@@ -866,13 +869,21 @@ void TfPreviews::FilterFromEdits() {
 void TfPreviews::LoadFilter() {
   const QString name = QFileDialog::getOpenFileName(this, VXWord(VXMSG_LOAD, FSetup.Language), QString(),
                                                     QStringLiteral("Filter (*.flt)"));
-  if (name.isEmpty()) return;
+  if (!name.isEmpty()) LoadFilterFile(name.toStdString());
+}
+
+bool TfPreviews::LoadFilterFile(const std::string& name) {
   TGraphFilter f = FState.Filter;
-  if (!LoadFilterFromFile(name.toStdString(), f)) return;
+  if (!LoadFilterFromFile(name, f)) {
+    QMessageBox::warning(this, VXWord(VXMSG_FILTER, FSetup.Language),
+                         QString::fromStdString(name) + QStringLiteral(": not a filter file"));
+    return false;
+  }
   FState.Filter = f;
   FState.Preset = fpNone;
   LoadControls(peUserFilt);
   if (LockPreview()) RefreshResult();
+  return true;
 }
 
 void TfPreviews::SaveFilter() {
@@ -880,7 +891,19 @@ void TfPreviews::SaveFilter() {
                                               QStringLiteral("Filter (*.flt)"));
   if (name.isEmpty()) return;
   if (!name.endsWith(QStringLiteral(".flt"), Qt::CaseInsensitive)) name += QStringLiteral(".flt");
-  SaveFilterToFile(name.toStdString(), FState.Filter);
+  SaveFilterFile(name.toStdString());
+}
+
+bool TfPreviews::SaveFilterFile(const std::string& name) {
+  // A failed save must reach the user, not end the application from inside a slot.
+  try {
+    SaveFilterToFile(name, FState.Filter);
+    return true;
+  } catch (const std::exception& e) {
+    QMessageBox::warning(this, VXWord(VXMSG_FILTER, FSetup.Language),
+                         QString::fromStdString(name) + QStringLiteral(": ") + QString::fromUtf8(e.what()));
+    return false;
+  }
 }
 
 void TfPreviews::ChannelsChanged() {

@@ -72,6 +72,11 @@ class TfPreviews : public QDialog, public TComponent {
   void RefreshResult();
   /// "<<": applies the page to the source and starts over.
   void CopyResultToSource();
+  /// The user filter's kernel from a filter file, or into one (what the Load and
+  /// Save buttons do after asking for the name). A failure is shown in a message
+  /// box and answers false.
+  bool LoadFilterFile(const std::string& name);
+  bool SaveFilterFile(const std::string& name);
   /// Point in Vexa2's client area to source-image pixels.
   TPoint PreviewToSource(int x, int y) const;
   TVXPreviewMap Map() const { return FMap; }
