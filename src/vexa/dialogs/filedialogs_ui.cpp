@@ -268,7 +268,8 @@ void TVXFilePreviewPanel::LoadFile(const std::string& path) {
     Clear();
     return;
   }
-  FPreviewButton->setEnabled(true);
+  // AlwaysAnimate may have started playing: no preview window meanwhile.
+  FPreviewButton->setEnabled(!FGrid->Playing());
 }
 
 void TVXFilePreviewPanel::ZoomChanged(int index) {
