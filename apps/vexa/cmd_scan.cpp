@@ -1,5 +1,6 @@
 // `vexa scan`: lists the scanners or scans through the TWAIN client, so that
 // acquisition can be tried and timed as a whole process.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "commands.h"
 #include "vexa/acquire/twain.h"
 #include "vexa/acquire/twainclient.h"
+#include "vexa/codecs/bmp.h"
 #include "vexa/codecs/tiff.h"
 #include "vexa/io/vexaio.h"
 
@@ -32,6 +34,62 @@ int Fail(const char* what) {
                  f.ReturnCode, f.ConditionCode);
   std::fprintf(stderr, "\n");
   return kExitAborted;
+}
+
+bool EndsWithNoCase(const std::string& s, const std::string& tail) {
+  if (s.size() < tail.size()) return false;
+  for (size_t i = 0; i < tail.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - tail.size() + i])) != tail[i]) return false;
+  return true;
+}
+
+// A BMP has a fixed place for every row, so the page goes to the file band by
+// band as the scanner delivers it, never whole in memory (as scanimage writes
+// its PNM). The file appears only once the page is complete.
+class TBMPFileSink : public vexa::TVXTWBandSink {
+ public:
+  explicit TBMPFileSink(const std::string& path) : FStream(path) {}
+  bool Begin(int width, int height, vexa::TPixelFormat pf, const vexa::TIOParamsVals& params) override {
+    const int bits = pf == vexa::pf1bit ? 1 : params.SamplesPerPixel == 1 ? 8 : 24;
+    FWriter = std::make_unique<vexa::TBMPBandWriter>(FStream, width, height, bits, params.DpiX, params.DpiY);
+    return true;
+  }
+  bool Band(int y, const vexa::TBitmap& band) override {
+    try {
+      FWriter->WriteBand(y, band);
+      return true;
+    } catch (const std::exception& e) {
+      Error = e.what();
+      return false;
+    }
+  }
+  void Commit() {
+    FWriter->Finish();
+    FStream.Commit();
+  }
+  std::string Error;
+
+ private:
+  vexa::TSafeFileStream FStream;
+  std::unique_ptr<vexa::TBMPBandWriter> FWriter;
+};
+
+int ScanToBMP(vexa::TVXTWainParams& tw, const std::string& out) {
+  vexa::TIOParamsVals params;
+  bool aborting = false;
+  vexa::TProgressRec progress;
+  progress.Aborting = &aborting;
+  try {
+    TBMPFileSink sink(out);
+    if (!vexa::VXTW_AcquireBands(nullptr, sink, tw, &params, progress))
+      return Fail(sink.Error.empty() ? "nothing scanned" : sink.Error.c_str());
+    sink.Commit();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vexa scan: %s cannot be written: %s\n", out.c_str(), e.what());
+    return kExitAborted;
+  }
+  std::printf("%d x %d at %d dpi written to %s\n", params.Width, params.Height, params.DpiX, out.c_str());
+  return kExitOk;
 }
 
 int RunScan(const std::vector<std::string>& args) {
@@ -113,6 +171,7 @@ int RunScan(const std::vector<std::string>& args) {
   caps.FeederEnabled = pages;
   tw.VisibleDialog = false;
 
+  if (!pages && EndsWithNoCase(out, ".bmp")) return ScanToBMP(tw, out);
   if (!pages) {
     vexa::TBitmap bmp;
     io.SetAttachedBitmap(&bmp);

@@ -392,10 +392,62 @@ class TConnection {
   // One page in state 6 into `bmp`: state 7 when the source finished or
   // cancelled it, 6 when it failed. True when the page arrived whole.
   bool TransferPage(TBitmap& bmp, int bitsPerPixel, int imageLength, TProgressRec& pr) {
-    return Buffered ? MemoryTransfer(bmp, bitsPerPixel, imageLength, pr) : NativeTransfer(bmp);
+    if (!Buffered) return NativeTransfer(bmp);
+    const auto place = [&](const TW_IMAGEMEMXFER& block, const uint8_t* mem, size_t len, std::string& why) {
+      return VXTW_CopyMemBlock(bmp, bitsPerPixel, block, mem, len, why);
+    };
+    return MemoryTransfer(place, uint64_t(bmp.Width()) * uint64_t(bmp.Height()), imageLength, pr);
   }
 
-  bool MemoryTransfer(TBitmap& bmp, int bitsPerPixel, int imageLength, TProgressRec& pr) {
+  // One page in state 6 to the band sink: blocks of whole rows go on as they
+  // come, through one band bitmap; a page whose first block is not whole rows
+  // (a source sending tiles) is gathered whole and goes on as one band.
+  bool TransferBands(const TW_IMAGEINFO& info, TPixelFormat pf, TProgressRec& pr) {
+    const int width = info.ImageWidth, height = info.ImageLength, bpp = info.BitsPerPixel;
+    TBitmap band, page;
+    if (!Buffered) {
+      page.Allocate(width, height, pf);
+      return NativeTransfer(page) && Deliver(0, page);
+    }
+    bool gather = false, streamed = false;
+    const auto place = [&](const TW_IMAGEMEMXFER& block, const uint8_t* mem, size_t len, std::string& why) {
+      if (block.Rows == 0 || block.Columns == 0) return true;
+      if (!gather && block.XOffset == 0 && block.Columns == static_cast<TW_UINT32>(width)) {
+        if (block.YOffset == TWON_DONTCARE32 || uint64_t{block.YOffset} + block.Rows > static_cast<uint64_t>(height)) {
+          why = "block of " + std::to_string(block.Rows) + " rows at row " + std::to_string(block.YOffset) +
+                " lies outside the " + std::to_string(height) + " rows of the image";
+          return false;
+        }
+        if (band.Width() != width || band.Height() != static_cast<int>(block.Rows) || band.PixelFormat() != pf)
+          band.Allocate(width, static_cast<int>(block.Rows), pf);
+        TW_IMAGEMEMXFER local = block;
+        local.YOffset = 0;
+        if (!VXTW_CopyMemBlock(band, bpp, local, mem, len, why)) return false;
+        streamed = true;
+        return Deliver(static_cast<int>(block.YOffset), band);
+      }
+      if (!gather) {
+        if (streamed) {
+          why = "the source went from whole rows to parts of rows within a page";
+          return false;
+        }
+        gather = true;
+        page.Allocate(width, height, pf);
+      }
+      return VXTW_CopyMemBlock(page, bpp, block, mem, len, why);
+    };
+    return MemoryTransfer(place, uint64_t(width) * uint64_t(height), height, pr) && (!gather || Deliver(0, page));
+  }
+
+  bool Deliver(int y, const TBitmap& band) {
+    if (Sink->Band(y, band)) return true;
+    Fail(7, TWRC_FAILURE, "the application stopped taking the page's rows");
+    return false;
+  }
+
+  using TBlockPlacer = std::function<bool(const TW_IMAGEMEMXFER&, const uint8_t*, size_t, std::string&)>;
+
+  bool MemoryTransfer(const TBlockPlacer& place, uint64_t imagePixels, int imageLength, TProgressRec& pr) {
     TW_SETUPMEMXFER setup{};
     if (Source(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup) != TWRC_SUCCESS || setup.Preferred == 0) {
       Fail(6, LastRC, "the source proposes no memory-transfer buffer");
@@ -405,7 +457,7 @@ class TConnection {
     std::vector<uint8_t> buffer(size, 0);
     // A source that keeps answering without covering the image would hold the
     // loop for ever; more than twice the image's pixels means it is not converging.
-    const uint64_t pixelBudget = 2 * static_cast<uint64_t>(bmp.Width()) * static_cast<uint64_t>(bmp.Height()) + 1;
+    const uint64_t pixelBudget = 2 * imagePixels + 1;
     uint64_t pixelsSeen = 0;
     int emptyBlocks = 0;
     for (;;) {
@@ -427,8 +479,8 @@ class TConnection {
       // From here the source is in state 7 whatever we think of its block.
       State = 7;
       std::string why;
-      if (!VXTW_CopyMemBlock(bmp, bitsPerPixel, block, buffer.data(), buffer.size(), why)) {
-        Fail(7, TWRC_FAILURE, "refused a memory block: " + why);
+      if (!place(block, buffer.data(), buffer.size(), why)) {
+        if (!why.empty()) Fail(7, TWRC_FAILURE, "refused a memory block: " + why);
         return false;
       }
       const uint64_t pixels = uint64_t{block.Rows} * block.Columns;
@@ -525,9 +577,24 @@ class TConnection {
         target = page.get();
       }
       TBitmap sized;
-      if (!VXTW_PrepareBitmap(info, sized, why)) {
+      TPixelFormat pf = pf24bit;
+      if (Sink ? !VXTW_PageFormat(info, pf, why) : !VXTW_PrepareBitmap(info, sized, why)) {
         Fail(6, TWRC_FAILURE, "refused the image: " + why);
         Ended = true;
+        break;
+      }
+      if (Sink) {
+        TIOParamsVals local;
+        TIOParamsVals& record = Params ? *Params : local;
+        VXTW_InfoToParams(info, record);
+        if (!Sink->Begin(info.ImageWidth, info.ImageLength, pf, record)) {
+          Fail(6, TWRC_FAILURE, "the application refused the page");
+          Ended = true;
+          break;
+        }
+        TransferDone = TransferBands(info, pf, pr);
+        if (!TransferDone && gLastFailure.Occurred() && gLastFailure.State == 7) Ended = true;
+        EndTransfer(false);
         break;
       }
       // Single-page mode writes into the caller's bitmap only once a page is whole.
@@ -583,6 +650,7 @@ class TConnection {
   TW_USERINTERFACE UI{};
   TW_PENDINGXFERS Pending{};
   TVXTWPageCallback OnPage;
+  TVXTWBandSink* Sink = nullptr;
   bool MultiPage = false;
   bool TransferDone = false;
   bool Ended = false;
@@ -630,6 +698,21 @@ bool VXTW_Acquire(void* parent, TBitmap* bmp, bool multiPage, const TVXTWPageCal
   c.Params = params;
   c.MultiPage = multiPage;
   c.OnPage = onPage;
+  if (c.Load() && c.OpenManager(parent) && c.OpenSource(name)) {
+    c.Negotiate(caps);
+    if (c.Enable(twain.VisibleDialog)) c.EventLoop(progress);
+  }
+  c.CloseDown();
+  return c.TransferDone;
+}
+
+bool VXTW_AcquireBands(void* parent, TVXTWBandSink& sink, TVXTWainParams& twain, TIOParamsVals* params,
+                       TProgressRec& progress) {
+  const std::string name = SelectedName(twain);
+  TVXTWSourceCaps& caps = twain.Capabilities();
+  TConnection c(&twain);
+  c.Sink = &sink;
+  c.Params = params;
   if (c.Load() && c.OpenManager(parent) && c.OpenSource(name)) {
     c.Negotiate(caps);
     if (c.Enable(twain.VisibleDialog)) c.EventLoop(progress);

@@ -48,6 +48,24 @@ using TVXTWPageCallback = std::function<TIOParamsVals*(TBitmap& page)>;
 bool VXTW_Acquire(void* parent, TBitmap* bmp, bool multiPage, const TVXTWPageCallback& onPage,
                   TVXTWainParams& twain, TIOParamsVals* params, TProgressRec& progress);
 
+/// Takes a single page band by band as the source delivers it, for applications
+/// that pass the page on (to a file) without ever holding it whole.
+class TVXTWBandSink {
+ public:
+  virtual ~TVXTWBandSink() = default;
+  /// Before the first band: the page's size, the format of its bands (pf24bit, or
+  /// pf1bit for black and white) and its parameters. False refuses the page.
+  virtual bool Begin(int width, int height, TPixelFormat pf, const TIOParamsVals& params) = 0;
+  /// Rows y to y + band.Height() - 1 of the page, whole rows, bands in any order
+  /// (a source's order). The band is reused after the call. False stops the transfer.
+  virtual bool Band(int y, const TBitmap& band) = 0;
+};
+
+/// Acquires one page into `sink` (see VXTW_Acquire for the rest). True when the
+/// whole page went to the sink; otherwise it may have had some of its bands.
+bool VXTW_AcquireBands(void* parent, TVXTWBandSink& sink, TVXTWainParams& twain, TIOParamsVals* params,
+                       TProgressRec& progress);
+
 /// The manager's source selection. A non-null parent that is no window answers
 /// false at once. True when the user chose a source; name is its product name.
 bool VXTW_SelectImageSource(void* parent, std::string& name);

@@ -35,6 +35,9 @@ void VXTW_InfoToParams(const twain::TW_IMAGEINFO& info, TIOParamsVals& params);
 /// bit depths the block copier cannot place (only 1, 8 and 24 are accepted).
 bool VXTW_PrepareBitmap(const twain::TW_IMAGEINFO& info, TBitmap& bmp, std::string& why);
 
+/// The checks of VXTW_PrepareBitmap without allocating: the page's format in pf.
+bool VXTW_PageFormat(const twain::TW_IMAGEINFO& info, TPixelFormat& pf, std::string& why);
+
 /// Copies one uncompressed memory-transfer block into bmp (sized by
 /// VXTW_PrepareBitmap for bitsPerPixel). `mem` holds `memLen` bytes: the buffer the
 /// application offered, whatever the block claims. False with a reason, and no

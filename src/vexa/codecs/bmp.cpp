@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "vexa/codecs/png.h"
@@ -480,6 +482,33 @@ void EncodeRLERow(const uint8_t* idx, int width, int bits, std::vector<uint8_t>&
 
 }  // namespace
 
+namespace {
+
+// The Windows 3 fields past the size; bit count and image size too when known (0: patched later).
+void FillInfoHeader(uint8_t* ih, int width, int height, int bits, uint32_t compression, int dpiX, int dpiY) {
+  const uint32_t ncol = bits <= 8 ? (1u << bits) : 0;
+  VXStoreU32(ih + 4, width);
+  VXStoreU32(ih + 8, height);
+  VXStoreU16(ih + 12, 1);
+  VXStoreU32(ih + 16, compression);
+  VXStoreU32(ih + 24, static_cast<uint32_t>(VXDpiToPixelsPerMetre(dpiX)));
+  VXStoreU32(ih + 28, static_cast<uint32_t>(VXDpiToPixelsPerMetre(dpiY)));
+  VXStoreU32(ih + 32, ncol);
+  VXStoreU32(ih + 36, 1u << bits);
+}
+
+void WritePalette(TStream& stream, const std::vector<TRGB>& pal, int entry) {
+  std::vector<uint8_t> raw(pal.size() * entry, 0);
+  for (size_t i = 0; i < pal.size(); ++i) {
+    raw[i * entry] = pal[i].b;
+    raw[i * entry + 1] = pal[i].g;
+    raw[i * entry + 2] = pal[i].r;
+  }
+  stream.WriteBuffer(raw.data(), static_cast<int64_t>(raw.size()));
+}
+
+}  // namespace
+
 void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress) {
   const int width = bitmap.Width(), height = bitmap.Height();
   const bool core = params.BMP_Version == ioBMP_BMOS2V1;
@@ -535,33 +564,17 @@ void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   uint8_t fh[kFileHeaderSize] = {'B', 'M'};
   stream.WriteBuffer(fh, kFileHeaderSize);
   uint8_t ih[kOS2V2HeaderSize] = {};
-  const uint32_t ncol = bits <= 8 ? (1u << bits) : 0;
   VXStoreU32(ih, headerSize);
   if (core) {
     VXStoreU16(ih + 4, width);
     VXStoreU16(ih + 6, height);
     VXStoreU16(ih + 8, 1);
   } else {
-    VXStoreU32(ih + 4, width);
-    VXStoreU32(ih + 8, height);
-    VXStoreU16(ih + 12, 1);
-    VXStoreU32(ih + 16, rle ? (bits == 4 ? kBI_RLE4 : kBI_RLE8) : kBI_RGB);
-    VXStoreU32(ih + 24, static_cast<uint32_t>(VXDpiToPixelsPerMetre(params.DpiX)));
-    VXStoreU32(ih + 28, static_cast<uint32_t>(VXDpiToPixelsPerMetre(params.DpiY)));
-    VXStoreU32(ih + 32, ncol);
-    VXStoreU32(ih + 36, 1u << bits);
+    FillInfoHeader(ih, width, height, bits, rle ? (bits == 4 ? kBI_RLE4 : kBI_RLE8) : kBI_RGB, params.DpiX,
+                   params.DpiY);
   }
   stream.WriteBuffer(ih, headerSize);
-  if (!pal.empty()) {
-    const int entry = core ? 3 : 4;
-    std::vector<uint8_t> raw(pal.size() * entry, 0);
-    for (size_t i = 0; i < pal.size(); ++i) {
-      raw[i * entry] = pal[i].b;
-      raw[i * entry + 1] = pal[i].g;
-      raw[i * entry + 2] = pal[i].r;
-    }
-    stream.WriteBuffer(raw.data(), static_cast<int64_t>(raw.size()));
-  }
+  if (!pal.empty()) WritePalette(stream, pal, core ? 3 : 4);
   const int64_t dataPos = stream.Position();
 
   progress.PerUnit = 100.0 / height;
@@ -613,6 +626,57 @@ void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TPr
   stream.WriteBuffer(ih, headerSize);
   stream.SetPosition(end);
 }
+
+TBMPBandWriter::TBMPBandWriter(TStream& stream, int width, int height, int bitsPerPixel, int dpiX, int dpiY)
+    : FStream(stream), FWidth(width), FHeight(height), FBits(bitsPerPixel) {
+  if (width <= 0 || height <= 0 || (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24))
+    throw std::invalid_argument("no BMP of " + std::to_string(width) + " x " + std::to_string(height) + " at " +
+                            std::to_string(bitsPerPixel) + " bits per pixel");
+  FRowLen = _BitmapRowLen(width, bitsPerPixel);
+  std::vector<TRGB> pal;
+  if (bitsPerPixel == 1) pal = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
+  for (int v = 0; bitsPerPixel == 8 && v < 256; ++v)
+    pal.push_back(TRGB{static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v)});
+  FStart = stream.Position();
+  FDataPos = FStart + kFileHeaderSize + kInfoHeaderSize + 4 * static_cast<int64_t>(pal.size());
+  const int64_t dataSize = int64_t{FRowLen} * height;
+  uint8_t fh[kFileHeaderSize] = {'B', 'M'};
+  VXStoreU32(fh + 2, static_cast<uint32_t>(FDataPos - FStart + dataSize));
+  VXStoreU32(fh + 10, static_cast<uint32_t>(FDataPos - FStart));
+  uint8_t ih[kInfoHeaderSize] = {};
+  VXStoreU32(ih, kInfoHeaderSize);
+  FillInfoHeader(ih, width, height, bitsPerPixel, kBI_RGB, dpiX, dpiY);
+  VXStoreU16(ih + 14, bitsPerPixel);
+  VXStoreU32(ih + 20, static_cast<uint32_t>(dataSize));
+  stream.WriteBuffer(fh, kFileHeaderSize);
+  stream.WriteBuffer(ih, kInfoHeaderSize);
+  if (!pal.empty()) WritePalette(stream, pal, 4);
+}
+
+void TBMPBandWriter::WriteBand(int y, const TBitmap& band) {
+  const int rows = band.Height();
+  const TPixelFormat want = FBits == 1 ? pf1bit : pf24bit;
+  if (band.Width() != FWidth || band.PixelFormat() != want || y < 0 || rows <= 0 || y > FHeight - rows)
+    throw std::out_of_range("band of " + std::to_string(band.Width()) + " x " + std::to_string(rows) +
+                            " at row " + std::to_string(y) + " does not fit the " + std::to_string(FWidth) + " x " +
+                            std::to_string(FHeight) + " image");
+  // The file keeps its rows bottom-up like the band's memory, so a band is one
+  // run of the file ending at the row above the previous band.
+  FStream.SetPosition(FDataPos + int64_t{FRowLen} * (FHeight - y - rows));
+  if (FBits != 8) {
+    FStream.WriteBuffer(band.Bits(), int64_t{FRowLen} * rows);
+    return;
+  }
+  FRow.assign(static_cast<size_t>(FRowLen) * rows, 0);
+  for (int r = 0; r < rows; ++r) {
+    const uint8_t* s = band.ScanLine(rows - 1 - r);
+    uint8_t* d = FRow.data() + static_cast<size_t>(r) * FRowLen;
+    for (int x = 0; x < FWidth; ++x) d[x] = s[3 * x];
+  }
+  FStream.WriteBuffer(FRow.data(), static_cast<int64_t>(FRow.size()));
+}
+
+void TBMPBandWriter::Finish() { FStream.SetPosition(FDataPos + int64_t{FRowLen} * FHeight); }
 
 // ---------------------------------------------------------------------------------------------
 // Icons and cursors

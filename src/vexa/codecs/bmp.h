@@ -15,6 +15,8 @@
 // icons) leaves a zeroed bitmap of the declared size. Only failures of the stream itself raise.
 #pragma once
 
+#include <vector>
+
 #include "vexa/core/bitmap.h"
 #include "vexa/core/streams.h"
 #include "vexa/io/ioparams.h"
@@ -27,6 +29,27 @@ void BMPReadStream(TStream& stream, TBitmap& bitmap, int64_t size, bool preview,
 /// Writes at the stream position; header offsets are relative to it. An empty bitmap writes nothing
 /// and sets the abort flag.
 void BMPWriteStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress);
+/// An uncompressed Windows 3 BMP written band by band, so that an image arriving
+/// in pieces (a scan) need never be whole in memory. Headers and palette are
+/// written at once (1 bit: black, white; 8 bits: a grey ramp); bands of whole rows
+/// may come in any order, rows never written read as zero. 24- and 8-bit files take
+/// pf24bit bands (8 bits keep each pixel's blue sample: meant for grey), 1-bit files
+/// pf1bit bands. The stream must seek; a band that does not fit throws.
+class TBMPBandWriter {
+ public:
+  TBMPBandWriter(TStream& stream, int width, int height, int bitsPerPixel, int dpiX, int dpiY);
+  /// Rows y to y + band.Height() - 1 of the image.
+  void WriteBand(int y, const TBitmap& band);
+  /// Leaves the stream at the end of the image.
+  void Finish();
+
+ private:
+  TStream& FStream;
+  int FWidth, FHeight, FBits, FRowLen = 0;
+  int64_t FStart = 0, FDataPos = 0;
+  std::vector<uint8_t> FRow;
+};
+
 /// Read the image ICO_ImageIndex / CUR_ImageIndex chooses; an index out of range reads nothing and
 /// reports nothing. Transparent pixels take ICO_Background / CUR_Background.
 void ICOReadStream(TStream& stream, TBitmap& bitmap, TIOParamsVals& params, TProgressRec& progress, bool preview);
