@@ -6,6 +6,7 @@
 
 #include "acquire_testutil.h"
 #include "support/fixtures.h"
+#include "support/pixels.h"
 #include "vexa/io/vexaio.h"
 
 using namespace vexa;
@@ -52,4 +53,28 @@ TEST_F(ScanCli, PagesFromTheFeederGoToOneMultiPageTiff) {
   ASSERT_EQ(scan.Code, 0) << scan.Err;
   EXPECT_NE(scan.Out.find("10 page(s)"), std::string::npos) << scan.Out;
   EXPECT_EQ(EnumTIFFIm(Dir / "batch.tif"), 10);
+}
+
+// A BMP is written band by band as the page arrives, every other format from the
+// whole page: both hold the same pixels of the backend's colour pattern.
+TEST_F(ScanCli, BandByBandBMPHoldsThePageOfTheWholePageWriters) {
+  for (const char* mode : {"color", "gray", "lineart"}) {
+    TBitmap images[2];
+    int k = 0;
+    for (const char* ext : {".bmp", ".tif"}) {
+      const std::string file = Dir / (std::string(mode) + ext);
+      TCliRun scan = RunCli(std::string("scan --source test:0 --dpi 100 --mode ") + mode + " --area 0 0 1 0.5 " +
+                            Quote(file));
+      ASSERT_EQ(scan.Code, 0) << scan.Err;
+      TVexaIO io;
+      io.SetAttachedBitmap(&images[k]);
+      io.LoadFromFile(file);
+      ASSERT_FALSE(io.Aborting) << file;
+      EXPECT_EQ(io.Params.DpiX, 100) << file;
+      ++k;
+    }
+    EXPECT_EQ(images[0].Width(), 98) << mode;  // 25 mm: the backend keeps whole millimetres
+    EXPECT_EQ(images[0].PixelFormat(), std::string(mode) == "lineart" ? pf1bit : pf24bit) << mode;
+    EXPECT_TRUE(SameImage(images[0], images[1])) << mode;
+  }
 }

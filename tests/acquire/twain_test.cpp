@@ -5,9 +5,11 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "acquire_testutil.h"
@@ -40,6 +42,33 @@ void Prepare(TVXTWainParams& tw, const std::string& source) {
   ASSERT_TRUE(tw.SelectSourceByName(source)) << source;
   tw.CapabilitiesFilled = true;
 }
+
+// Gathers the bands of a page into one bitmap, checking that each lies inside the
+// page and counting how often every row arrives.
+class TGatherSink : public TVXTWBandSink {
+ public:
+  bool Begin(int width, int height, TPixelFormat pf, const TIOParamsVals& params) override {
+    Page.Allocate(width, height, pf);
+    Arrivals.assign(static_cast<size_t>(height), 0);
+    Dpi = params.DpiX;
+    return true;
+  }
+  bool Band(int y, const TBitmap& band) override {
+    EXPECT_EQ(band.Width(), Page.Width());
+    EXPECT_EQ(band.PixelFormat(), Page.PixelFormat());
+    EXPECT_TRUE(y >= 0 && band.Height() > 0 && y + band.Height() <= Page.Height()) << y << "+" << band.Height();
+    if (band.Width() != Page.Width() || y < 0 || y + band.Height() > Page.Height()) return false;
+    for (int r = 0; r < band.Height(); ++r) {
+      std::memcpy(Page.ScanLine(y + r), band.ScanLine(r), static_cast<size_t>(band.RowLen()));
+      ++Arrivals[static_cast<size_t>(y + r)];
+    }
+    ++Bands;
+    return Bands < StopAfter;
+  }
+  TBitmap Page;
+  std::vector<int> Arrivals;
+  int Bands = 0, Dpi = 0, StopAfter = 1 << 30;
+};
 
 class TwainFake : public ::testing::Test {
  protected:
@@ -227,18 +256,22 @@ TEST_F(TwainFake, CapabilitiesAreReadFromTheSource) {
 // A source that lies must not get a byte written out of place: the acquisition
 // fails with a reason, the caller's bitmap stays as it was and the connection
 // still closes in order.
-class TwainBadSource : public TwainFake, public ::testing::WithParamInterface<const char*> {};
+// With a band sink instead of a bitmap, no band may lie outside the page.
+class TwainBadSource : public TwainFake, public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
 
 TEST_P(TwainBadSource, IsRefusedAndTheBitmapKept) {
-  Fake.Configure(std::string("name=Fake Scanner;width=16;height=12;") + "fault=" + GetParam() +
-                 (std::string(GetParam()) == "badnative" ? ";memory=0" : ""));
+  const auto [fault, bands] = GetParam();
+  Fake.Configure(std::string("name=Fake Scanner;width=16;height=12;") + "fault=" + fault +
+                 (std::string(fault) == "badnative" ? ";memory=0" : ""));
   TVXTWainParams tw;
   Prepare(tw, "Fake Scanner");
   TBitmap bmp(5, 4);
   bmp.Fill(CreateRGB(1, 2, 3));
   const TBitmap before = bmp;
   TProgressRec pr;
-  EXPECT_FALSE(VXTW_Acquire(nullptr, &bmp, false, nullptr, tw, nullptr, pr));
+  TGatherSink sink;
+  EXPECT_FALSE(bands ? VXTW_AcquireBands(nullptr, sink, tw, nullptr, pr)
+                     : VXTW_Acquire(nullptr, &bmp, false, nullptr, tw, nullptr, pr));
   ASSERT_EQ(bmp.Width(), 5);
   ASSERT_EQ(bmp.Height(), 4);
   EXPECT_EQ(std::memcmp(bmp.Bits(), before.Bits(), bmp.ImageSize()), 0);
@@ -250,8 +283,50 @@ TEST_P(TwainBadSource, IsRefusedAndTheBitmapKept) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, TwainBadSource,
-                         ::testing::Values("absurd", "negheight", "negrows", "pastimage", "short", "bigrow",
-                                           "endless", "compressed", "badnative"));
+                         ::testing::Combine(::testing::Values("absurd", "negheight", "negrows", "pastimage", "short",
+                                                              "bigrow", "endless", "compressed", "badnative"),
+                                            ::testing::Bool()));
+
+// A page handed on in bands is the page a bitmap receives: whole rows as they
+// come, tiles and native transfers gathered into one band.
+class TwainBands : public TwainFake, public ::testing::WithParamInterface<std::tuple<const char*, int>> {};
+
+TEST_P(TwainBands, CoverThePageOnceWithTheBitmapsPixels) {
+  const auto [script, expectedBands] = GetParam();
+  Fake.Configure(std::string("name=Fake Scanner;width=21;height=10;") + script);
+  TVXTWainParams tw;
+  Prepare(tw, "Fake Scanner");
+  TProgressRec pr;
+  TBitmap whole;
+  ASSERT_TRUE(VXTW_Acquire(nullptr, &whole, false, nullptr, tw, nullptr, pr)) << VXTW_LastFailure().Message;
+  TGatherSink sink;
+  TIOParamsVals params;
+  ASSERT_TRUE(VXTW_AcquireBands(nullptr, sink, tw, &params, pr)) << VXTW_LastFailure().Message;
+  EXPECT_EQ(sink.Bands, expectedBands);
+  EXPECT_EQ(sink.Arrivals, std::vector<int>(10, 1));
+  ASSERT_EQ(sink.Page.PixelFormat(), whole.PixelFormat());
+  EXPECT_EQ(std::memcmp(sink.Page.Bits(), whole.Bits(), whole.ImageSize()), 0);
+  EXPECT_EQ(sink.Dpi, 300);
+  EXPECT_EQ(params.Height, 10);
+  EXPECT_EQ(Lines(Fake.Log()).back(), "IDENTITY CLOSEDS");
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, TwainBands,
+                         ::testing::Values(std::tuple{"bpp=24", 3}, std::tuple{"bpp=8", 3}, std::tuple{"bpp=1", 3},
+                                           std::tuple{"memory=0", 1}, std::tuple{"tiles=1", 1},
+                                           std::tuple{"tiles=1;bpp=8", 1}));
+
+TEST_F(TwainFake, SinkThatStopsTakingBandsEndsTheTransfer) {
+  TVXTWainParams tw;
+  Prepare(tw, "Fake Scanner");
+  TGatherSink sink;
+  sink.StopAfter = 2;
+  TProgressRec pr;
+  EXPECT_FALSE(VXTW_AcquireBands(nullptr, sink, tw, nullptr, pr));
+  EXPECT_EQ(sink.Bands, 2);
+  EXPECT_EQ(VXTW_LastFailure().State, 7);
+  EXPECT_EQ(Lines(Fake.Log()).back(), "IDENTITY CLOSEDS");
+}
 
 TEST(TwainNoManager, AcquisitionAnswersFalseAndLeavesTheBitmap) {
   VXTW_SetManagerPath("/nonexistent/libtwaindsm.so");

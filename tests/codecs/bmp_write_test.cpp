@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstring>
 #include <fstream>
+#include <stdexcept>
+#include <utility>
 
 #include "bmp_testutil.h"
 #include "support/reference.h"
@@ -309,4 +312,46 @@ TEST(BmpWrite, OurFilesDecodeTheSameInAnIndependentReader) {
         << c.Bps << "-bit, version " << c.Version << ", compression " << c.Compression;
   }
   std::remove(path.c_str());
+}
+
+// A file written band by band, bands in any order, is the file written whole;
+// grey bands become 8-bit grey-ramp files.
+TEST(BmpBandWriter, BandsInAnyOrderMakeTheFileOfTheWholeImage) {
+  for (int bits : {24, 8, 1}) {
+    TBitmap src = Noise(13, 11, static_cast<uint32_t>(bits));
+    if (bits == 1) src.SetPixelFormat(pf1bit);
+    if (bits == 8)
+      for (int y = 0; y < src.Height(); ++y)
+        for (int x = 0; x < src.Width(); ++x) {
+          const uint8_t v = src.ScanLine(y)[3 * x];
+          src.SetPixel(x, y, CreateRGB(v, v, v));
+        }
+    TMemoryStream banded;
+    TBMPBandWriter writer(banded, 13, 11, bits, 150, 75);
+    for (auto [y, rows] : {std::pair{8, 3}, std::pair{0, 5}, std::pair{5, 3}}) {
+      TBitmap band(13, rows, src.PixelFormat());
+      for (int r = 0; r < rows; ++r) std::memcpy(band.ScanLine(r), src.ScanLine(y + r), static_cast<size_t>(band.RowLen()));
+      writer.WriteBand(y, band);
+    }
+    writer.Finish();
+    EXPECT_EQ(banded.Position(), banded.Size());
+    TReadOutcome r;
+    ReadBytes(banded.Data(), r);
+    ASSERT_FALSE(r.Aborting) << bits;
+    EXPECT_TRUE(SameImage(src, r.Bitmap)) << bits;
+    EXPECT_EQ(r.Params.DpiY, 75);
+    if (bits == 8) {
+      EXPECT_EQ(r.Params.BitsPerSample, 8);
+      EXPECT_EQ(r.Params.SamplesPerPixel, 1);
+      continue;
+    }
+    TIOParamsVals wp = WriteParams(bits == 1 ? 1 : 8, bits == 1 ? 1 : 3);
+    wp.DpiX = 150, wp.DpiY = 75;
+    EXPECT_EQ(banded.Data(), Write(src, wp)) << bits;
+  }
+  TMemoryStream s;
+  TBMPBandWriter writer(s, 4, 4, 24, 72, 72);
+  EXPECT_THROW(writer.WriteBand(2, TBitmap(4, 3, pf24bit)), std::out_of_range);
+  EXPECT_THROW(writer.WriteBand(0, TBitmap(5, 1, pf24bit)), std::out_of_range);
+  EXPECT_THROW(TBMPBandWriter(s, 0, 4, 24, 72, 72), std::invalid_argument);
 }

@@ -5,6 +5,7 @@
 // Script (FakeDS_Configure), "key=value" separated by ';':
 //   name     product name                       memory  1 offers memory transfer
 //   pages    sheets in the feeder               width, height, bpp (1, 8 or 24)
+//   tiles    1: each block is the left or the right half of its rows (8 and 24 bpp)
 //   fault    what to get wrong: absurd, negheight, negrows, pastimage, short,
 //            bigrow, endless, compressed, badnative
 #include <algorithm>
@@ -26,7 +27,8 @@ struct TFake {
   int Pages = 1, Width = 40, Height = 30, Bpp = 24;
   std::string Fault;
   std::string Log;
-  int Page = 0, Row = 0;
+  bool Tiles = false;
+  int Page = 0, Row = 0, Half = 0;
   bool XferReady = false;
   // The source's own window closes once the sheets are done.
   bool CloseRequest = false;
@@ -131,8 +133,28 @@ TW_UINT16 MemXfer(TW_IMAGEMEMXFER& x) {
   const int rows = std::min<int>(PageHeight() - gFake.Row, std::min<int>(4, static_cast<int>(x.Memory.Length / bpr)));
   auto* mem = static_cast<uint8_t*>(x.Memory.TheMem);
   std::memset(mem, 0, x.Memory.Length);
-  for (int r = 0; r < rows; ++r) FillRow(mem + r * bpr, gFake.Row + r);
   x.Compression = TWCP_NONE;
+  if (gFake.Tiles) {
+    const int bytesPerPixel = gFake.Bpp / 8, left = gFake.Width / 2;
+    const int from = gFake.Half ? left : 0, columns = gFake.Half ? gFake.Width - left : left;
+    std::string row(bpr, '\0');
+    for (int r = 0; r < rows; ++r) {
+      FillRow(reinterpret_cast<uint8_t*>(row.data()), gFake.Row + r);
+      std::memcpy(mem + r * columns * bytesPerPixel, row.data() + from * bytesPerPixel,
+                  static_cast<size_t>(columns) * bytesPerPixel);
+    }
+    x.BytesPerRow = static_cast<TW_UINT32>(columns * bytesPerPixel);
+    x.Columns = static_cast<TW_UINT32>(columns);
+    x.Rows = static_cast<TW_UINT32>(rows);
+    x.XOffset = static_cast<TW_UINT32>(from);
+    x.YOffset = static_cast<TW_UINT32>(gFake.Row);
+    x.BytesWritten = x.BytesPerRow * x.Rows;
+    gFake.Half ^= 1;
+    if (gFake.Half) return TWRC_SUCCESS;
+    gFake.Row += rows;
+    return gFake.Row >= PageHeight() ? TWRC_XFERDONE : TWRC_SUCCESS;
+  }
+  for (int r = 0; r < rows; ++r) FillRow(mem + r * bpr, gFake.Row + r);
   x.BytesPerRow = bpr;
   x.Columns = static_cast<TW_UINT32>(gFake.Width);
   x.Rows = static_cast<TW_UINT32>(rows);
@@ -197,6 +219,7 @@ extern "C" __attribute__((visibility("default"))) void FakeDS_Configure(const ch
     else if (k == "height") gFake.Height = std::atoi(v.c_str());
     else if (k == "bpp") gFake.Bpp = std::atoi(v.c_str());
     else if (k == "fault") gFake.Fault = v;
+    else if (k == "tiles") gFake.Tiles = v == "1";
   }
 }
 
