@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -341,60 +342,85 @@ class TSaneSource : public TDataSource {
     return TWRC_SUCCESS;
   }
 
-  // The device's own settings (numbers with a range, lists of words) in the
-  // application's dialog, over what was negotiated; true when the user asks to
-  // scan. Without a dialog the source scans at once.
+  // The device's own settings in the application's dialog, over what was
+  // negotiated: numbers with a range, lists of words or numbers, switches and
+  // buttons (pressed, in order, once the other values are set). True when the
+  // user asks to scan. Without a dialog the source scans at once.
   bool ShowSettings(void* parent) {
     const VexaDSMUI* ui = UI();
     if (!ui || ui->Size < sizeof(VexaDSMUI) || !ui->Settings) return true;
+    struct TShown {
+      int Index;
+      std::vector<std::string> Text;  // the choices
+      std::vector<double> Numbers;    // a word list's values behind its choices
+      std::vector<const char*> Ptr;
+    };
     std::vector<VexaDSMOption> options;
-    std::vector<int> index;
-    std::vector<std::vector<std::string>> choiceText;
-    std::vector<std::vector<const char*>> choicePtr;
+    std::vector<TShown> shown;
     for (SANE_Int i = 1;; ++i) {
       const SANE_Option_Descriptor* d = sane_get_option_descriptor(FHandle, i);
       if (!d) break;
       if (!d->name || !d->name[0] || !SANE_OPTION_IS_ACTIVE(d->cap) || !SANE_OPTION_IS_SETTABLE(d->cap)) continue;
       VexaDSMOption o{};
       o.Name = d->name;
-      o.Title = d->title ? d->title : d->name;
+      o.Title = d->title && d->title[0] ? d->title : d->name;
+      TShown sh{i, {}, {}, {}};
+      const bool word = d->size == static_cast<SANE_Int>(sizeof(SANE_Word));
+      const bool number = (d->type == SANE_TYPE_INT || d->type == SANE_TYPE_FIXED) && word;
       double min, max, step;
-      if ((d->type == SANE_TYPE_INT || d->type == SANE_TYPE_FIXED) && d->size == sizeof(SANE_Word) &&
-          NumberRange(i, min, max, step)) {
-        o.Kind = 0, o.Min = min, o.Max = max, o.Step = step, o.Value = GetNumber(i);
+      if (number && NumberRange(i, min, max, step)) {
+        o.Kind = VexaDSMNumber, o.Min = min, o.Max = max, o.Step = step, o.Value = GetNumber(i);
+      } else if (number && d->constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+        sh.Numbers = NumberList(i);
+        const double current = GetNumber(i);
+        o.Kind = VexaDSMChoice;
+        for (size_t k = 0; k < sh.Numbers.size(); ++k) {
+          char text[32];
+          std::snprintf(text, sizeof text, "%g", sh.Numbers[k]);
+          sh.Text.emplace_back(text);
+          if (sh.Numbers[k] == current) o.Current = static_cast<int>(k);
+        }
       } else if (d->type == SANE_TYPE_STRING && d->constraint_type == SANE_CONSTRAINT_STRING_LIST) {
-        std::vector<char> buf(static_cast<size_t>(d->size) + 1, 0);
+        std::vector<char> buf(static_cast<size_t>(std::max<SANE_Int>(d->size, 1)) + 1, 0);
         sane_control_option(FHandle, i, SANE_ACTION_GET_VALUE, buf.data(), nullptr);
-        choiceText.push_back(Strings(i));
-        o.Kind = 1;
-        o.Current = 0;
-        for (size_t k = 0; k < choiceText.back().size(); ++k)
-          if (choiceText.back()[k] == buf.data()) o.Current = static_cast<int>(k);
+        sh.Text = Strings(i);
+        o.Kind = VexaDSMChoice;
+        for (size_t k = 0; k < sh.Text.size(); ++k)
+          if (sh.Text[k] == buf.data()) o.Current = static_cast<int>(k);
+      } else if (d->type == SANE_TYPE_BOOL && word) {
+        o.Kind = VexaDSMSwitch, o.Value = GetNumber(i) != 0 ? 1 : 0;
+      } else if (d->type == SANE_TYPE_BUTTON) {
+        o.Kind = VexaDSMButton;
       } else {
         continue;
       }
       options.push_back(o);
-      index.push_back(i);
+      shown.push_back(std::move(sh));
     }
     // Pointers into the choice strings, now that they no longer move.
-    choicePtr.reserve(choiceText.size());
-    for (size_t k = 0, c = 0; k < options.size(); ++k) {
-      if (options[k].Kind != 1) continue;
-      choicePtr.emplace_back();
-      for (const std::string& t : choiceText[c]) choicePtr.back().push_back(t.c_str());
-      options[k].Choices = choicePtr.back().data();
-      options[k].ChoiceCount = static_cast<int>(choicePtr.back().size());
-      ++c;
+    for (size_t k = 0; k < options.size(); ++k) {
+      if (options[k].Kind != VexaDSMChoice) continue;
+      for (const std::string& t : shown[k].Text) shown[k].Ptr.push_back(t.c_str());
+      options[k].Choices = shown[k].Ptr.data();
+      options[k].ChoiceCount = static_cast<int>(shown[k].Ptr.size());
     }
-    std::vector<VexaDSMOption> before = options;
+    const std::vector<VexaDSMOption> before = options;
     if (!ui->Settings(ui->Context, parent, Identity.ProductName, options.data(), static_cast<int>(options.size())))
       return false;
     for (size_t k = 0; k < options.size(); ++k) {
       const VexaDSMOption& o = options[k];
-      if (o.Kind == 0 && o.Value != before[k].Value) SetNumber(index[k], o.Value);
-      if (o.Kind == 1 && o.Current != before[k].Current && o.Current >= 0 && o.Current < o.ChoiceCount)
-        SetString(index[k], o.Choices[o.Current]);
+      const int i = shown[k].Index;
+      if ((o.Kind == VexaDSMNumber || o.Kind == VexaDSMSwitch) && o.Value != before[k].Value) SetNumber(i, o.Value);
+      if (o.Kind == VexaDSMChoice && o.Current != before[k].Current && o.Current >= 0 && o.Current < o.ChoiceCount) {
+        if (shown[k].Numbers.empty())
+          SetString(i, shown[k].Text[static_cast<size_t>(o.Current)]);
+        else
+          SetNumber(i, shown[k].Numbers[static_cast<size_t>(o.Current)]);
+      }
     }
+    for (size_t k = 0; k < options.size(); ++k)
+      for (int n = 0; options[k].Kind == VexaDSMButton && n < std::min(static_cast<int>(options[k].Value), 16); ++n)
+        sane_control_option(FHandle, shown[k].Index, SANE_ACTION_SET_VALUE, nullptr, nullptr);
     // What the page will say about itself follows what the user chose.
     if (const int r = Find(SANE_NAME_SCAN_RESOLUTION); r >= 0) FResX = FResY = GetNumber(r);
     if (const int r = Find(SANE_NAME_SCAN_X_RESOLUTION); r >= 0) FResX = GetNumber(r);
@@ -540,19 +566,29 @@ class TSaneSource : public TDataSource {
     const bool colour = par.format == SANE_FRAME_RGB || threePass;
     FBpp = colour ? 24 : par.depth == 1 ? 1 : 8;
     FRowBytes = static_cast<TW_UINT32>((static_cast<int64_t>(FWidth) * FBpp + 7) / 8);
-    const int depthBytes = par.depth == 16 ? 2 : 1;
+    const int samples = par.format == SANE_FRAME_RGB ? 3 : 1;  // in each row of a frame
+    // A backend's rows must hold the samples its width announces: nothing is read
+    // past a row, whatever the parameters say.
+    if ((par.depth != 1 && par.depth != 8 && par.depth != 16) ||
+        int64_t{bpl} * 8 < int64_t{FWidth} * samples * par.depth) {
+      FCondition = TWCC_OPERATIONERROR;
+      return false;
+    }
     // Chunky 8-bit rows without padding are already the transfer layout.
-    if (!threePass && FBpp != 1 && depthBytes == 1 && static_cast<TW_UINT32>(bpl) == FRowBytes) {
+    if (!threePass && FBpp != 1 && par.depth == 8 && static_cast<TW_UINT32>(bpl) == FRowBytes) {
       raw[0].resize(static_cast<size_t>(FRowBytes) * FHeight);
       FPage = std::move(raw[0]);
       return true;
     }
     FPage.assign(static_cast<size_t>(FRowBytes) * FHeight, 0);
-    // 16-bit samples are in the machine's byte order; their high byte is kept.
-    auto sample = [&](const uint8_t* p) -> uint8_t {
-      if (depthBytes == 1) return *p;
+    // Sample i of a row as 8 bits: 16-bit samples are in the machine's byte order
+    // and keep their high byte; 1-bit colour samples are off or full.
+    const int depth = par.depth;
+    auto sample = [depth](const uint8_t* row, int64_t i) -> uint8_t {
+      if (depth == 8) return row[i];
+      if (depth == 1) return (row[i >> 3] >> (7 - (i & 7))) & 1 ? 255 : 0;
       uint16_t v;
-      std::memcpy(&v, p, 2);
+      std::memcpy(&v, row + 2 * i, 2);
       return static_cast<uint8_t>(v >> 8);
     };
     for (int y = 0; y < FHeight; ++y) {
@@ -561,7 +597,7 @@ class TSaneSource : public TDataSource {
         for (int c = 0; c < 3; ++c) {
           if (raw[c].size() < static_cast<size_t>(bpl) * (y + 1)) continue;
           const uint8_t* src = raw[c].data() + static_cast<size_t>(y) * bpl;
-          for (int x = 0; x < FWidth; ++x) dst[x * 3 + c] = sample(src + x * depthBytes);
+          for (int x = 0; x < FWidth; ++x) dst[x * 3 + c] = sample(src, x);
         }
         continue;
       }
@@ -569,10 +605,8 @@ class TSaneSource : public TDataSource {
       if (FBpp == 1) {
         // SANE line-art marks black with 1; the transfer's 0 is black.
         for (TW_UINT32 k = 0; k < FRowBytes; ++k) dst[k] = static_cast<uint8_t>(~src[k]);
-      } else if (FBpp == 8) {
-        for (int x = 0; x < FWidth; ++x) dst[x] = sample(src + x * depthBytes);
       } else {
-        for (int x = 0; x < FWidth * 3; ++x) dst[x] = sample(src + x * depthBytes);
+        for (int64_t i = 0; i < int64_t{FWidth} * samples; ++i) dst[i] = sample(src, i);
       }
     }
     return true;

@@ -1,6 +1,9 @@
 #include "vexa/acquire/twainhost_ui.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -127,24 +130,39 @@ TVXTWSettingsDialog::TVXTWSettingsDialog(QWidget* parent, const QString& title, 
     : QDialog(parent), FOptions(options) {
   setWindowTitle(title);
   auto* form = new QFormLayout;
+  FPresses.assign(static_cast<size_t>(std::max(count, 0)), 0);
   for (int i = 0; i < count; ++i) {
     const VexaDSMOption& o = options[i];
+    const QString title = QString::fromUtf8(o.Title);
     QWidget* field;
-    if (o.Kind == 0) {
+    if (o.Kind == VexaDSMNumber) {
       auto* spin = new QDoubleSpinBox(this);
       spin->setDecimals(o.Step >= 1 || o.Step <= 0 ? 0 : 2);
       spin->setRange(o.Min, o.Max);
       if (o.Step > 0) spin->setSingleStep(o.Step);
       spin->setValue(o.Value);
       field = spin;
-    } else {
+    } else if (o.Kind == VexaDSMChoice) {
       auto* combo = new QComboBox(this);
       for (int k = 0; k < o.ChoiceCount; ++k) combo->addItem(QString::fromUtf8(o.Choices[k]));
       combo->setCurrentIndex(o.Current);
       field = combo;
+    } else if (o.Kind == VexaDSMSwitch) {
+      auto* check = new QCheckBox(this);
+      check->setChecked(o.Value != 0);
+      field = check;
+    } else if (o.Kind == VexaDSMButton) {
+      auto* button = new QPushButton(title, this);
+      connect(button, &QPushButton::clicked, this, [this, i] { ++FPresses[static_cast<size_t>(i)]; });
+      field = button;
+    } else {
+      field = new QWidget(this);  // a kind this dialog does not know: shown as nothing, left as it is
     }
     field->setObjectName(QString::fromUtf8(o.Name));
-    form->addRow(QString::fromUtf8(o.Title), field);
+    if (o.Kind == VexaDSMButton)
+      form->addRow(field);
+    else
+      form->addRow(title, field);
     FFields << field;
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
@@ -162,6 +180,10 @@ void TVXTWSettingsDialog::accept() {
       FOptions[i].Value = spin->value();
     else if (auto* combo = qobject_cast<QComboBox*>(FFields[i]))
       FOptions[i].Current = combo->currentIndex();
+    else if (auto* check = qobject_cast<QCheckBox*>(FFields[i]))
+      FOptions[i].Value = check->isChecked() ? 1 : 0;
+    else if (qobject_cast<QPushButton*>(FFields[i]))
+      FOptions[i].Value = FPresses[static_cast<size_t>(i)];
   }
   QDialog::accept();
 }

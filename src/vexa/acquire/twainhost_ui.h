@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <vector>
+
 #include "vexa/acquire/vexadsm.h"
 
 class QListWidget;
@@ -30,7 +32,9 @@ class TVXTWSourceDialog : public QDialog {
   QListWidget* FList;
 };
 
-/// A source's settings; OK ("Scan") writes the fields back into the options.
+/// A source's settings, one field per option named after it: a spin box for a
+/// number, a combo box for a choice, a check box for a switch, a push button for a
+/// button. "Scan" writes the fields back into the options (a button: its presses).
 class TVXTWSettingsDialog : public QDialog {
  public:
   TVXTWSettingsDialog(QWidget* parent, const QString& title, VexaDSMOption* options, int count);
@@ -39,6 +43,7 @@ class TVXTWSettingsDialog : public QDialog {
  private:
   VexaDSMOption* FOptions;
   QList<QWidget*> FFields;
+  std::vector<int> FPresses;
 };
 
 }  // namespace vexa

@@ -12,12 +12,19 @@
 
 extern "C" {
 
-/// One setting a source offers in its dialog: a number in [Min, Max] or one of
-/// Choices. The dialog writes the user's Value / Current back.
+/// Kinds of VexaDSMOption.
+enum : int {
+  VexaDSMNumber = 0,  ///< Value in [Min, Max], Step apart (no step: any)
+  VexaDSMChoice = 1,  ///< Current indexes Choices
+  VexaDSMSwitch = 2,  ///< Value 0 (off) or 1 (on)
+  VexaDSMButton = 3,  ///< Value counts the presses; the source acts on them when the user scans
+};
+
+/// One setting a source offers in its dialog. The dialog writes the user's Value /
+/// Current back.
 struct VexaDSMOption {
   const char* Name;
   const char* Title;
-  /// 0: number, 1: choice.
   int Kind;
   double Min, Max, Step, Value;
   const char* const* Choices;
