@@ -437,8 +437,8 @@ void StudioWindow::BuildFileMenu() {
     if (!FWork->Busy() && MayDiscard()) ShowEmpty();
   });
   file->addSeparator();
-  file->addAction("Select &source...", [this] { FIO.SelectAcquireSource(); });
-  file->addAction("Ac&quire...", [this] {
+  file->addAction("Selec&t source...", [this] { FIO.SelectAcquireSource(); });
+  file->addAction("Acq&uire...", [this] {
     if (!MayDiscard()) return;
     if (!FIO.Acquire()) {
       const vexa::TVXTWFailure& f = vexa::VXTW_LastFailure();

@@ -166,7 +166,8 @@ TVXTWSettingsDialog::TVXTWSettingsDialog(QWidget* parent, const QString& title, 
     FFields << field;
   }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
-  buttons->addButton("Scan", QDialogButtonBox::AcceptRole);
+  // Enter scans: the dialog stands between the user and the page.
+  buttons->addButton("Scan", QDialogButtonBox::AcceptRole)->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
