@@ -3,10 +3,14 @@
 SANE's own `scanimage` (to a PNM), as whole processes, from SANE's `test`
 backend in a private configuration.
 
-Runs alternate between the two, so that a busy machine slows both alike. For
+Runs alternate between the two, so that a busy machine slows both alike. Each
+run replaces the file of the run before, as repeated scans do: `vexa scan` saves
+safely (a new file renamed over the old one, which ext4 answers by starting the
+new file's writeback), scanimage truncates the old file and writes it again;
+--fresh leaves no file to replace. For
 each: CPU time (user + system of the process and its threads, the part a loaded
-machine disturbs least), wall time and peak resident memory, medians of the
-runs. The ratio is vexa / scanimage.
+machine disturbs least) and wall time, medians of the runs, and the peak
+resident memory of one more run (through GNU time, where installed). The ratio is vexa / scanimage.
 
     bench/scan_compare.py --vexa build/default/apps/vexa \\
         --dsm build/default/src/libvexa-twaindsm.so [--runs 20]
@@ -23,7 +27,7 @@ import time
 
 
 def run_child(cmd, env):
-    """CPU seconds, wall seconds and peak resident memory (MB) of one child."""
+    """CPU seconds and wall seconds of one child."""
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
     _, status, usage = os.wait4(proc.pid, 0)
@@ -31,7 +35,20 @@ def run_child(cmd, env):
     err = proc.stderr.read().decode()
     if os.waitstatus_to_exitcode(status) != 0:
         raise RuntimeError("%s failed: %s" % (" ".join(cmd), err.strip()))
-    return usage.ru_utime + usage.ru_stime, wall, usage.ru_maxrss / 1024.0
+    return usage.ru_utime + usage.ru_stime, wall
+
+
+def peak_memory(cmd, env):
+    """Peak resident memory (MB) of the command alone, through GNU time (Debian
+    package time); None without it. A child of this interpreter would count the
+    interpreter's memory too: the kernel keeps the peak of the process image the
+    child started from."""
+    gnu_time = "/usr/bin/time"
+    if not os.path.exists(gnu_time):
+        return None
+    out = subprocess.run([gnu_time, "-f", "%M"] + cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                         check=True).stderr.decode().split()
+    return int(out[-1]) / 1024.0
 
 
 def main():
@@ -39,6 +56,8 @@ def main():
     ap.add_argument("--vexa", required=True)
     ap.add_argument("--dsm", required=True, help="libvexa-twaindsm.so of the same build")
     ap.add_argument("--runs", type=int, default=20)
+    ap.add_argument("--fresh", action="store_true",
+                    help="remove the outputs before each run (by default each run replaces the last one's file)")
     args = ap.parse_args()
     scanimage = shutil.which("scanimage")
     if not scanimage:
@@ -64,16 +83,21 @@ def main():
         runs = {name: [] for name in tools}
         for _ in range(args.runs):
             for name, cmd in tools.items():
+                if args.fresh:
+                    os.remove(cmd[-1])
                 runs[name].append(run_child(cmd, env))
         sizes = {name: os.path.getsize(cmd[-1]) for name, cmd in tools.items()}
+        peaks = {name: peak_memory(cmd, env) for name, cmd in tools.items()}
 
-    med = {name: [statistics.median(r[k] for r in rs) for k in range(3)] for name, rs in runs.items()}
+    med = {name: [statistics.median(r[k] for r in rs) for k in range(2)] + [peaks[name]]
+           for name, rs in runs.items()}
     print("A4, colour, 300 dpi (2480 x 3507), %d alternating runs, medians" % args.runs)
     print("%-10s %10s %10s %10s %12s" % ("", "CPU ms", "wall ms", "peak MB", "file bytes"))
     for name, (cpu, wall, rss) in med.items():
-        print("%-10s %10.1f %10.1f %10.1f %12d" % (name, cpu * 1e3, wall * 1e3, rss, sizes[name]))
+        print("%-10s %10.1f %10.1f %10s %12d" % (name, cpu * 1e3, wall * 1e3, "%.1f" % rss if rss else "-", sizes[name]))
     v, s = med["vexa scan"], med["scanimage"]
-    print("vexa / scanimage: CPU %.2f, wall %.2f, memory %.2f" % (v[0] / s[0], v[1] / s[1], v[2] / s[2]))
+    memory = ", memory %.2f" % (v[2] / s[2]) if v[2] and s[2] else ""
+    print("vexa / scanimage: CPU %.2f, wall %.2f%s" % (v[0] / s[0], v[1] / s[1], memory))
 
 
 if __name__ == "__main__":

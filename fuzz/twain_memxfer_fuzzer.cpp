@@ -1,9 +1,11 @@
 // Memory-transfer blocks as a scanner's data source hands them over: an image
 // information record sizes the bitmap, then any number of TW_IMAGEMEMXFER records,
 // each followed by a 16-bit buffer length and that many bytes, go to the block
-// copier. The buffer is an exact-size copy so that a read past it is caught.
+// copier and to the band placer (whose bands must lie inside the page). The
+// buffer is an exact-size copy so that a read past it is caught.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!VXTW_PrepareBitmap(info, bmp, why)) return 0;
   TIOParamsVals params;
   VXTW_InfoToParams(info, params);
+  TVXTWBandPlacer placer(bmp.Width(), bmp.Height(), bmp.PixelFormat(), info.BitsPerPixel,
+                         [&](int y, const TBitmap& band) {
+                           if (y < 0 || band.Width() != bmp.Width() || y + band.Height() > bmp.Height()) std::abort();
+                           return true;
+                         });
   // The block's own Memory field is never trusted; only the geometry is read.
   constexpr size_t kBlockBytes = offsetof(TW_IMAGEMEMXFER, Memory);
   while (size >= kBlockBytes + 2) {
@@ -37,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> buffer(data, data + n);
     data += n, size -= n;
     VXTW_CopyMemBlock(bmp, info.BitsPerPixel, block, buffer.data(), buffer.size(), why);
+    placer.Place(block, buffer.data(), buffer.size(), why);
   }
+  placer.Finish();
   return 0;
 }

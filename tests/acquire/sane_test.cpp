@@ -159,9 +159,9 @@ TEST_P(SaneSinglePage, IsThePageScanimageScans) {
   io.SetAttachedBitmap(&bmp);
   Choose(io.TWainParams, "test:0", pixelType, 100, {10, 5, 40, 65});
   io.TWainParams.Capabilities().BufferedTransfer = buffered;
+  gAnswered.clear();
   if (*page.Settings) {
     gAnswers = page.Settings;
-    gAnswered.clear();
     VXTW_SetDSMUI(&kAnswering);
     io.TWainParams.VisibleDialog = true;
   }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "vexa/core/bitmap.h"
 #include "vexa/core/errors.h"
@@ -53,6 +54,29 @@ TEST(BitmapResize, KeepsTopLeftPixelsAndZeroesTheNewArea) {
   EXPECT_EQ(b.GetPixel(3, 1), (TRGB{1, 2, 3}));
   EXPECT_EQ(b.GetPixel(4, 0), (TRGB{0, 0, 0}));
   EXPECT_EQ(b.GetPixel(5, 1), (TRGB{0, 0, 0}));
+}
+
+// Large bitmaps take their pixels from the kernel rather than the allocator:
+// zero at first, and handed on or given back through copies, moves and resizes
+// from large to small and back.
+TEST(BitmapResize, LargeBitmapsStartZeroAndSurviveCopiesMovesAndResizes) {
+  TBitmap big(2000, 1600, pf24bit);  // 9.6 MB
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{1999, 1599}, std::pair{1000, 800}})
+    ASSERT_EQ(big.GetPixel(x, y), (TRGB{0, 0, 0}));
+  big.Fill(TRGB{7, 8, 9});
+  TBitmap copy = big;
+  TBitmap moved = std::move(big);
+  EXPECT_EQ(copy.GetPixel(1999, 0), (TRGB{7, 8, 9}));
+  EXPECT_EQ(moved.GetPixel(0, 1599), (TRGB{7, 8, 9}));
+  moved.SetSize(2500, 1600);
+  EXPECT_EQ(moved.GetPixel(1999, 1599), (TRGB{7, 8, 9}));
+  EXPECT_EQ(moved.GetPixel(2000, 1599), (TRGB{0, 0, 0}));
+  moved.SetSize(3, 2);
+  EXPECT_EQ(moved.GetPixel(2, 1), (TRGB{7, 8, 9}));
+  copy = moved;
+  EXPECT_EQ(copy.Width(), 3);
+  moved.Allocate(2100, 1600, pf24bit);
+  EXPECT_EQ(moved.GetPixel(2099, 1599), (TRGB{0, 0, 0}));
 }
 
 TEST(BitmapResize, OneBitShrinkClearsBitsPastTheKeptWidth) {

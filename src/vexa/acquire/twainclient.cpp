@@ -399,51 +399,33 @@ class TConnection {
     return MemoryTransfer(place, uint64_t(bmp.Width()) * uint64_t(bmp.Height()), imageLength, pr);
   }
 
-  // One page in state 6 to the band sink: blocks of whole rows go on as they
-  // come, through one band bitmap; a page whose first block is not whole rows
-  // (a source sending tiles) is gathered whole and goes on as one band.
+  // One page in state 6 to the band sink (see TVXTWBandPlacer).
   bool TransferBands(const TW_IMAGEINFO& info, TPixelFormat pf, TProgressRec& pr) {
-    const int width = info.ImageWidth, height = info.ImageLength, bpp = info.BitsPerPixel;
-    TBitmap band, page;
+    const int width = info.ImageWidth, height = info.ImageLength;
     if (!Buffered) {
+      TBitmap page;
       page.Allocate(width, height, pf);
       return NativeTransfer(page) && Deliver(0, page);
     }
-    bool gather = false, streamed = false;
+    TVXTWBandPlacer placer(width, height, pf, info.BitsPerPixel,
+                           [this](int y, const TBitmap& band) { return Sink->Band(y, band); });
     const auto place = [&](const TW_IMAGEMEMXFER& block, const uint8_t* mem, size_t len, std::string& why) {
-      if (block.Rows == 0 || block.Columns == 0) return true;
-      if (!gather && block.XOffset == 0 && block.Columns == static_cast<TW_UINT32>(width)) {
-        if (block.YOffset == TWON_DONTCARE32 || uint64_t{block.YOffset} + block.Rows > static_cast<uint64_t>(height)) {
-          why = "block of " + std::to_string(block.Rows) + " rows at row " + std::to_string(block.YOffset) +
-                " lies outside the " + std::to_string(height) + " rows of the image";
-          return false;
-        }
-        if (band.Width() != width || band.Height() != static_cast<int>(block.Rows) || band.PixelFormat() != pf)
-          band.Allocate(width, static_cast<int>(block.Rows), pf);
-        TW_IMAGEMEMXFER local = block;
-        local.YOffset = 0;
-        if (!VXTW_CopyMemBlock(band, bpp, local, mem, len, why)) return false;
-        streamed = true;
-        return Deliver(static_cast<int>(block.YOffset), band);
-      }
-      if (!gather) {
-        if (streamed) {
-          why = "the source went from whole rows to parts of rows within a page";
-          return false;
-        }
-        gather = true;
-        page.Allocate(width, height, pf);
-      }
-      return VXTW_CopyMemBlock(page, bpp, block, mem, len, why);
+      if (placer.Place(block, mem, len, why)) return true;
+      if (placer.Stopped) Stopped();
+      return false;
     };
-    return MemoryTransfer(place, uint64_t(width) * uint64_t(height), height, pr) && (!gather || Deliver(0, page));
+    if (!MemoryTransfer(place, uint64_t(width) * uint64_t(height), height, pr)) return false;
+    if (placer.Finish()) return true;
+    Stopped();
+    return false;
   }
 
   bool Deliver(int y, const TBitmap& band) {
     if (Sink->Band(y, band)) return true;
-    Fail(7, TWRC_FAILURE, "the application stopped taking the page's rows");
+    Stopped();
     return false;
   }
+  void Stopped() { Fail(7, TWRC_FAILURE, "the application stopped taking the page's rows"); }
 
   using TBlockPlacer = std::function<bool(const TW_IMAGEMEMXFER&, const uint8_t*, size_t, std::string&)>;
 

@@ -145,4 +145,43 @@ bool VXTW_CopyMemBlock(TBitmap& bmp, int bitsPerPixel, const TW_IMAGEMEMXFER& b,
   return true;
 }
 
+TVXTWBandPlacer::TVXTWBandPlacer(int width, int height, TPixelFormat pf, int bitsPerPixel, TDeliver deliver)
+    : FWidth(width), FHeight(height), FBits(bitsPerPixel), FFormat(pf), FDeliver(std::move(deliver)) {}
+
+bool TVXTWBandPlacer::Deliver(int y, const TBitmap& band) {
+  if (FDeliver(y, band)) return true;
+  Stopped = true;
+  return false;
+}
+
+bool TVXTWBandPlacer::Place(const TW_IMAGEMEMXFER& block, const uint8_t* mem, size_t memLen, std::string& why) {
+  if (block.Rows == 0 || block.Columns == 0) return true;
+  if (!FGather && block.XOffset == 0 && block.Columns == static_cast<TW_UINT32>(FWidth)) {
+    if (block.YOffset == TWON_DONTCARE32 || block.Rows == TWON_DONTCARE32 ||
+        uint64_t{block.YOffset} + block.Rows > static_cast<uint64_t>(FHeight)) {
+      why = "block of " + std::to_string(block.Rows) + " rows at row " + std::to_string(block.YOffset) +
+            " lies outside the " + std::to_string(FHeight) + " rows of the image";
+      return false;
+    }
+    if (FBand.Width() != FWidth || FBand.Height() != static_cast<int>(block.Rows) || FBand.PixelFormat() != FFormat)
+      FBand.Allocate(FWidth, static_cast<int>(block.Rows), FFormat);
+    TW_IMAGEMEMXFER local = block;
+    local.YOffset = 0;
+    if (!VXTW_CopyMemBlock(FBand, FBits, local, mem, memLen, why)) return false;
+    FStreamed = true;
+    return Deliver(static_cast<int>(block.YOffset), FBand);
+  }
+  if (!FGather) {
+    if (FStreamed) {
+      why = "the source went from whole rows to parts of rows within a page";
+      return false;
+    }
+    FGather = true;
+    FPage.Allocate(FWidth, FHeight, FFormat);
+  }
+  return VXTW_CopyMemBlock(FPage, FBits, block, mem, memLen, why);
+}
+
+bool TVXTWBandPlacer::Finish() { return !FGather || Deliver(0, FPage); }
+
 }  // namespace vexa

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "vexa/acquire/twain.h"
@@ -45,5 +46,32 @@ bool VXTW_PageFormat(const twain::TW_IMAGEINFO& info, TPixelFormat& pf, std::str
 /// has rows shorter than its columns, or claims more bytes than were written.
 bool VXTW_CopyMemBlock(TBitmap& bmp, int bitsPerPixel, const twain::TW_IMAGEMEMXFER& block, const uint8_t* mem,
                        size_t memLen, std::string& why);
+
+/// Places the memory-transfer blocks of one page for an application that takes it
+/// in bands: blocks of whole rows go on at once through one reused band bitmap;
+/// a page whose first block is not whole rows (a source sending tiles) is gathered
+/// whole and goes on as one band at Finish. A block is checked as by
+/// VXTW_CopyMemBlock, and against the page, before a byte is written.
+class TVXTWBandPlacer {
+ public:
+  /// Receives rows y to y + band.Height() - 1; false stops the page.
+  using TDeliver = std::function<bool(int y, const TBitmap& band)>;
+  /// width x height in `pf` (as VXTW_PageFormat chose), blocks of bitsPerPixel.
+  TVXTWBandPlacer(int width, int height, TPixelFormat pf, int bitsPerPixel, TDeliver deliver);
+  /// False with a reason for a block refused; false with `Stopped` when the
+  /// receiver stopped.
+  bool Place(const twain::TW_IMAGEMEMXFER& block, const uint8_t* mem, size_t memLen, std::string& why);
+  /// After the last block: hands on a gathered page.
+  bool Finish();
+  bool Stopped = false;
+
+ private:
+  bool Deliver(int y, const TBitmap& band);
+  int FWidth, FHeight, FBits;
+  TPixelFormat FFormat;
+  TDeliver FDeliver;
+  TBitmap FBand, FPage;
+  bool FGather = false, FStreamed = false;
+};
 
 }  // namespace vexa

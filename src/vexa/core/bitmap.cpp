@@ -1,6 +1,8 @@
 #include "vexa/core/bitmap.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -198,6 +200,52 @@ bool VXCheckBitmapSize(int64_t width, int64_t height, int bitsPerPixel) {
   return VXCheckWorkBytes({VXBitmapBytes(width, height, bitsPerPixel)});
 }
 
+namespace {
+
+// Pixels of large bitmaps come straight from the kernel in 2 MiB pages: a page
+// of a scan or a photo is then written through a few hundred faults instead of
+// thousands (an A4 colour page at 300 dpi: 13 instead of 6,400). Below this size,
+// and where the kernel gives no such pages, the allocator's memory as usual.
+constexpr size_t kHugeBitmapBytes = size_t{8} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
+
+size_t MappedLength(size_t bytes) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
+}
+
+// Zero-filled pixels; `mapped` says how to give them back.
+uint8_t* AllocatePixels(size_t bytes, bool& mapped) {
+  mapped = false;
+#ifdef MADV_HUGEPAGE
+  if (bytes >= kHugeBitmapBytes) {
+    const size_t length = MappedLength(bytes);
+    void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw != MAP_FAILED) {
+      // Aligned to the large page, the slack before and after returned.
+      auto* base = static_cast<uint8_t*>(raw);
+      auto* aligned = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(base) + kHugePage - 1) & ~(kHugePage - 1));
+      if (aligned > base) munmap(base, static_cast<size_t>(aligned - base));
+      const size_t tail = static_cast<size_t>(base + length + kHugePage - (aligned + length));
+      if (tail) munmap(aligned + length, tail);
+      madvise(aligned, length, MADV_HUGEPAGE);  // a hint: without it the pages are small
+      mapped = true;
+      return aligned;
+    }
+  }
+#endif
+  return static_cast<uint8_t*>(std::calloc(bytes, 1));
+}
+
+void FreePixels(uint8_t* bits, size_t bytes, bool mapped) {
+  if (mapped)
+    munmap(bits, MappedLength(bytes));
+  else
+    std::free(bits);
+}
+
+}  // namespace
+
 TBitmap::TBitmap(int width, int height, TPixelFormat pf) { Allocate(width, height, pf); }
 
 TBitmap::TBitmap(const TBitmap& other) : TObject() { *this = other; }
@@ -215,14 +263,14 @@ TBitmap::TBitmap(TBitmap&& o) noexcept { *this = std::move(o); }
 
 TBitmap& TBitmap::operator=(TBitmap&& o) noexcept {
   if (this == &o) return *this;
-  std::free(FBits);
-  FBits = o.FBits, FWidth = o.FWidth, FHeight = o.FHeight, FRowLen = o.FRowLen;
+  FreePixels(FBits, ImageSize(), FMapped);
+  FBits = o.FBits, FWidth = o.FWidth, FHeight = o.FHeight, FRowLen = o.FRowLen, FMapped = o.FMapped;
   FPixelFormat = o.FPixelFormat, FPalette = std::move(o.FPalette), Modified = o.Modified;
-  o.FBits = nullptr, o.FWidth = o.FHeight = o.FRowLen = 0;
+  o.FBits = nullptr, o.FWidth = o.FHeight = o.FRowLen = 0, o.FMapped = false;
   return *this;
 }
 
-TBitmap::~TBitmap() { std::free(FBits); }
+TBitmap::~TBitmap() { FreePixels(FBits, ImageSize(), FMapped); }
 
 int TBitmap::BitsPerPixel() const { return StorageBits(FPixelFormat); }
 
@@ -236,12 +284,14 @@ void TBitmap::Reset(int width, int height, TPixelFormat pf) {
   size_t rowLen = static_cast<size_t>(_BitmapRowLen(width, bits));
   size_t total = rowLen * static_cast<size_t>(height);
   uint8_t* bits2 = nullptr;
+  bool mapped = false;
   if (total) {
-    bits2 = static_cast<uint8_t*>(std::calloc(total, 1));
+    bits2 = AllocatePixels(total, mapped);
     if (!bits2) throw std::bad_alloc();
   }
-  std::free(FBits);
+  FreePixels(FBits, ImageSize(), FMapped);
   FBits = bits2;
+  FMapped = mapped;
   FWidth = width, FHeight = height, FRowLen = static_cast<int>(rowLen), FPixelFormat = pf;
   if (FPalette.size() != DefaultPalette(pf).size() || pf == pf1bit) FPalette = DefaultPalette(pf);
 }

@@ -169,6 +169,7 @@ class TBitmap : public TObject {
   int FWidth = 0, FHeight = 0, FRowLen = 0;
   TPixelFormat FPixelFormat = pf24bit;
   std::vector<TRGB> FPalette;
+  bool FMapped = false;  // FBits mapped from the kernel rather than allocated
 };
 
 /// Percentage callback (0-100). The sender is the owning component.
