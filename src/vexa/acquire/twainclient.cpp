@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "vexa/acquire/twainhost.h"
@@ -646,6 +647,21 @@ class TConnection {
 
 std::string SelectedName(TVXTWainParams& twain) { return twain.SourceName(twain.SelectedSource()); }
 
+// One acquisition from state 1 back to 1; `target` says where the pages go.
+bool RunAcquisition(void* parent, TVXTWainParams& twain, TProgressRec& progress,
+                    const std::function<void(TConnection&)>& target) {
+  const std::string name = SelectedName(twain);
+  TVXTWSourceCaps& caps = twain.Capabilities();
+  TConnection c(&twain);
+  target(c);
+  if (c.Load() && c.OpenManager(parent) && c.OpenSource(name)) {
+    c.Negotiate(caps);
+    if (c.Enable(twain.VisibleDialog)) c.EventLoop(progress);
+  }
+  c.CloseDown();
+  return c.TransferDone;
+}
+
 }  // namespace
 
 const TVXTWFailure& VXTW_LastFailure() { return gLastFailure; }
@@ -673,34 +689,20 @@ std::vector<std::string> VXTW_ManagerCandidates() {
 bool VXTW_Acquire(void* parent, TBitmap* bmp, bool multiPage, const TVXTWPageCallback& onPage,
                   TVXTWainParams& twain, TIOParamsVals* params, TProgressRec& progress) {
   if (!multiPage && !bmp) return false;
-  const std::string name = SelectedName(twain);
-  TVXTWSourceCaps& caps = twain.Capabilities();
-  TConnection c(&twain);
-  c.Bmp = bmp;
-  c.Params = params;
-  c.MultiPage = multiPage;
-  c.OnPage = onPage;
-  if (c.Load() && c.OpenManager(parent) && c.OpenSource(name)) {
-    c.Negotiate(caps);
-    if (c.Enable(twain.VisibleDialog)) c.EventLoop(progress);
-  }
-  c.CloseDown();
-  return c.TransferDone;
+  return RunAcquisition(parent, twain, progress, [&](TConnection& c) {
+    c.Bmp = bmp;
+    c.Params = params;
+    c.MultiPage = multiPage;
+    c.OnPage = onPage;
+  });
 }
 
 bool VXTW_AcquireBands(void* parent, TVXTWBandSink& sink, TVXTWainParams& twain, TIOParamsVals* params,
                        TProgressRec& progress) {
-  const std::string name = SelectedName(twain);
-  TVXTWSourceCaps& caps = twain.Capabilities();
-  TConnection c(&twain);
-  c.Sink = &sink;
-  c.Params = params;
-  if (c.Load() && c.OpenManager(parent) && c.OpenSource(name)) {
-    c.Negotiate(caps);
-    if (c.Enable(twain.VisibleDialog)) c.EventLoop(progress);
-  }
-  c.CloseDown();
-  return c.TransferDone;
+  return RunAcquisition(parent, twain, progress, [&](TConnection& c) {
+    c.Sink = &sink;
+    c.Params = params;
+  });
 }
 
 bool VXTW_SelectImageSource(void* parent, std::string& name) {
