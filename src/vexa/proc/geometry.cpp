@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "vexa/core/parallel.h"
 
@@ -45,43 +50,336 @@ inline uint8_t Blend(int prev, int cur, int f) {
   return static_cast<uint8_t>(blimit((prev * f + cur * (4096 - f) + 2048) >> 12));
 }
 
-// Moves one line of n pixels (a row or a column, strides in bytes) by `shift`
-// into a line of outLen pixels, dropping what falls outside. With antiAlias
-// each output pixel mixes in f/4096 of the input pixel before it.
-void ShearLine(const uint8_t* in, ptrdiff_t inStride, int n, uint8_t* out, ptrdiff_t outStride, int outLen,
-               int shift, int f, bool antiAlias, TRGB bg) {
-  if (!antiAlias) {
-    const int i0 = std::max(0, -shift), i1 = std::min(n, outLen - shift);
-    for (int i = i0; i < i1; ++i) std::memcpy(out + (i + shift) * outStride, in + i * inStride, 3);
-    return;
-  }
-  int pb = bg.b, pg = bg.g, pr = bg.r;
-  for (int i = 0; i < n; ++i) {
-    const uint8_t* p = in + i * inStride;
-    const int pos = i + shift;
-    if (pos >= 0 && pos < outLen) {
-      uint8_t* o = out + pos * outStride;
-      o[0] = Blend(pb, p[0], f);
-      o[1] = Blend(pg, p[1], f);
-      o[2] = Blend(pr, p[2], f);
-    }
-    pb = p[0], pg = p[1], pr = p[2];
-  }
-  const int pos = n + shift;
-  if (f > 0 && pos >= 0 && pos < outLen) {
-    uint8_t* o = out + pos * outStride;
-    o[0] = Blend(pb, bg.b, f);
-    o[1] = Blend(pg, bg.g, f);
-    o[2] = Blend(pr, bg.r, f);
-  }
+// A blend's two weights in one 32-bit lane: f low, 4096 - f high (both fit 16 bits).
+inline uint32_t BlendWeights(int f) { return (static_cast<uint32_t>(4096 - f) << 16) | static_cast<uint16_t>(f); }
+
+#if defined(__SSE2__)
+// Blend of 16 bytes. Interleaving prev and cur as 16-bit pairs lets one
+// multiply-add give prev * f + cur * (4096 - f) exactly; the packs clamp as blimit.
+inline __m128i Blend16(__m128i p, __m128i c, __m128i w0, __m128i w1, __m128i w2, __m128i w3) {
+  const __m128i z = _mm_setzero_si128(), half = _mm_set1_epi32(2048);
+  const __m128i pl = _mm_unpacklo_epi8(p, z), ph = _mm_unpackhi_epi8(p, z);
+  const __m128i cl = _mm_unpacklo_epi8(c, z), ch = _mm_unpackhi_epi8(c, z);
+  auto sum = [&](__m128i pc, __m128i w) { return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pc, w), half), 12); };
+  const __m128i lo = _mm_packs_epi32(sum(_mm_unpacklo_epi16(pl, cl), w0), sum(_mm_unpackhi_epi16(pl, cl), w1));
+  const __m128i hi = _mm_packs_epi32(sum(_mm_unpacklo_epi16(ph, ch), w2), sum(_mm_unpackhi_epi16(ph, ch), w3));
+  return _mm_packus_epi16(lo, hi);
 }
 
-void FillRGB(TBitmap& bmp, TRGB c) {
-  for (int y = 0; y < bmp.Height(); ++y) {
-    TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y));
-    std::fill(p, p + bmp.Width(), c);
-  }
+inline __m128i Load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+#endif
+
+// out[k] = Blend(prev[k], cur[k], f) for k < n.
+void BlendBytes(const uint8_t* prev, const uint8_t* cur, uint8_t* out, int n, int f) {
+  int k = 0;
+#if defined(__SSE2__)
+  const __m128i w = _mm_set1_epi32(static_cast<int>(BlendWeights(f)));
+  for (; k + 16 <= n; k += 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), Blend16(Load16(prev + k), Load16(cur + k), w, w, w, w));
+#endif
+  for (; k < n; ++k) out[k] = Blend(prev[k], cur[k], f);
 }
+
+// The same with weights of their own for every byte (BlendWeights each).
+void BlendBytes(const uint8_t* prev, const uint8_t* cur, uint8_t* out, int n, const uint32_t* weights) {
+  int k = 0;
+#if defined(__SSE2__)
+  for (; k + 16 <= n; k += 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                     Blend16(Load16(prev + k), Load16(cur + k), Load16(weights + k), Load16(weights + k + 4),
+                             Load16(weights + k + 8), Load16(weights + k + 12)));
+#endif
+  for (; k < n; ++k) out[k] = Blend(prev[k], cur[k], static_cast<int16_t>(weights[k] & 0xFFFF));
+}
+
+// First of [lo, hi) where a predicate false-then-true turns true (hi when never).
+template <typename Pred>
+int FirstTrue(int lo, int hi, Pred pred) {
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (pred(mid))
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return lo;
+}
+
+// A rotation by three shears: rows slide right, then columns down, then rows
+// right again, each line by its own whole shift and, anti-aliased, blending in
+// f/4096 of the pixel before it. Pixels moved out of an intermediate image are
+// lost and uncovered ones are background.
+//
+// The shears are not run one after the other. Each output row is made at once:
+// its source column in the second image, that pixel's row in the first, that
+// pixel's column in the source. Without anti-aliasing that is one read per
+// pixel straight from the source; with it, the first shear is made whole (a
+// blend along rows) and each output row blends two of its rows per column and
+// then its own line. The arithmetic is the shears' own, so pixels are the same.
+class TShearRotation {
+ public:
+  TShearRotation(const TBitmap& src, int angle, bool antiAlias, TRGB bg) : FSrc(src), FAA(antiAlias), FBg(bg) {
+    const int w = src.Width(), h = src.Height();
+    const double theta = angle * M_PI / 180;
+    const bool positive = theta > 0;
+    const double a = std::fabs(std::tan(theta / 2)), b = std::fabs(std::sin(theta));
+    FW1 = RoundHalfEven(h * a + w + 1);
+    const int s1 = RoundHalfEven((FW1 - w) * b);
+    int h2 = RoundHalfEven(FW1 * b + h + 1);
+    const int s2 = RoundHalfEven((h2 - h - s1) * a);
+    h2 -= 2 * s1;
+    FW3 = std::max(1, RoundHalfEven(h2 * a + FW1 + 1 - 2 * s2));
+    FH2 = std::max(1, h2);
+
+    FD1.resize(static_cast<size_t>(h)), FF1.resize(static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) {
+      const double t = (positive ? y : h - y) * a;
+      const int d = RoundHalfEven(t);
+      FD1[static_cast<size_t>(y)] = d;
+      FF1[static_cast<size_t>(y)] = static_cast<int>((t - d) * 4096);
+    }
+    FD2.resize(static_cast<size_t>(FW1)), FF2.resize(static_cast<size_t>(FW1));
+    for (int x = 0; x < FW1; ++x) {
+      const double t = (positive ? FW1 - x : x) * b;
+      const int d = RoundHalfEven(t);
+      FD2[static_cast<size_t>(x)] = d - s1;
+      FF2[static_cast<size_t>(x)] = antiAlias ? RoundHalfEven((t - d) * 4096) : 0;
+    }
+    FD3.resize(static_cast<size_t>(FH2)), FF3.resize(static_cast<size_t>(FH2));
+    for (int y = 0; y < FH2; ++y) {
+      const double t = (positive ? y : FH2 - y) * a;
+      const int d = RoundHalfEven(t);
+      FD3[static_cast<size_t>(y)] = d - s2;
+      FF3[static_cast<size_t>(y)] = RoundHalfEven((t - d) * 4096);
+    }
+    // Spans can be found by bisection while a step to the next column moves the
+    // source row, and a step to the next row the shift of shear 1, by 0 or 1
+    // (angles up to 90 degrees); otherwise every pixel is tested.
+    auto unitSteps = [](const std::vector<int>& v) {
+      for (size_t i = 1; i < v.size(); ++i)
+        if (std::abs(v[i] - v[i - 1]) > 1) return false;
+      return true;
+    };
+    FBisect = unitSteps(FD1) && unitSteps(FD2);
+    FRising = positive;
+    FBgLine.assign(static_cast<size_t>(std::max(FW1, FW3)), bg);
+  }
+
+  int Width() const { return FW3; }
+  int Height() const { return FH2; }
+  // Pixels of the first image, made whole only when anti-aliasing.
+  int64_t FirstShearPixels() const { return FAA ? static_cast<int64_t>(FW1) * FSrc.Height() : 0; }
+
+  // Before any band runs.
+  void Prepare() {
+    if (!FAA) return;
+    FSh1.reset(new uint8_t[static_cast<size_t>(FW1) * 3 * static_cast<size_t>(FSrc.Height())]);
+    FW2.resize(static_cast<size_t>(FW1) * 3);
+    for (size_t k = 0; k < FW2.size(); ++k) FW2[k] = BlendWeights(FF2[k / 3]);
+  }
+
+  // Anti-aliased only: rows [y0, y1) of the first shear.
+  void FirstShear(int y0, int y1) const {
+    const int w = FSrc.Width();
+    for (int y = y0; y < y1; ++y)
+      ShearRow(FSrc.ScanLine(y), 0, w, w, Sh1Row(y), FW1, FD1[static_cast<size_t>(y)], FF1[static_cast<size_t>(y)]);
+  }
+
+  // Output rows [y0, y1) into out (after the whole first shear when anti-aliasing),
+  // calling before(y) ahead of each. Rows go in chunks, read in strips of
+  // columns across the chunk: a strip's source pixels stay in the cache from
+  // one row to the next, where whole rows would cross thousands of source rows.
+  template <typename Before>
+  void Rows(TBitmap& out, int y0, int y1, Before before) const {
+    constexpr int kChunk = 32, kStrip = 128;
+    std::vector<uint8_t> lines, prev, cur;
+    if (FAA) {
+      lines.resize(static_cast<size_t>(FW1) * 3 * kChunk);
+      prev.resize(kStrip * 3), cur.resize(kStrip * 3);
+    }
+    int spans[kChunk][2];
+    for (int c0 = y0; c0 < y1; c0 += kChunk) {
+      const int n = std::min(kChunk, y1 - c0);
+      int lo = FW1, hi = 0;
+      for (int i = 0; i < n; ++i) {
+        const int y = c0 + i;
+        before(y);
+        if (!FBisect) {
+          if (!FAA) CheckedRow(y, out.ScanLine(y));
+          continue;
+        }
+        if (FAA)
+          LineSpan(y, spans[i][0], spans[i][1]);
+        else
+          RowSpan(y, out.ScanLine(y), spans[i][0], spans[i][1]);
+        if (spans[i][0] < spans[i][1]) lo = std::min(lo, spans[i][0]), hi = std::max(hi, spans[i][1]);
+      }
+      if (FBisect)
+        for (int s = lo; s < hi; s += kStrip)
+          for (int i = 0; i < n; ++i) {
+            const int a = std::max(s, spans[i][0]), b = std::min(s + kStrip, spans[i][1]);
+            if (a >= b) continue;
+            if (FAA)
+              LineStrip(c0 + i, a, b, lines.data() + static_cast<size_t>(FW1) * 3 * i, prev.data(), cur.data());
+            else
+              RowStrip(c0 + i, a, b, out.ScanLine(c0 + i));
+          }
+      if (FAA)
+        for (int i = 0; i < n; ++i) {
+          uint8_t* line = lines.data() + static_cast<size_t>(FW1) * 3 * (FBisect ? i : 0);
+          if (FBisect)
+            FixLastRow(c0 + i, line, spans[i][0], spans[i][1]);
+          else
+            CheckedLine(c0 + i, line, spans[i][0], spans[i][1]);
+          ShearRow(line, spans[i][0], spans[i][1], FW1, out.ScanLine(c0 + i), FW3,
+                   FD3[static_cast<size_t>(c0 + i)], FF3[static_cast<size_t>(c0 + i)]);
+        }
+    }
+  }
+
+ private:
+  const TBitmap& FSrc;
+  bool FAA, FBisect = false, FRising = false;
+  TRGB FBg;
+  int FW1 = 0, FH2 = 0, FW3 = 0;
+  std::vector<int> FD1, FF1, FD2, FF2, FD3, FF3;
+  std::vector<uint32_t> FW2;
+  std::vector<TRGB> FBgLine;
+  std::unique_ptr<uint8_t[]> FSh1;
+
+  uint8_t* Sh1Row(int y) const { return FSh1.get() + static_cast<size_t>(y) * FW1 * 3; }
+  void FillBg(uint8_t* p, int n) const {
+    if (n > 0) std::memcpy(p, FBgLine.data(), static_cast<size_t>(n) * 3);
+  }
+  // Row of the first image under a column of the second at output row y
+  // (h, one past the last, is what anti-aliasing reaches).
+  int Sh1RowAt(int y, int x) const { return y - FD2[static_cast<size_t>(x)]; }
+
+  // One whole row of outLen pixels: line pixels [i0, i1) of a line of n (the
+  // rest background, never read) moved right by shift. Anti-aliased, each
+  // output pixel blends f/4096 of the line pixel before its own; past the end of
+  // the line only a positive f carries the last pixel on.
+  void ShearRow(const uint8_t* in, int i0, int i1, int n, uint8_t* out, int outLen, int shift, int f) const {
+    int j1 = i1;
+    if (FAA && i1 > i0) j1 = std::min(i1 + 1, n + (f > 0 ? 1 : 0));
+    const int p0 = std::clamp(i0 + shift, 0, outLen), p1 = std::clamp(j1 + shift, p0, outLen);
+    FillBg(out, p0);
+    FillBg(out + 3 * p1, outLen - p1);
+    if (!FAA) {
+      if (p1 > p0) std::memcpy(out + 3 * p0, in + 3 * (p0 - shift), static_cast<size_t>(p1 - p0) * 3);
+      return;
+    }
+    // Inside, both pixels blended are line pixels; at the two ends one is background.
+    const int q0 = std::clamp(i0 + 1 + shift, p0, p1), q1 = std::clamp(i1 + shift, q0, p1);
+    const uint8_t* bg = reinterpret_cast<const uint8_t*>(&FBg);
+    auto edge = [&](int p) {
+      const int i = p - shift;
+      const uint8_t* a = i - 1 >= i0 && i - 1 < i1 ? in + 3 * (i - 1) : bg;
+      const uint8_t* c = i >= i0 && i < i1 ? in + 3 * i : bg;
+      for (int k = 0; k < 3; ++k) out[3 * p + k] = Blend(a[k], c[k], f);
+    };
+    for (int p = p0; p < q0; ++p) edge(p);
+    BlendBytes(in + 3 * (q0 - shift - 1), in + 3 * (q0 - shift), out + 3 * q0, 3 * (q1 - q0), f);
+    for (int p = q1; p < p1; ++p) edge(p);
+  }
+
+  // Narrows columns [x0, x1) of the second image to those whose first-image row
+  // lies in [0, top]: that row moves monotonically across the columns.
+  void Sh1Span(int y, int top, int& x0, int& x1) const {
+    const int lo = x0, hi = x1;
+    if (FRising) {
+      x0 = FirstTrue(lo, hi, [&](int x) { return Sh1RowAt(y, x) >= 0; });
+      x1 = FirstTrue(x0, hi, [&](int x) { return Sh1RowAt(y, x) > top; });
+    } else {
+      x0 = FirstTrue(lo, hi, [&](int x) { return Sh1RowAt(y, x) <= top; });
+      x1 = FirstTrue(x0, hi, [&](int x) { return Sh1RowAt(y, x) < 0; });
+    }
+  }
+
+  int SourceColumn(int x, int sy) const { return x - FD1[static_cast<size_t>(sy)]; }
+
+  // Without anti-aliasing: the second-image columns [x0, x1) that bring a source
+  // pixel to output row y; the rest of the row is filled with background.
+  void RowSpan(int y, uint8_t* out, int& x0, int& x1) const {
+    const int w = FSrc.Width(), shift = FD3[static_cast<size_t>(y)];
+    x0 = std::max(0, -shift), x1 = std::max(x0, std::min(FW1, FW3 - shift));
+    Sh1Span(y, FSrc.Height() - 1, x0, x1);
+    // Along the span the source column never falls back.
+    const int a = FirstTrue(x0, x1, [&](int x) { return SourceColumn(x, Sh1RowAt(y, x)) >= 0; });
+    x1 = FirstTrue(a, x1, [&](int x) { return SourceColumn(x, Sh1RowAt(y, x)) >= w; });
+    x0 = a;
+    const int p0 = x0 < x1 ? x0 + shift : 0, p1 = x0 < x1 ? x1 + shift : 0;
+    FillBg(out, p0);
+    FillBg(out + 3 * p1, FW3 - p1);
+  }
+
+  void RowStrip(int y, int x0, int x1, uint8_t* out) const {
+    uint8_t* o = out + 3 * (x0 + FD3[static_cast<size_t>(y)]);
+    for (int x = x0; x < x1; ++x, o += 3) {
+      const int sy = Sh1RowAt(y, x);
+      const uint8_t* s = FSrc.ScanLine(sy) + 3 * SourceColumn(x, sy);
+      o[0] = s[0], o[1] = s[1], o[2] = s[2];
+    }
+  }
+
+  // Every pixel tested, for angles whose steps are too large to bisect.
+  void CheckedRow(int y, uint8_t* out) const {
+    const int w = FSrc.Width(), h = FSrc.Height(), shift = FD3[static_cast<size_t>(y)];
+    FillBg(out, FW3);
+    for (int x = std::max(0, -shift); x < std::min(FW1, FW3 - shift); ++x) {
+      const int sy = Sh1RowAt(y, x);
+      if (sy < 0 || sy >= h) continue;
+      const int sx = SourceColumn(x, sy);
+      if (sx >= 0 && sx < w) std::memcpy(out + 3 * (x + shift), FSrc.ScanLine(sy) + 3 * sx, 3);
+    }
+  }
+
+  // Anti-aliased: the columns [x0, x1) of the second image's row y that output
+  // row y reads, narrowed to those the first image reaches (row h, one past its
+  // last, is blended with the background).
+  void LineSpan(int y, int& x0, int& x1) const {
+    const int shift = FD3[static_cast<size_t>(y)];
+    x0 = std::max(0, -shift - 1), x1 = std::max(x0, std::min(FW1, FW3 - shift));
+    Sh1Span(y, FSrc.Height(), x0, x1);
+  }
+
+  // Row r of the first image, background above and below it.
+  const uint8_t* Sh1Pixel(int r, int x) const {
+    return r >= 0 && r < FSrc.Height() ? Sh1Row(r) + 3 * x : reinterpret_cast<const uint8_t*>(&FBg);
+  }
+
+  void LineStrip(int y, int x0, int x1, uint8_t* line, uint8_t* prev, uint8_t* cur) const {
+    for (int x = x0; x < x1; ++x) {
+      const int r = Sh1RowAt(y, x);
+      const uint8_t* a = Sh1Pixel(r - 1, x);
+      const uint8_t* c = Sh1Pixel(r, x);
+      uint8_t* pa = prev + 3 * (x - x0);
+      uint8_t* pc = cur + 3 * (x - x0);
+      pa[0] = a[0], pa[1] = a[1], pa[2] = a[2];
+      pc[0] = c[0], pc[1] = c[1], pc[2] = c[2];
+    }
+    BlendBytes(prev, cur, line + 3 * x0, 3 * (x1 - x0), FW2.data() + 3 * x0);
+  }
+
+  // One past the first image's last row, a column without a positive fraction
+  // stays background. Those columns end the span.
+  void FixLastRow(int y, uint8_t* line, int x0, int x1) const {
+    const int h = FSrc.Height(), step = FRising ? -1 : 1;
+    for (int x = FRising ? x1 - 1 : x0; x >= x0 && x < x1 && Sh1RowAt(y, x) == h; x += step)
+      if (FF2[static_cast<size_t>(x)] <= 0) std::memcpy(line + 3 * x, &FBg, 3);
+  }
+
+  void CheckedLine(int y, uint8_t* line, int& x0, int& x1) const {
+    const int h = FSrc.Height(), shift = FD3[static_cast<size_t>(y)];
+    x0 = std::max(0, -shift - 1), x1 = std::max(x0, std::min(FW1, FW3 - shift));
+    const uint8_t* bg = reinterpret_cast<const uint8_t*>(&FBg);
+    for (int x = x0; x < x1; ++x) {
+      const int r = Sh1RowAt(y, x), f = FF2[static_cast<size_t>(x)];
+      const bool lit = r >= 0 && (r < h || (r == h && f > 0));
+      for (int k = 0; k < 3; ++k) line[3 * x + k] = lit ? Blend(Sh1Pixel(r - 1, x)[k], Sh1Pixel(r, x)[k], f) : bg[k];
+    }
+  }
+};
 
 }  // namespace
 
@@ -92,103 +390,36 @@ void _RotateShear(const TBitmap& src, TBitmap& dst, int angle, bool antiAlias, T
     dst = src;
     return;
   }
-  const int w = src.Width(), h = src.Height();
-  const double theta = angle * M_PI / 180;
-  const bool positive = theta > 0;
-  const double a = std::fabs(std::tan(theta / 2)), b = std::fabs(std::sin(theta));
-  const int w1 = RoundHalfEven(h * a + w + 1);
-  const int s1 = RoundHalfEven((w1 - w) * b);
-  int h2 = RoundHalfEven(w1 * b + h + 1);
-  const int s2 = RoundHalfEven((h2 - h - s1) * a);
-  h2 -= 2 * s1;
-  const int w3 = std::max(1, RoundHalfEven(h2 * a + w1 + 1 - 2 * s2));
-  h2 = std::max(1, h2);
-
-  const double perLine = 100.0 / (h + w1 + h2 + 0.5);
-  int line = 0;
-  auto report = [&] {
+  TShearRotation rot(src, angle, antiAlias, background);
+  TBitmap out(rot.Width(), rot.Height(), pf24bit);
+  rot.Prepare();
+  const int h = src.Height(), h2 = rot.Height();
+  const int first = rot.FirstShearPixels() > 0 ? h : 0;
+  const double perLine = 100.0 / (first + h2);
+  auto report = [&](int line) {
     if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>(line * perLine));
-    ++line;
   };
-  // Parallel bands report, after the fact, the value the caller's thread gave
-  // before the last line done: a subset of the single-thread values, in order.
+  // Split runs report, after each band, the value one thread gave before its
+  // last line: a subset of the single-thread values, in order.
   auto reportDone = [&](int base) {
     return [&, base](int lines) {
-      if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>((base + lines - 1) * perLine));
+      report(base + lines - 1);
       return true;
     };
   };
-
-  // Shear 1: rows slide right, more towards the bottom for positive angles.
-  TBitmap sh1(w1, h, pf24bit);
-  FillRGB(sh1, background);
-  VXParallelRows(h, static_cast<int64_t>(w1) * h, 16, [&](int y0, int y1, bool onCaller) {
-    for (int y = y0; y < y1; ++y) {
-      if (onCaller) report();
-      const double t = (positive ? y : h - y) * a;
-      const int d = RoundHalfEven(t);
-      const int f = static_cast<int>((t - d) * 4096);
-      ShearLine(src.ScanLine(y), 3, w, sh1.ScanLine(y), 3, w1, d, f, antiAlias, background);
-    }
-  }, reportDone(0));
-  line = h;
-
-  // Shear 2: columns slide down, more towards the left for positive angles. The
-  // columns are walked a source row at a time (each column keeps its own shift)
-  // so that memory is read along rows; progress still counts one line per column.
-  // Parallel bands take whole columns, so no two write the same pixel.
-  TBitmap sh2(w1, h2, pf24bit);
-  FillRGB(sh2, background);
-  std::vector<int> shift(static_cast<size_t>(w1)), frac(static_cast<size_t>(w1));
-  for (int x = 0; x < w1; ++x) {
-    const double t = (positive ? w1 - x : x) * b;
-    const int d = RoundHalfEven(t);
-    shift[static_cast<size_t>(x)] = d - s1;
-    frac[static_cast<size_t>(x)] = antiAlias ? RoundHalfEven((t - d) * 4096) : 0;
-  }
-  std::vector<TRGB> bgRow(static_cast<size_t>(w1), background);
-  VXParallelRows(w1, static_cast<int64_t>(w1) * h2, 16, [&](int x0, int x1, bool onCaller) {
-    int columnsReported = 0;
-    for (int y = 0; y <= h; ++y) {
-      if (onCaller)
-        for (const int due = static_cast<int>(static_cast<int64_t>(w1) * y / (h + 1)); columnsReported < due;
-             ++columnsReported)
-          report();
-      // Row h is the one past the end: only the anti-aliased trailing pixels land there.
-      if (y == h && !antiAlias) break;
-      const TRGB* cur = y < h ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y)) : bgRow.data();
-      const TRGB* prev = y > 0 ? reinterpret_cast<const TRGB*>(sh1.ScanLine(y - 1)) : bgRow.data();
-      for (int x = x0; x < x1; ++x) {
-        const int pos = y + shift[static_cast<size_t>(x)];
-        if (pos < 0 || pos >= h2) continue;
-        TRGB& o = reinterpret_cast<TRGB*>(sh2.ScanLine(pos))[x];
-        const int f = frac[static_cast<size_t>(x)];
-        if (!antiAlias) {
-          o = cur[x];
-        } else if (y < h || f > 0) {
-          o.b = Blend(prev[x].b, cur[x].b, f);
-          o.g = Blend(prev[x].g, cur[x].g, f);
-          o.r = Blend(prev[x].r, cur[x].r, f);
-        }
+  if (first > 0)
+    VXParallelRows(h, rot.FirstShearPixels(), 16, [&](int y0, int y1, bool onCaller) {
+      for (int y = y0; y < y1; ++y) {
+        if (onCaller) report(y);
+        rot.FirstShear(y, y + 1);
       }
-    }
-    if (onCaller)
-      for (; columnsReported < w1; ++columnsReported) report();
-  }, reportDone(h));
-  line = h + w1;
-  sh1 = TBitmap();
-
-  TBitmap out(w3, h2, pf24bit);
-  FillRGB(out, background);
-  VXParallelRows(h2, static_cast<int64_t>(w3) * h2, 16, [&](int y0, int y1, bool onCaller) {
-    for (int y = y0; y < y1; ++y) {
-      if (onCaller) report();
-      const double t = (positive ? y : h2 - y) * a;
-      const int d = RoundHalfEven(t);
-      const int f = RoundHalfEven((t - d) * 4096);
-      ShearLine(sh2.ScanLine(y), 3, w1, out.ScanLine(y), 3, w3, d - s2, f, antiAlias, background);
-    }
-  }, reportDone(h + w1));
+    }, reportDone(0));
+  VXParallelRows(h2, static_cast<int64_t>(rot.Width()) * h2, 16, [&](int y0, int y1, bool onCaller) {
+    rot.Rows(out, y0, y1, [&](int y) {
+      if (onCaller) report(first + y);
+    });
+  }, reportDone(first));
+  if (progress.OnProgress) progress.OnProgress(progress.Sender, 100);
   dst = std::move(out);
 }
 
