@@ -110,12 +110,15 @@ int FirstTrue(int lo, int hi, Pred pred) {
 // f/4096 of the pixel before it. Pixels moved out of an intermediate image are
 // lost and uncovered ones are background.
 //
-// The shears are not run one after the other. Each output row is made at once:
-// its source column in the second image, that pixel's row in the first, that
-// pixel's column in the source. Without anti-aliasing that is one read per
-// pixel straight from the source; with it, the first shear is made whole (a
-// blend along rows) and each output row blends two of its rows per column and
-// then its own line. The arithmetic is the shears' own, so pixels are the same.
+// The shears are not run one after the other: output rows are made a chunk at
+// a time, in strips of the second image's columns, so that what a strip reads
+// stays in the cache from one row to the next (a whole row would cross
+// thousands of source rows). Without anti-aliasing each output pixel is one
+// read from the source: its column in the second image, that pixel's row in
+// the first, that pixel's column in the source. With it, a strip first makes
+// the pieces of the first image's rows it needs (a blend along each row),
+// stored by the output row that reads them, so the second shear's blend runs
+// along rows too. The arithmetic is the shears' own, so pixels are the same.
 class TShearRotation {
  public:
   TShearRotation(const TBitmap& src, int angle, bool antiAlias, TRGB bg) : FSrc(src), FAA(antiAlias), FBg(bg) {
@@ -153,8 +156,8 @@ class TShearRotation {
       FF3[static_cast<size_t>(y)] = RoundHalfEven((t - d) * 4096);
     }
     // Spans can be found by bisection while a step to the next column moves the
-    // source row, and a step to the next row the shift of shear 1, by 0 or 1
-    // (angles up to 90 degrees); otherwise every pixel is tested.
+    // first image's row, and a step to the next row the shift of shear 1, by 0
+    // or 1 (angles up to 90 degrees); otherwise every pixel is tested.
     auto unitSteps = [](const std::vector<int>& v) {
       for (size_t i = 1; i < v.size(); ++i)
         if (std::abs(v[i] - v[i - 1]) > 1) return false;
@@ -163,81 +166,77 @@ class TShearRotation {
     FBisect = unitSteps(FD1) && unitSteps(FD2);
     FRising = positive;
     FBgLine.assign(static_cast<size_t>(std::max(FW1, FW3)), bg);
+    if (antiAlias) {
+      FW2.resize(static_cast<size_t>(FW1) * 3);
+      for (size_t k = 0; k < FW2.size(); ++k) FW2[k] = BlendWeights(FF2[k / 3]);
+    }
   }
 
   int Width() const { return FW3; }
   int Height() const { return FH2; }
-  // Pixels of the first image, made whole only when anti-aliasing.
-  int64_t FirstShearPixels() const { return FAA ? static_cast<int64_t>(FW1) * FSrc.Height() : 0; }
 
-  // Before any band runs.
-  void Prepare() {
-    if (!FAA) return;
-    FSh1.reset(new uint8_t[static_cast<size_t>(FW1) * 3 * static_cast<size_t>(FSrc.Height())]);
-    FW2.resize(static_cast<size_t>(FW1) * 3);
-    for (size_t k = 0; k < FW2.size(); ++k) FW2[k] = BlendWeights(FF2[k / 3]);
-  }
-
-  // Anti-aliased only: rows [y0, y1) of the first shear.
-  void FirstShear(int y0, int y1) const {
-    const int w = FSrc.Width();
-    for (int y = y0; y < y1; ++y)
-      ShearRow(FSrc.ScanLine(y), 0, w, w, Sh1Row(y), FW1, FD1[static_cast<size_t>(y)], FF1[static_cast<size_t>(y)]);
-  }
-
-  // Output rows [y0, y1) into out (after the whole first shear when anti-aliasing),
-  // calling before(y) ahead of each. Rows go in chunks, read in strips of
-  // columns across the chunk: a strip's source pixels stay in the cache from
-  // one row to the next, where whole rows would cross thousands of source rows.
+  // Output rows [y0, y1) into out, calling before(y) ahead of each.
   template <typename Before>
   void Rows(TBitmap& out, int y0, int y1, Before before) const {
-    constexpr int kChunk = 32, kStrip = 128;
-    std::vector<uint8_t> lines, prev, cur;
+    std::vector<uint8_t> lines, pieces, piece;
     if (FAA) {
-      lines.resize(static_cast<size_t>(FW1) * 3 * kChunk);
-      prev.resize(kStrip * 3), cur.resize(kStrip * 3);
+      lines.resize(static_cast<size_t>(FW1) * 3 * (FBisect ? kChunk : 1));
+      pieces.resize(static_cast<size_t>(kStrip) * 3 * (kChunk + 1));
+      piece.resize(static_cast<size_t>(kStrip) * 3);
     }
     int spans[kChunk][2];
     for (int c0 = y0; c0 < y1; c0 += kChunk) {
       const int n = std::min(kChunk, y1 - c0);
+      if (!FBisect) {
+        for (int y = c0; y < c0 + n; ++y) {
+          before(y);
+          if (FAA)
+            CheckedLine(y, lines.data(), out.ScanLine(y));
+          else
+            CheckedRow(y, out.ScanLine(y));
+        }
+        continue;
+      }
       int lo = FW1, hi = 0;
       for (int i = 0; i < n; ++i) {
-        const int y = c0 + i;
-        before(y);
-        if (!FBisect) {
-          if (!FAA) CheckedRow(y, out.ScanLine(y));
-          continue;
-        }
+        before(c0 + i);
         if (FAA)
-          LineSpan(y, spans[i][0], spans[i][1]);
+          LineSpan(c0 + i, spans[i][0], spans[i][1]);
         else
-          RowSpan(y, out.ScanLine(y), spans[i][0], spans[i][1]);
+          RowSpan(c0 + i, out.ScanLine(c0 + i), spans[i][0], spans[i][1]);
         if (spans[i][0] < spans[i][1]) lo = std::min(lo, spans[i][0]), hi = std::max(hi, spans[i][1]);
       }
-      if (FBisect)
-        for (int s = lo; s < hi; s += kStrip)
-          for (int i = 0; i < n; ++i) {
-            const int a = std::max(s, spans[i][0]), b = std::min(s + kStrip, spans[i][1]);
-            if (a >= b) continue;
-            if (FAA)
-              LineStrip(c0 + i, a, b, lines.data() + static_cast<size_t>(FW1) * 3 * i, prev.data(), cur.data());
-            else
-              RowStrip(c0 + i, a, b, out.ScanLine(c0 + i));
+      for (int s = lo; s < hi; s += kStrip) {
+        const int e = std::min(s + kStrip, hi);
+        if (FAA) Pieces(c0, n, s, e, pieces.data(), piece.data());
+        for (int i = 0; i < n; ++i) {
+          const int a = std::max(s, spans[i][0]), b = std::min(e, spans[i][1]);
+          if (a >= b) continue;
+          if (!FAA) {
+            RowStrip(c0 + i, a, b, out.ScanLine(c0 + i));
+            continue;
           }
+          const uint8_t* p = pieces.data() + static_cast<size_t>(kStrip) * 3 * i + 3 * (a - s);
+          BlendBytes(p, p + kStrip * 3, lines.data() + static_cast<size_t>(FW1) * 3 * i + 3 * a, 3 * (b - a),
+                     FW2.data() + 3 * a);
+        }
+      }
       if (FAA)
         for (int i = 0; i < n; ++i) {
-          uint8_t* line = lines.data() + static_cast<size_t>(FW1) * 3 * (FBisect ? i : 0);
-          if (FBisect)
-            FixLastRow(c0 + i, line, spans[i][0], spans[i][1]);
-          else
-            CheckedLine(c0 + i, line, spans[i][0], spans[i][1]);
-          ShearRow(line, spans[i][0], spans[i][1], FW1, out.ScanLine(c0 + i), FW3,
-                   FD3[static_cast<size_t>(c0 + i)], FF3[static_cast<size_t>(c0 + i)]);
+          const int y = c0 + i;
+          uint8_t* line = lines.data() + static_cast<size_t>(FW1) * 3 * i;
+          FixLastRow(y, line, spans[i][0], spans[i][1]);
+          ShearRow(line, spans[i][0], spans[i][1], FW1, out.ScanLine(y), 0, FW3, FD3[static_cast<size_t>(y)],
+                   FF3[static_cast<size_t>(y)]);
         }
     }
   }
 
  private:
+  // Output rows per chunk and second-image columns per strip: a strip's pieces
+  // and source rows fit the first-level cache.
+  static constexpr int kChunk = 32, kStrip = 128;
+
   const TBitmap& FSrc;
   bool FAA, FBisect = false, FRising = false;
   TRGB FBg;
@@ -245,42 +244,42 @@ class TShearRotation {
   std::vector<int> FD1, FF1, FD2, FF2, FD3, FF3;
   std::vector<uint32_t> FW2;
   std::vector<TRGB> FBgLine;
-  std::unique_ptr<uint8_t[]> FSh1;
 
-  uint8_t* Sh1Row(int y) const { return FSh1.get() + static_cast<size_t>(y) * FW1 * 3; }
+  const uint8_t* Bg() const { return reinterpret_cast<const uint8_t*>(&FBg); }
   void FillBg(uint8_t* p, int n) const {
     if (n > 0) std::memcpy(p, FBgLine.data(), static_cast<size_t>(n) * 3);
   }
-  // Row of the first image under a column of the second at output row y
-  // (h, one past the last, is what anti-aliasing reaches).
+  // Row of the first image under a column of the second at output row y (h,
+  // one past the last, is what anti-aliasing reaches).
   int Sh1RowAt(int y, int x) const { return y - FD2[static_cast<size_t>(x)]; }
+  int SourceColumn(int x, int sy) const { return x - FD1[static_cast<size_t>(sy)]; }
 
-  // One whole row of outLen pixels: line pixels [i0, i1) of a line of n (the
-  // rest background, never read) moved right by shift. Anti-aliased, each
-  // output pixel blends f/4096 of the line pixel before its own; past the end of
-  // the line only a positive f carries the last pixel on.
-  void ShearRow(const uint8_t* in, int i0, int i1, int n, uint8_t* out, int outLen, int shift, int f) const {
+  // Pixels [p0, p1) of a row (out points at p0): line pixels [i0, i1) of a line
+  // of n (the rest background, never read) moved right by shift. Anti-aliased,
+  // each output pixel blends f/4096 of the line pixel before its own; past the
+  // end of the line only a positive f carries the last pixel on.
+  void ShearRow(const uint8_t* in, int i0, int i1, int n, uint8_t* out, int p0, int p1, int shift, int f) const {
     int j1 = i1;
     if (FAA && i1 > i0) j1 = std::min(i1 + 1, n + (f > 0 ? 1 : 0));
-    const int p0 = std::clamp(i0 + shift, 0, outLen), p1 = std::clamp(j1 + shift, p0, outLen);
-    FillBg(out, p0);
-    FillBg(out + 3 * p1, outLen - p1);
+    const int q0 = std::clamp(i0 + shift, p0, p1), q1 = std::clamp(j1 + shift, q0, p1);
+    out -= 3 * p0;
+    FillBg(out + 3 * p0, q0 - p0);
+    FillBg(out + 3 * q1, p1 - q1);
     if (!FAA) {
-      if (p1 > p0) std::memcpy(out + 3 * p0, in + 3 * (p0 - shift), static_cast<size_t>(p1 - p0) * 3);
+      if (q1 > q0) std::memcpy(out + 3 * q0, in + 3 * (q0 - shift), static_cast<size_t>(q1 - q0) * 3);
       return;
     }
     // Inside, both pixels blended are line pixels; at the two ends one is background.
-    const int q0 = std::clamp(i0 + 1 + shift, p0, p1), q1 = std::clamp(i1 + shift, q0, p1);
-    const uint8_t* bg = reinterpret_cast<const uint8_t*>(&FBg);
+    const int m0 = std::clamp(i0 + 1 + shift, q0, q1), m1 = std::clamp(i1 + shift, m0, q1);
     auto edge = [&](int p) {
       const int i = p - shift;
-      const uint8_t* a = i - 1 >= i0 && i - 1 < i1 ? in + 3 * (i - 1) : bg;
-      const uint8_t* c = i >= i0 && i < i1 ? in + 3 * i : bg;
+      const uint8_t* a = i - 1 >= i0 && i - 1 < i1 ? in + 3 * (i - 1) : Bg();
+      const uint8_t* c = i >= i0 && i < i1 ? in + 3 * i : Bg();
       for (int k = 0; k < 3; ++k) out[3 * p + k] = Blend(a[k], c[k], f);
     };
-    for (int p = p0; p < q0; ++p) edge(p);
-    BlendBytes(in + 3 * (q0 - shift - 1), in + 3 * (q0 - shift), out + 3 * q0, 3 * (q1 - q0), f);
-    for (int p = q1; p < p1; ++p) edge(p);
+    for (int p = q0; p < m0; ++p) edge(p);
+    BlendBytes(in + 3 * (m0 - shift - 1), in + 3 * (m0 - shift), out + 3 * m0, 3 * (m1 - m0), f);
+    for (int p = m1; p < q1; ++p) edge(p);
   }
 
   // Narrows columns [x0, x1) of the second image to those whose first-image row
@@ -295,8 +294,6 @@ class TShearRotation {
       x1 = FirstTrue(x0, hi, [&](int x) { return Sh1RowAt(y, x) < 0; });
     }
   }
-
-  int SourceColumn(int x, int sy) const { return x - FD1[static_cast<size_t>(sy)]; }
 
   // Without anti-aliasing: the second-image columns [x0, x1) that bring a source
   // pixel to output row y; the rest of the row is filled with background.
@@ -335,30 +332,47 @@ class TShearRotation {
   }
 
   // Anti-aliased: the columns [x0, x1) of the second image's row y that output
-  // row y reads, narrowed to those the first image reaches (row h, one past its
-  // last, is blended with the background).
+  // row y reads, narrowed to those the first image reaches.
   void LineSpan(int y, int& x0, int& x1) const {
     const int shift = FD3[static_cast<size_t>(y)];
     x0 = std::max(0, -shift - 1), x1 = std::max(x0, std::min(FW1, FW3 - shift));
     Sh1Span(y, FSrc.Height(), x0, x1);
   }
 
-  // Row r of the first image, background above and below it.
-  const uint8_t* Sh1Pixel(int r, int x) const {
-    return r >= 0 && r < FSrc.Height() ? Sh1Row(r) + 3 * x : reinterpret_cast<const uint8_t*>(&FBg);
-  }
-
-  void LineStrip(int y, int x0, int x1, uint8_t* line, uint8_t* prev, uint8_t* cur) const {
-    for (int x = x0; x < x1; ++x) {
-      const int r = Sh1RowAt(y, x);
-      const uint8_t* a = Sh1Pixel(r - 1, x);
-      const uint8_t* c = Sh1Pixel(r, x);
-      uint8_t* pa = prev + 3 * (x - x0);
-      uint8_t* pc = cur + 3 * (x - x0);
-      pa[0] = a[0], pa[1] = a[1], pa[2] = a[2];
-      pc[0] = c[0], pc[1] = c[1], pc[2] = c[2];
+  // The pieces of the first image that output rows [c0, c0 + n) read in
+  // second-image columns [s, e): row k of `pieces` holds, for each column, the
+  // first-image pixel one row above the one output row c0 + k finds there, so
+  // output row c0 + i blends rows i and i + 1 of it. Rows -1 and h of the first
+  // image are background.
+  void Pieces(int c0, int n, int s, int e, uint8_t* pieces, uint8_t* piece) const {
+    const int h = FSrc.Height(), w = FSrc.Width();
+    const ptrdiff_t stride = kStrip * 3;
+    const int dMin = std::min(FD2[static_cast<size_t>(s)], FD2[static_cast<size_t>(e - 1)]);
+    const int dMax = std::max(FD2[static_cast<size_t>(s)], FD2[static_cast<size_t>(e - 1)]);
+    const int r0 = std::max(-1, c0 - 1 - dMax), r1 = std::min(h, c0 + n - 1 - dMin);
+    for (int r = r0; r <= r1; ++r) {
+      // Columns where this row lands in pieces rows [0, n]: d2 within [c0 - 1 - r, c0 + n - 1 - r].
+      int a, b;
+      if (FRising) {  // d2 falls along the columns
+        a = FirstTrue(s, e, [&](int x) { return FD2[static_cast<size_t>(x)] <= c0 + n - 1 - r; });
+        b = FirstTrue(a, e, [&](int x) { return FD2[static_cast<size_t>(x)] < c0 - 1 - r; });
+      } else {
+        a = FirstTrue(s, e, [&](int x) { return FD2[static_cast<size_t>(x)] >= c0 - 1 - r; });
+        b = FirstTrue(a, e, [&](int x) { return FD2[static_cast<size_t>(x)] > c0 + n - 1 - r; });
+      }
+      if (a >= b) continue;
+      const uint8_t* from = Bg();
+      int step = 0;
+      if (r >= 0 && r < h) {
+        ShearRow(FSrc.ScanLine(r), 0, w, w, piece, a, b, FD1[static_cast<size_t>(r)], FF1[static_cast<size_t>(r)]);
+        from = piece, step = 3;
+      }
+      const ptrdiff_t row = (r - c0 + 1) * stride - 3 * s;
+      for (int x = a; x < b; ++x, from += step) {
+        uint8_t* t = pieces + (row + FD2[static_cast<size_t>(x)] * stride + 3 * x);
+        t[0] = from[0], t[1] = from[1], t[2] = from[2];
+      }
     }
-    BlendBytes(prev, cur, line + 3 * x0, 3 * (x1 - x0), FW2.data() + 3 * x0);
   }
 
   // One past the first image's last row, a column without a positive fraction
@@ -366,18 +380,32 @@ class TShearRotation {
   void FixLastRow(int y, uint8_t* line, int x0, int x1) const {
     const int h = FSrc.Height(), step = FRising ? -1 : 1;
     for (int x = FRising ? x1 - 1 : x0; x >= x0 && x < x1 && Sh1RowAt(y, x) == h; x += step)
-      if (FF2[static_cast<size_t>(x)] <= 0) std::memcpy(line + 3 * x, &FBg, 3);
+      if (FF2[static_cast<size_t>(x)] <= 0) std::memcpy(line + 3 * x, Bg(), 3);
   }
 
-  void CheckedLine(int y, uint8_t* line, int& x0, int& x1) const {
+  // Pixel x of the first image's row r (background outside it).
+  void Sh1Pixel(int r, int x, uint8_t* px) const {
+    const int w = FSrc.Width(), i = r >= 0 && r < FSrc.Height() ? x - FD1[static_cast<size_t>(r)] : -1;
+    const int f = i >= 0 ? FF1[static_cast<size_t>(r)] : 0;
+    if (i < 0 || i > w || (i == w && f <= 0)) return (void)std::memcpy(px, Bg(), 3);
+    const uint8_t* row = FSrc.ScanLine(r);
+    const uint8_t* a = i > 0 ? row + 3 * (i - 1) : Bg();
+    const uint8_t* c = i < w ? row + 3 * i : Bg();
+    for (int k = 0; k < 3; ++k) px[k] = Blend(a[k], c[k], f);
+  }
+
+  void CheckedLine(int y, uint8_t* line, uint8_t* out) const {
     const int h = FSrc.Height(), shift = FD3[static_cast<size_t>(y)];
-    x0 = std::max(0, -shift - 1), x1 = std::max(x0, std::min(FW1, FW3 - shift));
-    const uint8_t* bg = reinterpret_cast<const uint8_t*>(&FBg);
+    const int x0 = std::max(0, -shift - 1), x1 = std::max(x0, std::min(FW1, FW3 - shift));
     for (int x = x0; x < x1; ++x) {
       const int r = Sh1RowAt(y, x), f = FF2[static_cast<size_t>(x)];
+      uint8_t a[3], c[3];
+      Sh1Pixel(r - 1, x, a);
+      Sh1Pixel(r, x, c);
       const bool lit = r >= 0 && (r < h || (r == h && f > 0));
-      for (int k = 0; k < 3; ++k) line[3 * x + k] = lit ? Blend(Sh1Pixel(r - 1, x)[k], Sh1Pixel(r, x)[k], f) : bg[k];
+      for (int k = 0; k < 3; ++k) line[3 * x + k] = lit ? Blend(a[k], c[k], f) : Bg()[k];
     }
+    ShearRow(line, x0, x1, FW1, out, 0, FW3, shift, FF3[static_cast<size_t>(y)]);
   }
 };
 
@@ -391,34 +419,22 @@ void _RotateShear(const TBitmap& src, TBitmap& dst, int angle, bool antiAlias, T
     return;
   }
   TShearRotation rot(src, angle, antiAlias, background);
-  TBitmap out(rot.Width(), rot.Height(), pf24bit);
-  rot.Prepare();
-  const int h = src.Height(), h2 = rot.Height();
-  const int first = rot.FirstShearPixels() > 0 ? h : 0;
-  const double perLine = 100.0 / (first + h2);
+  const int h2 = rot.Height();
+  TBitmap out(rot.Width(), h2, pf24bit);
+  const double perLine = 100.0 / h2;
   auto report = [&](int line) {
     if (progress.OnProgress) progress.OnProgress(progress.Sender, static_cast<int>(line * perLine));
   };
   // Split runs report, after each band, the value one thread gave before its
   // last line: a subset of the single-thread values, in order.
-  auto reportDone = [&](int base) {
-    return [&, base](int lines) {
-      report(base + lines - 1);
-      return true;
-    };
-  };
-  if (first > 0)
-    VXParallelRows(h, rot.FirstShearPixels(), 16, [&](int y0, int y1, bool onCaller) {
-      for (int y = y0; y < y1; ++y) {
-        if (onCaller) report(y);
-        rot.FirstShear(y, y + 1);
-      }
-    }, reportDone(0));
   VXParallelRows(h2, static_cast<int64_t>(rot.Width()) * h2, 16, [&](int y0, int y1, bool onCaller) {
     rot.Rows(out, y0, y1, [&](int y) {
-      if (onCaller) report(first + y);
+      if (onCaller) report(y);
     });
-  }, reportDone(first));
+  }, [&](int lines) {
+    report(lines - 1);
+    return true;
+  });
   if (progress.OnProgress) progress.OnProgress(progress.Sender, 100);
   dst = std::move(out);
 }
