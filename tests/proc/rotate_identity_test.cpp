@@ -212,6 +212,24 @@ TEST_P(RotateIdentity, WholeRotationAtAnyAngle) {
     }
 }
 
+// Pictures wide and tall enough to be made in several chunks of rows and
+// strips of columns, whose seams must not show.
+TEST(RotateIdentityLarge, ChunksAndStripsJoinSeamlessly) {
+  const std::pair<int, int> sizes[] = {{900, 430}, {1250, 260}, {310, 1000}};
+  for (auto [w, h] : sizes)
+    for (int angle : {1, -3, 30, -30, 44, -45, 67})
+      for (bool aa : {false, true}) {
+        const TBitmap src = Picture(w, h, static_cast<uint32_t>(w + angle), aa);
+        TBitmap expect, got;
+        ReferenceShear(src, expect, angle, aa, TRGB{200, 100, 50});
+        TProgressRec rec;
+        VXSetThreadCount(1);
+        _RotateShear(src, got, angle, aa, TRGB{200, 100, 50}, rec);
+        ASSERT_TRUE(SameImage(got, expect)) << w << "x" << h << " at " << angle << (aa ? " aa" : "");
+      }
+  VXSetThreadCount(0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, RotateIdentity,
                          ::testing::Values(TRotateCase{1, 1}, TRotateCase{1, 7}, TRotateCase{6, 1}, TRotateCase{2, 2},
                                            TRotateCase{3, 5}, TRotateCase{37, 23}, TRotateCase{23, 37},

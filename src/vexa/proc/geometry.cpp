@@ -178,64 +178,77 @@ class TShearRotation {
   // Output rows [y0, y1) into out, calling before(y) ahead of each.
   template <typename Before>
   void Rows(TBitmap& out, int y0, int y1, Before before) const {
-    std::vector<uint8_t> lines, pieces, piece;
-    if (FAA) {
-      lines.resize(static_cast<size_t>(FW1) * 3 * (FBisect ? kChunk : 1));
-      pieces.resize(static_cast<size_t>(kStrip) * 3 * (kChunk + 1));
-      piece.resize(static_cast<size_t>(kStrip) * 3);
-    }
-    int spans[kChunk][2];
-    for (int c0 = y0; c0 < y1; c0 += kChunk) {
-      const int n = std::min(kChunk, y1 - c0);
-      if (!FBisect) {
-        for (int y = c0; y < c0 + n; ++y) {
-          before(y);
-          if (FAA)
-            CheckedLine(y, lines.data(), out.ScanLine(y));
-          else
-            CheckedRow(y, out.ScanLine(y));
-        }
-        continue;
+    if (!FBisect) {
+      std::vector<uint8_t> line(FAA ? static_cast<size_t>(FW1) * 3 : 0);
+      for (int y = y0; y < y1; ++y) {
+        before(y);
+        if (FAA)
+          CheckedLine(y, line.data(), out.ScanLine(y));
+        else
+          CheckedRow(y, out.ScanLine(y));
       }
+      return;
+    }
+    const int chunk = std::min(kChunk, y1 - y0), strip = std::min(kStrip, FW1);
+    TTile t;
+    t.Stride = static_cast<ptrdiff_t>(strip) * 3;
+    t.Pieces.resize(static_cast<size_t>(t.Stride) * static_cast<size_t>(chunk + 1));
+    t.Piece.resize(static_cast<size_t>(t.Stride));
+    // Anti-aliased, row i of the second image's strip, one pixel before it first
+    // (the last of the strip before, which the third shear blends in).
+    if (FAA) t.Lines.resize(static_cast<size_t>(t.Stride + 3) * static_cast<size_t>(chunk));
+    int spans[kChunk][4];
+    for (int c0 = y0; c0 < y1; c0 += chunk) {
+      const int n = std::min(chunk, y1 - c0);
       int lo = FW1, hi = 0;
       for (int i = 0; i < n; ++i) {
         before(c0 + i);
+        int* sp = spans[i];
         if (FAA)
-          LineSpan(c0 + i, spans[i][0], spans[i][1]);
+          LineSpan(c0 + i, out.ScanLine(c0 + i), sp);
         else
-          RowSpan(c0 + i, out.ScanLine(c0 + i), spans[i][0], spans[i][1]);
-        if (spans[i][0] < spans[i][1]) lo = std::min(lo, spans[i][0]), hi = std::max(hi, spans[i][1]);
+          RowSpan(c0 + i, out.ScanLine(c0 + i), sp);
+        if (sp[0] < sp[1]) lo = std::min(lo, sp[0]), hi = std::max(hi, sp[1]);
       }
-      for (int s = lo; s < hi; s += kStrip) {
-        const int e = std::min(s + kStrip, hi);
-        if (FAA) Pieces(c0, n, s, e, pieces.data(), piece.data());
+      for (int s = lo; s < hi; s += strip) {
+        const int e = std::min(s + strip, hi);
+        Pieces(c0, n, s, e, t);
         for (int i = 0; i < n; ++i) {
-          const int a = std::max(s, spans[i][0]), b = std::min(e, spans[i][1]);
-          if (a >= b) continue;
+          const int* sp = spans[i];
+          const int y = c0 + i, a = std::max(s, sp[0]), b = std::min(e, sp[1]);
+          const int shift = FD3[static_cast<size_t>(y)];
+          uint8_t* row = out.ScanLine(y);
+          const uint8_t* piece = t.Pieces.data() + t.Stride * i + 3 * (a - s);
           if (!FAA) {
-            RowStrip(c0 + i, a, b, out.ScanLine(c0 + i));
+            if (a < b) std::memcpy(row + 3 * (a + shift), piece + t.Stride, static_cast<size_t>(b - a) * 3);
             continue;
           }
-          const uint8_t* p = pieces.data() + static_cast<size_t>(kStrip) * 3 * i + 3 * (a - s);
-          BlendBytes(p, p + kStrip * 3, lines.data() + static_cast<size_t>(FW1) * 3 * i + 3 * a, 3 * (b - a),
-                     FW2.data() + 3 * a);
+          uint8_t* line = t.Lines.data() + (t.Stride + 3) * i;
+          if (s > lo) std::memcpy(line, line + t.Stride, 3);
+          if (a < b) {
+            BlendBytes(piece, piece + t.Stride, line + 3 * (1 + a - s), 3 * (b - a), FW2.data() + 3 * a);
+            FixLastRow(y, line + 3 * (1 + a - s), a, b);
+          }
+          // The output pixels of this strip's columns; the last strip also takes
+          // the one past the span's end.
+          const int p0 = std::max(sp[2], s + shift), p1 = e == hi ? sp[3] : std::min(sp[3], e + shift);
+          if (p0 >= p1) continue;
+          const int i0 = std::max(sp[0], s - 1);
+          ShearRow(line + 3 * (1 + i0 - s), i0, b, FW1, row + 3 * p0, p0, p1, shift, FF3[static_cast<size_t>(y)]);
         }
       }
-      if (FAA)
-        for (int i = 0; i < n; ++i) {
-          const int y = c0 + i;
-          uint8_t* line = lines.data() + static_cast<size_t>(FW1) * 3 * i;
-          FixLastRow(y, line, spans[i][0], spans[i][1]);
-          ShearRow(line, spans[i][0], spans[i][1], FW1, out.ScanLine(y), 0, FW3, FD3[static_cast<size_t>(y)],
-                   FF3[static_cast<size_t>(y)]);
-        }
     }
   }
 
  private:
-  // Output rows per chunk and second-image columns per strip: a strip's pieces
-  // and source rows fit the first-level cache.
-  static constexpr int kChunk = 32, kStrip = 128;
+  // Output rows per chunk and second-image columns per strip: a chunk's pieces
+  // stay in the second-level cache and each source row is read in long runs.
+  static constexpr int kChunk = 192, kStrip = 384;
+
+  struct TTile {
+    ptrdiff_t Stride = 0;
+    std::vector<uint8_t> Pieces, Piece, Lines;
+  };
 
   const TBitmap& FSrc;
   bool FAA, FBisect = false, FRising = false;
@@ -255,7 +268,7 @@ class TShearRotation {
   int SourceColumn(int x, int sy) const { return x - FD1[static_cast<size_t>(sy)]; }
 
   // Pixels [p0, p1) of a row (out points at p0): line pixels [i0, i1) of a line
-  // of n (the rest background, never read) moved right by shift. Anti-aliased,
+  // of n (in points at i0; the rest background, never read) moved right by shift. Anti-aliased,
   // each output pixel blends f/4096 of the line pixel before its own; past the
   // end of the line only a positive f carries the last pixel on.
   void ShearRow(const uint8_t* in, int i0, int i1, int n, uint8_t* out, int p0, int p1, int shift, int f) const {
@@ -263,6 +276,7 @@ class TShearRotation {
     if (FAA && i1 > i0) j1 = std::min(i1 + 1, n + (f > 0 ? 1 : 0));
     const int q0 = std::clamp(i0 + shift, p0, p1), q1 = std::clamp(j1 + shift, q0, p1);
     out -= 3 * p0;
+    in -= 3 * i0;
     FillBg(out + 3 * p0, q0 - p0);
     FillBg(out + 3 * q1, p1 - q1);
     if (!FAA) {
@@ -295,11 +309,11 @@ class TShearRotation {
     }
   }
 
-  // Without anti-aliasing: the second-image columns [x0, x1) that bring a source
-  // pixel to output row y; the rest of the row is filled with background.
-  void RowSpan(int y, uint8_t* out, int& x0, int& x1) const {
+  // Without anti-aliasing: the second-image columns [sp[0], sp[1]) that bring a
+  // source pixel to output row y; the rest of the row is filled with background.
+  void RowSpan(int y, uint8_t* out, int* sp) const {
     const int w = FSrc.Width(), shift = FD3[static_cast<size_t>(y)];
-    x0 = std::max(0, -shift), x1 = std::max(x0, std::min(FW1, FW3 - shift));
+    int x0 = std::max(0, -shift), x1 = std::max(x0, std::min(FW1, FW3 - shift));
     Sh1Span(y, FSrc.Height() - 1, x0, x1);
     // Along the span the source column never falls back.
     const int a = FirstTrue(x0, x1, [&](int x) { return SourceColumn(x, Sh1RowAt(y, x)) >= 0; });
@@ -308,15 +322,7 @@ class TShearRotation {
     const int p0 = x0 < x1 ? x0 + shift : 0, p1 = x0 < x1 ? x1 + shift : 0;
     FillBg(out, p0);
     FillBg(out + 3 * p1, FW3 - p1);
-  }
-
-  void RowStrip(int y, int x0, int x1, uint8_t* out) const {
-    uint8_t* o = out + 3 * (x0 + FD3[static_cast<size_t>(y)]);
-    for (int x = x0; x < x1; ++x, o += 3) {
-      const int sy = Sh1RowAt(y, x);
-      const uint8_t* s = FSrc.ScanLine(sy) + 3 * SourceColumn(x, sy);
-      o[0] = s[0], o[1] = s[1], o[2] = s[2];
-    }
+    sp[0] = x0, sp[1] = x1, sp[2] = p0, sp[3] = p1;
   }
 
   // Every pixel tested, for angles whose steps are too large to bisect.
@@ -331,12 +337,18 @@ class TShearRotation {
     }
   }
 
-  // Anti-aliased: the columns [x0, x1) of the second image's row y that output
-  // row y reads, narrowed to those the first image reaches.
-  void LineSpan(int y, int& x0, int& x1) const {
+  // Anti-aliased: the columns [sp[0], sp[1]) of the second image's row y that
+  // output row y reads, narrowed to those the first image reaches, and the
+  // output pixels [sp[2], sp[3]) they make; the rest is filled with background.
+  void LineSpan(int y, uint8_t* out, int* sp) const {
     const int shift = FD3[static_cast<size_t>(y)];
-    x0 = std::max(0, -shift - 1), x1 = std::max(x0, std::min(FW1, FW3 - shift));
+    int x0 = std::max(0, -shift - 1), x1 = std::max(x0, std::min(FW1, FW3 - shift));
     Sh1Span(y, FSrc.Height(), x0, x1);
+    const int end = x0 < x1 ? std::min(x1 + 1, FW1 + (FF3[static_cast<size_t>(y)] > 0 ? 1 : 0)) : x0;
+    const int p0 = std::clamp(x0 + shift, 0, FW3), p1 = std::clamp(end + shift, p0, FW3);
+    FillBg(out, p0);
+    FillBg(out + 3 * p1, FW3 - p1);
+    sp[0] = x0, sp[1] = x1, sp[2] = p0, sp[3] = p1;
   }
 
   // The pieces of the first image that output rows [c0, c0 + n) read in
@@ -344,9 +356,9 @@ class TShearRotation {
   // first-image pixel one row above the one output row c0 + k finds there, so
   // output row c0 + i blends rows i and i + 1 of it. Rows -1 and h of the first
   // image are background.
-  void Pieces(int c0, int n, int s, int e, uint8_t* pieces, uint8_t* piece) const {
+  void Pieces(int c0, int n, int s, int e, TTile& t) const {
     const int h = FSrc.Height(), w = FSrc.Width();
-    const ptrdiff_t stride = kStrip * 3;
+    const ptrdiff_t stride = t.Stride;
     const int dMin = std::min(FD2[static_cast<size_t>(s)], FD2[static_cast<size_t>(e - 1)]);
     const int dMax = std::max(FD2[static_cast<size_t>(s)], FD2[static_cast<size_t>(e - 1)]);
     const int r0 = std::max(-1, c0 - 1 - dMax), r1 = std::min(h, c0 + n - 1 - dMin);
@@ -364,23 +376,24 @@ class TShearRotation {
       const uint8_t* from = Bg();
       int step = 0;
       if (r >= 0 && r < h) {
-        ShearRow(FSrc.ScanLine(r), 0, w, w, piece, a, b, FD1[static_cast<size_t>(r)], FF1[static_cast<size_t>(r)]);
-        from = piece, step = 3;
+        ShearRow(FSrc.ScanLine(r), 0, w, w, t.Piece.data(), a, b, FD1[static_cast<size_t>(r)],
+                 FF1[static_cast<size_t>(r)]);
+        from = t.Piece.data(), step = 3;
       }
       const ptrdiff_t row = (r - c0 + 1) * stride - 3 * s;
       for (int x = a; x < b; ++x, from += step) {
-        uint8_t* t = pieces + (row + FD2[static_cast<size_t>(x)] * stride + 3 * x);
-        t[0] = from[0], t[1] = from[1], t[2] = from[2];
+        uint8_t* to = t.Pieces.data() + (row + FD2[static_cast<size_t>(x)] * stride + 3 * x);
+        to[0] = from[0], to[1] = from[1], to[2] = from[2];
       }
     }
   }
 
   // One past the first image's last row, a column without a positive fraction
-  // stays background. Those columns end the span.
-  void FixLastRow(int y, uint8_t* line, int x0, int x1) const {
+  // stays background. Those columns end the span; at points at column x0.
+  void FixLastRow(int y, uint8_t* at, int x0, int x1) const {
     const int h = FSrc.Height(), step = FRising ? -1 : 1;
     for (int x = FRising ? x1 - 1 : x0; x >= x0 && x < x1 && Sh1RowAt(y, x) == h; x += step)
-      if (FF2[static_cast<size_t>(x)] <= 0) std::memcpy(line + 3 * x, Bg(), 3);
+      if (FF2[static_cast<size_t>(x)] <= 0) std::memcpy(at + 3 * (x - x0), Bg(), 3);
   }
 
   // Pixel x of the first image's row r (background outside it).
@@ -405,7 +418,7 @@ class TShearRotation {
       const bool lit = r >= 0 && (r < h || (r == h && f > 0));
       for (int k = 0; k < 3; ++k) line[3 * x + k] = lit ? Blend(a[k], c[k], f) : Bg()[k];
     }
-    ShearRow(line, x0, x1, FW1, out, 0, FW3, shift, FF3[static_cast<size_t>(y)]);
+    ShearRow(line + 3 * x0, x0, x1, FW1, out, 0, FW3, shift, FF3[static_cast<size_t>(y)]);
   }
 };
 
