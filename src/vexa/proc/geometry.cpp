@@ -477,22 +477,20 @@ void _RotateShear(const TBitmap& src, TBitmap& dst, int angle, bool antiAlias, T
 void _Rotate24(TBitmap& bmp, int angle, bool antiAlias, TRGB background, TProgressRec& progress) {
   if (bmp.PixelFormat() != pf24bit || bmp.Empty()) return;
   angle %= 360;
-  TBitmap cur = bmp, next;
-  while (angle > 45) {
-    _Rot90(cur, next);
-    std::swap(cur, next);
-    angle -= 90;
+  // Each step reads the one before; the image itself is not copied first.
+  TBitmap next;
+  for (; angle > 45; angle -= 90) {
+    _Rot90(bmp, next);
+    bmp = std::move(next);
   }
-  while (angle < -45) {
-    _Rot90o(cur, next);
-    std::swap(cur, next);
-    angle += 90;
+  for (; angle < -45; angle += 90) {
+    _Rot90o(bmp, next);
+    bmp = std::move(next);
   }
   if (angle != 0) {
-    _RotateShear(cur, next, angle, antiAlias, background, progress);
-    std::swap(cur, next);
+    _RotateShear(bmp, next, angle, antiAlias, background, progress);
+    bmp = std::move(next);
   }
-  bmp = std::move(cur);
 }
 
 void _rotate1bit(TBitmap& bmp, double angle, int backgroundBit, TProgressRec& progress) {
