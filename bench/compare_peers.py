@@ -85,7 +85,11 @@ OPENCV = {
     "negative": "cv2.imwrite(b, cv2.bitwise_not(cv2.imread(a)))",
     "grey": "cv2.imwrite(b, cv2.cvtColor(cv2.cvtColor(cv2.imread(a), cv2.COLOR_BGR2GRAY), cv2.COLOR_GRAY2BGR))",
     "lanczos": "cv2.imwrite(b, cv2.resize(cv2.imread(a), (W // 4, H // 4), interpolation=cv2.INTER_LANCZOS4))",
-    "rotate": "i = cv2.imread(a); cv2.imwrite(b, cv2.warpAffine(i, cv2.getRotationMatrix2D((W / 2, H / 2), 30, 1), (W, H)))",
+    # The whole turned picture, as vexa and Pillow (expand=True) make it.
+    "rotate": "i = cv2.imread(a); m = cv2.getRotationMatrix2D((W / 2, H / 2), 30, 1); "
+              "c, s = np.cos(np.radians(30)), np.sin(np.radians(30)); "
+              "w, h = int(np.ceil(W * c + H * s)), int(np.ceil(W * s + H * c)); "
+              "m[:, 2] += ((w - W) / 2, (h - H) / 2); cv2.imwrite(b, cv2.warpAffine(i, m, (w, h)))",
     "blur": "cv2.imwrite(b, cv2.filter2D(cv2.imread(a), -1, np.ones((3, 3), np.float32) / 9))",
 }
 
@@ -167,7 +171,7 @@ OPS = [
     ("grey", ["gray"], "cv2.cvtColor(i, cv2.COLOR_BGR2GRAY)", "i.convert('L')"),
     ("lanczos3 to 1/4", ["resample", "{w4}", "{h4}"], "cv2.resize(i, (W // 4, H // 4), interpolation=cv2.INTER_LANCZOS4)",
      "i.resize((W // 4, H // 4), Image.LANCZOS)"),
-    ("rotate 30", ["rotate", "30"], "cv2.warpAffine(i, cv2.getRotationMatrix2D((W / 2, H / 2), 30, 1), (W, H))",
+    ("rotate 30", ["rotate", "30"], "cv2.warpAffine(i, TURN, TURNED)",
      "i.rotate(30, Image.BILINEAR, expand=True)"),
     ("rotate 30 aa", ["rotate", "30", "aa"], None, None),
     ("3 x 3 filter", ["filter", "lowpass1"], "cv2.filter2D(i, -1, np.ones((3, 3), np.float32) / 9)",
@@ -194,6 +198,11 @@ if mode == "opencv":
     import cv2
     cv2.setNumThreads(threads)
     i = cv2.imread(path)
+    # A 30-degree turn into the whole turned picture, as vexa and Pillow (expand=True) make it.
+    c, s = np.cos(np.radians(30)), np.sin(np.radians(30))
+    TURNED = (int(np.ceil(W * c + H * s)), int(np.ceil(W * s + H * c)))
+    TURN = cv2.getRotationMatrix2D((W / 2, H / 2), 30, 1)
+    TURN[:, 2] += ((TURNED[0] - W) / 2, (TURNED[1] - H) / 2)
 else:
     from PIL import Image, ImageOps, ImageFilter
     i = Image.open(path); i.load()
