@@ -110,15 +110,15 @@ int FirstTrue(int lo, int hi, Pred pred) {
 // f/4096 of the pixel before it. Pixels moved out of an intermediate image are
 // lost and uncovered ones are background.
 //
-// The shears are not run one after the other: output rows are made a chunk at
-// a time, in strips of the second image's columns, so that what a strip reads
-// stays in the cache from one row to the next (a whole row would cross
-// thousands of source rows). Without anti-aliasing each output pixel is one
-// read from the source: its column in the second image, that pixel's row in
-// the first, that pixel's column in the source. With it, a strip first makes
-// the pieces of the first image's rows it needs (a blend along each row),
-// stored by the output row that reads them, so the second shear's blend runs
-// along rows too. The arithmetic is the shears' own, so pixels are the same.
+// The shears are not run one after the other. Output rows are made a chunk at
+// a time, in strips of the second image's columns. For a strip, each source row
+// it needs is read once, as one run, shifted (and blended) along the row as the
+// first shear does, and its pixels are stored by the output row that reads
+// them; the second shear is then a copy (or a blend of two such rows) along
+// rows, and the third one a shift (or blend) along the output row. Reading the
+// source in runs rather than pixel by pixel down the slant of the second shear
+// is what keeps it in the cache. The arithmetic is the shears' own, so the
+// pixels are the same.
 class TShearRotation {
  public:
   TShearRotation(const TBitmap& src, int angle, bool antiAlias, TRGB bg) : FSrc(src), FAA(antiAlias), FBg(bg) {
