@@ -25,6 +25,148 @@ bool Prepare24(const TBitmap& bmp, int& x1, int& y1, int& x2, int& y2) {
   return bmp.PixelFormat() == pf24bit && ClampRect(bmp, x1, y1, x2, y2);
 }
 
+// The row kernels take everything by value: a byte store may alias any captured
+// variable, which would have the compiler reload the loop bound after each byte.
+
+void NegateRow(uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
+}
+
+// Multiply-shift form of div 100, exact for the range 0..25245.
+inline uint8_t GreyOfSum(uint32_t sum) { return static_cast<uint8_t>((sum * 5243u) >> 19); }
+
+void GreyRowPortable(uint8_t* p, int n) {
+  for (int i = 0; i < n; ++i, p += 3) p[0] = p[1] = p[2] = GreyOfSum(7u * p[0] + 71u * p[1] + 21u * p[2]);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VEXA_AVX2 __attribute__((target("avx2")))
+#define VEXA_VBMI __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi")))
+
+// 16 pixels a step. Lane 0 gets pixels 0-3 and 4-7, lane 1 pixels 8-11 and 12-15,
+// so that the sums come out in order. Returns the pixels done.
+VEXA_AVX2 int GreyRowAvx2(uint8_t* p, int n) {
+  const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i weights = _mm256_set1_epi32(7 | (71 << 8) | (21 << 16));
+  const __m256i ones = _mm256_set1_epi16(1), k = _mm256_set1_epi16(5243);
+  // Grey words 0..7 of a lane to output bytes 0..15 and 8..23 of its eight pixels.
+  const __m256i outLo = _mm256_setr_epi8(0, 0, 0, 2, 2, 2, 4, 4, 4, 6, 6, 6, 8, 8, 8, 10,  //
+                                         0, 0, 0, 2, 2, 2, 4, 4, 4, 6, 6, 6, 8, 8, 8, 10);
+  const __m256i outHi = _mm256_setr_epi8(4, 6, 6, 6, 8, 8, 8, 10, 10, 10, 12, 12, 12, 14, 14, 14,  //
+                                         4, 6, 6, 6, 8, 8, 8, 10, 10, 10, 12, 12, 12, 14, 14, 14);
+  int i = 0;
+  // The last load ends 52 bytes in: 18 pixels must be there.
+  for (; i + 18 <= n; i += 16, p += 48) {
+    const __m256i a = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 24), reinterpret_cast<const __m128i*>(p));
+    const __m256i b =
+        _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 36), reinterpret_cast<const __m128i*>(p + 12));
+    const __m256i sa = _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(a, spread), weights), ones);
+    const __m256i sb = _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(b, spread), weights), ones);
+    // (sum x 5243) >> 19 as (sum x 5243) >> 16 >> 3.
+    const __m256i g = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_packus_epi32(sa, sb), k), 3);
+    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(p + 24), reinterpret_cast<__m128i*>(p),
+                         _mm256_shuffle_epi8(g, outLo));
+    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(p + 32), reinterpret_cast<__m128i*>(p + 8),
+                         _mm256_shuffle_epi8(g, outHi));
+  }
+  return i;
+}
+
+// Byte permutations of the VBMI grey kernel.
+struct TGreyVbmiIndex {
+  alignas(64) uint8_t In[64];       // 16 pixels to B, G, R, 0 dwords
+  alignas(64) uint8_t Out[2][64];   // 32 grey words to 96 output bytes
+  TGreyVbmiIndex() {
+    for (int j = 0; j < 16; ++j)
+      for (int c = 0; c < 4; ++c) In[4 * j + c] = static_cast<uint8_t>(c < 3 ? 3 * j + c : 0);
+    for (int o = 0; o < 128; ++o) {
+      // The packed words hold, per 128-bit lane l, pixels 4l..4l+3 and then 16+4l..16+4l+3.
+      const int px = o / 3, half = px / 16, q = px % 16;
+      Out[o / 64][o % 64] = static_cast<uint8_t>(o < 96 ? 16 * (q / 4) + 8 * half + 2 * (q % 4) : 0);
+    }
+  }
+};
+
+// 32 pixels a step, reading and writing exactly their 96 bytes.
+VEXA_VBMI int GreyRowVbmi(uint8_t* p, int n) {
+  static const TGreyVbmiIndex ix;
+  const __m512i in = _mm512_load_si512(ix.In), out0 = _mm512_load_si512(ix.Out[0]),
+                out1 = _mm512_load_si512(ix.Out[1]);
+  const __m512i weights = _mm512_set1_epi32(7 | (71 << 8) | (21 << 16));
+  const __m512i ones = _mm512_set1_epi16(1), k = _mm512_set1_epi16(5243);
+  const __mmask64 all = ~__mmask64(0), k48 = (__mmask64(1) << 48) - 1;
+  int i = 0;
+  for (; i + 32 <= n; i += 32, p += 96) {
+    const __m512i a = _mm512_maskz_permutexvar_epi8(all, in, _mm512_maskz_loadu_epi8(k48, p));
+    const __m512i b = _mm512_maskz_permutexvar_epi8(all, in, _mm512_maskz_loadu_epi8(k48, p + 48));
+    const __m512i sa = _mm512_madd_epi16(_mm512_maddubs_epi16(a, weights), ones);
+    const __m512i sb = _mm512_madd_epi16(_mm512_maddubs_epi16(b, weights), ones);
+    const __m512i g = _mm512_srli_epi16(_mm512_mulhi_epu16(_mm512_packus_epi32(sa, sb), k), 3);
+    _mm512_storeu_si512(p, _mm512_maskz_permutexvar_epi8(all, out0, g));
+    // A plain 32-byte store: a masked one would span the next step's first load and
+    // stall it until the store retires.
+    const __m512i tail = _mm512_maskz_permutexvar_epi8(all, out1, g);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 64), _mm512_mask_extracti64x4_epi64(_mm256_setzero_si256(), 0xF, tail, 0));
+  }
+  return i;
+}
+
+// A 256-entry byte table in four registers.
+struct TLut512 {
+  __m512i Q[4];
+};
+
+VEXA_VBMI inline TLut512 LoadLut(const uint8_t* t) {
+  TLut512 l;
+  for (int i = 0; i < 4; ++i) l.Q[i] = _mm512_loadu_si512(t + 64 * i);
+  return l;
+}
+
+VEXA_VBMI inline __m512i Lookup(const TLut512& l, __m512i idx) {
+  const __m512i lo = _mm512_permutex2var_epi8(l.Q[0], idx, l.Q[1]);
+  const __m512i hi = _mm512_permutex2var_epi8(l.Q[2], idx, l.Q[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
+}
+
+// 64 pixels a step: three registers, each with its own channel pattern.
+VEXA_VBMI int ApplyTablesRowVbmi(uint8_t* p, int n, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr) {
+  const TLut512 lb = LoadLut(tb), lg = LoadLut(tg), lr = LoadLut(tr);
+  const bool one = tb == tg && tg == tr;
+  __mmask64 isB[3] = {0, 0, 0}, isG[3] = {0, 0, 0};
+  for (int b = 0; b < 192; ++b) {
+    if (b % 3 == 0) isB[b / 64] |= __mmask64(1) << (b % 64);
+    if (b % 3 == 1) isG[b / 64] |= __mmask64(1) << (b % 64);
+  }
+  int i = 0;
+  for (; i + 64 <= n; i += 64, p += 192) {
+    for (int r = 0; r < 3; ++r) {
+      const __m512i x = _mm512_loadu_si512(p + 64 * r);
+      __m512i v = Lookup(lb, x);
+      if (!one) v = _mm512_mask_blend_epi8(isB[r], _mm512_mask_blend_epi8(isG[r], Lookup(lr, x), Lookup(lg, x)), v);
+      _mm512_storeu_si512(p + 64 * r, v);
+    }
+  }
+  return i;
+}
+
+bool HasVbmi() {
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vbmi");
+}
+#endif
+
+void GreyRow(uint8_t* p, int n) {
+  int done = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (procdetail::gColourSimd >= 3)
+    done = GreyRowVbmi(p, n);
+  else if (procdetail::gColourSimd >= 2)
+    done = GreyRowAvx2(p, n);
+#endif
+  GreyRowPortable(p + 3 * done, n - done);
+}
+
 double HueToChannel(double m1, double m2, double h) {
   if (h < 0)
     h += 1;
@@ -71,6 +213,24 @@ void RGB99ToHSV(int r, int g, int b, int& h, int& s, int& v) {
 }
 
 }  // namespace
+
+#if defined(__x86_64__) || defined(__i386__)
+int procdetail::gColourSimd = HasVbmi() ? 3 : __builtin_cpu_supports("avx2") ? 2 : 0;
+#else
+int procdetail::gColourSimd = 0;
+#endif
+
+void procdetail::ApplyTablesRow(uint8_t* p, int n, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr) {
+  int i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (gColourSimd >= 3) i = ApplyTablesRowVbmi(p, n, tb, tg, tr);
+#endif
+  for (p += 3 * i; i < n; ++i, p += 3) {
+    p[0] = tb[p[0]];
+    p[1] = tg[p[1]];
+    p[2] = tr[p[2]];
+  }
+}
 
 void RGB2HSL(TRGB rgb, double& h, double& s, double& l) {
   double r = rgb.r / 255.0, g = rgb.g / 255.0, b = rgb.b / 255.0;
@@ -466,11 +626,8 @@ void _Negative(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEven
   if (!ClampRect(bmp, x1, y1, x2, y2)) return;
   if (bmp.PixelFormat() == pf24bit) {
     TRowProgress progress(onProgress, sender, y1, y2);
-    const int n = 3 * (x2 - x1 + 1);
-    procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) {
-      uint8_t* p = bmp.ScanLine(y) + 3 * x1;
-      for (int i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
-    });
+    const size_t n = 3 * size_t(x2 - x1 + 1);
+    procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) { NegateRow(bmp.ScanLine(y) + 3 * x1, n); });
   } else if (bmp.PixelFormat() == pf1bit) {
     for (int y = y1; y <= y2; ++y) {
       uint8_t* row = bmp.ScanLine(y);
@@ -481,9 +638,7 @@ void _Negative(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEven
 
 void _Negative1Bit(TBitmap& bmp) {
   if (bmp.PixelFormat() != pf1bit || bmp.Empty()) return;
-  uint8_t* p = bmp.Bits();
-  const size_t n = bmp.ImageSize();
-  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
+  NegateRow(bmp.Bits(), bmp.ImageSize());
 }
 
 void _ConvertToGray(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress,
@@ -491,15 +646,7 @@ void _ConvertToGray(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgres
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   TRowProgress progress(onProgress, sender, y1, y2);
   const int n = x2 - x1 + 1;
-  procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) {
-    uint8_t* p = bmp.ScanLine(y) + 3 * x1;
-    for (int i = 0; i < n; ++i, p += 3) {
-      // Multiply-shift form of div 100, exact for the range 0..25245.
-      uint32_t sum = 7u * p[0] + 71u * p[1] + 21u * p[2];
-      uint8_t g = static_cast<uint8_t>((sum * 5243u) >> 19);
-      p[0] = p[1] = p[2] = g;
-    }
-  });
+  procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) { GreyRow(bmp.ScanLine(y) + 3 * x1, n); });
 }
 
 namespace {

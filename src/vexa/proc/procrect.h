@@ -73,20 +73,16 @@ inline int BandsFor(int x1, int y1, int x2, int y2) {
   return static_cast<int>(VXRowBands(rows, static_cast<int64_t>(x2 - x1 + 1) * rows, 8).size()) - 1;
 }
 
+/// One 256-entry table per channel (blue, green, red) over n pixels of a row.
+void ApplyTablesRow(uint8_t* p, int n, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr);
+
 /// Applies one 256-entry table per channel (blue, green, red) to an inclusive,
 /// already clamped rectangle of a 24-bit bitmap, reporting progress per row.
 inline void ApplyTables(TBitmap& bmp, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr, int x1, int y1,
                         int x2, int y2, const TProgressEvent& onProgress, TObject* sender, bool direct = false) {
   TRowProgress progress(onProgress, sender, y1, y2, direct);
   const int n = x2 - x1 + 1;
-  ForRows(x1, y1, x2, y2, progress, [&](int y) {
-    uint8_t* p = bmp.ScanLine(y) + 3 * x1;
-    for (int i = 0; i < n; ++i, p += 3) {
-      p[0] = tb[p[0]];
-      p[1] = tg[p[1]];
-      p[2] = tr[p[2]];
-    }
-  });
+  ForRows(x1, y1, x2, y2, progress, [&](int y) { ApplyTablesRow(bmp.ScanLine(y) + 3 * x1, n, tb, tg, tr); });
 }
 
 /// Four points forming an axis-aligned rectangle: the processing component then
@@ -99,5 +95,8 @@ inline int Grey(int r, int g, int b) { return (21 * r + 71 * g + 7 * b) / 100; }
 /// Instruction set of the convolution rows: 0 portable, 1 SSE2, 2 AVX2. Chosen
 /// from the CPU at start-up; tests lower it to check every path.
 extern int gFilterSimd;
+/// Instruction set of the colour kernels: 0 portable, 2 AVX2, 3 AVX2 with
+/// AVX-512 VBMI. Chosen like gFilterSimd; tests lower it to check every path.
+extern int gColourSimd;
 
 }  // namespace vexa::procdetail
