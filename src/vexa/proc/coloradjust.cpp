@@ -151,8 +151,8 @@ VEXA_VBMI int ApplyTablesRowVbmi(uint8_t* p, int n, const uint8_t* tb, const uin
 }
 
 bool HasVbmi() {
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vbmi");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 }
 #endif
 
@@ -401,6 +401,163 @@ __attribute__((target("avx2"))) void HslVarRowAvx2(const THslAvx2& k, uint8_t* p
 __attribute__((target("avx2"))) void HslVarPackedAvx2(const THslAvx2& k, uint8_t* p, int n) {
   for (int i = 0; i < n; i += 4, p += 12) HslVar4(k, p);
 }
+
+// Eight pixels at a time with no division. What depends on the largest and the
+// smallest channel alone (the saturation, the luminance, and after the variation
+// the two levels m1 and m2 of HSL2RGB) comes from a table over those two bytes,
+// built with the scalar code. The hue quotients are correctly rounded through a
+// fused multiply-add correction: (g - b) / d from the tabled RN(1 / d), x / 6
+// from RN(1 / 6), and c / 255 likewise; that these equal the divisions for every
+// 24-bit colour is checked by the tests over all of them. Elsewhere no operation
+// may be fused: the pragma keeps the compiler from contracting a multiply and an add.
+#pragma GCC push_options
+#pragma GCC optimize("fp-contract=off")
+// The AVX-512 headers of GCC 12 start some results from an undefined vector.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+struct THsl512 {
+  // Indexed by mx (mx + 1) / 2 + mn for the channel bytes mx >= mn.
+  std::vector<double> M1, M2, Rd;
+  double Dh;
+  // RN(6 h) < 1 and RN(3 h) < 2 exactly when h is below these.
+  double Below6, Below3;
+  alignas(64) uint8_t Spread[3][32];  // 8 pixels' bytes to the low byte of dwords, per channel
+  alignas(64) uint8_t Gather[64];     // packed results to 8 B, G, R pixels
+};
+
+// The least h with RN(k h) >= limit.
+double ScaledThreshold(double k, double limit) {
+  double t = limit / k;
+  while (k * t >= limit) t = std::nextafter(t, 0.0);
+  while (k * t < limit) t = std::nextafter(t, 2.0);
+  return t;
+}
+
+void BuildHsl512(THsl512& k, double dh, double ds, double dl) {
+  k.Dh = dh;
+  k.Below6 = ScaledThreshold(6, 1);
+  k.Below3 = ScaledThreshold(3, 2);
+  k.M1.resize(32896), k.M2.resize(32896), k.Rd.resize(32896);
+  for (int mx = 0; mx < 256; ++mx)
+    for (int mn = 0; mn <= mx; ++mn) {
+      const size_t i = size_t(mx * (mx + 1) / 2 + mn);
+      // As RGB2HSL and HSL2RGB: the colour (mx, mn, mn) has these s and l.
+      TRGB c{uint8_t(mn), uint8_t(mn), uint8_t(mx)};
+      double h, s, l;
+      RGB2HSL(c, h, s, l);
+      s += ds, l += dl;
+      s = s < 0 ? 0 : (s > 1 ? 1 : s);
+      l = l < 0 ? 0 : (l > 1 ? 1 : l);
+      if (s == 0) {
+        // Every channel then comes out as l: m2 - m1 = 0 leaves m1 on every branch.
+        k.M1[i] = k.M2[i] = l;
+      } else {
+        const double m2 = l <= 0.5 ? l * (1 + s) : l + s - l * s;
+        k.M2[i] = m2;
+        k.M1[i] = 2 * l - m2;
+      }
+      k.Rd[i] = 1 / (c.r / 255.0 - c.b / 255.0);
+    }
+  for (int ch = 0; ch < 3; ++ch)
+    for (int j = 0; j < 32; ++j) k.Spread[ch][j] = static_cast<uint8_t>(j % 4 == 0 && j < 32 ? 3 * (j / 4) + ch : 0);
+  // Two saturating packs of (B, G) and (R, 0) dwords leave pixel j's channel bytes here.
+  for (int o = 0; o < 64; ++o) {
+    const int px = (o / 3) % 8, ch = o % 3;
+    const int at = ch == 0 ? 16 * (px / 4) + px % 4 : ch == 1 ? 16 * (2 + px / 4) + px % 4 : 16 * (px / 4) + 4 + px % 4;
+    k.Gather[o] = static_cast<uint8_t>(at);
+  }
+}
+
+#define VEXA_AVX512 __attribute__((target("avx2,fma,avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+VEXA_AVX512 inline __m512d ExactUnit(__m256i c) {
+  const __m512d x = _mm512_cvtepi32_pd(c), k = _mm512_set1_pd(255), r = _mm512_set1_pd(1 / 255.0);
+  const __m512d t = _mm512_mul_pd(x, r);
+  return _mm512_fmadd_pd(_mm512_fnmadd_pd(t, k, x), r, t);
+}
+
+VEXA_AVX512 inline __m512d Clamp01x8(__m512d v) {
+  const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1);
+  v = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(v, zero, _CMP_LT_OQ), v, zero);
+  return _mm512_mask_blend_pd(_mm512_cmp_pd_mask(v, one, _CMP_GT_OQ), v, one);
+}
+
+// HueToChannel for a hue already in [0, 1].
+VEXA_AVX512 inline __m256i Channel8(const THsl512& k, __m512d m1, __m512d m2, __m512d diff, __m512d diff6, __m512d h) {
+  const __m512d rise = _mm512_add_pd(m1, _mm512_mul_pd(diff6, h));
+  const __m512d fall =
+      _mm512_add_pd(m1, _mm512_mul_pd(_mm512_mul_pd(diff, _mm512_sub_pd(_mm512_set1_pd(2.0 / 3), h)), _mm512_set1_pd(6)));
+  __m512d v = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(h, _mm512_set1_pd(k.Below3), _CMP_LT_OQ), m1, fall);
+  v = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(h, _mm512_set1_pd(0.5), _CMP_LT_OQ), v, m2);
+  v = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(h, _mm512_set1_pd(k.Below6), _CMP_LT_OQ), v, rise);
+  return _mm512_cvttpd_epi32(_mm512_mul_pd(v, _mm512_set1_pd(255)));
+}
+
+// Converts the eight pixels at p (24 bytes) in place.
+VEXA_AVX512 inline void HslVar8(const THsl512& k, uint8_t* p) {
+  const __m256i raw = _mm256_maskz_loadu_epi8(0xFFFFFF, p);
+  const __mmask32 low = 0x11111111;
+  const __m256i bi = _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[0])), raw);
+  const __m256i gi = _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[1])), raw);
+  const __m256i ri = _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[2])), raw);
+  const __m256i mxi = _mm256_max_epi32(ri, _mm256_max_epi32(gi, bi)), mni = _mm256_min_epi32(ri, _mm256_min_epi32(gi, bi));
+  const __mmask8 isR = _mm256_cmpeq_epi32_mask(mxi, ri), isG = _mm256_cmpeq_epi32_mask(mxi, gi) & ~isR;
+  const __mmask8 grey = _mm256_cmpeq_epi32_mask(mxi, mni);
+  // mx (mx + 1) stays below 65536: a 16-bit product is exact.
+  const __m256i tri = _mm256_srli_epi32(_mm256_mullo_epi16(mxi, _mm256_add_epi32(mxi, _mm256_set1_epi32(1))), 1);
+  const __m256i at = _mm256_add_epi32(tri, mni);
+  const __m512d m1 = _mm512_i32gather_pd(at, k.M1.data(), 8), m2 = _mm512_i32gather_pd(at, k.M2.data(), 8);
+  const __m512d rd = _mm512_i32gather_pd(at, k.Rd.data(), 8);
+
+  const __m512d b = ExactUnit(bi), g = ExactUnit(gi), r = ExactUnit(ri);
+  const __m512d mx = _mm512_max_pd(r, _mm512_max_pd(g, b)), mn = _mm512_min_pd(r, _mm512_min_pd(g, b));
+  const __m512d d = _mm512_sub_pd(mx, mn);
+  const __m512d num = _mm512_mask_blend_pd(isR, _mm512_mask_blend_pd(isG, _mm512_sub_pd(r, g), _mm512_sub_pd(b, r)),
+                                           _mm512_sub_pd(g, b));
+  const __m512d q0 = _mm512_mul_pd(num, rd);
+  const __m512d q = _mm512_fmadd_pd(_mm512_fnmadd_pd(q0, d, num), rd, q0);
+  const __m512d base = _mm512_mask_blend_pd(isG, _mm512_set1_pd(4), _mm512_set1_pd(2));
+  const __m512d x = _mm512_mask_blend_pd(isR, _mm512_add_pd(base, q), q);
+  const __m512d sixth = _mm512_set1_pd(1.0 / 6);
+  const __m512d y = _mm512_mul_pd(x, sixth);
+  __m512d h = _mm512_fmadd_pd(_mm512_fnmadd_pd(y, _mm512_set1_pd(6), x), sixth, y);
+  const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1);
+  h = _mm512_mask_add_pd(h, _mm512_cmp_pd_mask(h, zero, _CMP_LT_OQ), h, one);
+  h = _mm512_mask_blend_pd(grey, h, zero);
+  h = Clamp01x8(_mm512_add_pd(h, _mm512_set1_pd(k.Dh)));
+
+  const __m512d diff = _mm512_sub_pd(m2, m1), diff6 = _mm512_mul_pd(diff, _mm512_set1_pd(6));
+  const __m512d third = _mm512_set1_pd(1.0 / 3);
+  __m512d hr = _mm512_add_pd(h, third), hb = _mm512_sub_pd(h, third);
+  hr = _mm512_mask_sub_pd(hr, _mm512_cmp_pd_mask(hr, one, _CMP_GT_OQ), hr, one);
+  hb = _mm512_mask_add_pd(hb, _mm512_cmp_pd_mask(hb, zero, _CMP_LT_OQ), hb, one);
+  const __m256i outR = Channel8(k, m1, m2, diff, diff6, hr);
+  const __m256i outG = Channel8(k, m1, m2, diff, diff6, h);
+  const __m256i outB = Channel8(k, m1, m2, diff, diff6, hb);
+  // Saturating packs clamp to 0..255 as UnitToByte does.
+  const __m512i bg = _mm512_inserti64x4(_mm512_zextsi256_si512(outB), outG, 1);
+  const __m512i words = _mm512_packus_epi32(bg, _mm512_zextsi256_si512(outR));
+  const __m512i bytes = _mm512_packus_epi16(words, words);
+  const __m512i out = _mm512_maskz_permutexvar_epi8(~__mmask64(0), _mm512_load_si512(k.Gather), bytes);
+  // Plain stores: a masked one would span the next pixels' load and stall it.
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm512_castsi512_si128(out));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 16), _mm512_extracti32x4_epi32(out, 1));
+}
+
+VEXA_AVX512 void HslVarRow512(const THsl512& k, uint8_t* p, int n, int& done) {
+  int i = 0;
+  for (; i + 8 <= n; i += 8, p += 24) HslVar8(k, p);
+  done = i;
+}
+
+// Converts n packed pixels; the buffer holds whole groups of eight.
+VEXA_AVX512 void HslVarPacked512(const THsl512& k, uint8_t* p, int n) {
+  for (int i = 0; i < n; i += 8, p += 24) HslVar8(k, p);
+}
+
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
 #endif
 
 }  // namespace
@@ -410,10 +567,26 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   const double dh = hue / 360.0, ds = sat / 100.0, dl = lum / 100.0;
 #if defined(__x86_64__) || defined(__i386__)
-  if (procdetail::gFilterSimd >= 2) {
+  if (procdetail::gColourSimd >= 2) {
     THslAvx2 k;
     for (int c = 0; c < 256; ++c) k.Unit[c] = c / 255.0;
     k.Dh = dh, k.Ds = ds, k.Dl = dl;
+    // The eight-pixel kernel's table costs about as much as converting 30000 pixels.
+    const bool wide = procdetail::gColourSimd >= 3 && int64_t(x2 - x1 + 1) * (y2 - y1 + 1) >= 65536;
+    THsl512 k8;
+    if (wide) BuildHsl512(k8, dh, ds, dl);
+    auto convertRow = [&](uint8_t* p, int count, int& done) {
+      if (wide)
+        HslVarRow512(k8, p, count, done);
+      else
+        HslVarRowAvx2(k, p, count, done);
+    };
+    auto convertPacked = [&](uint8_t* p, int count) {
+      if (wide)
+        HslVarPacked512(k8, p, count);
+      else
+        HslVarPackedAvx2(k, p, count);
+    };
     // Photographs repeat colours: a direct-mapped cache serves most pixels; those it
     // misses in a row are gathered and converted together. The slot and the colour's
     // top bits identify a colour, so an entry is (colour >> bits) + 1 over the result
@@ -432,18 +605,18 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
       std::vector<uint32_t> MissColour;
       std::vector<int> MissAt;
       // Rows the cache hardly serves (noise) are converted directly for a while.
-      int SkipRows = 0, BadRows = 0;
+      int SkipRows = 0, BadRows = 0, Pause = 64;
     };
     TRowProgress progress(onProgress, sender, y1, y2);
     procdetail::ForRowsWith(x1, y1, x2, y2, progress, [&] {
-      return TBand{std::vector<uint32_t>(size_t(1) << bits, 0), std::vector<uint8_t>(size_t(n + 3) * 3),
+      return TBand{std::vector<uint32_t>(size_t(1) << bits, 0), std::vector<uint8_t>(size_t(n + 7) * 3),
                    std::vector<uint32_t>(size_t(n) + 4), std::vector<int>(size_t(n) + 4)};
     }, [&](TBand& band, int y) {
       uint8_t* row = bmp.ScanLine(y) + 3 * x1;
       if (band.SkipRows > 0) {
         --band.SkipRows;
         int done = 0;
-        HslVarRowAvx2(k, row, n, done);
+        convertRow(row, n, done);
         TRGB* px = reinterpret_cast<TRGB*>(row);
         for (int i = done; i < n; ++i) {
           double h, s, l;
@@ -466,15 +639,26 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
           band.MissAt[size_t(misses++)] = i;
         }
       }
-      HslVarPackedAvx2(k, band.Packed.data(), misses);
+      convertPacked(band.Packed.data(), misses);
       for (int j = 0; j < misses; ++j) {
         const uint8_t* v = &band.Packed[size_t(j) * 3];
         std::memcpy(row + 3 * band.MissAt[size_t(j)], v, 3);
         const uint32_t c = band.MissColour[size_t(j)];
         cache[(c ^ (c >> bits)) & mask] = ((c >> bits) + 1) << 24 | v[0] | (v[1] << 8) | (uint32_t(v[2]) << 16);
       }
-      band.BadRows = int64_t(misses) * 4 > int64_t(n) * 3 ? band.BadRows + 1 : 0;
-      if (band.BadRows == 4) band.SkipRows = 28, band.BadRows = 0;
+      if (!wide) {
+        band.BadRows = int64_t(misses) * 4 > int64_t(n) * 3 ? band.BadRows + 1 : 0;
+        if (band.BadRows == 4) band.SkipRows = 28, band.BadRows = 0;
+        return;
+      }
+      // The eight-pixel kernel converts about as fast as a missed lookup costs: the
+      // cache must serve half the row to pay, and the pause grows while it does not.
+      if (int64_t(misses) * 2 <= int64_t(n)) {
+        band.BadRows = 0, band.Pause = 64;
+      } else if (++band.BadRows == 2) {
+        band.SkipRows = band.Pause, band.BadRows = 0;
+        band.Pause = imin(band.Pause * 2, 2048);
+      }
     });
     return;
   }
