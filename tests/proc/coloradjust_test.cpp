@@ -354,9 +354,10 @@ TEST(ProcHSL, VariationIsExactOnAVariedImageForManySettings) {
                            {90, -100, 0},   {0, 200, 0},     {45, 0, -60},    {0, 0, 50},      {200, -7, 33},
                            {-120, 100, -1}, {359, -50, 200}, {0, -300, -200}, {7, 13, -49}};
   // Every instruction-set path the processor offers, then the portable one.
-  const int detected = procdetail::gFilterSimd;
-  for (int level : {detected, 0}) {
-    procdetail::gFilterSimd = level;
+  const int detected = procdetail::gColourSimd;
+  for (int level : {3, 2, 0}) {
+    if (level > detected) continue;
+    procdetail::gColourSimd = level;
     for (const auto& p : params) ExpectHSLvarMatches(src, p[0], p[1], p[2], 0, 0, 330, 256);
     // Part of the image, rectangles reaching past every edge, odd widths for the row ends.
     ExpectHSLvarMatches(src, 40, 20, -10, 17, 9, 200, 150);
@@ -364,7 +365,7 @@ TEST(ProcHSL, VariationIsExactOnAVariedImageForManySettings) {
     ExpectHSLvarMatches(src, 40, 20, -10, 330, 0, 330, 256);
     for (int wdt = 1; wdt <= 11; ++wdt) ExpectHSLvarMatches(src, 15, 30, 5, 320 - wdt, 3, 319, 4);
   }
-  procdetail::gFilterSimd = detected;
+  procdetail::gColourSimd = detected;
 }
 
 TEST(ProcHSL, VariationIsExactForEveryColour) {
@@ -380,6 +381,27 @@ TEST(ProcHSL, VariationIsExactForEveryColour) {
     }
     EXPECT_EQ(bad, 0) << p[0] << "," << p[1] << "," << p[2];
   }
+}
+
+// The eight-pixel kernel replaces the hue's divisions by corrected products:
+// every colour's hue must come out bit for bit as RGB2HSL's.
+TEST(ProcHSL, KernelHueEqualsTheDivisionsForEveryColour) {
+  std::vector<uint8_t> bgr(3 * 4096);
+  std::vector<double> got(4096);
+  int64_t bad = 0;
+  for (uint32_t first = 0; first < (1u << 24); first += 4096) {
+    for (uint32_t i = 0; i < 4096; ++i) {
+      const uint32_t c = first + i;
+      bgr[3 * i] = c & 255, bgr[3 * i + 1] = (c >> 8) & 255, bgr[3 * i + 2] = uint8_t(c >> 16);
+    }
+    if (!procdetail::HslKernelHues(bgr.data(), 4096, got.data())) GTEST_SKIP() << "no AVX-512 here";
+    for (uint32_t i = 0; i < 4096; ++i) {
+      double h, s, l;
+      RGB2HSL(TRGB{bgr[3 * i], bgr[3 * i + 1], bgr[3 * i + 2]}, h, s, l);
+      bad += std::memcmp(&h, &got[i], sizeof h) != 0;
+    }
+  }
+  EXPECT_EQ(bad, 0);
 }
 
 namespace {

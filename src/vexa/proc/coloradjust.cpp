@@ -494,23 +494,33 @@ VEXA_AVX512 inline __m256i Channel8(const THsl512& k, __m512d m1, __m512d m2, __
   return _mm512_cvttpd_epi32(_mm512_mul_pd(v, _mm512_set1_pd(255)));
 }
 
-// Converts the eight pixels at p (24 bytes) in place.
-VEXA_AVX512 inline void HslVar8(const THsl512& k, uint8_t* p) {
+// Eight pixels' channels as dwords, and the index of their (largest, smallest) pair.
+struct TPixels8 {
+  __m256i B, G, R, Max, Min, At;
+};
+
+VEXA_AVX512 inline TPixels8 Load8(const THsl512& k, const uint8_t* p) {
   const __m256i raw = _mm256_maskz_loadu_epi8(0xFFFFFF, p);
   const __mmask32 low = 0x11111111;
-  const __m256i bi = _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[0])), raw);
-  const __m256i gi = _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[1])), raw);
-  const __m256i ri = _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[2])), raw);
-  const __m256i mxi = _mm256_max_epi32(ri, _mm256_max_epi32(gi, bi)), mni = _mm256_min_epi32(ri, _mm256_min_epi32(gi, bi));
-  const __mmask8 isR = _mm256_cmpeq_epi32_mask(mxi, ri), isG = _mm256_cmpeq_epi32_mask(mxi, gi) & ~isR;
-  const __mmask8 grey = _mm256_cmpeq_epi32_mask(mxi, mni);
+  auto spread = [&](int ch) {
+    return _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[ch])), raw);
+  };
+  TPixels8 px;
+  px.B = spread(0), px.G = spread(1), px.R = spread(2);
+  px.Max = _mm256_max_epi32(px.R, _mm256_max_epi32(px.G, px.B));
+  px.Min = _mm256_min_epi32(px.R, _mm256_min_epi32(px.G, px.B));
   // mx (mx + 1) stays below 65536: a 16-bit product is exact.
-  const __m256i tri = _mm256_srli_epi32(_mm256_mullo_epi16(mxi, _mm256_add_epi32(mxi, _mm256_set1_epi32(1))), 1);
-  const __m256i at = _mm256_add_epi32(tri, mni);
-  const __m512d m1 = _mm512_i32gather_pd(at, k.M1.data(), 8), m2 = _mm512_i32gather_pd(at, k.M2.data(), 8);
-  const __m512d rd = _mm512_i32gather_pd(at, k.Rd.data(), 8);
+  const __m256i tri = _mm256_srli_epi32(_mm256_mullo_epi16(px.Max, _mm256_add_epi32(px.Max, _mm256_set1_epi32(1))), 1);
+  px.At = _mm256_add_epi32(tri, px.Min);
+  return px;
+}
 
-  const __m512d b = ExactUnit(bi), g = ExactUnit(gi), r = ExactUnit(ri);
+// The hue of RGB2HSL.
+VEXA_AVX512 inline __m512d Hue8(const THsl512& k, const TPixels8& px) {
+  const __mmask8 isR = _mm256_cmpeq_epi32_mask(px.Max, px.R), isG = _mm256_cmpeq_epi32_mask(px.Max, px.G) & ~isR;
+  const __mmask8 grey = _mm256_cmpeq_epi32_mask(px.Max, px.Min);
+  const __m512d rd = _mm512_i32gather_pd(px.At, k.Rd.data(), 8);
+  const __m512d b = ExactUnit(px.B), g = ExactUnit(px.G), r = ExactUnit(px.R);
   const __m512d mx = _mm512_max_pd(r, _mm512_max_pd(g, b)), mn = _mm512_min_pd(r, _mm512_min_pd(g, b));
   const __m512d d = _mm512_sub_pd(mx, mn);
   const __m512d num = _mm512_mask_blend_pd(isR, _mm512_mask_blend_pd(isG, _mm512_sub_pd(r, g), _mm512_sub_pd(b, r)),
@@ -522,9 +532,17 @@ VEXA_AVX512 inline void HslVar8(const THsl512& k, uint8_t* p) {
   const __m512d sixth = _mm512_set1_pd(1.0 / 6);
   const __m512d y = _mm512_mul_pd(x, sixth);
   __m512d h = _mm512_fmadd_pd(_mm512_fnmadd_pd(y, _mm512_set1_pd(6), x), sixth, y);
+  const __m512d zero = _mm512_setzero_pd();
+  h = _mm512_mask_add_pd(h, _mm512_cmp_pd_mask(h, zero, _CMP_LT_OQ), h, _mm512_set1_pd(1));
+  return _mm512_mask_blend_pd(grey, h, zero);
+}
+
+// Converts the eight pixels at p (24 bytes) in place.
+VEXA_AVX512 inline void HslVar8(const THsl512& k, uint8_t* p) {
+  const TPixels8 px = Load8(k, p);
+  const __m512d m1 = _mm512_i32gather_pd(px.At, k.M1.data(), 8), m2 = _mm512_i32gather_pd(px.At, k.M2.data(), 8);
   const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1);
-  h = _mm512_mask_add_pd(h, _mm512_cmp_pd_mask(h, zero, _CMP_LT_OQ), h, one);
-  h = _mm512_mask_blend_pd(grey, h, zero);
+  __m512d h = Hue8(k, px);
   h = Clamp01x8(_mm512_add_pd(h, _mm512_set1_pd(k.Dh)));
 
   const __m512d diff = _mm512_sub_pd(m2, m1), diff6 = _mm512_mul_pd(diff, _mm512_set1_pd(6));
@@ -556,11 +574,31 @@ VEXA_AVX512 void HslVarPacked512(const THsl512& k, uint8_t* p, int n) {
   for (int i = 0; i < n; i += 8, p += 24) HslVar8(k, p);
 }
 
+VEXA_AVX512 void Hues512(const THsl512& k, const uint8_t* p, int n, double* h) {
+  for (int i = 0; i < n; i += 8, p += 24) _mm512_storeu_pd(h + i, Hue8(k, Load8(k, p)));
+}
+
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
 #endif
 
 }  // namespace
+
+bool procdetail::HslKernelHues(const uint8_t* bgr, int n, double* h) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (gColourSimd < 3) return false;
+  static const THsl512 k = [] {
+    THsl512 t;
+    BuildHsl512(t, 0, 0, 0);
+    return t;
+  }();
+  Hues512(k, bgr, n, h);
+  return true;
+#else
+  (void)bgr, (void)n, (void)h;
+  return false;
+#endif
+}
 
 void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, int y2,
              const TProgressEvent& onProgress, TObject* sender) {

@@ -98,5 +98,9 @@ extern int gFilterSimd;
 /// Instruction set of the colour kernels: 0 portable, 2 AVX2, 3 AVX2 with
 /// AVX-512 VBMI. Chosen like gFilterSimd; tests lower it to check every path.
 extern int gColourSimd;
+/// The hues of n packed B, G, R pixels (n a multiple of 8) as the fastest HSL
+/// kernel computes them, for checking them against RGB2HSL; false when the
+/// processor or gColourSimd rules that kernel out.
+bool HslKernelHues(const uint8_t* bgr, int n, double* h);
 
 }  // namespace vexa::procdetail
