@@ -150,11 +150,60 @@ VEXA_VBMI int ApplyTablesRowVbmi(uint8_t* p, int n, const uint8_t* tb, const uin
   return i;
 }
 
+// 64 pixels a step: three registers of channel bytes compared with the range,
+// the per-byte results folded to one bit per pixel across register boundaries.
+VEXA_VBMI int CastRangeRowVbmi(uint8_t* p, int n, TRGB begin, TRGB end, TRGB cast) {
+  alignas(64) uint8_t lo[192], hi[192], to[192];
+  for (int b = 0; b < 192; ++b) {
+    const int ch = b % 3;
+    lo[b] = ch == 0 ? begin.b : ch == 1 ? begin.g : begin.r;
+    hi[b] = ch == 0 ? end.b : ch == 1 ? end.g : end.r;
+    to[b] = ch == 0 ? cast.b : ch == 1 ? cast.g : cast.r;
+  }
+  __m512i vlo[3], vhi[3], vto[3];
+  for (int r = 0; r < 3; ++r)
+    vlo[r] = _mm512_load_si512(lo + 64 * r), vhi[r] = _mm512_load_si512(hi + 64 * r), vto[r] = _mm512_load_si512(to + 64 * r);
+  // Bit 3j of the 192-bit string: the first byte of pixel j.
+  constexpr uint64_t kFirst[3] = {0x9249249249249249ull, 0x4924924924924924ull, 0x2492492492492492ull};
+  int i = 0;
+  for (; i + 64 <= n; i += 64, p += 192) {
+    __m512i x[3];
+    uint64_t m[3];
+    for (int r = 0; r < 3; ++r) {
+      x[r] = _mm512_loadu_si512(p + 64 * r);
+      m[r] = _mm512_cmpge_epu8_mask(x[r], vlo[r]) & _mm512_cmple_epu8_mask(x[r], vhi[r]);
+    }
+    // The string shifted down by one and two bits.
+    const uint64_t s1[3] = {m[0] >> 1 | m[1] << 63, m[1] >> 1 | m[2] << 63, m[2] >> 1};
+    const uint64_t s2[3] = {m[0] >> 2 | m[1] << 62, m[1] >> 2 | m[2] << 62, m[2] >> 2};
+    uint64_t ok[3];
+    for (int r = 0; r < 3; ++r) ok[r] = m[r] & s1[r] & s2[r] & kFirst[r];
+    if (!(ok[0] | ok[1] | ok[2])) continue;
+    // Back to all three bytes of each pixel, carrying into the next word.
+    const uint64_t all[3] = {ok[0] | ok[0] << 1 | ok[0] << 2,
+                             ok[1] | ok[1] << 1 | ok[1] << 2 | ok[0] >> 63 | ok[0] >> 62,
+                             ok[2] | ok[2] << 1 | ok[2] << 2 | ok[1] >> 63 | ok[1] >> 62};
+    for (int r = 0; r < 3; ++r) _mm512_storeu_si512(p + 64 * r, _mm512_mask_blend_epi8(all[r], x[r], vto[r]));
+  }
+  return i;
+}
+
 bool HasVbmi() {
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx512bw") &&
          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 }
 #endif
+
+void CastRangeRow(uint8_t* p, int n, TRGB begin, TRGB end, TRGB cast) {
+  int i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (procdetail::gColourSimd >= 3) i = CastRangeRowVbmi(p, n, begin, end, cast);
+#endif
+  for (p += 3 * i; i < n; ++i, p += 3) {
+    if (p[2] >= begin.r && p[2] <= end.r && p[1] >= begin.g && p[1] <= end.g && p[0] >= begin.b && p[0] <= end.b)
+      p[0] = cast.b, p[1] = cast.g, p[2] = cast.r;
+  }
+}
 
 void GreyRow(uint8_t* p, int n) {
   int done = 0;
@@ -834,14 +883,9 @@ void _CastColorRange(TBitmap& bmp, TRGB begin, TRGB end, TRGB cast, int x1, int 
                      const TProgressEvent& onProgress, TObject* sender) {
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   TRowProgress progress(onProgress, sender, y1, y2);
-  procdetail::ForRows(x1, y1, x2, y2, progress, [&](int y) {
-    TRGB* p = reinterpret_cast<TRGB*>(bmp.ScanLine(y)) + x1;
-    for (int x = x1; x <= x2; ++x, ++p) {
-      if (p->r >= begin.r && p->r <= end.r && p->g >= begin.g && p->g <= end.g && p->b >= begin.b &&
-          p->b <= end.b)
-        *p = cast;
-    }
-  });
+  const int n = x2 - x1 + 1;
+  procdetail::ForRows(x1, y1, x2, y2, progress,
+                      [&](int y) { CastRangeRow(bmp.ScanLine(y) + 3 * x1, n, begin, end, cast); });
 }
 
 void _Negative(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProgressEvent& onProgress, TObject* sender) {
@@ -876,16 +920,18 @@ namespace {
 // Calls rowFn(y) per row with the before-row progress of the extractors, in row
 // bands over the worker threads. After bands finish, the caller reports the value
 // of the next row due (the last row's once all are done): a subset, in order.
-template <typename RowFn>
-void ForEachRow(const TBitmap& bmp, const TProgressEvent& onProgress, TObject* sender, RowFn rowFn) {
+template <typename MakeState, typename RowFn>
+void ForEachRowWith(const TBitmap& bmp, const TProgressEvent& onProgress, TObject* sender, MakeState makeState,
+                    RowFn rowFn) {
   const int h = bmp.Height();
   auto report = [&](int y) {
     if (onProgress) onProgress(sender, static_cast<int>(int64_t(y) * 100 / h));
   };
   VXParallelRows(h, int64_t(bmp.Width()) * h, 8, [&](int y0, int y1, bool onCaller) {
+    auto state = makeState();
     for (int y = y0; y < y1; ++y) {
       if (onCaller) report(y);
-      rowFn(y);
+      rowFn(state, y);
     }
   }, [&](int done) {
     report(imin(done, h - 1));
@@ -893,7 +939,17 @@ void ForEachRow(const TBitmap& bmp, const TProgressEvent& onProgress, TObject* s
   });
 }
 
+template <typename RowFn>
+void ForEachRow(const TBitmap& bmp, const TProgressEvent& onProgress, TObject* sender, RowFn rowFn) {
+  ForEachRowWith(bmp, onProgress, sender, [] { return 0; }, [&](int, int y) { rowFn(y); });
+}
+
 inline void PutGrey(uint8_t* d, uint8_t v) { d[0] = d[1] = d[2] = v; }
+
+// Byte 0, 3, 6, ... of s into all three channels of d.
+void ChannelRow(const uint8_t* s, uint8_t* d, int w) {
+  for (int x = 0; x < w; ++x, s += 3, d += 3) PutGrey(d, *s);
+}
 
 void Prepare(const TBitmap& src, TBitmap& dst) { dst.Allocate(src.Width(), src.Height(), pf24bit); }
 
@@ -906,11 +962,7 @@ TBitmap* _GetRGBChannel(const TBitmap& bmp, int index, const TProgressEvent& onP
   Prepare(bmp, *dst);
   if (bmp.Empty()) return dst;
   const int w = bmp.Width();
-  ForEachRow(bmp, onProgress, sender, [&](int y) {
-    const uint8_t* s = bmp.ScanLine(y) + c;
-    uint8_t* d = dst->ScanLine(y);
-    for (int x = 0; x < w; ++x, s += 3, d += 3) PutGrey(d, *s);
-  });
+  ForEachRow(bmp, onProgress, sender, [&](int y) { ChannelRow(bmp.ScanLine(y) + c, dst->ScanLine(y), w); });
   return dst;
 }
 
@@ -930,6 +982,26 @@ const THsvGreyScales& HsvGrey() {
   return s;
 }
 
+// The grey levels of H, S and V depend only on the channels scaled to 0..99: each
+// of the 100^3 combinations is converted once per band (0 = not yet, else
+// 0x1000000 | V << 16 | S << 8 | H).
+struct THsvMemo {
+  std::vector<uint32_t> Memo = std::vector<uint32_t>(1000000, 0);
+  const THsvGreyScales& Scales = HsvGrey();
+  const THsvScales& To99 = HsvScales();
+  uint32_t Grey(const uint8_t* bgr) {
+    const int idx = To99.To99[bgr[2]] * 10000 + To99.To99[bgr[1]] * 100 + To99.To99[bgr[0]];
+    uint32_t& m = Memo[size_t(idx)];
+    if (!m) {
+      int h, s, v;
+      RGB99ToHSV(idx / 10000, idx / 100 % 100, idx % 100, h, s, v);
+      m = 0x1000000u | uint32_t(Scales.SV[v]) << 16 | uint32_t(Scales.SV[s]) << 8 | Scales.H[h];
+    }
+    return m;
+  }
+};
+THsvMemo MakeHsvMemo() { return {}; }
+
 }  // namespace
 
 TBitmap* _GetHSVChannel(const TBitmap& bmp, int index, const TProgressEvent& onProgress, TObject* sender) {
@@ -938,16 +1010,11 @@ TBitmap* _GetHSVChannel(const TBitmap& bmp, int index, const TProgressEvent& onP
   auto* dst = new TBitmap;
   Prepare(bmp, *dst);
   if (bmp.Empty()) return dst;
-  const auto& gs = HsvGrey();
-  const int w = bmp.Width();
-  ForEachRow(bmp, onProgress, sender, [&](int y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(bmp.ScanLine(y));
+  const int w = bmp.Width(), shift = 8 * index;
+  ForEachRowWith(bmp, onProgress, sender, MakeHsvMemo, [&](THsvMemo& memo, int y) {
+    const uint8_t* s = bmp.ScanLine(y);
     uint8_t* d = dst->ScanLine(y);
-    for (int x = 0; x < w; ++x, d += 3) {
-      int h, sat, v;
-      RGB2HSV(s[x], h, sat, v);
-      PutGrey(d, index == 0 ? gs.H[h] : gs.SV[index == 1 ? sat : v]);
-    }
+    for (int x = 0; x < w; ++x, s += 3, d += 3) PutGrey(d, static_cast<uint8_t>(memo.Grey(s) >> shift));
   });
   return dst;
 }
@@ -962,12 +1029,9 @@ void _GetRGBChannelAll(const TBitmap& bmp, TBitmap& dstR, TBitmap& dstG, TBitmap
   const int w = bmp.Width();
   ForEachRow(bmp, onProgress, sender, [&](int y) {
     const uint8_t* s = bmp.ScanLine(y);
-    uint8_t *r = dstR.ScanLine(y), *g = dstG.ScanLine(y), *b = dstB.ScanLine(y);
-    for (int x = 0; x < w; ++x, s += 3, r += 3, g += 3, b += 3) {
-      PutGrey(b, s[0]);
-      PutGrey(g, s[1]);
-      PutGrey(r, s[2]);
-    }
+    ChannelRow(s, dstB.ScanLine(y), w);
+    ChannelRow(s + 1, dstG.ScanLine(y), w);
+    ChannelRow(s + 2, dstR.ScanLine(y), w);
   });
 }
 
@@ -978,17 +1042,15 @@ void _GetHSVChannelAll(const TBitmap& bmp, TBitmap& dstH, TBitmap& dstS, TBitmap
   Prepare(bmp, dstS);
   Prepare(bmp, dstV);
   if (bmp.Empty()) return;
-  const auto& gs = HsvGrey();
   const int w = bmp.Width();
-  ForEachRow(bmp, onProgress, sender, [&](int y) {
-    const TRGB* s = reinterpret_cast<const TRGB*>(bmp.ScanLine(y));
+  ForEachRowWith(bmp, onProgress, sender, MakeHsvMemo, [&](THsvMemo& memo, int y) {
+    const uint8_t* s = bmp.ScanLine(y);
     uint8_t *hp = dstH.ScanLine(y), *sp = dstS.ScanLine(y), *vp = dstV.ScanLine(y);
-    for (int x = 0; x < w; ++x, hp += 3, sp += 3, vp += 3) {
-      int h, sat, v;
-      RGB2HSV(s[x], h, sat, v);
-      PutGrey(hp, gs.H[h]);
-      PutGrey(sp, gs.SV[sat]);
-      PutGrey(vp, gs.SV[v]);
+    for (int x = 0; x < w; ++x, s += 3, hp += 3, sp += 3, vp += 3) {
+      const uint32_t m = memo.Grey(s);
+      PutGrey(hp, static_cast<uint8_t>(m));
+      PutGrey(sp, static_cast<uint8_t>(m >> 8));
+      PutGrey(vp, static_cast<uint8_t>(m >> 16));
     }
   });
 }
