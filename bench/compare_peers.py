@@ -15,7 +15,7 @@ installed (ImageMagick `convert`, libvips `vips`, python3-pil, python3-opencv,
 python3-numpy) are left out. Debian's python3 is the one these packages install
 into, hence the interpreter above.
 
-    bench/compare_peers.py --vexa build/default/apps/vexa [--runs 5] [--only whole|ops]
+    bench/compare_peers.py --vexa build/default/apps/vexa [--runs 5] [--only whole|ops] [--ops grey,hsl]
 """
 
 import argparse
@@ -180,6 +180,7 @@ OPS = [
      "cv2.cvtColor(cv2.cvtColor(i, cv2.COLOR_BGR2HLS), cv2.COLOR_HLS2BGR)", None),
     ("hsv variation", ["hsv", "10", "10", "5"],
      "cv2.cvtColor(cv2.cvtColor(i, cv2.COLOR_BGR2HSV), cv2.COLOR_HSV2BGR)", None),
+    ("rgb offsets", ["rgb", "10", "-5", "3"], "cv2.LUT(i, LUT)", "i.point(PLUT)"),
     ("histogram", ["histogram"], "[cv2.calcHist([i], [c], None, [256], [0, 256]) for c in range(3)]", "i.histogram()"),
     ("maximum 1", ["maximum", "1"], "cv2.dilate(i, np.ones((3, 3), np.uint8))", "i.filter(ImageFilter.MaxFilter(3))"),
     ("fft low pass", ["fft-lowpass", "64"],
@@ -194,6 +195,9 @@ W, H = %d, %d
 N = 1
 while N < max(W, H): N *= 2
 mode, threads, runs, path = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+# The offsets of "rgb 10 -5 3" as tables: B, G, R for OpenCV, R, G, B for Pillow.
+LUT = np.clip(np.arange(256)[:, None] + np.array([3, -5, 10]), 0, 255).astype(np.uint8).reshape(256, 1, 3)
+PLUT = [int(v) for c in (2, 1, 0) for v in LUT[:, 0, c]]
 if mode == "opencv":
     import cv2
     cv2.setNumThreads(threads)
@@ -215,7 +219,7 @@ print(statistics.median(times) * 1000)
 """
 
 
-def run_ops(tools, picture, width, height, runs, workdir):
+def run_ops(tools, picture, width, height, runs, workdir, only=None):
     print("\nOperations alone (%d x %d, median of %d runs, ms; ratio = vexa / peer at the same threads)" %
           (width, height, runs))
     head = ["vexa 1t", "vexa 2t"]
@@ -226,6 +230,8 @@ def run_ops(tools, picture, width, height, runs, workdir):
     print("%-16s" % "operation" + "".join("%11s" % h for h in head) + "   ratios")
     subs = {"{w4}": str(width // 4), "{h4}": str(height // 4)}
     for name, vexa_args, cv, pil in OPS:
+        if only and not any(o in name for o in only):
+            continue
         args = [subs.get(a, a) for a in vexa_args]
         row, ratios = {}, []
         for threads in (1, 2):
@@ -255,6 +261,7 @@ def main():
     ap.add_argument("--height", type=int, default=3000)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--only", choices=["whole", "ops"])
+    ap.add_argument("--ops", help="comma-separated parts of operation names to time (default: all)")
     a = ap.parse_args()
 
     tools = {"vexa": os.path.abspath(a.vexa)}
@@ -281,7 +288,7 @@ def main():
         if a.only != "ops":
             run_whole(tools, pictures, a.width, a.height, a.runs, work)
         if a.only != "whole":
-            run_ops(tools, pictures["bmp"], a.width, a.height, a.runs, work)
+            run_ops(tools, pictures["bmp"], a.width, a.height, a.runs, work, a.ops.split(",") if a.ops else None)
 
 
 if __name__ == "__main__":

@@ -176,6 +176,17 @@ TEST(ProcContrast, ReferenceLevelsDivideByWidthMinusOneTimesHeightMinusOne) {
   _GetMediaContrastRGB(line, r, g, bl);
   EXPECT_EQ(r, 128);
   EXPECT_EQ(_GetMediaContrast(b), 120 * 9 / (8 * 2));
+  // Vector sums on wide rows with a few pixels left over.
+  for (int w : {16, 37, 1001}) {
+    const TBitmap rnd = RandomBitmap(w, 5, uint32_t(w));
+    int64_t sum[3] = {};
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 3 * w; ++x) sum[x % 3] += rnd.ScanLine(y)[x];
+    _GetMediaContrastRGB(rnd, r, g, bl);
+    EXPECT_EQ(bl, sum[0] / (4 * (w - 1)));
+    EXPECT_EQ(g, sum[1] / (4 * (w - 1)));
+    EXPECT_EQ(r, sum[2] / (4 * (w - 1)));
+  }
 }
 
 TEST(ProcContrast, ZeroKeepsPixelsAndMinusHundredFlattensToTheLevels) {
