@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/pixels.h"
+#include "vexa/core/parallel.h"
 #include "vexa/core/sample.h"
 #include "vexa/proc/procrect.h"
 
@@ -375,6 +376,16 @@ TEST(ProcHSL, VariationIsExactOnAVariedImageForManySettings) {
     ExpectHSLvarMatches(src, -40, -20, 10, -5, -3, 1000, 1000);
     ExpectHSLvarMatches(src, 40, 20, -10, 330, 0, 330, 256);
     for (int wdt = 1; wdt <= 11; ++wdt) ExpectHSLvarMatches(src, 15, 30, 5, 320 - wdt, 3, 319, 4);
+    // Large enough for the level table, also split into row bands (each with its
+    // own colour cache) over the shared table.
+    TBitmap large = VXMakeSampleImage(1030, 260);
+    for (int y = 0; y < 256; ++y) std::memcpy(large.ScanLine(y), src.ScanLine(y), 331 * 3);
+    ExpectHSLvarMatches(large, -70, 40, -20, 0, 0, 1029, 259);
+    VXSetParallelMinPixels(0);
+    VXSetThreadCount(3);
+    ExpectHSLvarMatches(large, 25, -15, 10, 0, 0, 1029, 259);
+    VXSetThreadCount(0);
+    VXSetParallelMinPixels(-1);
   }
   procdetail::gColourSimd = detected;
 }
