@@ -210,7 +210,7 @@ void GreyRow(uint8_t* p, int n) {
 #if defined(__x86_64__) || defined(__i386__)
   if (procdetail::gColourSimd >= 3)
     done = GreyRowVbmi(p, n);
-  else if (procdetail::gColourSimd >= 2)
+  else if (procdetail::gColourSimd >= 1)
     done = GreyRowAvx2(p, n);
 #endif
   GreyRowPortable(p + 3 * done, n - done);
@@ -264,7 +264,10 @@ void RGB99ToHSV(int r, int g, int b, int& h, int& s, int& v) {
 }  // namespace
 
 #if defined(__x86_64__) || defined(__i386__)
-int procdetail::gColourSimd = HasVbmi() ? 3 : __builtin_cpu_supports("avx2") ? 2 : 0;
+int procdetail::gColourSimd = HasVbmi()                                                    ? 3
+                              : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 2
+                              : __builtin_cpu_supports("avx2")                                  ? 1
+                                                                                                : 0;
 #else
 int procdetail::gColourSimd = 0;
 #endif
@@ -627,6 +630,106 @@ VEXA_AVX512 void Hues512(const THsl512& k, const uint8_t* p, int n, double* h) {
   for (int i = 0; i < n; i += 8, p += 24) _mm512_storeu_pd(h + i, Hue8(k, Load8(k, p)));
 }
 
+// The same in four lanes for processors with AVX2 and FMA but no AVX-512.
+#define VEXA_FMA __attribute__((target("avx2,fma")))
+
+VEXA_FMA inline __m256d ExactUnit4(__m128i c) {
+  const __m256d x = _mm256_cvtepi32_pd(c), k = _mm256_set1_pd(255), r = _mm256_set1_pd(1 / 255.0);
+  const __m256d t = _mm256_mul_pd(x, r);
+  return _mm256_fmadd_pd(_mm256_fnmadd_pd(t, k, x), r, t);
+}
+
+// A lane mask of four dwords widened to four doubles.
+VEXA_FMA inline __m256d Wide(__m128i m) { return _mm256_castsi256_pd(_mm256_cvtepi32_epi64(m)); }
+
+struct TPixels4 {
+  __m128i B, G, R, Max, Min, At;
+};
+
+// Reads exactly the 12 bytes of four pixels.
+VEXA_FMA inline TPixels4 Load4(const uint8_t* p) {
+  int32_t last;
+  std::memcpy(&last, p + 8, 4);
+  const __m128i raw = _mm_insert_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), last, 2);
+  TPixels4 px;
+  px.B = _mm_shuffle_epi8(raw, _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1));
+  px.G = _mm_shuffle_epi8(raw, _mm_setr_epi8(1, -1, -1, -1, 4, -1, -1, -1, 7, -1, -1, -1, 10, -1, -1, -1));
+  px.R = _mm_shuffle_epi8(raw, _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1));
+  px.Max = _mm_max_epi32(px.R, _mm_max_epi32(px.G, px.B));
+  px.Min = _mm_min_epi32(px.R, _mm_min_epi32(px.G, px.B));
+  const __m128i tri = _mm_srli_epi32(_mm_mullo_epi16(px.Max, _mm_add_epi32(px.Max, _mm_set1_epi32(1))), 1);
+  px.At = _mm_add_epi32(tri, px.Min);
+  return px;
+}
+
+VEXA_FMA inline __m256d Sel4(__m256d mask, __m256d yes, __m256d no) { return _mm256_blendv_pd(no, yes, mask); }
+
+VEXA_FMA inline __m256d Hue4(const THsl512& k, const TPixels4& px) {
+  const __m128i isR32 = _mm_cmpeq_epi32(px.Max, px.R);
+  const __m256d isR = Wide(isR32), isG = Wide(_mm_andnot_si128(isR32, _mm_cmpeq_epi32(px.Max, px.G)));
+  const __m256d grey = Wide(_mm_cmpeq_epi32(px.Max, px.Min));
+  const __m256d rd = _mm256_i32gather_pd(k.Rd.data(), px.At, 8);
+  const __m256d b = ExactUnit4(px.B), g = ExactUnit4(px.G), r = ExactUnit4(px.R);
+  const __m256d mx = _mm256_max_pd(r, _mm256_max_pd(g, b)), mn = _mm256_min_pd(r, _mm256_min_pd(g, b));
+  const __m256d d = _mm256_sub_pd(mx, mn);
+  const __m256d num = Sel4(isR, _mm256_sub_pd(g, b), Sel4(isG, _mm256_sub_pd(b, r), _mm256_sub_pd(r, g)));
+  const __m256d q0 = _mm256_mul_pd(num, rd);
+  const __m256d q = _mm256_fmadd_pd(_mm256_fnmadd_pd(q0, d, num), rd, q0);
+  const __m256d x = Sel4(isR, q, _mm256_add_pd(Sel4(isG, _mm256_set1_pd(2), _mm256_set1_pd(4)), q));
+  const __m256d sixth = _mm256_set1_pd(1.0 / 6);
+  const __m256d y = _mm256_mul_pd(x, sixth);
+  __m256d h = _mm256_fmadd_pd(_mm256_fnmadd_pd(y, _mm256_set1_pd(6), x), sixth, y);
+  const __m256d zero = _mm256_setzero_pd();
+  h = Sel4(_mm256_cmp_pd(h, zero, _CMP_LT_OQ), _mm256_add_pd(h, _mm256_set1_pd(1)), h);
+  return _mm256_andnot_pd(grey, h);
+}
+
+VEXA_FMA inline __m128i Channel4(const THsl512& k, __m256d m1, __m256d m2, __m256d diff, __m256d diff6, __m256d h) {
+  const __m256d rise = _mm256_add_pd(m1, _mm256_mul_pd(diff6, h));
+  const __m256d fall =
+      _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(diff, _mm256_sub_pd(_mm256_set1_pd(2.0 / 3), h)), _mm256_set1_pd(6)));
+  __m256d v = Sel4(_mm256_cmp_pd(h, _mm256_set1_pd(k.Below3), _CMP_LT_OQ), fall, m1);
+  v = Sel4(_mm256_cmp_pd(h, _mm256_set1_pd(0.5), _CMP_LT_OQ), m2, v);
+  v = Sel4(_mm256_cmp_pd(h, _mm256_set1_pd(k.Below6), _CMP_LT_OQ), rise, v);
+  return _mm256_cvttpd_epi32(_mm256_mul_pd(v, _mm256_set1_pd(255)));
+}
+
+VEXA_FMA inline void HslVar4Fma(const THsl512& k, uint8_t* p) {
+  const TPixels4 px = Load4(p);
+  const __m256d m1 = _mm256_i32gather_pd(k.M1.data(), px.At, 8), m2 = _mm256_i32gather_pd(k.M2.data(), px.At, 8);
+  const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1);
+  __m256d h = _mm256_add_pd(Hue4(k, px), _mm256_set1_pd(k.Dh));
+  h = Sel4(_mm256_cmp_pd(h, zero, _CMP_LT_OQ), zero, h);
+  h = Sel4(_mm256_cmp_pd(h, one, _CMP_GT_OQ), one, h);
+  const __m256d diff = _mm256_sub_pd(m2, m1), diff6 = _mm256_mul_pd(diff, _mm256_set1_pd(6));
+  const __m256d third = _mm256_set1_pd(1.0 / 3);
+  __m256d hr = _mm256_add_pd(h, third), hb = _mm256_sub_pd(h, third);
+  hr = Sel4(_mm256_cmp_pd(hr, one, _CMP_GT_OQ), _mm256_sub_pd(hr, one), hr);
+  hb = Sel4(_mm256_cmp_pd(hb, zero, _CMP_LT_OQ), _mm256_add_pd(hb, one), hb);
+  const __m128i outR = Channel4(k, m1, m2, diff, diff6, hr), outG = Channel4(k, m1, m2, diff, diff6, h),
+                outB = Channel4(k, m1, m2, diff, diff6, hb);
+  // Saturating packs clamp to 0..255 as UnitToByte does: B0-3 G0-3 R0-3 R0-3.
+  const __m128i bytes = _mm_packus_epi16(_mm_packus_epi32(outB, outG), _mm_packus_epi32(outR, outR));
+  const __m128i out = _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), out);
+  const int32_t last = _mm_extract_epi32(out, 2);
+  std::memcpy(p + 8, &last, 4);
+}
+
+VEXA_FMA void HslVarRowFma(const THsl512& k, uint8_t* p, int n, int& done) {
+  int i = 0;
+  for (; i + 4 <= n; i += 4, p += 12) HslVar4Fma(k, p);
+  done = i;
+}
+
+VEXA_FMA void HslVarPackedFma(const THsl512& k, uint8_t* p, int n) {
+  for (int i = 0; i < n; i += 4, p += 12) HslVar4Fma(k, p);
+}
+
+VEXA_FMA void HuesFma(const THsl512& k, const uint8_t* p, int n, double* h) {
+  for (int i = 0; i < n; i += 4, p += 12) _mm256_storeu_pd(h + i, Hue4(k, Load4(p)));
+}
+
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
 #endif
@@ -635,13 +738,16 @@ VEXA_AVX512 void Hues512(const THsl512& k, const uint8_t* p, int n, double* h) {
 
 bool procdetail::HslKernelHues(const uint8_t* bgr, int n, double* h) {
 #if defined(__x86_64__) || defined(__i386__)
-  if (gColourSimd < 3) return false;
+  if (gColourSimd < 2) return false;
   static const THsl512 k = [] {
     THsl512 t;
     BuildHsl512(t, 0, 0, 0);
     return t;
   }();
-  Hues512(k, bgr, n, h);
+  if (gColourSimd >= 3)
+    Hues512(k, bgr, n, h);
+  else
+    HuesFma(k, bgr, n, h);
   return true;
 #else
   (void)bgr, (void)n, (void)h;
@@ -654,26 +760,31 @@ void _HSLvar(TBitmap& bmp, int hue, int sat, int lum, int x1, int y1, int x2, in
   if (!Prepare24(bmp, x1, y1, x2, y2)) return;
   const double dh = hue / 360.0, ds = sat / 100.0, dl = lum / 100.0;
 #if defined(__x86_64__) || defined(__i386__)
-  if (procdetail::gColourSimd >= 2) {
+  if (procdetail::gColourSimd >= 1) {
     THslAvx2 k;
     for (int c = 0; c < 256; ++c) k.Unit[c] = c / 255.0;
     k.Dh = dh, k.Ds = ds, k.Dl = dl;
     // The eight-pixel kernel's table takes as long as the four-pixel kernel needs
     // for some 120000 pixels, and saves about half of that time on each one.
-    const bool wide = procdetail::gColourSimd >= 3 && int64_t(x2 - x1 + 1) * (y2 - y1 + 1) >= (1 << 18);
+    const bool wide = procdetail::gColourSimd >= 2 && int64_t(x2 - x1 + 1) * (y2 - y1 + 1) >= (1 << 18);
+    const bool eight = procdetail::gColourSimd >= 3;
     THsl512 k8;
     if (wide) BuildHsl512(k8, dh, ds, dl);
     auto convertRow = [&](uint8_t* p, int count, int& done) {
-      if (wide)
+      if (!wide)
+        HslVarRowAvx2(k, p, count, done);
+      else if (eight)
         HslVarRow512(k8, p, count, done);
       else
-        HslVarRowAvx2(k, p, count, done);
+        HslVarRowFma(k8, p, count, done);
     };
     auto convertPacked = [&](uint8_t* p, int count) {
-      if (wide)
+      if (!wide)
+        HslVarPackedAvx2(k, p, count);
+      else if (eight)
         HslVarPacked512(k8, p, count);
       else
-        HslVarPackedAvx2(k, p, count);
+        HslVarPackedFma(k8, p, count);
     };
     // Photographs repeat colours: a direct-mapped cache serves most pixels; those it
     // misses in a row are gathered and converted together. The slot and the colour's

@@ -95,8 +95,9 @@ inline int Grey(int r, int g, int b) { return (21 * r + 71 * g + 7 * b) / 100; }
 /// Instruction set of the convolution rows: 0 portable, 1 SSE2, 2 AVX2. Chosen
 /// from the CPU at start-up; tests lower it to check every path.
 extern int gFilterSimd;
-/// Instruction set of the colour kernels: 0 portable, 2 AVX2, 3 AVX2 with
-/// AVX-512 VBMI. Chosen like gFilterSimd; tests lower it to check every path.
+/// Instruction set of the colour kernels: 0 portable, 1 AVX2, 2 AVX2 and FMA,
+/// 3 those with AVX-512 VBMI. Chosen like gFilterSimd; tests lower it to check
+/// every path.
 extern int gColourSimd;
 /// The hues of n packed B, G, R pixels (n a multiple of 8) as the fastest HSL
 /// kernel computes them, for checking them against RGB2HSL; false when the
