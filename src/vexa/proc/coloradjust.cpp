@@ -10,6 +10,7 @@
 #include <immintrin.h>
 #endif
 
+#include "vexa/proc/lut512.h"
 #include "vexa/proc/procrect.h"
 
 namespace vexa {
@@ -58,7 +59,8 @@ VEXA_AVX2 int GreyRowAvx2(uint8_t* p, int n) {
   int i = 0;
   // The last load ends 52 bytes in: 18 pixels must be there.
   for (; i + 18 <= n; i += 16, p += 48) {
-    const __m256i a = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 24), reinterpret_cast<const __m128i*>(p));
+    const __m256i a =
+        _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 24), reinterpret_cast<const __m128i*>(p));
     const __m256i b =
         _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + 36), reinterpret_cast<const __m128i*>(p + 12));
     const __m256i sa = _mm256_madd_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(a, spread), weights), ones);
@@ -107,31 +109,16 @@ VEXA_VBMI int GreyRowVbmi(uint8_t* p, int n) {
     // A plain 32-byte store: a masked one would span the next step's first load and
     // stall it until the store retires.
     const __m512i tail = _mm512_maskz_permutexvar_epi8(all, out1, g);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 64), _mm512_mask_extracti64x4_epi64(_mm256_setzero_si256(), 0xF, tail, 0));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 64),
+                        _mm512_mask_extracti64x4_epi64(_mm256_setzero_si256(), 0xF, tail, 0));
   }
   return i;
 }
 
-// A 256-entry byte table in four registers.
-struct TLut512 {
-  __m512i Q[4];
-};
-
-VEXA_VBMI inline TLut512 LoadLut(const uint8_t* t) {
-  TLut512 l;
-  for (int i = 0; i < 4; ++i) l.Q[i] = _mm512_loadu_si512(t + 64 * i);
-  return l;
-}
-
-VEXA_VBMI inline __m512i Lookup(const TLut512& l, __m512i idx) {
-  const __m512i lo = _mm512_permutex2var_epi8(l.Q[0], idx, l.Q[1]);
-  const __m512i hi = _mm512_permutex2var_epi8(l.Q[2], idx, l.Q[3]);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
-}
-
 // 64 pixels a step: three registers, each with its own channel pattern.
 VEXA_VBMI int ApplyTablesRowVbmi(uint8_t* p, int n, const uint8_t* tb, const uint8_t* tg, const uint8_t* tr) {
-  const TLut512 lb = LoadLut(tb), lg = LoadLut(tg), lr = LoadLut(tr);
+  using procdetail::Lookup;
+  const procdetail::TLut512 lb = procdetail::LoadLut(tb), lg = procdetail::LoadLut(tg), lr = procdetail::LoadLut(tr);
   const bool one = tb == tg && tg == tr;
   __mmask64 isB[3] = {0, 0, 0}, isG[3] = {0, 0, 0};
   for (int b = 0; b < 192; ++b) {
@@ -161,8 +148,11 @@ VEXA_VBMI int CastRangeRowVbmi(uint8_t* p, int n, TRGB begin, TRGB end, TRGB cas
     to[b] = ch == 0 ? cast.b : ch == 1 ? cast.g : cast.r;
   }
   __m512i vlo[3], vhi[3], vto[3];
-  for (int r = 0; r < 3; ++r)
-    vlo[r] = _mm512_load_si512(lo + 64 * r), vhi[r] = _mm512_load_si512(hi + 64 * r), vto[r] = _mm512_load_si512(to + 64 * r);
+  for (int r = 0; r < 3; ++r) {
+    vlo[r] = _mm512_load_si512(lo + 64 * r);
+    vhi[r] = _mm512_load_si512(hi + 64 * r);
+    vto[r] = _mm512_load_si512(to + 64 * r);
+  }
   // Bit 3j of the 192-bit string: the first byte of pixel j.
   constexpr uint64_t kFirst[3] = {0x9249249249249249ull, 0x4924924924924924ull, 0x2492492492492492ull};
   int i = 0;
@@ -538,8 +528,8 @@ VEXA_AVX512 inline __m512d Clamp01x8(__m512d v) {
 // HueToChannel for a hue already in [0, 1].
 VEXA_AVX512 inline __m256i Channel8(const THsl512& k, __m512d m1, __m512d m2, __m512d diff, __m512d diff6, __m512d h) {
   const __m512d rise = _mm512_add_pd(m1, _mm512_mul_pd(diff6, h));
-  const __m512d fall =
-      _mm512_add_pd(m1, _mm512_mul_pd(_mm512_mul_pd(diff, _mm512_sub_pd(_mm512_set1_pd(2.0 / 3), h)), _mm512_set1_pd(6)));
+  const __m512d slope = _mm512_mul_pd(diff, _mm512_sub_pd(_mm512_set1_pd(2.0 / 3), h));
+  const __m512d fall = _mm512_add_pd(m1, _mm512_mul_pd(slope, _mm512_set1_pd(6)));
   __m512d v = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(h, _mm512_set1_pd(k.Below3), _CMP_LT_OQ), m1, fall);
   v = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(h, _mm512_set1_pd(0.5), _CMP_LT_OQ), v, m2);
   v = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(h, _mm512_set1_pd(k.Below6), _CMP_LT_OQ), v, rise);
@@ -686,8 +676,8 @@ VEXA_FMA inline __m256d Hue4(const THsl512& k, const TPixels4& px) {
 
 VEXA_FMA inline __m128i Channel4(const THsl512& k, __m256d m1, __m256d m2, __m256d diff, __m256d diff6, __m256d h) {
   const __m256d rise = _mm256_add_pd(m1, _mm256_mul_pd(diff6, h));
-  const __m256d fall =
-      _mm256_add_pd(m1, _mm256_mul_pd(_mm256_mul_pd(diff, _mm256_sub_pd(_mm256_set1_pd(2.0 / 3), h)), _mm256_set1_pd(6)));
+  const __m256d slope = _mm256_mul_pd(diff, _mm256_sub_pd(_mm256_set1_pd(2.0 / 3), h));
+  const __m256d fall = _mm256_add_pd(m1, _mm256_mul_pd(slope, _mm256_set1_pd(6)));
   __m256d v = Sel4(_mm256_cmp_pd(h, _mm256_set1_pd(k.Below3), _CMP_LT_OQ), fall, m1);
   v = Sel4(_mm256_cmp_pd(h, _mm256_set1_pd(0.5), _CMP_LT_OQ), m2, v);
   v = Sel4(_mm256_cmp_pd(h, _mm256_set1_pd(k.Below6), _CMP_LT_OQ), rise, v);

@@ -10,6 +10,7 @@
 #endif
 
 #include "vexa/core/containers.h"
+#include "vexa/proc/lut512.h"
 #include "vexa/proc/procrect.h"
 
 namespace vexa {
@@ -136,21 +137,9 @@ const bool kHasVbmi = __builtin_cpu_supports("avx512bw") && __builtin_cpu_suppor
 
 #define VEXA_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
-struct TLut512 {
-  __m512i q[4];
-};
-
-VEXA_VBMI inline TLut512 LoadLut(const uint8_t* t) {
-  TLut512 l;
-  for (int i = 0; i < 4; ++i) l.q[i] = _mm512_loadu_si512(t + 64 * i);
-  return l;
-}
-
-VEXA_VBMI inline __m512i Lookup(const TLut512& l, __m512i idx) {
-  const __m512i lo = _mm512_permutex2var_epi8(l.q[0], idx, l.q[1]);
-  const __m512i hi = _mm512_permutex2var_epi8(l.q[2], idx, l.q[3]);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
-}
+using procdetail::LoadLut;
+using procdetail::Lookup;
+using procdetail::TLut512;
 
 // One mask bit per pixel to one per byte.
 VEXA_VBMI inline __mmask64 Triple(__mmask64 k, __m512i expand) {
