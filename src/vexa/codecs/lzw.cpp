@@ -267,22 +267,6 @@ namespace {
 
 constexpr int kTiffClear = 256, kTiffEoi = 257, kTiffFirst = 258;
 
-struct TTiffDecodeState {
-  TLzwTable table;
-  int avail = kTiffFirst, codeSize = 9, prev = -1;
-  uint32_t bitBuf = 0;
-  int bits = 0;
-  int32_t pos = 0;
-  bool ended = false;
-  // Old-style strips (written before TIFF 6.0): codes least significant bit first,
-  // no early change.
-  bool compat = false;
-  // Bytes of a string that ran past the end of the previous row.
-  std::vector<uint8_t> pending;
-  size_t pendingAt = 0;
-  std::vector<uint8_t> row;
-};
-
 struct TTiffEncodeState {
   TLzwHash hash;
   int prefix = -1, next = kTiffFirst, codeSize = 9;
@@ -312,6 +296,236 @@ struct TTiffEncodeState {
 
 }  // namespace
 
+// ---- TIFF decoding ----
+
+namespace {
+
+// Room kept free past the write position: the longest string (the table's 4096
+// entries less the 258 fixed codes, plus one) and the over-copy of 16-byte moves.
+constexpr size_t kSlack = kTableSize + 32;
+// The window's first bytes are 0..255, the strings of the single-byte codes.
+constexpr size_t kRoots = 256;
+
+inline uint64_t LoadBE64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return __builtin_bswap64(v);
+}
+
+inline uint64_t LoadLE64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+}  // namespace
+
+TTiffLzwDecoder::TTiffLzwDecoder() : FAt(kTableSize), FLen(kTableSize) {
+  for (int c = 0; c < 256; ++c) {
+    FAt[c] = static_cast<uint32_t>(c);
+    FLen[c] = 1;
+  }
+}
+
+void TTiffLzwDecoder::Reset(const uint8_t* data, size_t size) {
+  FData = data;
+  FSize = size;
+  FPos = 0;
+  FBitBuf = 0;
+  FBits = 0;
+  FCodeSize = 9;
+  FAvail = kTiffFirst;
+  // A new-style strip starts with ClearCode's high bit; an old-style one with 0x00 then bit 0 set.
+  FLsb = size >= 2 && data[0] == 0 && (data[1] & 1) != 0;
+  FEnded = false;
+  FHavePrev = false;
+  FOut = FTaken = FHistory = FPrevAt = kRoots;
+  FPrevLen = 0;
+  if (FWindow.empty()) FWindow.resize(kRoots + kSlack);
+  for (int c = 0; c < 256; ++c) FWindow[c] = static_cast<uint8_t>(c);
+}
+
+const uint8_t* TTiffLzwDecoder::Next(size_t n) {
+  if (!Fill(n)) return nullptr;
+  const uint8_t* p = FWindow.data() + FTaken;
+  FTaken += n;
+  return p;
+}
+
+// Decodes until n bytes past the ones taken are in the window.
+bool TTiffLzwDecoder::Fill(size_t n) {
+  while (FOut - FTaken < n) {
+    if (FEnded) return false;
+    if (FOut + kSlack > FWindow.size()) MakeRoom();
+    if (FLsb)
+      Run<true>(FTaken + n);
+    else
+      Run<false>(FTaken + n);
+  }
+  return true;
+}
+
+void TTiffLzwDecoder::MakeRoom() {
+  // Drop what neither the table nor the caller needs any more.
+  const size_t keep = std::min(FHistory, FTaken) - kRoots;
+  if (keep > 0) {
+    std::memmove(FWindow.data() + kRoots, FWindow.data() + kRoots + keep, FOut - kRoots - keep);
+    FOut -= keep;
+    FTaken -= keep;
+    FHistory -= keep;
+    FPrevAt -= keep;
+    for (int c = kTiffFirst; c < FAvail; ++c) FAt[c] -= static_cast<uint32_t>(keep);
+  }
+  if ((FOut + kSlack) * 2 > FWindow.size()) FWindow.resize(std::max<size_t>((FOut + kSlack) * 2, 1 << 16));
+}
+
+// Decodes codes until `target` bytes are in the window, the window needs room, or
+// the data ends. The state lives in locals: stores through the window's bytes
+// would otherwise force every member back to memory.
+template <bool Lsb>
+void TTiffLzwDecoder::Run(size_t target) {
+  const uint8_t* const data = FData;
+  const size_t size = FSize;
+  size_t pos = FPos;
+  uint64_t bitBuf = FBitBuf;
+  int bits = FBits, codeSize = FCodeSize, avail = FAvail;
+  // The entry count at which codes grow a bit wider.
+  int widen = Lsb ? 1 << codeSize : (1 << codeSize) - 1;
+  bool havePrev = FHavePrev;
+  uint8_t* const win = FWindow.data();
+  const size_t limit = FWindow.size() - kSlack;
+  size_t out = FOut, prevAt = FPrevAt, prevLen = FPrevLen, history = FHistory;
+  uint32_t* const at = FAt.data();
+  uint16_t* const len = FLen.data();
+  bool ended = false;
+  while (out < target && out <= limit) {
+    if (bits < codeSize) {
+      if (pos + 8 <= size) {
+        // Whole bytes up to 56 or more bits; the bits past them are the next data
+        // and come in again unchanged with the next load.
+        const int take = (63 - bits) >> 3;
+        if (Lsb)
+          bitBuf |= LoadLE64(data + pos) << bits;
+        else
+          bitBuf |= LoadBE64(data + pos) >> bits;
+        pos += take;
+        bits += take * 8;
+      } else {
+        while (bits <= 56 && pos < size) {
+          if (Lsb)
+            bitBuf |= uint64_t{data[pos++]} << bits;
+          else
+            bitBuf |= uint64_t{data[pos++]} << (56 - bits);
+          bits += 8;
+        }
+        if (bits < codeSize) {
+          ended = true;
+          break;
+        }
+      }
+    }
+    unsigned code;
+    if (Lsb) {
+      code = static_cast<unsigned>(bitBuf & ((uint64_t{1} << codeSize) - 1));
+      bitBuf >>= codeSize;
+    } else {
+      code = static_cast<unsigned>(bitBuf >> (64 - codeSize));
+      bitBuf <<= codeSize;
+    }
+    bits -= codeSize;
+    // Single bytes and strings go the same way (the window starts with the 256
+    // single-byte strings), so noisy data, half of each, costs no mispredictions.
+    const bool special = (code - kTiffClear <= 1u) | (code >= static_cast<unsigned>(avail)) | !havePrev;
+    if (__builtin_expect(!special, 1)) {
+      if (avail < kTableSize) {
+        at[avail] = static_cast<uint32_t>(prevAt);
+        len[avail] = static_cast<uint16_t>(prevLen + 1);
+        if (++avail >= widen && codeSize < kMaxBits) {
+          ++codeSize;
+          widen = Lsb ? 1 << codeSize : (1 << codeSize) - 1;
+        }
+      }
+      // The source ends before `out`, at least n bytes back, so 16-byte moves only
+      // ever read bytes already final for the part of the string that counts.
+      const uint8_t* src = win + at[code];
+      uint8_t* dst = win + out;
+      const size_t n = len[code];
+      uint8_t chunk[16];
+      std::memcpy(chunk, src, 16);
+      std::memcpy(dst, chunk, 16);
+      for (size_t i = 16; i < n; i += 16) {
+        std::memcpy(chunk, src + i, 16);
+        std::memcpy(dst + i, chunk, 16);
+      }
+      prevAt = out;
+      prevLen = n;
+      out += n;
+      continue;
+    }
+    if (code == kTiffClear) {
+      avail = kTiffFirst;
+      codeSize = 9;
+      widen = Lsb ? 1 << codeSize : (1 << codeSize) - 1;
+      havePrev = false;
+      history = out;
+      continue;
+    }
+    if (code == kTiffEoi) {
+      ended = true;
+      break;
+    }
+    if (!havePrev) {
+      if (code > 255) {
+        ended = true;
+        break;
+      }
+      win[out] = static_cast<uint8_t>(code);
+      prevAt = out++;
+      prevLen = 1;
+      havePrev = true;
+      continue;
+    }
+    // code >= avail: only the string being defined is allowed, the previous one
+    // plus its own first byte, which overlaps its own output one string behind.
+    if (code > static_cast<unsigned>(avail) || avail >= kTableSize) {
+      ended = true;
+      break;
+    }
+    at[avail] = static_cast<uint32_t>(prevAt);
+    len[avail] = static_cast<uint16_t>(prevLen + 1);
+    if (++avail >= widen && codeSize < kMaxBits) {
+      ++codeSize;
+      widen = Lsb ? 1 << codeSize : (1 << codeSize) - 1;
+    }
+    const uint8_t* src = win + prevAt;
+    uint8_t* dst = win + out;
+    for (size_t i = 0; i <= prevLen; ++i) dst[i] = src[i];
+    prevAt = out;
+    out += ++prevLen;
+  }
+  FPos = pos;
+  FBitBuf = bitBuf;
+  FBits = bits;
+  FCodeSize = codeSize;
+  FAvail = avail;
+  FHavePrev = havePrev;
+  FOut = out;
+  FPrevAt = prevAt;
+  FPrevLen = prevLen;
+  FHistory = history;
+  if (ended) FEnded = true;
+}
+
+namespace {
+
+// The hook's state: the decoder and the row it hands out (a copy, which the caller may change).
+struct TTiffDecodeState {
+  TTiffLzwDecoder decoder;
+  std::vector<uint8_t> row;
+};
+
+}  // namespace
+
 uint8_t* TiffLzwDecode(const uint8_t* data, int32_t rowLen, void*& state, int32_t dataLen) {
   auto* s = static_cast<TTiffDecodeState*>(state);
   if (!data || rowLen <= 0) {
@@ -321,88 +535,13 @@ uint8_t* TiffLzwDecode(const uint8_t* data, int32_t rowLen, void*& state, int32_
   }
   if (!s) {
     s = new TTiffDecodeState;
-    s->table.InitRoots(256);
-    // A new-style strip starts with ClearCode's high bit; an old-style one with 0x00 then bit 0 set.
-    s->compat = dataLen >= 2 && data[0] == 0 && (data[1] & 1) != 0;
+    s->decoder.Reset(data, static_cast<size_t>(std::max(dataLen, 0)));
     state = s;
   }
-  if (s->row.size() < static_cast<size_t>(rowLen)) s->row.resize(rowLen);
-  uint8_t* out = s->row.data();
-  const size_t outLen = static_cast<size_t>(rowLen);
-  size_t op = 0;
-  if (s->pendingAt < s->pending.size()) {
-    const size_t n = std::min(outLen, s->pending.size() - s->pendingAt);
-    std::memcpy(out, s->pending.data() + s->pendingAt, n);
-    s->pendingAt += n;
-    op = n;
-  }
-  TLzwTable& t = s->table;
-  while (op < outLen) {
-    if (s->ended) return nullptr;
-    while (s->bits < s->codeSize) {
-      if (s->pos >= dataLen) {
-        s->ended = true;
-        return nullptr;
-      }
-      if (s->compat)
-        s->bitBuf |= static_cast<uint32_t>(data[s->pos++]) << s->bits;
-      else
-        s->bitBuf = (s->bitBuf << 8) | data[s->pos++];
-      s->bits += 8;
-    }
-    const uint32_t codeMask = (1u << s->codeSize) - 1;
-    int code;
-    if (s->compat) {
-      code = static_cast<int>(s->bitBuf & codeMask);
-      s->bitBuf >>= s->codeSize;
-    } else {
-      code = static_cast<int>((s->bitBuf >> (s->bits - s->codeSize)) & codeMask);
-    }
-    s->bits -= s->codeSize;
-    if (code == kTiffClear) {
-      s->avail = kTiffFirst;
-      s->codeSize = 9;
-      s->prev = -1;
-      continue;
-    }
-    if (code == kTiffEoi) {
-      s->ended = true;
-      return nullptr;
-    }
-    if (s->prev < 0) {
-      if (code > 255) {
-        s->ended = true;
-        return nullptr;
-      }
-      out[op++] = static_cast<uint8_t>(code);
-      s->prev = code;
-      continue;
-    }
-    if (code > s->avail || (code == s->avail && s->avail >= kTableSize)) {
-      s->ended = true;
-      return nullptr;
-    }
-    if (s->avail < kTableSize) {
-      t.Add(s->avail, s->prev, code < s->avail ? t.first[code] : t.first[s->prev]);
-      ++s->avail;
-      const int widen = s->compat ? (1 << s->codeSize) : (1 << s->codeSize) - 1;
-      if (s->avail >= widen && s->codeSize < kMaxBits) ++s->codeSize;
-    }
-    const size_t len = t.length[code];
-    if (len <= outLen - op) {
-      t.WriteAll(code, out + op);
-      op += len;
-    } else {
-      s->pending.resize(len);
-      t.WriteAll(code, s->pending.data());
-      const size_t n = outLen - op;
-      std::memcpy(out + op, s->pending.data(), n);
-      s->pendingAt = n;
-      op = outLen;
-    }
-    s->prev = code;
-  }
-  return out;
+  const uint8_t* row = s->decoder.Next(static_cast<size_t>(rowLen));
+  if (!row) return nullptr;
+  s->row.assign(row, row + rowLen);
+  return s->row.data();
 }
 
 void TiffLzwEncode(const uint8_t* row, int32_t rowLen, TStream& stream, void*& state) {

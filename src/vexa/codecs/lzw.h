@@ -16,7 +16,9 @@
 // code that is not in the table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "vexa/core/streams.h"
 
@@ -40,6 +42,42 @@ void GifLzwEncode(TStream& stream, int32_t height, int32_t width, bool interlace
 /// the data ends or is corrupt before the row is full. data == null, rowLen == 0
 /// releases the state.
 uint8_t* TiffLzwDecode(const uint8_t* data, int32_t rowLen, void*& state, int32_t dataLen);
+/// One TIFF LZW strip or tile decoded as a byte stream, a row at a time (what
+/// TiffLzwDecode does for the hook, without its copy of each row).
+///
+/// Every string is written once into a window and a code stands for where its
+/// string was first written: emitting a code is one copy out of the window, and
+/// a new entry is the previous string plus the byte that follows it there. The
+/// window keeps what the table can still refer to (back to the last ClearCode)
+/// and what the caller has not taken yet; it grows only as the data decodes.
+class TTiffLzwDecoder {
+ public:
+  TTiffLzwDecoder();
+  /// Starts on a new strip; `data` must outlive the calls to Next.
+  void Reset(const uint8_t* data, size_t size);
+  /// The next n bytes, valid until the next call; null when the data ends or holds
+  /// an invalid code before n bytes are complete (and for every call after that).
+  const uint8_t* Next(size_t n);
+
+ private:
+  bool Fill(size_t n);
+  template <bool Lsb>
+  void Run(size_t target);
+  void MakeRoom();
+
+  const uint8_t* FData = nullptr;
+  size_t FSize = 0, FPos = 0;
+  uint64_t FBitBuf = 0;
+  int FBits = 0, FCodeSize = 9, FAvail = 258;
+  bool FLsb = false, FEnded = false, FHavePrev = false;
+  // Window positions: next byte written, next byte handed out, start of the strings
+  // since the last ClearCode, start and length of the last string.
+  size_t FOut = 0, FTaken = 0, FHistory = 0, FPrevAt = 0, FPrevLen = 0;
+  std::vector<uint8_t> FWindow;
+  std::vector<uint32_t> FAt;
+  std::vector<uint16_t> FLen;
+};
+
 /// Encodes one row of a strip. row == null, rowLen == 0 ends the strip (the last
 /// code, EndOfInformation and the padding bits are written) and releases the state.
 void TiffLzwEncode(const uint8_t* row, int32_t rowLen, TStream& stream, void*& state);

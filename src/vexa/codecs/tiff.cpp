@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "vexa/codecs/ccitt.h"
 #include "vexa/codecs/tiffblock.h"
 #include "vexa/core/bytereader.h"
+#include "vexa/core/parallel.h"
 #include "vexa/quant/colordepth.h"
 #include "vexa/core/vxview.h"
 
@@ -785,35 +787,21 @@ bool PlanLayout(const TTIFFVars& v, TRowKind kind, TPageLayout& l, TProgressRec&
   return true;
 }
 
-void DecodeBlocks(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIFFVars& v, TRowKind kind,
-                  const TPageLayout& l, bool bigEndian, TProgressRec& progress) {
-  const int width = static_cast<int>(v.ImageWidth), height = static_cast<int>(v.ImageLength);
-  const uint16_t c = v.Compression;
-  TTiffCoding coding;
-  coding.Compression = c;
-  coding.Photometric = v.Photometric;
-  coding.FillOrder = v.FillOrder;
-  coding.T4Options = v.T4Options;
-  // Differencing is defined for the dictionary coders; subsampled YCbCr units have no pixel rows to difference.
-  coding.Predictor = (c == 5 || c == 8 || c == 32946) && kind != rkYCbCr ? v.Predictor : 1;
-  coding.BitsPerSample = v.BitsPerSample;
-  coding.SamplesPerRow = l.Planes == 1 ? static_cast<int>(v.SamplesPerPixel) : 1;
-  coding.BigEndian = bigEndian;
-  coding.Lzw = v.LzwDecoder;
-  coding.JpegTables = &v.JPEGTables;
+// Where each block's data stands, and the first block a sequential read would stop
+// at for the layout alone (missing, past the end, or over the reading budget).
+struct TBlockPlan {
+  std::vector<uint64_t> Offset, Count;  // by block index
+  int64_t StopRow = INT64_MAX;          // block row of that block
+  int64_t StopAt = 0;                   // its position in the row: bx * planes + p
+  TVXFailureKind StopKind = fkTruncated;
+  std::string StopText;
+};
 
-  const size_t planes = static_cast<size_t>(l.Planes);
-  // Spare bytes: sub-byte samples are read two bytes at a time.
-  std::vector<std::vector<uint8_t>> planeBuf(planes, std::vector<uint8_t>(static_cast<size_t>(l.RowLen) + 8));
-  std::vector<uint8_t*> planeRows(planes);
-  std::vector<std::unique_ptr<TTiffBlockDecoder>> decoders;
-  for (size_t p = 0; p < planes; ++p) {
-    planeRows[p] = planeBuf[p].data();
-    decoders.push_back(std::make_unique<TTiffBlockDecoder>(coding, l.BlockW, l.RowLen));
-  }
-  TRowConverter converter(v, kind, bigEndian, l.Planes, std::min(l.BlockW, width));
-  const std::string block = l.Tiled ? "tile" : "strip";
-
+TBlockPlan PlanBlocks(const TPageLayout& l, int height, int64_t streamSize, const std::string& block) {
+  TBlockPlan plan;
+  const size_t total = l.Offsets->size();
+  plan.Offset.assign(total, 0);
+  plan.Count.assign(total, 0);
   // A block without a byte count runs to the next block (or the end of the stream).
   std::vector<uint64_t> starts;
   auto extent = [&](uint64_t k) -> uint64_t {
@@ -828,56 +816,199 @@ void DecodeBlocks(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TT
   // Blocks may share data, but a page that rereads its file many times over is a trap.
   const uint64_t budget = 64 * static_cast<uint64_t>(streamSize) + (256u << 20);
   uint64_t loaded = 0;
+  const size_t planes = static_cast<size_t>(l.Planes);
+  for (int64_t by = 0; by < l.Down && by * l.BlockH < height; ++by) {
+    for (int64_t bx = 0; bx < l.Across; ++bx) {
+      for (size_t p = 0; p < planes; ++p) {
+        const uint64_t k = p * l.PerPlane + by * l.Across + bx;
+        auto stop = [&](TVXFailureKind kind, std::string text) {
+          plan.StopRow = by;
+          plan.StopAt = bx * l.Planes + static_cast<int64_t>(p);
+          plan.StopKind = kind;
+          plan.StopText = std::move(text);
+          return plan;
+        };
+        if (k >= total || by * l.Across + bx >= l.PerPlane)
+          return stop(fkTruncated, "the " + block + "s cover " + std::to_string(by * l.BlockH) + " of " +
+                                       std::to_string(height) + " rows");
+        const uint64_t offset = (*l.Offsets)[k], count = extent(k);
+        if (offset >= static_cast<uint64_t>(streamSize))
+          return stop(fkTruncated, block + " " + std::to_string(k) + " lies past the end of the data");
+        plan.Offset[k] = offset;
+        plan.Count[k] = count;
+        loaded += count ? std::min(count, static_cast<uint64_t>(streamSize) - offset)
+                        : static_cast<uint64_t>(streamSize) - offset;
+        if (loaded > budget) return stop(fkCorrupt, "the " + block + "s read the file's data more than 64 times over");
+      }
+    }
+  }
+  return plan;
+}
 
-  progress.Done = 0;
-  progress.PerUnit = 100.0 / height;
-  for (int64_t by = 0; by < l.Down; ++by) {
+// Decodes whole rows of blocks into the bitmap: one per band of the worker pool,
+// each with its own decoders, so that rows of strips or tiles run side by side.
+class TBlockRowDecoder {
+ public:
+  TBlockRowDecoder(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIFFVars& v, TRowKind kind,
+                   const TPageLayout& l, bool bigEndian, const TBlockPlan& plan, std::mutex* streamLock)
+      : FBitmap(bitmap), FStream(stream), FStreamSize(streamSize), FV(v), FL(l), FPlan(plan),
+        FStreamLock(streamLock), FConverter(v, kind, bigEndian, l.Planes, std::min<int>(l.BlockW, v.ImageWidth)),
+        FBlock(l.Tiled ? "tile" : "strip") {
+    const uint16_t c = v.Compression;
+    TTiffCoding coding;
+    coding.Compression = c;
+    coding.Photometric = v.Photometric;
+    coding.FillOrder = v.FillOrder;
+    coding.T4Options = v.T4Options;
+    // Differencing is defined for the dictionary coders; subsampled YCbCr units have no pixel rows to difference.
+    coding.Predictor = (c == 5 || c == 8 || c == 32946) && kind != rkYCbCr ? v.Predictor : 1;
+    coding.BitsPerSample = v.BitsPerSample;
+    coding.SamplesPerRow = l.Planes == 1 ? static_cast<int>(v.SamplesPerPixel) : 1;
+    coding.BigEndian = bigEndian;
+    coding.Lzw = v.LzwDecoder;
+    coding.JpegTables = &v.JPEGTables;
+    const size_t planes = static_cast<size_t>(l.Planes);
+    // Spare bytes: sub-byte samples are read two bytes at a time.
+    FPlaneBuf.assign(planes, std::vector<uint8_t>(static_cast<size_t>(l.RowLen) + 8));
+    for (size_t p = 0; p < planes; ++p) {
+      FPlaneRows.push_back(FPlaneBuf[p].data());
+      FDecoders.push_back(std::make_unique<TTiffBlockDecoder>(coding, l.BlockW, l.RowLen));
+    }
+  }
+
+  /// Decodes block row `by`; false when it fails (with the reason in kind and text).
+  /// With `progress`, reports each pixel row (strips) or the block row (tiles) and
+  /// sets `aborted` when the caller asks to stop.
+  bool Run(int64_t by, TVXFailureKind& kind, std::string& text, TProgressRec* progress, bool& aborted) {
+    const int width = static_cast<int>(FV.ImageWidth), height = static_cast<int>(FV.ImageLength);
+    const TPageLayout& l = FL;
     const int64_t y0 = by * l.BlockH;
-    if (y0 >= height) break;
     const int rowsIn = static_cast<int>(std::min<int64_t>(l.BlockH, height - y0));
     const int groups = (rowsIn + l.GroupRows - 1) / l.GroupRows;
+    const size_t planes = FDecoders.size();
     for (int64_t bx = 0; bx < l.Across; ++bx) {
       const int x0 = static_cast<int>(bx * l.BlockW);
       const int wIn = std::min(l.BlockW, width - x0);
       uint64_t k = 0;
       for (size_t p = 0; p < planes; ++p) {
+        if (by == FPlan.StopRow && bx * l.Planes + static_cast<int64_t>(p) == FPlan.StopAt) {
+          kind = FPlan.StopKind;
+          text = FPlan.StopText;
+          return false;
+        }
         k = p * l.PerPlane + by * l.Across + bx;
-        if (k >= l.Offsets->size() || by * l.Across + bx >= l.PerPlane)
-          return progress.Fail(fkTruncated, "the " + block + "s cover " + std::to_string(y0) + " of " +
-                                                std::to_string(height) + " rows");
-        const uint64_t offset = (*l.Offsets)[k], count = extent(k);
-        if (!decoders[p]->Open(stream, streamSize, offset, count, l.BlockH))
-          return progress.Fail(fkTruncated, block + " " + std::to_string(k) + " lies past the end of the data");
-        loaded += count ? std::min(count, static_cast<uint64_t>(streamSize) - offset)
-                        : static_cast<uint64_t>(streamSize) - offset;
-        if (loaded > budget)
-          return progress.Fail(fkCorrupt, "the " + block + "s read the file's data more than 64 times over");
+        if (!FDecoders[p]->Open(FStream, FStreamSize, FPlan.Offset[k], FPlan.Count[k], l.BlockH, FStreamLock)) {
+          kind = fkTruncated;
+          text = FBlock + " " + std::to_string(k) + " lies past the end of the data";
+          return false;
+        }
       }
       for (int g = 0; g < groups; ++g) {
         const int y = static_cast<int>(y0) + g * l.GroupRows;
         for (size_t p = 0; p < planes; ++p) {
-          if (decoders[p]->NextRow(planeRows[p])) continue;
-          const TTiffBlockDecoder& d = *decoders[p];
-          if (!d.FailureText().empty()) return progress.Fail(d.FailureKind(), block + " " + std::to_string(k) + ": " + d.FailureText());
-          return progress.Fail(fkTruncated, std::string(CompressionName(c)) + " " + block + " data ends at row " +
-                                                std::to_string(y) + " of " + std::to_string(height));
+          if (FDecoders[p]->NextRow(FPlaneRows[p])) continue;
+          const TTiffBlockDecoder& d = *FDecoders[p];
+          if (!d.FailureText().empty()) {
+            kind = d.FailureKind();
+            text = FBlock + " " + std::to_string(k) + ": " + d.FailureText();
+          } else {
+            kind = fkTruncated;
+            text = std::string(CompressionName(FV.Compression)) + " " + FBlock + " data ends at row " +
+                   std::to_string(y) + " of " + std::to_string(height);
+          }
+          return false;
         }
         const int rows = std::min(l.GroupRows, rowsIn - g * l.GroupRows);
-        converter.Convert(planeRows.data(), bitmap, x0, y, wIn, rows);
-        if (!l.Tiled) {
-          progress.Done += rows;
-          progress.Report(progress.Done);
-          if (progress.Aborted()) return;
+        FConverter.Convert(FPlaneRows.data(), FBitmap, x0, y, wIn, rows);
+        if (progress && !l.Tiled) {
+          progress->Done += rows;
+          progress->Report(progress->Done);
+          if ((aborted = progress->Aborted())) return true;
         }
       }
-      for (auto& d : decoders) d->Close();
+      for (auto& d : FDecoders) d->Close();
     }
-    if (l.Tiled) {
-      progress.Done += rowsIn;
-      progress.Report(progress.Done);
-      if (progress.Aborted()) return;
+    if (progress && l.Tiled) {
+      progress->Done += rowsIn;
+      progress->Report(progress->Done);
+      aborted = progress->Aborted();
     }
+    return true;
   }
+
+ private:
+  TBitmap& FBitmap;
+  TStream& FStream;
+  int64_t FStreamSize;
+  const TTIFFVars& FV;
+  const TPageLayout& FL;
+  const TBlockPlan& FPlan;
+  std::mutex* FStreamLock;
+  TRowConverter FConverter;
+  std::string FBlock;
+  std::vector<std::vector<uint8_t>> FPlaneBuf;
+  std::vector<uint8_t*> FPlaneRows;
+  std::vector<std::unique_ptr<TTiffBlockDecoder>> FDecoders;
+};
+
+void DecodeBlocks(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIFFVars& v, TRowKind kind,
+                  const TPageLayout& l, bool bigEndian, TProgressRec& progress) {
+  const int width = static_cast<int>(v.ImageWidth), height = static_cast<int>(v.ImageLength);
+  const TBlockPlan plan = PlanBlocks(l, height, streamSize, l.Tiled ? "tile" : "strip");
+  // Block rows to decode: up to the one a sequential read stops at.
+  const int64_t rowsOfBlocks = std::min<int64_t>((height + int64_t{l.BlockH} - 1) / l.BlockH, l.Down);
+  const int blockRows = static_cast<int>(std::min<int64_t>(rowsOfBlocks - 1, plan.StopRow) + 1);
+  progress.Done = 0;
+  progress.PerUnit = 100.0 / height;
+
+  // Blocks are independent: each row of them decodes into its own bitmap rows.
+  // The caller's thread alone reports progress; a block row that fails ends the
+  // read there, and rows of later block rows that finished alongside are cleared,
+  // so that the bitmap is the one a sequential read leaves.
+  std::mutex streamLock, resultLock;
+  int64_t failedRow = INT64_MAX;
+  TVXFailureKind failKind = fkTruncated;
+  std::string failText;
+  bool aborted = false;
+  const std::vector<int> bands = VXRowBands(blockRows, int64_t{width} * height, 1);
+  const bool split = bands.size() > 2;
+  VXParallelBands(
+      bands,
+      [&](int b0, int b1, bool onCaller) {
+        TBlockRowDecoder rows(bitmap, stream, streamSize, v, kind, l, bigEndian, plan, split ? &streamLock : nullptr);
+        for (int by = b0; by < b1; ++by) {
+          {
+            std::lock_guard<std::mutex> lock(resultLock);
+            if (by > failedRow) return;
+          }
+          TVXFailureKind k = fkTruncated;
+          std::string text;
+          bool stop = false;
+          if (!rows.Run(by, k, text, onCaller ? &progress : nullptr, stop)) {
+            std::lock_guard<std::mutex> lock(resultLock);
+            if (by < failedRow) {
+              failedRow = by;
+              failKind = k;
+              failText = std::move(text);
+            }
+            return;
+          }
+          if (stop) {
+            aborted = true;
+            return;
+          }
+        }
+      },
+      [&](int done) {
+        progress.Done = static_cast<int32_t>(std::min<int64_t>(int64_t{done} * l.BlockH, height));
+        progress.Report(progress.Done);
+        std::lock_guard<std::mutex> lock(resultLock);
+        return failedRow == INT64_MAX && !progress.Aborted();
+      });
+  if (failedRow == INT64_MAX || aborted) return;
+  for (int64_t y = (failedRow + 1) * l.BlockH; y < height; ++y)
+    std::memset(bitmap.ScanLine(static_cast<int>(y)), 0, static_cast<size_t>(bitmap.RowLen()));
+  progress.Fail(failKind, failText);
 }
 
 void DecodePage(TBitmap& bitmap, TStream& stream, int64_t streamSize, const TTIFFVars& v, bool bigEndian,

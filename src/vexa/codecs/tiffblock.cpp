@@ -146,7 +146,7 @@ TTiffBlockDecoder::TTiffBlockDecoder(const TTiffCoding& coding, int32_t width, i
 TTiffBlockDecoder::~TTiffBlockDecoder() { Close(); }
 
 void TTiffBlockDecoder::Close() {
-  if (FLzwUsed && FC.Lzw) FC.Lzw(nullptr, 0, FLzwState, 0);
+  if (FLzwUsed && FC.Lzw && !FLzw) FC.Lzw(nullptr, 0, FLzwState, 0);
   FLzwUsed = false;
   FLzwState = nullptr;
   if (FZ && FZ->Live) inflateEnd(&FZ->S);
@@ -155,7 +155,8 @@ void TTiffBlockDecoder::Close() {
   FJpeg.reset();
 }
 
-bool TTiffBlockDecoder::Open(TStream& s, int64_t streamSize, uint64_t offset, uint64_t count, int32_t rows) {
+bool TTiffBlockDecoder::Open(TStream& s, int64_t streamSize, uint64_t offset, uint64_t count, int32_t rows,
+                             std::mutex* streamLock) {
   Close();
   FFailKind = fkTruncated;
   FFailText.clear();
@@ -163,7 +164,11 @@ bool TTiffBlockDecoder::Open(TStream& s, int64_t streamSize, uint64_t offset, ui
   const uint64_t avail = static_cast<uint64_t>(streamSize) - offset;
   const uint64_t len = count ? std::min(count, avail) : avail;
   FData.resize(static_cast<size_t>(len));
-  if (!ReadAt(s, static_cast<int64_t>(offset), FData.data(), static_cast<int64_t>(len))) return false;
+  {
+    std::unique_lock<std::mutex> lock;
+    if (streamLock) lock = std::unique_lock<std::mutex>(*streamLock);
+    if (!ReadAt(s, static_cast<int64_t>(offset), FData.data(), static_cast<int64_t>(len))) return false;
+  }
   // CCITT decoders read either bit order themselves; other data is turned MSB-first here.
   if (FC.FillOrder == 2 && !IsCcitt(FC.Compression))
     for (uint8_t& b : FData) b = kReverseByte[b];
@@ -172,7 +177,15 @@ bool TTiffBlockDecoder::Open(TStream& s, int64_t streamSize, uint64_t offset, ui
   FPackPending = 0;
   FPackRepeat = 0;
   if (IsCcitt(FC.Compression)) FRef.assign(static_cast<size_t>((FWidth + 7) / 8), 0xFF);
+  if (FC.Compression == 5 && FC.Lzw == TiffLzwDecode) {
+    if (!FLzw) FLzw = std::make_unique<TTiffLzwDecoder>();
+    FLzw->Reset(FData.data(), FData.size());
+  }
   if (IsDeflate(FC.Compression)) {
+    FRows = rows;
+    FRowsInflated = 0;
+    FChunkAt = FChunkEnd = 0;
+    FChunkFailed = false;
     FZ = std::make_unique<TZStream>();
     FZ->S.next_in = FData.data();
     FZ->S.avail_in = static_cast<uInt>(std::min<size_t>(FData.size(), UINT_MAX));
@@ -221,6 +234,12 @@ bool TTiffBlockDecoder::DecodeRow(uint8_t* out) {
       FBitPos = CCITT3_2D_GetLine(out, data, size, FWidth, fill, FBitPos, FRef.data());
       return true;
     case 5: {
+      if (FLzw) {
+        const uint8_t* row = FLzw->Next(static_cast<size_t>(FRowLen));
+        if (!row) return false;
+        std::memcpy(out, row, static_cast<size_t>(FRowLen));
+        return true;
+      }
       if (!FC.Lzw) return false;
       const uint8_t* row = FC.Lzw(data, FRowLen, FLzwState, static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX)));
       FLzwUsed = true;
@@ -248,24 +267,47 @@ bool TTiffBlockDecoder::DecodeRow(uint8_t* out) {
   }
 }
 
+// Rows are inflated many at a time (the whole block when it is small): zlib's cost
+// per call, and its copy of each call's output into its window, dominate row by row.
 bool TTiffBlockDecoder::Inflate(uint8_t* out) {
   if (!FZ || !FZ->Live) {
     FFailKind = fkCorrupt;
     FFailText = "the Deflate decoder could not start";
     return false;
   }
-  z_stream& z = FZ->S;
-  z.next_out = out;
-  z.avail_out = static_cast<uInt>(FRowLen);
-  while (z.avail_out > 0) {
-    const int ret = inflate(&z, Z_NO_FLUSH);
-    if (ret == Z_STREAM_END || (ret == Z_BUF_ERROR && z.avail_in == 0)) return z.avail_out == 0;
-    if (ret != Z_OK) {
+  const size_t rowLen = static_cast<size_t>(FRowLen);
+  if (FChunkEnd - FChunkAt < rowLen) {
+    if (FChunkFailed) return false;
+    constexpr size_t kChunkBytes = size_t{1} << 20;
+    const int32_t rows = static_cast<int32_t>(
+        std::clamp<size_t>(kChunkBytes / rowLen, 1, static_cast<size_t>(std::max(FRows - FRowsInflated, 1))));
+    FChunk.resize(static_cast<size_t>(rows) * rowLen);
+    z_stream& z = FZ->S;
+    z.next_out = FChunk.data();
+    z.avail_out = static_cast<uInt>(FChunk.size());
+    int ret = Z_OK;
+    while (z.avail_out > 0) {
+      ret = inflate(&z, Z_NO_FLUSH);
+      if (ret != Z_OK) break;
+    }
+    size_t produced = FChunk.size() - z.avail_out;
+    if (ret != Z_OK && ret != Z_STREAM_END && !(ret == Z_BUF_ERROR && z.avail_in == 0)) {
+      // Inflating one row at a time, the call that wrote a row's last byte goes on to
+      // the error when no further output stands in between: that row fails too.
+      FChunkFailed = true;
       FFailKind = fkCorrupt;
       FFailText = std::string("Deflate data: ") + (z.msg ? z.msg : "invalid");
-      return false;
+      if (produced % rowLen == 0 && produced > 0) produced -= rowLen;
+    } else if (z.avail_out > 0) {
+      FChunkFailed = true;  // the data ends before the rows do
     }
+    FChunkAt = 0;
+    FChunkEnd = produced / rowLen * rowLen;
+    FRowsInflated += rows;
+    if (FChunkEnd < rowLen) return false;
   }
+  std::memcpy(out, FChunk.data() + FChunkAt, rowLen);
+  FChunkAt += rowLen;
   return true;
 }
 
@@ -316,7 +358,20 @@ void TTiffBlockDecoder::UndoPredictor(uint8_t* row) {
     const bool be = FC.BigEndian;
     switch (bytes) {
       case 1:
-        for (int64_t i = spp; i < samples; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
+        if (spp == 3) {
+          // The running sums in registers: through memory each byte waits on the store before it.
+          uint8_t r = row[0], g = row[1], b = row[2];
+          for (int64_t i = 3; i < samples; i += 3) {
+            row[i] = r = static_cast<uint8_t>(r + row[i]);
+            row[i + 1] = g = static_cast<uint8_t>(g + row[i + 1]);
+            row[i + 2] = b = static_cast<uint8_t>(b + row[i + 2]);
+          }
+        } else if (spp == 1) {
+          uint8_t v = row[0];
+          for (int64_t i = 1; i < samples; ++i) row[i] = v = static_cast<uint8_t>(v + row[i]);
+        } else {
+          for (int64_t i = spp; i < samples; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - spp]);
+        }
         break;
       case 2:
         for (int64_t i = spp; i < samples; ++i) {

@@ -10,7 +10,7 @@
 //
 // Compressions: 1 none, 2/3/4 CCITT (through the fax line coders), 5 LZW (through
 // the LZW hook), 7 JPEG (tables from JPEGTables, then the block's own stream),
-// 8 and 32946 Deflate (zlib streams), 32773 PackBits.
+// 8 and 32946 Deflate (zlib streams, inflated many rows per call), 32773 PackBits.
 //
 // Failure: Open is false when the block starts outside the stream; NextRow is false
 // when the block's data cannot supply the row (it ends early or holds an invalid
@@ -21,9 +21,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "vexa/codecs/lzw.h"
 #include "vexa/core/bitmap.h"
 #include "vexa/core/streams.h"
 #include "vexa/io/ioparams.h"
@@ -59,7 +61,9 @@ class TTiffBlockDecoder {
 
   /// Reads the block's bytes (count 0: to the end of the stream); `rows` is how many
   /// rows the caller will ask for. False when the offset lies outside the stream.
-  bool Open(TStream& stream, int64_t streamSize, uint64_t offset, uint64_t count, int32_t rows);
+  /// With `streamLock`, the stream is read under it (blocks decoded on several threads).
+  bool Open(TStream& stream, int64_t streamSize, uint64_t offset, uint64_t count, int32_t rows,
+            std::mutex* streamLock = nullptr);
   /// Fills `out` with rowLen bytes; false when the block cannot supply the row.
   bool NextRow(uint8_t* out);
   void Close();
@@ -83,6 +87,11 @@ class TTiffBlockDecoder {
   uint8_t FPackByte = 0;
   void* FLzwState = nullptr;
   bool FLzwUsed = false;
+  std::unique_ptr<TTiffLzwDecoder> FLzw;  // the built-in decoder, used without the hook's row copy
+  std::vector<uint8_t> FChunk;             // Deflate: rows inflated ahead
+  size_t FChunkAt = 0, FChunkEnd = 0;
+  int32_t FRows = 0, FRowsInflated = 0;
+  bool FChunkFailed = false;
   struct TZStream;
   struct TJpegHolder;
   std::unique_ptr<TZStream> FZ;
