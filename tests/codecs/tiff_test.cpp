@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -12,6 +15,7 @@
 #include "support/pixels.h"
 #include "support/read_harness.h"
 #include "vexa/codecs/lzw.h"
+#include "vexa/core/parallel.h"
 
 namespace vexa {
 namespace {
@@ -269,6 +273,62 @@ void SetShortTag(const std::string& path, uint16_t tag, uint16_t value) {
   FAIL() << "no tag " << tag;
 }
 
+struct TFailedRead {
+  TReadOutcome Outcome;
+  TVXFailure Failure;
+};
+
+TFailedRead ReadWithReason(const std::vector<uint8_t>& bytes, std::vector<int>* progress = nullptr,
+                           int abortAt = INT_MAX) {
+  TFailedRead r;
+  TMemoryStream ms(bytes.data(), bytes.size());
+  TAbortFlag flag;
+  if (progress) flag.Watch(abortAt);
+  flag.Rec.Failure = &r.Failure;
+  TIFFReadStream(&r.Outcome.Bitmap, ms, r.Outcome.Pages, &r.Outcome.Params, flag.Rec, false);
+  r.Outcome.Aborting = flag.Aborting;
+  if (progress) *progress = flag.Seen;
+  return r;
+}
+
+// Rows of strips or tiles decode side by side on the worker pool (these small files
+// only when told to split): the pixels, the failure and the progress of one thread
+// for 2, 3 and 7, and an abort from the progress event that leaves whole rows of
+// blocks at the top and nothing below.
+void ExpectSameOnEveryThreadCount(const std::vector<uint8_t>& bytes) {
+  VXSetParallelMinPixels(0);
+  VXSetThreadCount(1);
+  std::vector<int> oneProgress;
+  const TFailedRead one = ReadWithReason(bytes, &oneProgress);
+  for (int threads : {2, 3, 7}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    VXSetThreadCount(threads);
+    std::vector<int> progress;
+    const TFailedRead many = ReadWithReason(bytes, &progress);
+    EXPECT_TRUE(SameImage(many.Outcome.Bitmap, one.Outcome.Bitmap));
+    EXPECT_EQ(many.Outcome.Aborting, one.Outcome.Aborting);
+    EXPECT_EQ(many.Failure.Kind, one.Failure.Kind);
+    EXPECT_EQ(many.Failure.Text, one.Failure.Text);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_LE(std::count(progress.begin(), progress.end(), 100), 1);
+    if (!one.Outcome.Aborting) {
+      EXPECT_EQ(progress.back(), 100);
+    }
+
+    const TFailedRead cut = ReadWithReason(bytes, &progress, 30);
+    const TBitmap& b = cut.Outcome.Bitmap;
+    if (one.Outcome.Aborting || b.Height() != one.Outcome.Bitmap.Height()) continue;
+    EXPECT_TRUE(cut.Outcome.Aborting);
+    const TBitmap blank(b.Width(), 1, b.PixelFormat());
+    const size_t n = static_cast<size_t>(b.RowLen());
+    int y = 0;
+    while (y < b.Height() && std::memcmp(b.ScanLine(y), one.Outcome.Bitmap.ScanLine(y), n) == 0) ++y;
+    for (; y < b.Height(); ++y) ASSERT_EQ(std::memcmp(b.ScanLine(y), blank.ScanLine(0), n), 0) << "row " << y;
+  }
+  VXSetParallelMinPixels(-1);
+  VXSetThreadCount(0);
+}
+
 class TiffMadeByOtherPrograms : public ::testing::TestWithParam<TMadeCase> {};
 
 TEST_P(TiffMadeByOtherPrograms, PixelsMatchAnIndependentDecoder) {
@@ -306,6 +366,7 @@ TEST_P(TiffMadeByOtherPrograms, PixelsMatchAnIndependentDecoder) {
   ASSERT_EQ(ours.Bitmap.Height(), ref.Height);
   const std::vector<uint8_t> want = ours.Bitmap.PixelFormat() == pf1bit ? Bilevel(ref.Rgb, ours.Params.ColorMap) : ref.Rgb;
   EXPECT_LE(MaxDifference(BitmapRgb(ours.Bitmap), want), c.Tolerance);
+  ExpectSameOnEveryThreadCount(ReadFileBytes(made));
 }
 
 std::string MadeCaseName(const ::testing::TestParamInfo<TMadeCase>& info) {
@@ -1074,21 +1135,6 @@ uint8_t* Element(std::vector<uint8_t>& f, uint8_t* e, uint32_t i, int& width) {
   return count * width <= 4 ? e + 8 + i * width : f.data() + Le(e + 8, 4) + i * width;
 }
 
-struct TFailedRead {
-  TReadOutcome Outcome;
-  TVXFailure Failure;
-};
-
-TFailedRead ReadWithReason(const std::vector<uint8_t>& bytes) {
-  TFailedRead r;
-  TMemoryStream ms(bytes.data(), bytes.size());
-  TAbortFlag flag;
-  flag.Rec.Failure = &r.Failure;
-  TIFFReadStream(&r.Outcome.Bitmap, ms, r.Outcome.Pages, &r.Outcome.Params, flag.Rec, false);
-  r.Outcome.Aborting = flag.Aborting;
-  return r;
-}
-
 // Pages whose blocks end before the image does, in every compression: the rows that
 // were read stay, the rest is zero, and the reason is "truncated".
 class TiffTruncated : public ::testing::TestWithParam<TMadeCase> {};
@@ -1118,6 +1164,7 @@ TEST_P(TiffTruncated, ReportedWithTheRowsThatWereRead) {
     uint8_t* e = FindEntry(f, 257);
     ASSERT_NE(e, nullptr);
     PutLe(Element(f, e, 0, width), static_cast<uint32_t>(h + 40), width);
+    ExpectSameOnEveryThreadCount(f);
     const TFailedRead r = ReadWithReason(f);
     EXPECT_TRUE(r.Outcome.Aborting);
     EXPECT_EQ(r.Failure.Kind, fkTruncated) << r.Failure.Text;
@@ -1134,8 +1181,16 @@ TEST_P(TiffTruncated, ReportedWithTheRowsThatWereRead) {
     ASSERT_NE(counts, nullptr);
     const uint32_t n = Le(counts + 4, 4);
     int width = 4;
+    // A middle block first, cut near its end: the rows of blocks below it, decoded
+    // alongside, are dropped.
+    uint8_t* middle = Element(f, counts, n / 2, width);
+    const uint32_t kept = Le(middle, width);
+    PutLe(middle, kept - kept / 8, width);
+    ExpectSameOnEveryThreadCount(f);
+    PutLe(middle, kept, width);
     uint8_t* last = Element(f, counts, n - 1, width);
     PutLe(last, Le(last, width) / 4, width);
+    ExpectSameOnEveryThreadCount(f);
     const TFailedRead r = ReadWithReason(f);
     EXPECT_TRUE(r.Outcome.Aborting);
     EXPECT_EQ(r.Failure.Kind, fkTruncated) << r.Failure.Text;
