@@ -17,10 +17,12 @@
 #include "support/pixels.h"
 #include "vexa/core/parallel.h"
 #include "vexa/io/vexaio.h"
+#include "vexa/quant/colordepth.h"
 #include "vexa/proc/operations.h"
 #include "vexa/proc/coloradjust.h"
 #include "vexa/proc/filters.h"
 #include "vexa/proc/geometry.h"
+#include "vexa/proc/histogram.h"
 #include "vexa/proc/resample.h"
 
 using namespace vexa;
@@ -128,6 +130,25 @@ std::vector<TCase> Cases() {
       {"Grey", [](const TBitmap& in, const TProgressEvent& ev) {
          TBitmap b = in;
          _ConvertToGray(b, 0, 0, in.Width() - 1, in.Height() - 1, ev, nullptr);
+         return b;
+       }},
+      {"AutoEqualizeSelection", [](const TBitmap& in, const TProgressEvent& ev) {
+         TBitmap b = in;
+         _HistAutoEqualize(b, in.Width() / 4, in.Height() / 7, in.Width() - 2, in.Height() - 3, ev, nullptr);
+         return b;
+       }},
+      {"OrderedDither", [](const TBitmap& in, const TProgressEvent& ev) {
+         TBitmap b = in;
+         TProgressRec rec;
+         rec.OnProgress = ev;
+         _ConvertToBWOrdered(b, rec);
+         return b;
+       }},
+      {"ThresholdDitherAutomatic", [](const TBitmap& in, const TProgressEvent& ev) {
+         TBitmap b = in;
+         TProgressRec rec;
+         rec.OnProgress = ev;
+         _ConvertToBWThreshold(b, -1, rec);
          return b;
        }},
       {"ContrastSelection", [](const TBitmap& in, const TProgressEvent& ev) {

@@ -1,6 +1,8 @@
 #include "vexa/proc/histogram.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -51,12 +53,33 @@ void _GetHistogram(const TBitmap& bmp, THistogramItem* histogram, int x1, int y1
 
 int _GetImageNumColors(const TBitmap& bmp, int x1, int y1, int x2, int y2) {
   if (bmp.PixelFormat() != pf24bit || !ClampRect(bmp, x1, y1, x2, y2)) return 0;
-  THash1 colours(13);
-  for (int y = y1; y <= y2; ++y) {
-    const uint8_t* p = bmp.ScanLine(y) + 3 * x1;
-    for (int x = x1; x <= x2; ++x, p += 3) colours.Insert(p[0] | (p[1] << 8) | (p[2] << 16));
+  const int rows = y2 - y1 + 1, cols = x2 - x1 + 1;
+  const int64_t pixels = int64_t(cols) * rows;
+  if (pixels < (int64_t(1) << 18) && !VXParallelWorth(pixels)) {
+    THash1 colours(13);
+    for (int y = y1; y <= y2; ++y) {
+      const uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+      for (int x = x1; x <= x2; ++x, p += 3) colours.Insert(p[0] | (p[1] << 8) | (p[2] << 16));
+    }
+    return colours.Count();
   }
-  return colours.Count();
+  // One bit per possible colour, shared by the row bands: a bit already set is
+  // only read, so pictures of few colours hardly ever write.
+  std::vector<std::atomic<uint64_t>> seen(size_t(1) << 18);
+  VXParallelRows(rows, pixels, 8, [&](int r0, int r1, bool) {
+    for (int y = y1 + r0; y < y1 + r1; ++y) {
+      const uint8_t* p = bmp.ScanLine(y) + 3 * x1;
+      for (int i = 0; i < cols; ++i, p += 3) {
+        const uint32_t c = p[0] | (p[1] << 8) | (uint32_t(p[2]) << 16);
+        std::atomic<uint64_t>& word = seen[c >> 6];
+        const uint64_t bit = uint64_t(1) << (c & 63);
+        if (!(word.load(std::memory_order_relaxed) & bit)) word.fetch_or(bit, std::memory_order_relaxed);
+      }
+    }
+  });
+  int64_t count = 0;
+  for (const std::atomic<uint64_t>& word : seen) count += std::popcount(word.load(std::memory_order_relaxed));
+  return static_cast<int>(count);
 }
 
 namespace {
@@ -179,23 +202,31 @@ void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProg
   if (bmp.PixelFormat() != pf24bit || !ClampRect(bmp, x1, y1, x2, y2)) return;
   const int w = bmp.Width(), h = bmp.Height();
   // Only the grey counters matter here; four copies keep neighbouring pixels of
-  // equal grey from waiting on each other's increment.
-  uint32_t hist[4][256] = {};
-  std::vector<uint8_t> grey(size_t(w) + 4);
-  for (int y = 0; y < h; ++y) {
-    GreyRow(bmp.ScanLine(y), grey.data(), w);
-    const uint8_t* g = grey.data();
-    int x = 0;
-    for (; x + 4 <= w; x += 4) ++hist[0][g[x]], ++hist[1][g[x + 1]], ++hist[2][g[x + 2]], ++hist[3][g[x + 3]];
-    for (; x < w; ++x) ++hist[0][g[x]];
-  }
+  // equal grey from waiting on each other's increment. Each row band counts on
+  // its own and the counts are added up after.
+  struct TGreyCounts {
+    uint32_t N[4][256];
+  };
+  const std::vector<int> countBands = VXRowBands(h, int64_t(w) * h, 8);
+  std::vector<TGreyCounts> counts(countBands.size() - 1, TGreyCounts{});
+  VXParallelBands(countBands, [&](int r0, int r1, bool) {
+    auto& hist = counts[size_t(std::lower_bound(countBands.begin(), countBands.end(), r0) - countBands.begin())].N;
+    std::vector<uint8_t> grey(size_t(w) + 4);
+    for (int y = r0; y < r1; ++y) {
+      GreyRow(bmp.ScanLine(y), grey.data(), w);
+      const uint8_t* g = grey.data();
+      int x = 0;
+      for (; x + 4 <= w; x += 4) ++hist[0][g[x]], ++hist[1][g[x + 1]], ++hist[2][g[x + 2]], ++hist[3][g[x + 3]];
+      for (; x < w; ++x) ++hist[0][g[x]];
+    }
+  });
 
   const int64_t target = int64_t(w) * h / 256;
   uint8_t left[256], right[256];
   int64_t r = 0, s = 0;
   for (int i = 0; i < 256; ++i) {
     left[i] = static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
-    s += int64_t(hist[0][i]) + hist[1][i] + hist[2][i] + hist[3][i];
+    for (const TGreyCounts& c : counts) s += int64_t(c.N[0][i]) + c.N[1][i] + c.N[2][i] + c.N[3][i];
     if (target == 0) {
       // Below 256 pixels every counted level would push r up for ever; its limit
       // after clamping is 255, so go there directly instead of hanging.
@@ -208,50 +239,68 @@ void _HistAutoEqualize(TBitmap& bmp, int x1, int y1, int x2, int y2, const TProg
     right[i] = static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
   }
 
-  const int cols = x2 - x1 + 1, n = cols * 3;
-  // Column sums of the three rows over x1 - 1 .. x2 + 1, edge columns repeated;
-  // the results of a row wait one row in a buffer, as the next row still reads it.
-  std::vector<uint16_t> colSum(size_t(n) + 6);
-  std::vector<uint8_t> mean(static_cast<size_t>(n)), pixGrey(static_cast<size_t>(cols)), meanGrey(pixGrey);
-  std::vector<uint8_t> out[2] = {std::vector<uint8_t>(size_t(n)), std::vector<uint8_t>(size_t(n))};
+  const int cols = x2 - x1 + 1, n = cols * 3, rows = y2 - y1 + 1;
   const int xl = imax(x1 - 1, 0), xr = imin(x2 + 1, w - 1);
-  TRowProgress progress(onProgress, sender, y1, y2, true);
-  for (int y = y1; y <= y2; ++y) {
-    const uint8_t* up = bmp.ScanLine(imax(y - 1, 0));
-    const uint8_t* mid = bmp.ScanLine(y);
-    const uint8_t* down = bmp.ScanLine(imin(y + 1, h - 1));
-    uint16_t* cs = colSum.data();
-    for (int c = 0; c < 3; ++c) cs[c] = uint16_t(up[3 * xl + c] + mid[3 * xl + c] + down[3 * xl + c]);
-    ColumnSums(up + 3 * x1, mid + 3 * x1, down + 3 * x1, cs + 3, n);
-    for (int c = 0; c < 3; ++c) cs[n + 3 + c] = uint16_t(up[3 * xr + c] + mid[3 * xr + c] + down[3 * xr + c]);
-    NeighbourMeans(cs, mean.data(), n);
-
-    GreyRow(mid + 3 * x1, pixGrey.data(), cols);
-    GreyRow(mean.data(), meanGrey.data(), cols);
-
-    uint8_t* o = out[(y - y1) & 1].data();
-    const uint8_t* p = mid + 3 * x1;
-    const uint8_t* mn = mean.data();
-    int first = 0;
-#if defined(__x86_64__) || defined(__i386__)
-    if (procdetail::gFilterSimd >= 2 && kHasVbmi)
-      first = ChooseRowVbmi(left, right, p, mn, pixGrey.data(), meanGrey.data(), o, cols);
-#endif
-    for (int j = first, i = 3 * first; j < cols; ++j, i += 3) {
-      const unsigned g = pixGrey[j], m = meanGrey[j];
-      const unsigned lo = left[g], hi = right[g];
-      // Branch-free: on photographs the choice changes from pixel to pixel.
-      const bool useLeft = lo == hi || m < lo, useMean = !useLeft && m <= hi;
-      const uint8_t* t = useLeft ? left : right;
-      const unsigned keep = useMean ? 0xFFu : 0u;
-      o[i] = uint8_t((t[p[i]] & ~keep) | (mn[i] & keep));
-      o[i + 1] = uint8_t((t[p[i + 1]] & ~keep) | (mn[i + 1] & keep));
-      o[i + 2] = uint8_t((t[p[i + 2]] & ~keep) | (mn[i + 2] & keep));
-    }
-    if (y > y1) std::memcpy(bmp.ScanLine(y - 1) + 3 * x1, out[(y - 1 - y1) & 1].data(), size_t(n));
-    progress.Row(y);
+  // Each band writes its rows in place, a row late, as the next row still reads the
+  // original. The rows just outside a band belong to its neighbours, which change
+  // them meanwhile: copies of them are taken before any band starts.
+  const std::vector<int> bands = VXRowBands(rows, int64_t(cols) * rows, 8);
+  const size_t nb = bands.size() - 1, rowLen = size_t(bmp.RowLen());
+  std::vector<uint8_t> edges(2 * nb * rowLen);
+  for (size_t b = 0; b < nb; ++b) {
+    std::memcpy(edges.data() + 2 * b * rowLen, bmp.ScanLine(imax(y1 + bands[b] - 1, 0)), rowLen);
+    std::memcpy(edges.data() + (2 * b + 1) * rowLen, bmp.ScanLine(imin(y1 + bands[b + 1], h - 1)), rowLen);
   }
-  std::memcpy(bmp.ScanLine(y2) + 3 * x1, out[(y2 - y1) & 1].data(), size_t(n));
+  TRowProgress progress(onProgress, sender, y1, y2, true);
+  VXParallelBands(bands, [&](int r0, int r1, bool onCaller) {
+    const size_t b = size_t(std::lower_bound(bands.begin(), bands.end(), r0) - bands.begin());
+    const uint8_t* above = edges.data() + 2 * b * rowLen;
+    const uint8_t* below = edges.data() + (2 * b + 1) * rowLen;
+    // Column sums of the three rows over x1 - 1 .. x2 + 1, edge columns repeated.
+    std::vector<uint16_t> colSum(size_t(n) + 6);
+    std::vector<uint8_t> mean(static_cast<size_t>(n)), pixGrey(static_cast<size_t>(cols)), meanGrey(pixGrey);
+    std::vector<uint8_t> out[2] = {std::vector<uint8_t>(size_t(n)), std::vector<uint8_t>(size_t(n))};
+    const int yb = y1 + r0, ye = y1 + r1 - 1;
+    for (int y = yb; y <= ye; ++y) {
+      const uint8_t* up = y == yb ? above : bmp.ScanLine(y - 1);
+      const uint8_t* mid = bmp.ScanLine(y);
+      const uint8_t* down = y == ye ? below : bmp.ScanLine(y + 1);
+      uint16_t* cs = colSum.data();
+      for (int c = 0; c < 3; ++c) cs[c] = uint16_t(up[3 * xl + c] + mid[3 * xl + c] + down[3 * xl + c]);
+      ColumnSums(up + 3 * x1, mid + 3 * x1, down + 3 * x1, cs + 3, n);
+      for (int c = 0; c < 3; ++c) cs[n + 3 + c] = uint16_t(up[3 * xr + c] + mid[3 * xr + c] + down[3 * xr + c]);
+      NeighbourMeans(cs, mean.data(), n);
+
+      GreyRow(mid + 3 * x1, pixGrey.data(), cols);
+      GreyRow(mean.data(), meanGrey.data(), cols);
+
+      uint8_t* o = out[(y - yb) & 1].data();
+      const uint8_t* p = mid + 3 * x1;
+      const uint8_t* mn = mean.data();
+      int first = 0;
+#if defined(__x86_64__) || defined(__i386__)
+      if (procdetail::gFilterSimd >= 2 && kHasVbmi)
+        first = ChooseRowVbmi(left, right, p, mn, pixGrey.data(), meanGrey.data(), o, cols);
+#endif
+      for (int j = first, i = 3 * first; j < cols; ++j, i += 3) {
+        const unsigned g = pixGrey[j], m = meanGrey[j];
+        const unsigned lo = left[g], hi = right[g];
+        // Branch-free: on photographs the choice changes from pixel to pixel.
+        const bool useLeft = lo == hi || m < lo, useMean = !useLeft && m <= hi;
+        const uint8_t* t = useLeft ? left : right;
+        const unsigned keep = useMean ? 0xFFu : 0u;
+        o[i] = uint8_t((t[p[i]] & ~keep) | (mn[i] & keep));
+        o[i + 1] = uint8_t((t[p[i + 1]] & ~keep) | (mn[i + 1] & keep));
+        o[i + 2] = uint8_t((t[p[i + 2]] & ~keep) | (mn[i + 2] & keep));
+      }
+      if (y > yb) std::memcpy(bmp.ScanLine(y - 1) + 3 * x1, out[(y - 1 - yb) & 1].data(), size_t(n));
+      if (onCaller) progress.Row(y);
+    }
+    std::memcpy(bmp.ScanLine(ye) + 3 * x1, out[(ye - yb) & 1].data(), size_t(n));
+  }, [&](int done) {
+    progress.Row(y1 + done - 1);
+    return true;
+  });
 }
 
 void _HistEqualize(TBitmap& bmp, TRGB low, TRGB high, int x1, int y1, int x2, int y2,

@@ -45,6 +45,21 @@ class TRowProgress {
   double FFactor;
 };
 
+// rowFn(y) for every row, in bands over the worker pool when the image is large;
+// progress as row by row, on the caller's thread.
+template <typename RowFn>
+void ForEachRow(int w, int h, const TRowProgress& progress, RowFn rowFn) {
+  VXParallelRows(h, int64_t(w) * h, 8, [&](int y0, int y1, bool onCaller) {
+    for (int y = y0; y < y1; ++y) {
+      rowFn(y);
+      if (onCaller) progress.RowDone(y + 1);
+    }
+  }, [&](int done) {
+    progress.RowDone(done);
+    return true;
+  });
+}
+
 // Writes a pf1bit row: pixel x is white when whiteIf(grey, x) holds.
 template <typename Pred>
 void BinarizeRow(const uint8_t* src, uint8_t* dst, int width, Pred whiteIf) {
@@ -134,12 +149,11 @@ void _ConvertToBWOrdered(TBitmap& bitmap, TProgressRec& pr) {
   const int w = bitmap.Width(), h = bitmap.Height();
   TBitmap out(w, h, pf1bit);
   const TRowProgress progress(pr.OnProgress, pr.Sender, h);
-  for (int y = 0; y < h; ++y) {
+  ForEachRow(w, h, progress, [&](int y) {
     int thr[8];
     for (int k = 0; k < 8; ++k) thr[k] = VXDitherMatrix[k][y & 7];
     BinarizeRow(bitmap.ScanLine(y), out.ScanLine(y), w, [&thr](int g, int k) { return (g >> 2) > thr[k]; });
-    progress.RowDone(y + 1);
-  }
+  });
   bitmap = std::move(out);
 }
 
@@ -153,10 +167,9 @@ void _ConvertToBWThreshold(TBitmap& bitmap, int Threshold, TProgressRec& pr) {
   const int w = bitmap.Width(), h = bitmap.Height();
   TBitmap out(w, h, pf1bit);
   const TRowProgress progress(pr.OnProgress, pr.Sender, h);
-  for (int y = 0; y < h; ++y) {
+  ForEachRow(w, h, progress, [&](int y) {
     BinarizeRow(bitmap.ScanLine(y), out.ScanLine(y), w, [Threshold](int g, int) { return g >= Threshold; });
-    progress.RowDone(y + 1);
-  }
+  });
   bitmap = std::move(out);
 }
 

@@ -1,7 +1,12 @@
 #include "vexa/quant/colorhelpers.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <utility>
+#include <vector>
+
+#include "vexa/core/parallel.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -73,8 +78,16 @@ void _GetMediaContrastRGB(const TBitmap& bmp, int& red, int& green, int& blue) {
     red = green = blue = 128;
     return;
   }
+  // Sums per row band, added up after: whole numbers, so the order does not matter.
+  const int h = bmp.Height();
+  const std::vector<int> bands = VXRowBands(h, int64_t(bmp.Width()) * h, 8);
+  std::vector<std::array<uint64_t, 3>> sums(bands.size() - 1, std::array<uint64_t, 3>{});
+  VXParallelBands(bands, [&](int y0, int y1, bool) {
+    std::array<uint64_t, 3>& s = sums[size_t(std::lower_bound(bands.begin(), bands.end(), y0) - bands.begin())];
+    for (int y = y0; y < y1; ++y) AddChannelSums(bmp.ScanLine(y), bmp.Width(), s[0], s[1], s[2]);
+  });
   uint64_t sr = 0, sg = 0, sb = 0;
-  for (int y = 0; y < bmp.Height(); ++y) AddChannelSums(bmp.ScanLine(y), bmp.Width(), sb, sg, sr);
+  for (const auto& s : sums) sb += s[0], sg += s[1], sr += s[2];
   red = static_cast<int>(int64_t(sr) / div);
   green = static_cast<int>(int64_t(sg) / div);
   blue = static_cast<int>(int64_t(sb) / div);
