@@ -1,7 +1,7 @@
 // TIFF and CCITT speed: a 2480 x 3508 bilevel page (A4 at 300 dpi) through the fax
 // coders, 4000 x 3000 RGB pages through LZW and PackBits, and the same RGB page as
-// libtiff's tiffcp writes it (256 x 256 tiles with Deflate and predictor, JPEG strips)
-// read back.
+// libtiff's tiffcp writes it (256 x 256 tiles with Deflate and predictor, LZW and JPEG
+// strips) read back on 1 and 2 threads.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 
 #include "vexa/codecs/lzw.h"
 #include "vexa/codecs/tiff.h"
+#include "vexa/core/parallel.h"
 
 namespace {
 
@@ -125,15 +126,19 @@ std::vector<uint8_t> MadeByTiffcp(const std::string& args) {
   return bytes;
 }
 
+// On state.range(0) threads: rows of strips or tiles decode side by side.
 void DecodeMade(benchmark::State& state, const char* args) {
   const std::vector<uint8_t> bytes = MadeByTiffcp(args);
   if (bytes.empty()) return state.SkipWithError("tiffcp is not installed");
   TIOParamsVals p = Params(ioTIFF_UNCOMPRESSED, false);
+  VXSetThreadCount(static_cast<int>(state.range(0)));
   ReadLoop(state, bytes, p, int64_t{Photo().Width()} * Photo().Height());
+  VXSetThreadCount(0);
 }
 
-BENCHMARK_CAPTURE(DecodeMade, DeflateTiles, "-t -w 256 -l 256 -c zip:2")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeMade, JpegStrips, "-r 16 -c jpeg")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeMade, DeflateTiles, "-t -w 256 -l 256 -c zip:2")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeMade, LzwStrips, "-r 64 -c lzw:2")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeMade, JpegStrips, "-r 16 -c jpeg")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, G4, ioTIFF_G4FAX, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Encode, G4, ioTIFF_G4FAX, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, G3_2D, ioTIFF_G3FAX2D, true)->Unit(benchmark::kMillisecond);

@@ -1,9 +1,11 @@
-// TIFF pages: any byte string reads or sets the abort flag, within the size cap.
+// TIFF pages: any byte string reads or sets the abort flag, within the size cap,
+// on one thread or split over several.
 #include <cstddef>
 #include <cstdint>
 
 #include "vexa/codecs/lzw.h"
 #include "vexa/codecs/tiff.h"
+#include "vexa/core/parallel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool init = [] {
@@ -13,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return true;
   }();
   (void)init;
+  // Half the inputs decode their rows of strips or tiles on the worker pool.
+  vexa::VXSetParallelMinPixels(size & 1 ? 0 : -1);
   for (int32_t page = 0; page < 2; ++page) {
     vexa::TMemoryStream stream(data, size);
     vexa::TIOParamsVals params;

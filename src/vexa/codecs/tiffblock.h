@@ -15,8 +15,9 @@
 // Failure: Open is false when the block starts outside the stream; NextRow is false
 // when the block's data cannot supply the row (it ends early or holds an invalid
 // code), with Failure() saying why. Nothing reads outside the block's bytes, and
-// nothing allocates more than the block's bytes, one zlib or LZW state, and for
-// JPEG the decoded rows the caller asked for (bounded by the block's size).
+// nothing allocates more than the block's bytes, one zlib or LZW state, and the
+// decoded rows the caller asked for (at most: LZW keeps what its table may still
+// refer to, Deflate up to 1 MB of rows ahead, JPEG what the block holds).
 #pragma once
 
 #include <cstdint>
