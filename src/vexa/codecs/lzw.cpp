@@ -367,16 +367,24 @@ bool TTiffLzwDecoder::Fill(size_t n) {
 
 void TTiffLzwDecoder::MakeRoom() {
   // Drop what neither the table nor the caller needs any more.
-  const size_t keep = std::min(FHistory, FTaken) - kRoots;
-  if (keep > 0) {
-    std::memmove(FWindow.data() + kRoots, FWindow.data() + kRoots + keep, FOut - kRoots - keep);
-    FOut -= keep;
-    FTaken -= keep;
-    FHistory -= keep;
-    FPrevAt -= keep;
-    for (int c = kTiffFirst; c < FAvail; ++c) FAt[c] -= static_cast<uint32_t>(keep);
+  const size_t drop = std::min(FHistory, FTaken) - kRoots;
+  if (drop > 0) {
+    std::memmove(FWindow.data() + kRoots, FWindow.data() + kRoots + drop, FOut - kRoots - drop);
+    FOut -= drop;
+    FTaken -= drop;
+    FHistory -= drop;
+    FPrevAt -= drop;
+    for (int c = kTiffFirst; c < FAvail; ++c) FAt[c] -= static_cast<uint32_t>(drop);
   }
-  if ((FOut + kSlack) * 2 > FWindow.size()) FWindow.resize(std::max<size_t>((FOut + kSlack) * 2, 1 << 16));
+  if ((FOut + kSlack) * 2 <= FWindow.size()) return;
+  // Positions are 32-bit: only a strip that never clears its table for 2 GB of
+  // output gets here, and it is read as far as that.
+  const size_t grown = std::max<size_t>((FOut + kSlack) * 2, 1 << 16);
+  if (grown > UINT32_MAX) {
+    FEnded = true;
+    return;
+  }
+  FWindow.resize(grown);
 }
 
 // Decodes codes until `target` bytes are in the window, the window needs room, or
