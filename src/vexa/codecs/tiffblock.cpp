@@ -8,6 +8,7 @@
 
 #include <jpeglib.h>
 #include <jerror.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "vexa/codecs/ccitt.h"
@@ -138,6 +139,16 @@ struct TTiffBlockDecoder::TJpegHolder {
   TJpegContext C;
 };
 
+struct TTiffBlockDecoder::TWholeInflater {
+  libdeflate_decompressor* D = libdeflate_alloc_decompressor();
+  TWholeInflater() = default;
+  TWholeInflater(const TWholeInflater&) = delete;
+  TWholeInflater& operator=(const TWholeInflater&) = delete;
+  ~TWholeInflater() {
+    if (D) libdeflate_free_decompressor(D);
+  }
+};
+
 int TiffJpegComponents(uint16_t photometric) { return photometric == 0 || photometric == 1 ? 1 : 3; }
 
 TTiffBlockDecoder::TTiffBlockDecoder(const TTiffCoding& coding, int32_t width, int32_t rowLen)
@@ -186,6 +197,7 @@ bool TTiffBlockDecoder::Open(TStream& s, int64_t streamSize, uint64_t offset, ui
     FRowsInflated = 0;
     FChunkAt = FChunkEnd = 0;
     FChunkFailed = false;
+    FTriedWhole = false;
     FZ = std::make_unique<TZStream>();
     FZ->S.next_in = FData.data();
     FZ->S.avail_in = static_cast<uInt>(std::min<size_t>(FData.size(), UINT_MAX));
@@ -276,6 +288,22 @@ bool TTiffBlockDecoder::Inflate(uint8_t* out) {
     return false;
   }
   const size_t rowLen = static_cast<size_t>(FRowLen);
+  constexpr size_t kWholeBytes = size_t{16} << 20;
+  if (!FTriedWhole && FChunkEnd == 0 && static_cast<size_t>(FRows) <= kWholeBytes / rowLen) {
+    // The whole block at once, as libtiff does: the valid streams, nearly all of
+    // them. Anything else (cut short, corrupt, more rows than asked) goes through
+    // zlib below, from the start, for the rows before the fault and its words.
+    FTriedWhole = true;
+    if (!FWhole) FWhole = std::make_unique<TWholeInflater>();
+    FChunk.resize(static_cast<size_t>(FRows) * rowLen);
+    size_t got = 0;
+    if (FWhole->D && libdeflate_zlib_decompress(FWhole->D, FData.data(), FData.size(), FChunk.data(), FChunk.size(),
+                                                &got) == LIBDEFLATE_SUCCESS) {
+      FChunkAt = 0;
+      FChunkEnd = got / rowLen * rowLen;
+      FChunkFailed = true;  // nothing follows: a shorter stream ends the rows there
+    }
+  }
   if (FChunkEnd - FChunkAt < rowLen) {
     if (FChunkFailed) return false;
     constexpr size_t kChunkBytes = size_t{1} << 20;

@@ -10,7 +10,9 @@
 //
 // Compressions: 1 none, 2/3/4 CCITT (through the fax line coders), 5 LZW (through
 // the LZW hook), 7 JPEG (tables from JPEGTables, then the block's own stream),
-// 8 and 32946 Deflate (zlib streams, inflated many rows per call), 32773 PackBits.
+// 8 and 32946 Deflate (zlib streams: a block of up to 16 MB in one call to
+// libdeflate, otherwise, or when that fails, through zlib many rows per call, so
+// that a block cut short or corrupt gives the rows before the fault), 32773 PackBits.
 //
 // Failure: Open is false when the block starts outside the stream; NextRow is false
 // when the block's data cannot supply the row (it ends early or holds an invalid
@@ -92,7 +94,9 @@ class TTiffBlockDecoder {
   std::vector<uint8_t> FChunk;             // Deflate: rows inflated ahead
   size_t FChunkAt = 0, FChunkEnd = 0;
   int32_t FRows = 0, FRowsInflated = 0;
-  bool FChunkFailed = false;
+  bool FChunkFailed = false, FTriedWhole = false;
+  struct TWholeInflater;
+  std::unique_ptr<TWholeInflater> FWhole;
   struct TZStream;
   struct TJpegHolder;
   std::unique_ptr<TZStream> FZ;
