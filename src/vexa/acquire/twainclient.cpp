@@ -117,7 +117,7 @@ struct TContainer {
 // One connection from state 1 back to state 1.
 class TConnection {
  public:
-  explicit TConnection(TVXTWainParams* twain) : FTwain(twain) {
+  explicit TConnection(const TVXTWainParams* twain) {
     gLastFailure = TVXTWFailure{};
     App.Id = 0;
     App.Version.MajorNum = 1;
@@ -640,9 +640,6 @@ class TConnection {
   bool Buffered = false;
   TBitmap* Bmp = nullptr;
   TIOParamsVals* Params = nullptr;
-
- private:
-  TVXTWainParams* FTwain;
 };
 
 std::string SelectedName(TVXTWainParams& twain) { return twain.SourceName(twain.SelectedSource()); }

@@ -452,11 +452,15 @@ __attribute__((target("avx2"))) void HslVarPackedAvx2(const THslAvx2& k, uint8_t
 // from RN(1 / 6), and c / 255 likewise; that these equal the divisions for every
 // 24-bit colour is checked by the tests over all of them. Elsewhere no operation
 // may be fused: the pragma keeps the compiler from contracting a multiply and an add.
+#if defined(__clang__)
+#pragma clang fp contract(off)
+#else
 #pragma GCC push_options
 #pragma GCC optimize("fp-contract=off")
 // The AVX-512 headers of GCC 12 start some results from an undefined vector.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 struct THsl512 {
   // Indexed by mx (mx + 1) / 2 + mn for the channel bytes mx >= mn.
@@ -541,14 +545,16 @@ struct TPixels8 {
   __m256i B, G, R, Max, Min, At;
 };
 
+// One channel of eight pixels spread into the low bytes of eight dwords.
+VEXA_AVX512 inline __m256i Spread8(const THsl512& k, __m256i raw, int ch) {
+  return _mm256_maskz_permutexvar_epi8(0x11111111, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[ch])),
+                                       raw);
+}
+
 VEXA_AVX512 inline TPixels8 Load8(const THsl512& k, const uint8_t* p) {
   const __m256i raw = _mm256_maskz_loadu_epi8(0xFFFFFF, p);
-  const __mmask32 low = 0x11111111;
-  auto spread = [&](int ch) {
-    return _mm256_maskz_permutexvar_epi8(low, _mm256_load_si256(reinterpret_cast<const __m256i*>(k.Spread[ch])), raw);
-  };
   TPixels8 px;
-  px.B = spread(0), px.G = spread(1), px.R = spread(2);
+  px.B = Spread8(k, raw, 0), px.G = Spread8(k, raw, 1), px.R = Spread8(k, raw, 2);
   px.Max = _mm256_max_epi32(px.R, _mm256_max_epi32(px.G, px.B));
   px.Min = _mm256_min_epi32(px.R, _mm256_min_epi32(px.G, px.B));
   // mx (mx + 1) stays below 65536: a 16-bit product is exact.
@@ -720,8 +726,10 @@ VEXA_FMA void HuesFma(const THsl512& k, const uint8_t* p, int n, double* h) {
   for (int i = 0; i < n; i += 4, p += 12) _mm256_storeu_pd(h + i, Hue4(k, Load4(p)));
 }
 
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
+#endif
 #endif
 
 }  // namespace
