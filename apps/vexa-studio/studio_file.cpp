@@ -146,15 +146,6 @@ QStringList ReadableExtensions() {
 // The registry's filter, and any file: the studio reads by content.
 std::string OpenFilter() { return BuildStrFilter() + "|All files|*"; }
 
-// The entry (from 1) of a "description|patterns|..." filter that lists the extension.
-int FilterIndexOf(const std::string& filter, const std::string& ext) {
-  const QStringList parts = QString::fromStdString(filter).split('|');
-  const QString wanted = "*" + QString::fromStdString(ext).toLower();
-  for (int i = 0; i + 1 < parts.size(); i += 2)
-    if (parts[i + 1].toLower().split(';').contains(wanted)) return i / 2 + 1;
-  return 1;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- opening
@@ -329,7 +320,7 @@ bool StudioWindow::SaveAs() {
   dialog.Options |= 1u << ofOverwritePrompt;
   dialog.FileName = start.toStdString();
   dialog.DefaultExt = VXFileExt(dialog.FileName);
-  if (!dialog.DefaultExt.empty()) dialog.FilterIndex = FilterIndexOf(dialog.Filter, dialog.DefaultExt);
+  if (!dialog.DefaultExt.empty()) dialog.FilterIndex = VXFilterIndexOfExt(dialog.Filter, dialog.DefaultExt);
   // "Advanced..." on a name without extension shows the chosen type's page.
   dialog.OnTypeChange = [&dialog](TObject*) {
     if (QFileDialog* d = dialog.Dialog()) {

@@ -72,6 +72,15 @@ std::string VXFilterFirstExt(const std::string& filter, int filterIndex) {
   return ext.find('*') == std::string::npos ? ext : std::string();
 }
 
+int VXFilterIndexOfExt(const std::string& filter, const std::string& ext) {
+  const std::vector<std::string> parts = Split(filter, '|');
+  const std::string wanted = std::string(1, '*').append(Lower(ext));
+  for (size_t i = 1; i < parts.size(); i += 2)
+    for (const std::string& pattern : Split(Lower(parts[i]), ';'))
+      if (pattern == wanted) return static_cast<int>(i / 2) + 1;
+  return 1;
+}
+
 TPreviewParamsItems VXSavePageOfExt(const std::string& ext) {
   const std::string e = Lower(ext);
   if (e == ".jpg" || e == ".jpeg" || e == ".jpe") return ppJPEG;

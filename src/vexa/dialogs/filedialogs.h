@@ -24,6 +24,9 @@ std::string VXDefaultSaveFilter();
 /// (from 1) of a filter: the text from the first "." to the first ";" of the
 /// entry's patterns. Empty when there is no such entry or it has no ".".
 std::string VXFilterFirstExt(const std::string& filter, int filterIndex);
+/// The entry (from 1) of a filter whose patterns list "*" + `ext` (with its dot,
+/// any case); 1 when none does.
+int VXFilterIndexOfExt(const std::string& filter, const std::string& ext);
 /// The save-parameters page for an extension with its dot, any case: ".jpg",
 /// ".jpeg", ".jpe" -> ppJPEG; ".tif", ".tiff" -> ppTIFF; ".gif", ".bmp", ".pcx",
 /// ".png" -> their pages; ppALL for anything else.
